@@ -1,0 +1,37 @@
+// Image derivation: the two resamplers, EXIF field extraction and the
+// pipeline that decodes each image once and writes its derived files.
+#pragma once
+
+#include <cstdio>  // jpeglib.h needs FILE and size_t first
+#include <jpeglib.h>
+#include <libexif/exif-data.h>
+
+#include <optional>
+#include <span>
+#include <string>
+
+struct image_info;
+
+// The resampler contract: source geometry from the decompressor
+// (output_width, output_height, num_components), destination geometry from
+// the compressor (image_width, image_height). Writes image_height rows of
+// image_width * num_components bytes into *dst. Returns 0, or -1 when dst
+// is null (errno untouched) or working storage is unavailable (errno set).
+using resampler_fn = int (*)(const jpeg_decompress_struct &src_info,
+                             const jpeg_compress_struct &dst_info,
+                             const JSAMPLE *src, JSAMPLE **dst);
+
+// Each destination pixel is the mean of the source area it covers.
+int resize_area(const jpeg_decompress_struct &src_info, const jpeg_compress_struct &dst_info,
+                const JSAMPLE *src, JSAMPLE **dst);
+
+// Each destination pixel interpolates the four source pixels around one point.
+int resize_bilinear(const jpeg_decompress_struct &src_info, const jpeg_compress_struct &dst_info,
+                    const JSAMPLE *src, JSAMPLE **dst);
+
+// The value of one EXIF tag as libexif renders it, from the first of the five
+// IFDs that yields a text; none when no IFD does.
+std::optional<std::string> exif_string(ExifData *data, ExifTag tag);
+
+// Fills every record of the album and writes its stale derived images.
+void process_images(const std::string &album_path, std::span<image_info> images);

@@ -1,0 +1,111 @@
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "album/image_info.h"
+#include "run/settings.h"
+
+namespace {
+
+// strtol's value is stored, narrowed to 32 bits, before it is tested, so a
+// rejected argument shows up in the usage text that follows.
+bool set_positive(int32_t &field, const char *arg)
+{
+    char *end = nullptr;
+    const long value = std::strtol(arg, &end, 10);
+    field = static_cast<int32_t>(value);
+    return end != arg && *end == '\0' && field > 0;
+}
+
+[[noreturn]] void invalid_argument(char option, const char *arg)
+{
+    std::fprintf(stderr, "%s: invalid argument '-%c %s'\n", settings.progname.c_str(), option, arg);
+    usage();
+}
+
+image_order_fn order_named(const char *name)
+{
+    if (std::strcmp(name, "name") == 0) return compare_name;
+    if (std::strcmp(name, "size") == 0) return compare_size;
+    if (std::strcmp(name, "mtime") == 0) return compare_mtime;
+    return nullptr;
+}
+
+}  // namespace
+
+void usage()
+{
+    std::fprintf(stderr,
+                 "\nUsage:\n"
+                 "vistrel [options] /path/to/gallery\n\n"
+                 "Available options:\n"
+                 "   -c <x> ... columns per thumbnail index page (default: %d)\n"
+                 "   -r <y> ... rows per thumbnail index page (default: %d)\n"
+                 "   -h <i> ... height of the thumbnails in pixel (default: %d)\n"
+                 "   -H <j> ... height of the scaled images in pixel (default: %d)\n"
+                 "   -e     ... don't display exif data on the page, insert it in html comments\n"
+                 "   -E     ... don't display exif data at all\n"
+                 "   -D     ... display filename instead of size on index page\n"
+                 "   -f     ... force rebuild of everything; ignore cache\n"
+                 "   -o     ... don't remove orphaned files\n"
+                 "   -l     ... use bilinear resizing instead of bicubic\n"
+                 "              (faster, but image quality is poor)\n"
+                 "   -s <n> ... sort images according to argument\n"
+                 "              ('name', 'size', 'mtime'; default is 'name')\n"
+                 "   -d     ... title string for gallery and albums, if not provided in\n"
+                 "              '.description' files (default: '%s')\n"
+                 "   -v     ... show version info\n\n",
+                 settings.columns, settings.rows, settings.thumb_height, settings.scaled_height,
+                 settings.default_title.c_str());
+    std::exit(1);
+}
+
+std::string parse_command_line(int argc, char **argv)
+{
+    // The leading '+' keeps glibc from permuting: words after the operand
+    // are operands, not options.
+    static constexpr const char *option_string = "+c:d:h:H:j:r:s:DeEflov";
+    int option;
+    while ((option = getopt(argc, argv, option_string)) != -1) {
+        switch (option) {
+        case 'c':
+            if (!set_positive(settings.columns, optarg)) invalid_argument('c', optarg);
+            break;
+        case 'r':
+            if (!set_positive(settings.rows, optarg)) invalid_argument('r', optarg);
+            break;
+        case 'h':
+            if (!set_positive(settings.thumb_height, optarg)) invalid_argument('h', optarg);
+            break;
+        case 'H':
+            if (!set_positive(settings.scaled_height, optarg)) invalid_argument('H', optarg);
+            break;
+        case 'j':
+            if (!set_positive(settings.jobs, optarg)) invalid_argument('j', optarg);
+            break;
+        case 'd':
+            settings.default_title = optarg;
+            break;
+        case 's':
+            settings.image_order = order_named(optarg);
+            if (!settings.image_order) invalid_argument('s', optarg);
+            break;
+        case 'e': settings.exif_mode = EXIF_COMMENT; break;
+        case 'E': settings.exif_mode = EXIF_NONE; break;
+        case 'D': settings.show_caption = true; break;
+        case 'f': settings.force = true; break;
+        case 'l': settings.bilinear = true; break;
+        case 'o': settings.remove_orphans = false; break;
+        case 'v':
+            std::fprintf(stderr, "vistrel version %s\n", vistrel_version);
+            std::exit(0);
+        default:
+            // getopt has already printed its own diagnostic.
+            usage();
+        }
+    }
+    if (argc - optind != 1) usage();
+    return argv[optind];
+}

@@ -1,0 +1,3 @@
+#include "run/settings.h"
+
+settings_record settings;

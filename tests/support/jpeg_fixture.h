@@ -1,0 +1,48 @@
+// Real JPEG files for tests, made at run time with libjpeg and libexif.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+// EXIF tags a fixture may carry. Model goes into IFD 0, the others into the
+// EXIF IFD, where cameras put them.
+struct fixture_exif {
+    std::optional<std::string> model;                         // 0x0110, ASCII
+    std::optional<std::string> taken;                         // 0x9003, "YYYY:MM:DD HH:MM:SS"
+    std::optional<std::pair<uint32_t, uint32_t>> exposure;    // 0x829A, RATIONAL seconds
+    std::optional<std::pair<uint32_t, uint32_t>> aperture;    // 0x9202, RATIONAL APEX
+    std::optional<uint16_t> flash;                            // 0x9209, SHORT
+};
+
+struct fixture_spec {
+    int width = 64;
+    int height = 48;
+    int components = 3;  // 1 grayscale, 3 colour (YCbCr in the file), 4 CMYK
+    int quality = 90;
+    bool progressive = false;
+    uint32_t seed = 1;  // the picture: smooth gradients plus seeded noise
+    std::optional<fixture_exif> exif;
+};
+
+// The fixture's pixels, interleaved, rows top to bottom, before encoding.
+std::vector<uint8_t> fixture_pixels(const fixture_spec &spec);
+
+// The JPEG file's bytes.
+std::vector<uint8_t> make_jpeg(const fixture_spec &spec);
+
+// Writes the JPEG file to path.
+void write_jpeg(const std::string &path, const fixture_spec &spec);
+
+// A decoded JPEG: what libjpeg gives with all its defaults but the scale.
+struct decoded_jpeg {
+    int width = 0;
+    int height = 0;
+    int components = 0;
+    std::vector<uint8_t> pixels;
+};
+
+// Decodes a JPEG file at 1/scale_denom (1, 2, 4 or 8).
+decoded_jpeg decode_jpeg(const std::string &path, int scale_denom = 1);

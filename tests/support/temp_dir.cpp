@@ -1,0 +1,80 @@
+#include "support/temp_dir.h"
+
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <vector>
+
+temp_dir::temp_dir()
+{
+    const char *base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base && *base ? base : "/tmp") + "/vistrel-test-XXXXXX";
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    if (!mkdtemp(buffer.data())) throw std::runtime_error("mkdtemp failed");
+    path = buffer.data();
+}
+
+temp_dir::~temp_dir()
+{
+    std::error_code ignored;
+    // Tests may leave read-only directories behind; give back write access.
+    for (auto it = std::filesystem::recursive_directory_iterator(
+             path, std::filesystem::directory_options::skip_permission_denied, ignored);
+         it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
+        if (it->is_directory(ignored) && !it->is_symlink(ignored))
+            std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
+                                         std::filesystem::perm_options::add, ignored);
+    }
+    std::filesystem::remove_all(path, ignored);
+}
+
+std::string temp_dir::file(const std::string &name) const { return path + "/" + name; }
+
+std::string read_file(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw std::runtime_error("cannot read " + path);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void write_file(const std::string &path, const std::string &content)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (!out) throw std::runtime_error("cannot write " + path);
+    out << content;
+}
+
+bool file_exists(const std::string &path)
+{
+    struct stat status;
+    return lstat(path.c_str(), &status) == 0;
+}
+
+void make_dir(const std::string &path)
+{
+    if (mkdir(path.c_str(), 0777) != 0) throw std::runtime_error("cannot mkdir " + path);
+}
+
+void set_mtime(const std::string &path, int64_t seconds)
+{
+    struct timeval times[2];
+    times[0].tv_sec = times[1].tv_sec = static_cast<time_t>(seconds);
+    times[0].tv_usec = times[1].tv_usec = 0;
+    if (utimes(path.c_str(), times) != 0) throw std::runtime_error("cannot set mtime of " + path);
+}
+
+int64_t mtime_of(const std::string &path)
+{
+    struct stat status;
+    if (stat(path.c_str(), &status) != 0) throw std::runtime_error("cannot stat " + path);
+    return status.st_mtime;
+}

@@ -1,0 +1,25 @@
+// A fresh directory for one test, removed with everything in it afterwards.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+struct temp_dir {
+    temp_dir();
+    ~temp_dir();
+    temp_dir(const temp_dir &) = delete;
+    temp_dir &operator=(const temp_dir &) = delete;
+
+    std::string path;
+
+    // path + "/" + name; nothing is created.
+    std::string file(const std::string &name) const;
+};
+
+// Small file helpers for tests.
+std::string read_file(const std::string &path);
+void write_file(const std::string &path, const std::string &content);
+bool file_exists(const std::string &path);  // lstat: links count, even dangling
+void make_dir(const std::string &path);
+void set_mtime(const std::string &path, int64_t seconds);
+int64_t mtime_of(const std::string &path);
