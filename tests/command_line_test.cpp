@@ -1,2 +1,172 @@
+// The command line, end to end: what the binary writes and how it exits.
 #include <gtest/gtest.h>
-TEST(command_line, placeholder) {}
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "support/run_vistrel.h"
+#include "support/temp_dir.h"
+#include "support/usage_text.h"
+
+namespace {
+
+std::string invalid(const std::string &option, const std::string &arg)
+{
+    return "vistrel: invalid argument '-" + option + " " + arg + "'\n";
+}
+
+struct rejected_case {
+    std::vector<std::string> args;
+    std::string message;   // before the usage text
+    usage_values shown;    // what the usage text shows
+};
+
+void PrintTo(const rejected_case &c, std::ostream *os)
+{
+    for (const std::string &arg : c.args) *os << '[' << arg << ']';
+}
+
+class rejected : public testing::TestWithParam<rejected_case> {};
+
+TEST_P(rejected, writes_message_then_usage_and_exits_1)
+{
+    const rejected_case &c = GetParam();
+    temp_dir gallery;
+    std::vector<std::string> args = c.args;
+    args.push_back(gallery.path);
+    const run_result r = run_vistrel(args);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, c.message + usage_text(c.shown));
+    EXPECT_FALSE(file_exists(gallery.file("index.html")));
+}
+
+usage_values with(int columns, int rows = 3, int thumb = 96, int scaled = 480,
+                  std::string title = "my webgallery")
+{
+    return {columns, rows, thumb, scaled, std::move(title)};
+}
+
+// The value strtol stored is kept even when the argument is refused, and
+// the usage text shows it.
+INSTANTIATE_TEST_SUITE_P(
+    numeric_arguments, rejected,
+    testing::Values(rejected_case{{"-c", "0"}, invalid("c", "0"), with(0)},
+                    rejected_case{{"-c", "-4"}, invalid("c", "-4"), with(-4)},
+                    rejected_case{{"-c", ""}, invalid("c", ""), with(0)},
+                    rejected_case{{"-c", "4x"}, invalid("c", "4x"), with(4)},
+                    rejected_case{{"-c", "x"}, invalid("c", "x"), with(0)},
+                    rejected_case{{"-c", "4 "}, invalid("c", "4 "), with(4)},
+                    rejected_case{{"-cx"}, invalid("c", "x"), with(0)},
+                    rejected_case{{"-r", "0"}, invalid("r", "0"), with(5, 0)},
+                    rejected_case{{"-h", "0"}, invalid("h", "0"), with(5, 3, 0)},
+                    rejected_case{{"-H", "-1"}, invalid("H", "-1"), with(5, 3, 96, -1)},
+                    rejected_case{{"-H", "4294967296"}, invalid("H", "4294967296"), with(5, 3, 96, 0)},
+                    rejected_case{{"-j", "0"}, invalid("j", "0"), with(5)}));
+
+// Options take effect left to right; the usage text after a later refusal
+// shows what the earlier ones set.
+INSTANTIATE_TEST_SUITE_P(
+    accepted_then_refused, rejected,
+    testing::Values(rejected_case{{"-c", "+4", "-r", "x"}, invalid("r", "x"), with(4, 0)},
+                    rejected_case{{"-c", " 4", "-r", "x"}, invalid("r", "x"), with(4, 0)},
+                    rejected_case{{"-c5", "-h", "50", "-H", "0"}, invalid("H", "0"), with(5, 3, 50, 0)},
+                    rejected_case{{"-c", "2", "-c", "9", "-r", "0"}, invalid("r", "0"), with(9, 0)},
+                    rejected_case{{"-d", "<b>Trips</b>", "-c", "0"}, invalid("c", "0"),
+                                  with(0, 3, 96, 480, "<b>Trips</b>")},
+                    rejected_case{{"-d", "", "-c", "0"}, invalid("c", "0"), with(0, 3, 96, 480, "")},
+                    rejected_case{{"-fleEDo", "-c", "0"}, invalid("c", "0"), with(0)}));
+
+INSTANTIATE_TEST_SUITE_P(
+    sort_order, rejected,
+    testing::Values(rejected_case{{"-s", "Name"}, invalid("s", "Name"), with(5)},
+                    rejected_case{{"-s", "sizes"}, invalid("s", "sizes"), with(5)},
+                    rejected_case{{"-s", ""}, invalid("s", ""), with(5)},
+                    rejected_case{{"-s", "mtime", "-s", "MTIME"}, invalid("s", "MTIME"), with(5)}));
+
+// glibc's getopt speaks for itself; the usage text follows.
+INSTANTIATE_TEST_SUITE_P(
+    getopt_diagnostics, rejected,
+    testing::Values(rejected_case{{"-r", "7", "-q"}, "vistrel: invalid option -- 'q'\n", with(5, 7)},
+                    rejected_case{{"-x"}, "vistrel: invalid option -- 'x'\n", with(5)}));
+
+TEST(command_line, missing_option_argument_is_getopts_diagnostic_then_usage)
+{
+    for (const char *option : {"-c", "-d", "-h", "-H", "-r", "-s"}) {
+        const run_result r = run_vistrel({option});
+        EXPECT_EQ(r.status, 1) << option;
+        EXPECT_EQ(r.err, std::string("vistrel: option requires an argument -- '") + (option + 1) +
+                             "'\n" + usage_text())
+            << option;
+    }
+}
+
+TEST(command_line, wrong_operand_count_writes_usage_alone)
+{
+    temp_dir gallery;
+    const std::vector<std::vector<std::string>> cases = {
+        {},
+        {"a", "b"},
+        {gallery.path, "-f"},  // words after the operand are operands
+        {"-f", gallery.path, gallery.path},
+        {"--"},
+    };
+    for (const auto &args : cases) {
+        const run_result r = run_vistrel(args);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, usage_text());
+    }
+    EXPECT_FALSE(file_exists(gallery.file("index.html")));
+}
+
+TEST(command_line, double_dash_ends_the_options)
+{
+    temp_dir parent;
+    const std::string gallery = parent.file("-f");
+    make_dir(gallery);
+    const run_result r = run_vistrel({"--", gallery});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(file_exists(gallery + "/index.html"));
+}
+
+TEST(command_line, version_ends_the_run_at_once)
+{
+    const std::vector<std::vector<std::string>> cases = {
+        {"-v"},
+        {"-v", "a", "b"},
+        {"-v", "-c", "0"},
+        {"-d", "any title", "-v"},
+        {"-flv"},
+    };
+    for (const auto &args : cases) {
+        const run_result r = run_vistrel(args);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, "vistrel version 0.4\n");
+    }
+    const run_result refused_first = run_vistrel({"-c", "0", "-v"});
+    EXPECT_EQ(refused_first.status, 1);
+    EXPECT_EQ(refused_first.err, invalid("c", "0") + usage_text(with(0)));
+}
+
+TEST(command_line, messages_carry_the_program_name_as_invoked)
+{
+    const run_result r = run_program("./some/where/vistrel", {"-c", "0"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.substr(0, r.err.find('\n') + 1),
+              "./some/where/vistrel: invalid argument '-c 0'\n");
+}
+
+TEST(command_line, valid_options_run_the_gallery)
+{
+    temp_dir gallery;
+    const run_result r = run_vistrel({"-c", "+4", "-r", " 2", "-h50", "-H", "300", "-s", "mtime",
+                                      "-e", "-E", "-D", "-fl", "-o", "-j", "2", "-d", "T", gallery.path});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "0 albums processed.\n");
+    EXPECT_EQ(r.err, "");
+}
+
+}  // namespace

@@ -1,2 +1,197 @@
+// The gallery run end to end: which entries are albums, in what order, the
+// gallery index page, and every way the run can fail.
 #include <gtest/gtest.h>
-TEST(gallery, placeholder) {}
+#include <unistd.h>
+
+#include <regex>
+#include <string>
+
+#include "support/jpeg_fixture.h"
+#include "support/run_vistrel.h"
+#include "support/temp_dir.h"
+#include "support/usage_text.h"
+
+namespace {
+
+// The footer carries the run's time; tests compare everything around it.
+const std::regex footer_pattern(
+    "<hr />\n<div class=\"generated\">Web gallery generated "
+    "(Mon|Tue|Wed|Thu|Fri|Sat|Sun) (Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) "
+    "[ 0-9]\\d \\d\\d:\\d\\d:\\d\\d \\d{4}\n with <a href=\"[^\"]+\">vistrel 0.4</a></div>\n");
+
+std::string strip_footer(const std::string &page)
+{
+    return std::regex_replace(page, footer_pattern, "FOOTER\n");
+}
+
+std::string gallery_page(const std::string &title, const std::string &items)
+{
+    return "<html>\n<head>\n<title>" + title + "</title>\n"
+           "<link rel=\"stylesheet\" type=\"text/css\" href=\"vistrel.css\" />\n"
+           "</head>\n<body>\n<h1 class=\"galleryheadline\">" + title + "</h1>\n"
+           "<ul class=\"albumlist\">\n" + items + "</ul>\nFOOTER\n</body>\n</html>\n";
+}
+
+// An album with no images still has its cache directories looked at.
+std::string empty_album_lines(const std::string &album)
+{
+    return "Directory " + album + "\ncan't opendir(" + album + "/.scaled)\ncan't opendir(" + album +
+           "/.thumbs)\n0 images processed in album '" + album + "'.\n";
+}
+
+TEST(gallery, empty_gallery_gets_an_empty_list)
+{
+    temp_dir g;
+    const run_result r = run_vistrel({g.path});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "0 albums processed.\n");
+    EXPECT_EQ(r.err, "");
+    const std::string page = read_file(g.file("index.html"));
+    EXPECT_TRUE(std::regex_search(page, footer_pattern));
+    EXPECT_EQ(strip_footer(page), gallery_page("my webgallery", ""));
+    EXPECT_FALSE(file_exists(g.file("index.html.tmp")));
+}
+
+TEST(gallery, only_visible_directories_are_albums_in_byte_order)
+{
+    temp_dir g;
+    for (const char *dir : {"b", "B", "10", "9", ".hidden"}) make_dir(g.file(dir));
+    write_file(g.file("file"), "x");
+    ASSERT_EQ(symlink("b", g.file("link").c_str()), 0);
+    ASSERT_EQ(symlink("nowhere", g.file("dangling").c_str()), 0);
+
+    const run_result r = run_vistrel({"-d", "Trips", g.path});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, empty_album_lines(g.path + "/10") + empty_album_lines(g.path + "/9") +
+                         empty_album_lines(g.path + "/B") + empty_album_lines(g.path + "/b") +
+                         "4 albums processed.\n");
+    EXPECT_EQ(strip_footer(read_file(g.file("index.html"))),
+              gallery_page("Trips", "<li class=\"albumitem\"><a href=\"10/index.html\">10</a> (0 images)\n"
+                                    "<li class=\"albumitem\"><a href=\"9/index.html\">9</a> (0 images)\n"
+                                    "<li class=\"albumitem\"><a href=\"B/index.html\">B</a> (0 images)\n"
+                                    "<li class=\"albumitem\"><a href=\"b/index.html\">b</a> (0 images)\n"));
+}
+
+TEST(gallery, one_album_one_image_in_the_singular)
+{
+    temp_dir g;
+    make_dir(g.file("trip"));
+    write_jpeg(g.file("trip/a.jpg"), {.width = 40, .height = 30});
+    const run_result r = run_vistrel({g.path});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "Directory " + g.path + "/trip\nImage " + g.path + "/trip/a.jpg\n"
+                     "1 thumbnail index pages created.\n1 image processed in album '" + g.path +
+                     "/trip'.\n1 album processed.\n");
+    EXPECT_EQ(strip_footer(read_file(g.file("index.html"))),
+              gallery_page("my webgallery",
+                           "<li class=\"albumitem\"><a href=\"trip/index.html\">trip</a> (1 image)\n"));
+}
+
+TEST(gallery, album_title_from_description_names_the_album)
+{
+    temp_dir g;
+    make_dir(g.file("trip"));
+    write_jpeg(g.file("trip/a.jpg"), {.width = 40, .height = 30});
+    write_jpeg(g.file("trip/b.jpg"), {.width = 40, .height = 30});
+    write_file(g.file("trip/.description"), ". Summer <em>2026</em>\n");
+    const run_result r = run_vistrel({g.path});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("2 images processed in album 'Summer <em>2026</em>'.\n"), std::string::npos)
+        << r.out;
+    EXPECT_EQ(strip_footer(read_file(g.file("index.html"))),
+              gallery_page("my webgallery", "<li class=\"albumitem\"><a href=\"trip/index.html\">"
+                                            "Summer <em>2026</em></a> (2 images)\n"));
+}
+
+TEST(gallery, directory_names_are_data_not_markup)
+{
+    temp_dir g;
+    make_dir(g.file("Tom & Jerry's <b>\"best\"</b> 50% #1?:x"));
+    const run_result r = run_vistrel({g.path});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(strip_footer(read_file(g.file("index.html"))),
+              gallery_page("my webgallery",
+                           "<li class=\"albumitem\"><a href=\"Tom &amp; Jerry&#39;s &lt;b&gt;&quot;best&quot;"
+                           "&lt;/b&gt; 50%25 %231%3F%3Ax/index.html\">Tom &amp; Jerry&#39;s &lt;b&gt;"
+                           "&quot;best&quot;&lt;/b&gt; 50% #1?:x</a> (0 images)\n"));
+}
+
+TEST(gallery, one_trailing_slash_is_dropped)
+{
+    temp_dir g;
+    make_dir(g.file("a"));
+    const run_result one = run_vistrel({g.path + "/"});
+    EXPECT_EQ(one.status, 0) << one.err;
+    EXPECT_EQ(one.out, empty_album_lines(g.path + "/a") + "1 album processed.\n");
+    const run_result two = run_vistrel({g.path + "//"});
+    EXPECT_EQ(two.status, 0) << two.err;
+    EXPECT_EQ(two.out, empty_album_lines(g.path + "//a") + "1 album processed.\n");
+}
+
+TEST(gallery, operand_must_be_a_directory)
+{
+    temp_dir t;
+    write_file(t.file("plain"), "x");
+    const run_result file = run_vistrel({t.file("plain")});
+    EXPECT_EQ(file.status, 1);
+    EXPECT_EQ(file.out, "");
+    EXPECT_EQ(file.err, "vistrel: '" + t.file("plain") + "' is not a directory\n" + usage_text());
+
+    const run_result missing = run_vistrel({t.file("missing/")});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.err, "vistrel: can't stat(" + t.file("missing/") + "): No such file or directory\n");
+
+    ASSERT_EQ(symlink(t.path.c_str(), t.file("link").c_str()), 0);
+    EXPECT_EQ(run_vistrel({t.file("link")}).status, 0);  // the operand itself is followed
+}
+
+TEST(gallery, unwritable_index_page_is_reported)
+{
+    temp_dir g;
+    make_dir(g.file("index.html.tmp"));
+    const run_result r = run_vistrel({g.path});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "vistrel: can't fopen(" + g.path + "/index.html.tmp): Is a directory\n");
+}
+
+TEST(gallery, failed_rename_keeps_what_was_there)
+{
+    temp_dir g;
+    make_dir(g.file("index.html"));
+    write_file(g.file("index.html/keep"), "x");
+    const run_result r = run_vistrel({g.path});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "vistrel: can't rename(" + g.path + "/index.html.tmp, " + g.path +
+                         "/index.html): Is a directory\n");
+    EXPECT_EQ(read_file(g.file("index.html/keep")), "x");
+}
+
+TEST(gallery, failure_in_an_album_leaves_the_previous_page_whole)
+{
+    temp_dir g;
+    make_dir(g.file("a"));
+    write_file(g.file("index.html"), "previous page");
+    write_file(g.file("a/broken.jpg"), "this is not a JPEG file");
+    const run_result r = run_vistrel({g.path});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "Directory " + g.path + "/a\nImage " + g.path + "/a/broken.jpg\n");
+    EXPECT_EQ(r.err, "Not a JPEG file: starts with 0x74 0x68\n");
+    EXPECT_EQ(read_file(g.file("index.html")), "previous page");
+    EXPECT_TRUE(file_exists(g.file("index.html.tmp")));
+    EXPECT_FALSE(file_exists(g.file("a/.scaled/broken.jpg.tmp")));
+    EXPECT_FALSE(file_exists(g.file("a/.thumbs/broken.jpg.tmp")));
+}
+
+TEST(gallery, unreadable_gallery_is_reported)
+{
+    if (geteuid() == 0) GTEST_SKIP() << "root reads every directory";
+    temp_dir g;
+    make_dir(g.file("locked"));
+    chmod(g.file("locked").c_str(), 0300);
+    const run_result r = run_vistrel({g.file("locked")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "vistrel: can't opendir(" + g.file("locked") + "): Permission denied\n");
+}
+
+}  // namespace

@@ -1,3 +1,45 @@
+#include <dirent.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <unordered_set>
+
 #include "album/image_info.h"
-// placeholder until this part lands
-void remove_orphans(const std::string &, const char *, std::span<const image_info>) {}
+#include "run/files.h"
+
+// Orphan removal only reports: a cache directory it cannot read or a file
+// it cannot delete never ends the run, and its lines carry no program name.
+void remove_orphans(const std::string &album_path, const char *subdir,
+                    std::span<const image_info> images)
+{
+    const std::string dir_path = join_path(album_path, subdir);
+    unique_dir dir(opendir(dir_path.c_str()));
+    if (!dir) {
+        std::printf("can't opendir(%s)\n", dir_path.c_str());
+        return;
+    }
+
+    std::unordered_set<std::string_view> names;
+    names.reserve(images.size());
+    for (const image_info &image : images) names.insert(image.name);
+
+    while (const dirent *entry = readdir(dir.get())) {
+        // The listing's own entry type: links and unknown types are never candidates.
+        if (entry->d_type != DT_REG || !is_jpeg_name(entry->d_name)) continue;
+        if (names.contains(entry->d_name)) continue;  // byte-wise, case-sensitive
+
+        const std::string derived = join_path(dir_path, entry->d_name);
+        if (unlink(derived.c_str()) == 0)
+            std::printf("deleted orphan %s\n", derived.c_str());
+        else
+            std::fprintf(stderr, "can't unlink(%s)\n", derived.c_str());
+
+        // The page usually went with the other cache directory's pass: silent then.
+        const std::string page = join_path(album_path, std::string(entry->d_name) + ".html");
+        if (unlink(page.c_str()) == 0) std::printf("deleted orphan %s\n", page.c_str());
+    }
+
+    if (closedir(dir.release()) != 0) std::fprintf(stderr, "can't closedir(%s)\n", dir_path.c_str());
+}

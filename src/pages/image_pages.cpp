@@ -1,4 +1,124 @@
+#include <cinttypes>
+#include <cstdio>
+#include <optional>
+#include <string>
+
 #include "album/image_info.h"
+#include "pages/escape.h"
 #include "pages/pages.h"
-// placeholder until this part lands
-void write_image_pages(const std::string &, std::span<const image_info>) {}
+#include "run/files.h"
+#include "run/settings.h"
+
+namespace {
+
+struct exif_field {
+    const char *label;
+    std::optional<std::string> image_info::*text;
+};
+
+// The order in which the EXIF texts appear, in the table and the comment.
+constexpr exif_field exif_fields[] = {
+    {"Taken", &image_info::exif_taken},
+    {"Aperture", &image_info::exif_aperture},
+    {"Exposure Time", &image_info::exif_exposure},
+    {"Flash", &image_info::exif_flash},
+    {"Model", &image_info::exif_model},
+};
+
+// EXIF texts come from the photograph, not from the gallery owner: escaped,
+// which also keeps a "-->" in one from closing the comment early.
+void write_exif(std::FILE *out, const image_info &image)
+{
+    switch (settings.exif_mode) {
+    case EXIF_TABLE:
+        std::fputs("<table width=\"100%\" border=\"1\">\n", out);
+        for (const exif_field &field : exif_fields) {
+            if (const auto &text = image.*field.text)
+                std::fprintf(out,
+                             "<tr>\n<td><small>%s:</small></td><td><small>%s</small></td>\n</tr>\n",
+                             field.label, html_escape(*text).c_str());
+        }
+        std::fputs("</table>\n<p>\n<small>\n", out);
+        break;
+    case EXIF_COMMENT:
+        std::fputs("<!-- Begin EXIF data\n", out);
+        for (const exif_field &field : exif_fields) {
+            if (const auto &text = image.*field.text)
+                std::fprintf(out, "%s: %s\n", field.label, html_escape(*text).c_str());
+        }
+        std::fputs("End EXIF data -->\n", out);
+        break;
+    default:
+        break;
+    }
+}
+
+void write_neighbour(std::FILE *out, const image_info &neighbour, const char *label)
+{
+    const std::string link = url_escape(neighbour.name);
+    std::fprintf(out,
+                 "<a href=\"%s.html\"><img src=\".thumbs/%s\" border=\"0\" width=\"%d\" "
+                 "height=\"%d\" alt=\"%s\"><br><small>%s</small></a>",
+                 link.c_str(), link.c_str(), neighbour.thumb_width, neighbour.thumb_height,
+                 html_escape(neighbour.name).c_str(), label);
+}
+
+void write_page(const std::string &album_path, std::span<const image_info> images, size_t i,
+                const std::string &title, int64_t back_page)
+{
+    const image_info &image = images[i];
+    output_file file = open_output(join_path(album_path, image.name + ".html"), "fopen(%s) failed");
+    std::FILE *out = file.file.get();
+
+    const std::string name = html_escape(image.name);
+    const std::string link = url_escape(image.name);
+    // A caption from .description is the owner's markup; the name standing
+    // in for a missing one is data.
+    const std::string caption = image.caption_from_description ? image.caption : html_escape(image.caption);
+
+    std::fprintf(out,
+                 "<html>\n<head>\n<title>%s: %s</title>\n"
+                 "<link rel=\"stylesheet\" type=\"text/css\" href=\"../vistrel.css\" />\n"
+                 "</head>\n<body>\n<table width=\"100%%\" cellpadding=\"5\">\n<tr>\n"
+                 "<td width=\"100%%\" align=\"center\" colspan=\"3\"><a href=\"%s\">"
+                 "<img src=\".scaled/%s\" border=\"0\" width=\"%d\" height=\"%d\" alt=\"%s\"></a><br />\n"
+                 "<b><em>%s</em></b>\n</td></tr>\n"
+                 "<tr><td width=\"33%%\" align=\"center\" valign=\"top\">\n",
+                 title.c_str(), name.c_str(), link.c_str(), link.c_str(), image.scaled_width,
+                 image.scaled_height, name.c_str(), caption.c_str());
+
+    if (i > 0) write_neighbour(out, images[i - 1], "previous image");
+
+    std::fprintf(out,
+                 "</td>\n<td width=\"34%%\" align=\"center\">\n"
+                 "<small><a href=\"%s\">Original size (%d x %d, %" PRId64 " KB)</a></small>\n<p>\n",
+                 link.c_str(), image.width, image.height, image.file_size / 1024);
+
+    write_exif(out, image);
+
+    if (back_page == 1)
+        std::fputs("<a href=\"index.html\">Back to thumbnails</a>\n", out);
+    else
+        std::fprintf(out, "<a href=\"index%" PRId64 ".html\">Back to thumbnails</a>\n", back_page);
+
+    // Closes the <small> that only the EXIF table opens; kept in every mode.
+    std::fputs("</small>\n</td>\n<td width=\"33%\" align=\"center\" valign=\"top\">", out);
+
+    if (i + 1 < images.size()) write_neighbour(out, images[i + 1], "next image");
+
+    std::fprintf(out, "</td>\n</tr>\n</table>\n%s</body></html>", settings.page_footer.c_str());
+    finish_output(file);
+}
+
+}  // namespace
+
+void write_image_pages(const std::string &album_path, std::span<const image_info> images)
+{
+    // The album title and -d are the owner's own markup: written unchanged.
+    const std::string &title = settings.album_title ? *settings.album_title : settings.default_title;
+    // rows × columns may not fit 32 bits; the back page is the thumbnail
+    // index page that shows the image, counted in 64 bits.
+    const int64_t capacity = int64_t{settings.rows} * int64_t{settings.columns};
+    for (size_t i = 0; i < images.size(); ++i)
+        write_page(album_path, images, i, title, static_cast<int64_t>(i) / capacity + 1);
+}

@@ -15,6 +15,9 @@ struct fixture_exif {
     std::optional<std::pair<uint32_t, uint32_t>> exposure;    // 0x829A, RATIONAL seconds
     std::optional<std::pair<uint32_t, uint32_t>> aperture;    // 0x9202, RATIONAL APEX
     std::optional<uint16_t> flash;                            // 0x9209, SHORT
+    // Model also in IFD 1, the embedded thumbnail's IFD (a small JPEG
+    // thumbnail comes with it), for files that carry a tag in two IFDs.
+    std::optional<std::string> thumbnail_model;
 };
 
 struct fixture_spec {

@@ -1,0 +1,128 @@
+#include "image/jpeg_codec.h"
+
+#include <cerrno>
+#include <new>
+#include <vector>
+
+#include "run/fatal.h"
+#include "run/files.h"
+
+namespace {
+
+// The compressor for one derived file; destroyed before the rename.
+struct compressor {
+    jpeg_error_mgr errors;
+    jpeg_compress_struct info;
+
+    compressor()
+    {
+        info.err = jpeg_std_error(&errors);
+        jpeg_create_compress(&info);
+    }
+    ~compressor() { jpeg_destroy_compress(&info); }
+    compressor(const compressor &) = delete;
+    compressor &operator=(const compressor &) = delete;
+};
+
+pixel_buffer allocate_pixels(size_t size)
+{
+    pixel_buffer buffer;
+    buffer.samples.reset(new (std::nothrow) JSAMPLE[size > 0 ? size : 1]);
+    if (!buffer.samples) {
+        errno = ENOMEM;
+        fatal_errno("can't malloc");
+    }
+    buffer.size = size;
+    return buffer;
+}
+
+}  // namespace
+
+decompressor::decompressor(std::FILE *source)
+{
+    info.err = jpeg_std_error(&errors);
+    jpeg_create_decompress(&info);
+    jpeg_stdio_src(&info, source);
+}
+
+decompressor::~decompressor() { jpeg_destroy_decompress(&info); }
+
+unsigned reduction_for(JDIMENSION image_width, int32_t target_width)
+{
+    const double ratio = static_cast<double>(image_width) / target_width;
+    if (!(ratio < 2147483647.0)) return 8;  // a target of 0: no finite ratio
+    const auto k = static_cast<int32_t>(ratio);
+    if (k > 7) return 8;
+    if (k > 3) return 4;
+    if (k > 1) return 2;
+    return 1;
+}
+
+pixel_buffer decode_image(decompressor &source, int32_t target_width)
+{
+    jpeg_decompress_struct &info = source.info;
+    const unsigned denom = reduction_for(info.image_width, target_width);
+    if (denom > 1) {
+        info.scale_num = 1;
+        info.scale_denom = denom;
+    }
+    jpeg_start_decompress(&info);
+
+    const size_t row_size = size_t{info.output_width} * static_cast<size_t>(info.output_components);
+    pixel_buffer pixels = allocate_pixels(size_t{info.output_height} * row_size);
+    // Scanlines go straight into the buffer, a few rows per call as libjpeg
+    // prefers: the same bytes as row by row through a bounce buffer.
+    JSAMPROW rows[4];
+    while (info.output_scanline < info.output_height) {
+        const JDIMENSION left = info.output_height - info.output_scanline;
+        const JDIMENSION batch = left < 4 ? left : 4;
+        for (JDIMENSION r = 0; r < batch; ++r)
+            rows[r] = pixels.samples.get() + size_t{info.output_scanline + r} * row_size;
+        jpeg_read_scanlines(&info, rows, batch);
+    }
+    jpeg_finish_decompress(&info);
+    return pixels;
+}
+
+void encode_image(const decompressor &source, const pixel_buffer &pixels, resampler_fn resample,
+                  const std::string &name, const std::string &final_path, int32_t width,
+                  int32_t height, pixel_buffer &dst)
+{
+    const std::string temp_path = final_path + ".tmp";
+    unique_file temp(std::fopen(temp_path.c_str(), "wb"));
+    if (!temp) fatal_errno("can't fopen(%s)", temp_path.c_str());
+
+    const jpeg_decompress_struct &src_info = source.info;
+    {
+        compressor out;
+        out.info.image_width = static_cast<JDIMENSION>(width);
+        out.info.image_height = static_cast<JDIMENSION>(height);
+        out.info.input_components = src_info.num_components;
+        out.info.in_color_space = src_info.out_color_space;
+        jpeg_stdio_dest(&out.info, temp.get());
+        jpeg_set_defaults(&out.info);
+
+        const size_t row_size = size_t(width) * static_cast<size_t>(src_info.num_components);
+        const size_t needed = size_t(height) * row_size;
+        if (!dst.samples || dst.size < needed) dst = allocate_pixels(needed);
+
+        JSAMPLE *samples = dst.samples.get();
+        if (resample(src_info, out.info, pixels.samples.get(), &samples) != 0)
+            fatal_errno("can't resize image '%s'", name.c_str());
+
+        jpeg_start_compress(&out.info, TRUE);
+        std::vector<JSAMPROW> rows(16);
+        while (out.info.next_scanline < out.info.image_height) {
+            const JDIMENSION left = out.info.image_height - out.info.next_scanline;
+            const JDIMENSION batch = left < rows.size() ? left : static_cast<JDIMENSION>(rows.size());
+            for (JDIMENSION r = 0; r < batch; ++r)
+                rows[r] = samples + size_t{out.info.next_scanline + r} * row_size;
+            jpeg_write_scanlines(&out.info, rows.data(), batch);
+        }
+        // libjpeg's stdio destination flushes and checks for write errors here.
+        jpeg_finish_compress(&out.info);
+    }
+    if (std::fclose(temp.release()) != 0) fatal_errno("can't fclose(%s)", temp_path.c_str());
+    if (std::rename(temp_path.c_str(), final_path.c_str()) != 0)
+        fatal_errno("can't rename(%s, %s)", temp_path.c_str(), final_path.c_str());
+}

@@ -1,0 +1,181 @@
+// The JPEG fixture maker: other tests trust that its files are what their
+// spec says, so check that through libjpeg and libexif themselves.
+#include <gtest/gtest.h>
+
+#include <libexif/exif-data.h>
+
+#include <cstdlib>
+#include <memory>
+
+#include "support/jpeg_fixture.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+struct exif_data_unref_deleter {
+    void operator()(ExifData *d) const { exif_data_unref(d); }
+};
+using unique_exif = std::unique_ptr<ExifData, exif_data_unref_deleter>;
+
+// Mean absolute difference per sample.
+double mean_error(const std::vector<uint8_t> &a, const std::vector<uint8_t> &b)
+{
+    EXPECT_EQ(a.size(), b.size());
+    double sum = 0;
+    for (size_t i = 0; i < a.size() && i < b.size(); ++i) sum += std::abs(a[i] - b[i]);
+    return a.empty() ? 0 : sum / static_cast<double>(a.size());
+}
+
+std::string entry_text(ExifData *data, ExifIfd ifd, ExifTag tag)
+{
+    ExifEntry *e = exif_content_get_entry(data->ifd[ifd], tag);
+    if (!e) return "<absent>";
+    char buffer[1024] = {};
+    exif_entry_get_value(e, buffer, sizeof buffer);
+    return buffer;
+}
+
+}  // namespace
+
+TEST(fixture, decodes_to_its_own_pixels_in_every_layout)
+{
+    struct layout {
+        int components;
+        bool progressive;
+    };
+    for (const layout l : {layout{1, false}, layout{3, false}, layout{3, true}, layout{4, false},
+                           layout{4, true}}) {
+        SCOPED_TRACE(testing::Message() << l.components << " components, progressive "
+                                        << l.progressive);
+        temp_dir dir;
+        fixture_spec spec;
+        spec.width = 123;
+        spec.height = 77;
+        spec.components = l.components;
+        spec.progressive = l.progressive;
+        spec.quality = 95;
+        write_jpeg(dir.file("f.jpg"), spec);
+
+        const decoded_jpeg d = decode_jpeg(dir.file("f.jpg"));
+        EXPECT_EQ(d.width, 123);
+        EXPECT_EQ(d.height, 77);
+        EXPECT_EQ(d.components, l.components);
+        // Lossy, but the samples must be where fixture_pixels put them.
+        EXPECT_LT(mean_error(d.pixels, fixture_pixels(spec)), 4.0);
+    }
+}
+
+TEST(fixture, decode_reduces_in_the_dct_domain)
+{
+    temp_dir dir;
+    fixture_spec spec;
+    spec.width = 4000;
+    spec.height = 3000;
+    write_jpeg(dir.file("big.jpg"), spec);
+    for (const int denom : {1, 2, 4, 8}) {
+        const decoded_jpeg d = decode_jpeg(dir.file("big.jpg"), denom);
+        EXPECT_EQ(d.width, 4000 / denom);
+        EXPECT_EQ(d.height, 3000 / denom);
+        EXPECT_EQ(d.pixels.size(), static_cast<size_t>(d.width) * d.height * 3);
+    }
+    // Sizes that do not divide round up, as libjpeg's jdiv_round_up does.
+    spec.width = 101;
+    spec.height = 13;
+    write_jpeg(dir.file("odd.jpg"), spec);
+    const decoded_jpeg d = decode_jpeg(dir.file("odd.jpg"), 8);
+    EXPECT_EQ(d.width, 13);
+    EXPECT_EQ(d.height, 2);
+}
+
+TEST(fixture, picture_is_deterministic_and_seeded)
+{
+    fixture_spec a;
+    a.width = 40;
+    a.height = 30;
+    fixture_spec b = a;
+    b.seed = 2;
+    EXPECT_EQ(fixture_pixels(a), fixture_pixels(a));
+    EXPECT_EQ(make_jpeg(a), make_jpeg(a));
+    EXPECT_NE(fixture_pixels(a), fixture_pixels(b));
+    // Not flat: neighbouring samples differ, and the picture spans a range.
+    const std::vector<uint8_t> p = fixture_pixels(a);
+    int low = 255, high = 0;
+    for (uint8_t v : p) {
+        low = std::min<int>(low, v);
+        high = std::max<int>(high, v);
+    }
+    EXPECT_GT(high - low, 100);
+}
+
+TEST(fixture, rejects_impossible_specs)
+{
+    fixture_spec spec;
+    spec.components = 2;
+    EXPECT_THROW(make_jpeg(spec), std::invalid_argument);
+    spec.components = 3;
+    spec.width = 0;
+    EXPECT_THROW(make_jpeg(spec), std::invalid_argument);
+    temp_dir dir;
+    write_file(dir.file("junk.jpg"), "not a jpeg");
+    EXPECT_THROW(decode_jpeg(dir.file("junk.jpg")), std::runtime_error);
+}
+
+TEST(fixture, libexif_reads_back_every_tag_from_its_ifd)
+{
+    temp_dir dir;
+    fixture_spec spec;
+    spec.exif = fixture_exif{};
+    spec.exif->model = "Testcam X100";
+    spec.exif->taken = "2021:07:14 18:03:05";
+    spec.exif->exposure = std::make_pair(1u, 250u);
+    spec.exif->aperture = std::make_pair(5u, 1u);
+    spec.exif->flash = 1;
+    spec.exif->thumbnail_model = "Thumbcam";
+    write_jpeg(dir.file("e.jpg"), spec);
+
+    unique_exif data(exif_data_new_from_file(dir.file("e.jpg").c_str()));
+    ASSERT_TRUE(data);
+    EXPECT_EQ(entry_text(data.get(), EXIF_IFD_0, EXIF_TAG_MODEL), "Testcam X100");
+    EXPECT_EQ(entry_text(data.get(), EXIF_IFD_1, EXIF_TAG_MODEL), "Thumbcam");
+    EXPECT_EQ(entry_text(data.get(), EXIF_IFD_EXIF, EXIF_TAG_DATE_TIME_ORIGINAL),
+              "2021:07:14 18:03:05");
+
+    const ExifByteOrder order = exif_data_get_byte_order(data.get());
+    ExifEntry *e = exif_content_get_entry(data->ifd[EXIF_IFD_EXIF], EXIF_TAG_EXPOSURE_TIME);
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->format, EXIF_FORMAT_RATIONAL);
+    EXPECT_EQ(exif_get_rational(e->data, order).numerator, 1u);
+    EXPECT_EQ(exif_get_rational(e->data, order).denominator, 250u);
+    e = exif_content_get_entry(data->ifd[EXIF_IFD_EXIF], EXIF_TAG_APERTURE_VALUE);
+    ASSERT_TRUE(e);
+    EXPECT_EQ(exif_get_rational(e->data, order).numerator, 5u);
+    EXPECT_EQ(exif_get_rational(e->data, order).denominator, 1u);
+    e = exif_content_get_entry(data->ifd[EXIF_IFD_EXIF], EXIF_TAG_FLASH);
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->format, EXIF_FORMAT_SHORT);
+    EXPECT_EQ(exif_get_short(e->data, order), 1u);
+
+    // The image itself is still whole behind the APP1 marker.
+    const decoded_jpeg d = decode_jpeg(dir.file("e.jpg"));
+    EXPECT_EQ(d.width, spec.width);
+    EXPECT_EQ(d.height, spec.height);
+}
+
+TEST(fixture, only_the_tags_asked_for)
+{
+    temp_dir dir;
+    fixture_spec spec;
+    spec.exif = fixture_exif{};
+    spec.exif->flash = 0;
+    write_jpeg(dir.file("flash.jpg"), spec);
+    unique_exif data(exif_data_new_from_file(dir.file("flash.jpg").c_str()));
+    ASSERT_TRUE(data);
+    EXPECT_EQ(entry_text(data.get(), EXIF_IFD_0, EXIF_TAG_MODEL), "<absent>");
+    EXPECT_EQ(entry_text(data.get(), EXIF_IFD_EXIF, EXIF_TAG_EXPOSURE_TIME), "<absent>");
+    EXPECT_NE(entry_text(data.get(), EXIF_IFD_EXIF, EXIF_TAG_FLASH), "<absent>");
+
+    // Without exif, no APP1 marker at all: libexif finds nothing.
+    write_jpeg(dir.file("plain.jpg"), fixture_spec{});
+    unique_exif none(exif_data_new_from_file(dir.file("plain.jpg").c_str()));
+    EXPECT_FALSE(none);
+}
