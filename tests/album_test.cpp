@@ -1,0 +1,132 @@
+// The album driver end to end: which files are images, the order of the
+// progress lines and of the pages, and the closing line.
+#include <gtest/gtest.h>
+#include <dirent.h>
+#include <unistd.h>
+
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "support/jpeg_fixture.h"
+#include "support/run_vistrel.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+// Image names in the order the index page shows them.
+std::vector<std::string> index_order(const std::string &index_page)
+{
+    std::vector<std::string> names;
+    static const std::regex cell("<a href=\"([^\"]+)\\.html\"><img");
+    for (std::sregex_iterator it(index_page.begin(), index_page.end(), cell), end; it != end; ++it)
+        names.push_back((*it)[1]);
+    return names;
+}
+
+std::vector<std::string> listing_order(const std::string &dir)
+{
+    std::vector<std::string> names;
+    DIR *d = opendir(dir.c_str());
+    while (const dirent *e = readdir(d)) names.push_back(e->d_name);
+    closedir(d);
+    return names;
+}
+
+TEST(album, images_are_regular_files_with_a_jpeg_extension)
+{
+    temp_dir g;
+    const std::string a = g.file("a");
+    make_dir(a);
+    const std::vector<std::string> images = {"upper.JPG", "mixed.Jpeg", "plain.jpg", ".jpg", "two.dots.jpeg"};
+    for (const std::string &name : images) write_jpeg(a + "/" + name, {.width = 16, .height = 12});
+    for (const char *name : {"second.jpg.txt", "short.jpe", "empty.", "nodot", "jpg", "x.jpg.tmp"})
+        write_file(a + "/" + name, "not an image");
+    make_dir(a + "/dir.jpg");
+    ASSERT_EQ(symlink("plain.jpg", (a + "/link.jpg").c_str()), 0);
+
+    const run_result r = run_vistrel({g.path});
+    ASSERT_EQ(r.status, 0) << r.err;
+
+    // Progress lines come in the order the directory lists its entries.
+    std::string expected = "Directory " + a + "\n";
+    for (const std::string &name : listing_order(a))
+        for (const std::string &image : images)
+            if (name == image) expected += "Image " + a + "/" + name + "\n";
+    expected += "1 thumbnail index pages created.\n5 images processed in album '" + a + "'.\n1 album processed.\n";
+    EXPECT_EQ(r.out, expected);
+
+    // Pages follow byte order of the names.
+    EXPECT_EQ(index_order(read_file(a + "/index.html")),
+              (std::vector<std::string>{".jpg", "mixed.Jpeg", "plain.jpg", "two.dots.jpeg", "upper.JPG"}));
+    EXPECT_FALSE(file_exists(a + "/.scaled/link.jpg"));
+    EXPECT_FALSE(file_exists(a + "/dir.jpg.html"));
+}
+
+TEST(album, sort_orders)
+{
+    temp_dir g;
+    const std::string a = g.file("a");
+    make_dir(a);
+    // Sizes grow with the picture's area; times run the other way round.
+    write_jpeg(a + "/b.jpg", {.width = 64, .height = 48});
+    write_jpeg(a + "/C.jpg", {.width = 16, .height = 12});
+    write_jpeg(a + "/a.jpg", {.width = 200, .height = 150});
+    set_mtime(a + "/b.jpg", 3000);
+    set_mtime(a + "/C.jpg", 1000);
+    set_mtime(a + "/a.jpg", 2000);
+
+    const struct {
+        std::vector<std::string> options;
+        std::vector<std::string> order;
+    } cases[] = {
+        {{}, {"C.jpg", "a.jpg", "b.jpg"}},
+        {{"-s", "name"}, {"C.jpg", "a.jpg", "b.jpg"}},
+        {{"-s", "size"}, {"C.jpg", "b.jpg", "a.jpg"}},
+        {{"-s", "mtime"}, {"C.jpg", "a.jpg", "b.jpg"}},
+        {{"-s", "size", "-s", "name"}, {"C.jpg", "a.jpg", "b.jpg"}},
+    };
+    set_mtime(a + "/b.jpg", 3000);
+    for (const auto &c : cases) {
+        std::vector<std::string> args = c.options;
+        args.push_back(g.path);
+        const run_result r = run_vistrel(args);
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(index_order(read_file(a + "/index.html")), c.order);
+    }
+    // mtime order is by the file's time, not its name.
+    set_mtime(a + "/C.jpg", 4000);
+    ASSERT_EQ(run_vistrel({"-s", "mtime", g.path}).status, 0);
+    EXPECT_EQ(index_order(read_file(a + "/index.html")), (std::vector<std::string>{"a.jpg", "b.jpg", "C.jpg"}));
+}
+
+TEST(album, empty_album_gets_no_cache_and_no_pages)
+{
+    temp_dir g;
+    const std::string a = g.file("empty");
+    make_dir(a);
+    write_file(a + "/notes.txt", "x");
+    const run_result r = run_vistrel({g.path});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "Directory " + a + "\ncan't opendir(" + a + "/.scaled)\ncan't opendir(" + a +
+                         "/.thumbs)\n0 images processed in album '" + a + "'.\n1 album processed.\n");
+    EXPECT_FALSE(file_exists(a + "/.scaled"));
+    EXPECT_FALSE(file_exists(a + "/.thumbs"));
+    EXPECT_FALSE(file_exists(a + "/index.html"));
+
+    const run_result kept = run_vistrel({"-o", g.path});
+    EXPECT_EQ(kept.out, "Directory " + a + "\n0 images processed in album '" + a + "'.\n1 album processed.\n");
+}
+
+TEST(album, unreadable_album_is_reported)
+{
+    if (geteuid() == 0) GTEST_SKIP() << "root reads every directory";
+    temp_dir g;
+    make_dir(g.file("locked"));
+    chmod(g.file("locked").c_str(), 0);
+    const run_result r = run_vistrel({g.path});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "vistrel: can't opendir(" + g.file("locked") + "): Permission denied\n");
+}
+
+}  // namespace

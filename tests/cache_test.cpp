@@ -1,0 +1,209 @@
+// The cache directories of an album and the freshness test of derived files.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "album/image_info.h"
+#include "run/settings.h"
+#include "support/temp_dir.h"
+
+using testing::ExitedWithCode;
+
+namespace {
+
+// The whole standard error of a death, as an anchored regex.
+std::string exactly(const std::string &text)
+{
+    std::string regex = "^";
+    for (char c : text) {
+        if (std::string("\\^$.|?*+()[]{}").find(c) != std::string::npos) regex += '\\';
+        regex += c;
+    }
+    return regex + "$";
+}
+
+struct stat status_of(const std::string &path)
+{
+    struct stat status;
+    if (stat(path.c_str(), &status) != 0) throw std::runtime_error("cannot stat " + path);
+    return status;
+}
+
+bool is_dir(const std::string &path)
+{
+    struct stat status;
+    return stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+bool is_symlink(const std::string &path)
+{
+    struct stat status;
+    return lstat(path.c_str(), &status) == 0 && S_ISLNK(status.st_mode);
+}
+
+class cache : public testing::Test {
+protected:
+    void SetUp() override { settings.progname = "./bin/vistrel"; }
+    temp_dir album;
+};
+
+}  // namespace
+
+TEST_F(cache, creates_both_directories_under_the_umask)
+{
+    const mode_t old_mask = umask(027);
+    ensure_cache_dirs(album.path);
+    umask(old_mask);
+    for (const char *name : {".scaled", ".thumbs"}) {
+        SCOPED_TRACE(name);
+        const struct stat status = status_of(album.file(name));
+        EXPECT_TRUE(S_ISDIR(status.st_mode));
+        EXPECT_EQ(status.st_mode & 07777, 0750u);
+    }
+
+    // A second run finds them and leaves their content alone.
+    write_file(album.file(".scaled/a.jpg"), "x");
+    ensure_cache_dirs(album.path);
+    EXPECT_EQ(read_file(album.file(".scaled/a.jpg")), "x");
+}
+
+TEST_F(cache, symbolic_link_to_a_directory_serves)
+{
+    temp_dir elsewhere;
+    make_dir(elsewhere.file("scaled"));
+    ASSERT_EQ(symlink(elsewhere.file("scaled").c_str(), album.file(".scaled").c_str()), 0);
+    ensure_cache_dirs(album.path);
+    EXPECT_TRUE(is_symlink(album.file(".scaled")));
+    EXPECT_TRUE(is_dir(album.file(".thumbs")));
+}
+
+TEST_F(cache, refusals_end_the_run_with_one_message)
+{
+    // Each case prepares the album, then names the exact message.
+    struct refusal {
+        const char *what;
+        void (*prepare)(const temp_dir &album);
+        std::string (*message)(const temp_dir &album);
+        bool scaled_after, thumbs_after;  // what the failed run leaves
+    };
+    const refusal refusals[] = {
+        {".scaled is a file: quoted, and .thumbs is not looked at",
+         [](const temp_dir &a) { write_file(a.file(".scaled"), ""); },
+         [](const temp_dir &a) {
+             return "./bin/vistrel: '" + a.file(".scaled") + "' exists, but is not a directory\n";
+         },
+         false, false},
+        {".thumbs is a file: unquoted, after .scaled was made",
+         [](const temp_dir &a) { write_file(a.file(".thumbs"), ""); },
+         [](const temp_dir &a) {
+             return "./bin/vistrel: " + a.file(".thumbs") + " exists, but is not a directory\n";
+         },
+         true, false},
+        {"dangling link: mkdir refuses",
+         [](const temp_dir &a) {
+             ASSERT_EQ(symlink(a.file("nowhere").c_str(), a.file(".scaled").c_str()), 0);
+         },
+         [](const temp_dir &a) {
+             return "./bin/vistrel: can't mkdir(" + a.file(".scaled") + "): File exists\n";
+         },
+         false, false},
+        {"link to a file is no directory either",
+         [](const temp_dir &a) {
+             write_file(a.file("file"), "");
+             ASSERT_EQ(symlink(a.file("file").c_str(), a.file(".thumbs").c_str()), 0);
+         },
+         [](const temp_dir &a) {
+             return "./bin/vistrel: " + a.file(".thumbs") + " exists, but is not a directory\n";
+         },
+         true, false},
+    };
+    for (const refusal &r : refusals) {
+        SCOPED_TRACE(r.what);
+        temp_dir a;
+        r.prepare(a);
+        EXPECT_EXIT(ensure_cache_dirs(a.path), ExitedWithCode(1), exactly(r.message(a)));
+        EXPECT_EQ(is_dir(a.file(".scaled")), r.scaled_after);
+        EXPECT_EQ(is_dir(a.file(".thumbs")), r.thumbs_after);
+    }
+}
+
+TEST_F(cache, album_path_that_is_no_directory)
+{
+    // stat fails with something other than ENOENT.
+    write_file(album.file("plain"), "");
+    EXPECT_EXIT(ensure_cache_dirs(album.file("plain")), ExitedWithCode(1),
+                exactly("./bin/vistrel: can't stat(" + album.file("plain/.scaled") +
+                        "): Not a directory\n"));
+    // A missing album: stat says ENOENT, so mkdir is tried and refuses.
+    EXPECT_EXIT(ensure_cache_dirs(album.file("gone")), ExitedWithCode(1),
+                exactly("./bin/vistrel: can't mkdir(" + album.file("gone/.scaled") +
+                        "): No such file or directory\n"));
+}
+
+TEST_F(cache, freshness_compares_whole_seconds)
+{
+    struct freshness_case {
+        const char *what;
+        int64_t source, derived;
+        bool fresh;
+    };
+    // 4102444800 is in 2100: the times must not pass through 32 bits.
+    const freshness_case cases[] = {
+        {"same second", 1600000000, 1600000000, true},
+        {"one second earlier", 1600000000, 1599999999, false},
+        {"later", 1600000000, 1600000500, true},
+        {"beyond 2038, later", 2000000000, 4102444800, true},
+        {"beyond 2038, source newer", 4102444800, 4102444799, false},
+    };
+    write_file(album.file("a.jpg"), "source");
+    write_file(album.file("derived.jpg"), "");  // content plays no part
+    for (const freshness_case &c : cases) {
+        SCOPED_TRACE(c.what);
+        set_mtime(album.file("a.jpg"), c.source);
+        set_mtime(album.file("derived.jpg"), c.derived);
+        EXPECT_EQ(is_fresh(album.file("derived.jpg"), status_of(album.file("a.jpg"))), c.fresh);
+    }
+}
+
+TEST_F(cache, fractions_of_a_second_play_no_part)
+{
+    write_file(album.file("a.jpg"), "source");
+    write_file(album.file("derived.jpg"), "derived");
+    // The source changed late in the second in which the derived file was
+    // written early: unchanged as far as the cache can tell.
+    const timespec source_times[2] = {{1600000000, 900000000}, {1600000000, 900000000}};
+    const timespec derived_times[2] = {{1600000000, 100000000}, {1600000000, 100000000}};
+    ASSERT_EQ(utimensat(AT_FDCWD, album.file("a.jpg").c_str(), source_times, 0), 0);
+    ASSERT_EQ(utimensat(AT_FDCWD, album.file("derived.jpg").c_str(), derived_times, 0), 0);
+    EXPECT_TRUE(is_fresh(album.file("derived.jpg"), status_of(album.file("a.jpg"))));
+}
+
+TEST_F(cache, missing_and_linked_derived_files)
+{
+    write_file(album.file("a.jpg"), "source");
+    set_mtime(album.file("a.jpg"), 1600000000);
+    const struct stat source = status_of(album.file("a.jpg"));
+
+    EXPECT_FALSE(is_fresh(album.file("none.jpg"), source));
+
+    // stat follows links: the target's time counts, and a dangling link is missing.
+    write_file(album.file("target.jpg"), "");
+    set_mtime(album.file("target.jpg"), 1600000001);
+    ASSERT_EQ(symlink(album.file("target.jpg").c_str(), album.file("link.jpg").c_str()), 0);
+    EXPECT_TRUE(is_fresh(album.file("link.jpg"), source));
+    ASSERT_EQ(symlink(album.file("gone.jpg").c_str(), album.file("dangling.jpg").c_str()), 0);
+    EXPECT_FALSE(is_fresh(album.file("dangling.jpg"), source));
+}
+
+TEST_F(cache, unreadable_derived_status_ends_the_run)
+{
+    write_file(album.file("a.jpg"), "source");
+    const struct stat source = status_of(album.file("a.jpg"));
+    EXPECT_EXIT(is_fresh(album.file("a.jpg/b.jpg"), source), ExitedWithCode(1),
+                exactly("./bin/vistrel: can't stat(" + album.file("a.jpg/b.jpg") +
+                        "): Not a directory\n"));
+}

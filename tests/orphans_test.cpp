@@ -1,0 +1,335 @@
+// Orphan removal: which derived files and pages go, which stay, and the
+// exact lines it prints, in process and through the binary.
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "album/image_info.h"
+#include "run/settings.h"
+#include "support/run_vistrel.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+struct captured {
+    std::string out;
+    std::string err;
+};
+
+captured remove_orphans_captured(const std::string &album, const char *subdir,
+                                 const std::vector<image_info> &images)
+{
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    remove_orphans(album, subdir, images);
+    std::fflush(stdout);
+    std::fflush(stderr);
+    captured c;
+    c.out = testing::internal::GetCapturedStdout();
+    c.err = testing::internal::GetCapturedStderr();
+    return c;
+}
+
+// What process_album does when orphan removal is on: .scaled, then .thumbs.
+captured remove_both(const std::string &album, const std::vector<image_info> &images)
+{
+    const captured scaled = remove_orphans_captured(album, ".scaled", images);
+    const captured thumbs = remove_orphans_captured(album, ".thumbs", images);
+    return {scaled.out + thumbs.out, scaled.err + thumbs.err};
+}
+
+std::vector<image_info> records(const std::vector<std::string> &names)
+{
+    std::vector<image_info> images;
+    for (const std::string &name : names) {
+        images.emplace_back();
+        images.back().name = name;
+    }
+    return images;
+}
+
+// Every entry under root, as relative paths; directories end in a slash.
+void walk(const std::string &root, const std::string &prefix, std::set<std::string> &found)
+{
+    DIR *d = opendir((root + "/" + prefix).c_str());
+    if (!d) return;
+    while (const dirent *entry = readdir(d)) {
+        const std::string name = entry->d_name;
+        if (name == "." || name == "..") continue;
+        const std::string rel = prefix.empty() ? name : prefix + "/" + name;
+        struct stat st;
+        if (lstat((root + "/" + rel).c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+            found.insert(rel + "/");
+            walk(root, rel, found);
+        } else {
+            found.insert(rel);
+        }
+    }
+    closedir(d);
+}
+
+std::set<std::string> tree(const std::string &root)
+{
+    std::set<std::string> found;
+    walk(root, "", found);
+    return found;
+}
+
+class orphans_test : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        settings = settings_record{};
+        album = dir.file("trip");
+        make_dir(album);
+    }
+    void TearDown() override { settings = settings_record{}; }
+
+    // Creates the files (and the directories of names ending in a slash).
+    void create(const std::vector<std::string> &entries)
+    {
+        for (const std::string &entry : entries) {
+            if (entry.back() == '/')
+                make_dir(album + "/" + entry.substr(0, entry.size() - 1));
+            else
+                write_file(album + "/" + entry, entry);
+        }
+    }
+
+    temp_dir dir;
+    std::string album;
+};
+
+struct orphan_case {
+    const char *label;
+    std::vector<std::string> images;  // the album's images now
+    std::vector<std::string> before;  // the album's entries before removal
+    std::vector<std::string> deleted; // in the order the lines come, relative to the album
+};
+
+std::ostream &operator<<(std::ostream &os, const orphan_case &c) { return os << c.label; }
+
+class orphan_cases : public orphans_test, public testing::WithParamInterface<orphan_case> {};
+
+TEST_P(orphan_cases, deletes_exactly_the_orphans)
+{
+    const orphan_case &c = GetParam();
+    create(c.before);
+    std::set<std::string> remaining = tree(album);
+
+    const captured result = remove_both(album, records(c.images));
+
+    std::string expected_out;
+    for (const std::string &gone : c.deleted) {
+        expected_out += "deleted orphan " + album + "/" + gone + "\n";
+        remaining.erase(gone);
+    }
+    EXPECT_EQ(result.out, expected_out);
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(tree(album), remaining);
+}
+
+const std::vector<std::string> cache_dirs{".scaled/", ".thumbs/"};
+
+std::vector<std::string> with_cache_dirs(std::vector<std::string> entries)
+{
+    entries.insert(entries.begin(), cache_dirs.begin(), cache_dirs.end());
+    return entries;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    cases, orphan_cases,
+    testing::Values(
+        // b.jpg was deleted: its page is reported once, in the .scaled pass.
+        orphan_case{"image_deleted",
+                    {"a.jpg", "c.jpg"},
+                    with_cache_dirs({"a.jpg", "c.jpg", "a.jpg.html", "b.jpg.html", "c.jpg.html",
+                                     "index.html", ".scaled/a.jpg", ".scaled/b.jpg", ".scaled/c.jpg",
+                                     ".thumbs/a.jpg", ".thumbs/b.jpg", ".thumbs/c.jpg"}),
+                    {".scaled/b.jpg", "b.jpg.html", ".thumbs/b.jpg"}},
+        // a.jpg became A.JPG: names compare case-sensitively.
+        orphan_case{"image_renamed_to_capitals",
+                    {"A.JPG"},
+                    with_cache_dirs({"A.JPG", "A.JPG.html", "a.jpg.html", "index.html",
+                                     ".scaled/a.jpg", ".scaled/A.JPG", ".thumbs/a.jpg",
+                                     ".thumbs/A.JPG"}),
+                    {".scaled/a.jpg", "a.jpg.html", ".thumbs/a.jpg"}},
+        orphan_case{"only_the_thumbnail_left",
+                    {"a.jpg"},
+                    with_cache_dirs({"a.jpg", "gone.jpeg.html", ".scaled/a.jpg", ".thumbs/a.jpg",
+                                     ".thumbs/gone.jpeg"}),
+                    {".thumbs/gone.jpeg", "gone.jpeg.html"}},
+        orphan_case{"extension_in_any_case",
+                    {"a.jpg"},
+                    with_cache_dirs({"a.jpg", ".scaled/old.JpEg", ".scaled/a.jpg"}),
+                    {".scaled/old.JpEg"}},
+        // Neither derived file is left: the page is nobody's to delete here.
+        orphan_case{"page_without_derived_files_stays",
+                    {"a.jpg"},
+                    with_cache_dirs({"a.jpg", "a.jpg.html", "vanished.jpg.html", ".scaled/a.jpg"}),
+                    {}}),
+    [](const testing::TestParamInfo<orphan_case> &info) { return std::string(info.param.label); });
+
+// Only regular files with a JPEG extension are candidates, by the listing's
+// own entry type: leftovers, other extensions, directories and links stay,
+// and so do thumbnail index pages.
+TEST_F(orphans_test, never_deletes_non_candidates)
+{
+    create(with_cache_dirs({"index.html", "index2.html", "index3.html",
+                            ".scaled/a.jpg.tmp", ".scaled/a.jpg.tmp.html", ".scaled/notes.txt",
+                            ".scaled/jpg", ".scaled/a.jpe", ".scaled/a.", ".scaled/sub.jpg/",
+                            ".scaled/sub.jpg/inner.jpg", ".thumbs/b.jpg.gz",
+                            "a.jpg.tmp.html", "target.txt", "sub.jpg.html", "link.jpg.html",
+                            "dangling.jpg.html", "fifo.jpg.html"}));
+    ASSERT_EQ(symlink("../target.txt", (album + "/.scaled/link.jpg").c_str()), 0);
+    ASSERT_EQ(symlink("../nowhere", (album + "/.thumbs/dangling.jpg").c_str()), 0);
+    ASSERT_EQ(mkfifo((album + "/.thumbs/fifo.jpg").c_str(), 0600), 0);
+    const std::set<std::string> before = tree(album);
+
+    const captured result = remove_both(album, {});
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(tree(album), before);
+}
+
+// An album without images: every candidate is an orphan. Several orphans
+// come in listing order, each followed by its page when that is still there.
+TEST_F(orphans_test, album_without_images_loses_every_candidate)
+{
+    create(with_cache_dirs({"x.jpg.html", "y.jpg.html", "index.html", ".scaled/x.jpg",
+                            ".scaled/y.jpg", ".thumbs/x.jpg", ".thumbs/y.jpg", ".thumbs/z.JPEG"}));
+
+    const captured scaled = remove_orphans_captured(album, ".scaled", {});
+    const captured thumbs = remove_orphans_captured(album, ".thumbs", {});
+    EXPECT_EQ(scaled.err + thumbs.err, "");
+
+    auto lines = [](const std::string &text) {
+        std::vector<std::string> out;
+        std::istringstream in(text);
+        for (std::string line; std::getline(in, line);) out.push_back(line);
+        std::sort(out.begin(), out.end());
+        return out;
+    };
+    const std::string p = "deleted orphan " + album + "/";
+    EXPECT_EQ(lines(scaled.out), (std::vector<std::string>{p + ".scaled/x.jpg", p + ".scaled/y.jpg",
+                                                           p + "x.jpg.html", p + "y.jpg.html"}));
+    EXPECT_EQ(lines(thumbs.out), (std::vector<std::string>{p + ".thumbs/x.jpg", p + ".thumbs/y.jpg",
+                                                           p + ".thumbs/z.JPEG"}));
+    // Within the output each page line directly follows its derived file's.
+    EXPECT_NE(scaled.out.find(p + ".scaled/x.jpg\n" + p + "x.jpg.html\n"), std::string::npos);
+    EXPECT_NE(scaled.out.find(p + ".scaled/y.jpg\n" + p + "y.jpg.html\n"), std::string::npos);
+    EXPECT_EQ(tree(album), (std::set<std::string>{".scaled/", ".thumbs/", "index.html"}));
+}
+
+TEST_F(orphans_test, missing_directory_is_reported_on_stdout)
+{
+    const captured result = remove_both(album, {});
+    EXPECT_EQ(result.out, "can't opendir(" + album + "/.scaled)\ncan't opendir(" + album + "/.thumbs)\n");
+    EXPECT_EQ(result.err, "");
+}
+
+// A derived file that cannot be deleted is reported on standard error, with
+// no program name; its page still goes, and the listing goes on. Root may
+// unlink anything, so the failure comes from a path too long for the
+// system: the cache directory itself is still within reach.
+TEST_F(orphans_test, unlink_failure_is_reported_and_the_run_goes_on)
+{
+    const long path_max = pathconf(dir.path.c_str(), _PC_PATH_MAX);
+    ASSERT_GT(path_max, 0);
+    const std::string component(200, 'd');
+    int fd = open(dir.path.c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(fd, 0);
+    std::string deep = dir.path;
+    std::vector<int> fds;
+    // Deepen until "<deep>/.scaled" fits but "<deep>/.scaled/<long name>" does not.
+    while (deep.size() + component.size() + 1 + 8 < static_cast<size_t>(path_max) - 1) {
+        ASSERT_EQ(mkdirat(fd, component.c_str(), 0777), 0);
+        const int next = openat(fd, component.c_str(), O_RDONLY | O_DIRECTORY);
+        ASSERT_GE(next, 0);
+        fds.push_back(fd);
+        fd = next;
+        deep += "/" + component;
+    }
+    ASSERT_EQ(mkdirat(fd, ".scaled", 0777), 0);
+    const int scaled = openat(fd, ".scaled", O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(scaled, 0);
+    const std::string long_name = std::string(240, 'n') + ".jpg";
+    ASSERT_LT(deep.size() + 8, static_cast<size_t>(path_max));
+    ASSERT_GE(deep.size() + 9 + long_name.size(), static_cast<size_t>(path_max));
+    for (const std::string &name : {long_name, std::string("short.jpg")}) {
+        const int f = openat(scaled, name.c_str(), O_WRONLY | O_CREAT, 0600);
+        ASSERT_GE(f, 0);
+        close(f);
+    }
+
+    const captured result = remove_orphans_captured(deep, ".scaled", {});
+    EXPECT_EQ(result.err, "can't unlink(" + deep + "/.scaled/" + long_name + ")\n");
+    EXPECT_EQ(result.out, "deleted orphan " + deep + "/.scaled/short.jpg\n");
+    EXPECT_EQ(faccessat(scaled, long_name.c_str(), F_OK, 0), 0);
+    EXPECT_NE(faccessat(scaled, "short.jpg", F_OK, 0), 0);
+
+    // Clean up from the inside: the paths are too long for the fixture.
+    EXPECT_EQ(unlinkat(scaled, long_name.c_str(), 0), 0);
+    close(scaled);
+    EXPECT_EQ(unlinkat(fd, ".scaled", AT_REMOVEDIR), 0);
+    while (!fds.empty()) {
+        close(fd);
+        fd = fds.back();
+        fds.pop_back();
+        EXPECT_EQ(unlinkat(fd, component.c_str(), AT_REMOVEDIR), 0);
+    }
+    close(fd);
+}
+
+// Through the binary: an album whose images are all gone loses its derived
+// files and pages, an album that never had any reports both directories,
+// and -o leaves everything alone and prints nothing of it.
+TEST_F(orphans_test, end_to_end)
+{
+    const std::string gallery = dir.file("g");
+    make_dir(gallery);
+    make_dir(gallery + "/emptied");
+    make_dir(gallery + "/emptied/.scaled");
+    make_dir(gallery + "/emptied/.thumbs");
+    write_file(gallery + "/emptied/old.jpg.html", "page");
+    write_file(gallery + "/emptied/index.html", "index");
+    write_file(gallery + "/emptied/.scaled/old.jpg", "scaled");
+    write_file(gallery + "/emptied/.thumbs/old.jpg", "thumb");
+    make_dir(gallery + "/never");
+
+    const run_result kept = run_vistrel({"-o", gallery});
+    EXPECT_EQ(kept.status, 0);
+    EXPECT_EQ(kept.out, "Directory " + gallery + "/emptied\n0 images processed in album '" + gallery +
+                            "/emptied'.\nDirectory " + gallery + "/never\n0 images processed in album '" +
+                            gallery + "/never'.\n2 albums processed.\n");
+    EXPECT_EQ(kept.err, "");
+    EXPECT_TRUE(file_exists(gallery + "/emptied/.scaled/old.jpg"));
+    EXPECT_TRUE(file_exists(gallery + "/emptied/old.jpg.html"));
+
+    const run_result cleaned = run_vistrel({gallery});
+    EXPECT_EQ(cleaned.status, 0);
+    EXPECT_EQ(cleaned.out, "Directory " + gallery + "/emptied\n"
+                           "deleted orphan " + gallery + "/emptied/.scaled/old.jpg\n"
+                           "deleted orphan " + gallery + "/emptied/old.jpg.html\n"
+                           "deleted orphan " + gallery + "/emptied/.thumbs/old.jpg\n"
+                           "0 images processed in album '" + gallery + "/emptied'.\n"
+                           "Directory " + gallery + "/never\n"
+                           "can't opendir(" + gallery + "/never/.scaled)\n"
+                           "can't opendir(" + gallery + "/never/.thumbs)\n"
+                           "0 images processed in album '" + gallery + "/never'.\n"
+                           "2 albums processed.\n");
+    EXPECT_EQ(cleaned.err, "");
+    EXPECT_EQ(tree(gallery + "/emptied"), (std::set<std::string>{".scaled/", ".thumbs/", "index.html"}));
+}
+
+}  // namespace

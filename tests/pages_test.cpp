@@ -1,0 +1,704 @@
+// The image pages and the thumbnail index pages, byte for byte: records
+// built by hand, pages written into a temporary album, whole files compared.
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+
+#include <climits>
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "album/image_info.h"
+#include "pages/pages.h"
+#include "run/settings.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+const std::string footer = "<hr />\n<div class=\"generated\">test footer</div>\n";
+
+class pages_test : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        settings = settings_record{};
+        settings.page_footer = footer;
+        album = dir.file("trip");
+        make_dir(album);
+    }
+    void TearDown() override { settings = settings_record{}; }
+
+    temp_dir dir;
+    std::string album;
+};
+
+std::set<std::string> list_dir(const std::string &path)
+{
+    std::set<std::string> names;
+    DIR *d = opendir(path.c_str());
+    if (!d) return names;
+    while (const dirent *entry = readdir(d)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..") names.insert(name);
+    }
+    closedir(d);
+    return names;
+}
+
+// Image i of a paging case: p00.jpg, p01.jpg, ... with sizes that differ
+// per image, so a cell shows which record it came from.
+image_info numbered_image(int i)
+{
+    image_info image;
+    char name[16];
+    std::snprintf(name, sizeof name, "p%02d.jpg", i);
+    image.name = name;
+    image.caption = name;
+    image.file_size = 2048 * i + 1023;  // 2i KB after truncation
+    image.width = 4000 + i;
+    image.height = 3000;
+    image.thumb_width = 100 + i;
+    image.thumb_height = 75;
+    return image;
+}
+
+std::vector<image_info> numbered_images(int count)
+{
+    std::vector<image_info> images;
+    for (int i = 0; i < count; ++i) images.push_back(numbered_image(i));
+    return images;
+}
+
+// The fixed fragments of a thumbnail index page, spelled out.
+std::string index_head(const std::string &title, int page)
+{
+    const std::string heading = title + " / " + std::to_string(page);
+    return "<html>\n<head>\n<title>" + heading +
+           "</title>\n<link rel=\"stylesheet\" type=\"text/css\" href=\"../vistrel.css\" />\n"
+           "</head>\n<body bgcolor=\"#ffffff\">\n<h1 align=\"center\">" +
+           heading +
+           "</h1>\n<table width=\"100%\" border=\"0\">\n<tr>\n<th width=\"33%\"><small>\n";
+}
+
+std::string index_middle(const std::string &pictures)
+{
+    return "</small></th>\n<th width=\"34%\"><small>\n" + pictures +
+           "\n</small></th>\n<th width=\"33%\"><small>\n";
+}
+
+const std::string index_grid_start =
+    "</small></th>\n</tr>\n</table>\n<p>\n<table width=\"100%\" border=\"0\">\n";
+
+const std::string index_tail =
+    "</table>\n<p align=\"center\">\n<a href=\"../index.html\"><small>Back to gallery "
+    "index</small></a>\n</p>\n" +
+    footer + "</body>\n</html>\n";
+
+std::string numbered_cell(int i)
+{
+    const image_info image = numbered_image(i);
+    return "<td align=\"center\">\n<a href=\"" + image.name + ".html\"><img src=\".thumbs/" +
+           image.name + "\" border=\"0\" alt=\"" + image.name + "\" width=\"" +
+           std::to_string(100 + i) + "\" height=\"75\"></a><br>\n<small>" +
+           std::to_string(4000 + i) + " x 3000, " + std::to_string(2 * i) +
+           " KB</small>\n<br><br>\n</td>\n";
+}
+
+// ---------------------------------------------------------------------------
+// Thumbnail index pages
+
+TEST_F(pages_test, index_single_image_whole_page)
+{
+    image_info image = numbered_image(0);
+    image.file_size = 1023;  // below one KB shows 0 KB
+    const std::vector<image_info> images{image};
+
+    EXPECT_EQ(write_index_pages(album, images, false), 1);
+    EXPECT_EQ(read_file(album + "/index.html"),
+              R"page(<html>
+<head>
+<title>my webgallery / 1</title>
+<link rel="stylesheet" type="text/css" href="../vistrel.css" />
+</head>
+<body bgcolor="#ffffff">
+<h1 align="center">my webgallery / 1</h1>
+<table width="100%" border="0">
+<tr>
+<th width="33%"><small>
+</small></th>
+<th width="34%"><small>
+pictures 1 - 1 of 1
+</small></th>
+<th width="33%"><small>
+</small></th>
+</tr>
+</table>
+<p>
+<table width="100%" border="0">
+<tr>
+<td align="center">
+<a href="p00.jpg.html"><img src=".thumbs/p00.jpg" border="0" alt="p00.jpg" width="100" height="75"></a><br>
+<small>4000 x 3000, 0 KB</small>
+<br><br>
+</td>
+</tr>
+</table>
+<p align="center">
+<a href="../index.html"><small>Back to gallery index</small></a>
+</p>
+<hr />
+<div class="generated">test footer</div>
+</body>
+</html>
+)page");
+    EXPECT_EQ(list_dir(album), (std::set<std::string>{"index.html"}));
+}
+
+struct expected_index_page {
+    std::string file;
+    std::string previous;  // the first header cell's link, or empty
+    std::string pictures;  // the middle header cell
+    std::string next;      // the third header cell's link, or empty
+    std::vector<std::vector<int>> rows;
+};
+
+struct paging_case {
+    const char *label;
+    int32_t count;
+    int32_t columns;
+    int32_t rows;
+    std::vector<expected_index_page> pages;
+};
+
+std::ostream &operator<<(std::ostream &os, const paging_case &c) { return os << c.label; }
+
+class index_paging : public pages_test, public testing::WithParamInterface<paging_case> {};
+
+TEST_P(index_paging, pages_links_and_rows)
+{
+    const paging_case &c = GetParam();
+    settings.columns = c.columns;
+    settings.rows = c.rows;
+    // A page numbered above the new count, left from an earlier run, stays.
+    write_file(album + "/index9.html", "old");
+
+    EXPECT_EQ(write_index_pages(album, numbered_images(c.count), false),
+              static_cast<int32_t>(c.pages.size()));
+
+    std::set<std::string> files{"index9.html"};
+    for (size_t p = 0; p < c.pages.size(); ++p) {
+        const expected_index_page &page = c.pages[p];
+        std::string grid;
+        for (const std::vector<int> &row : page.rows) {
+            grid += "<tr>\n";
+            for (int i : row) grid += numbered_cell(i);
+            grid += "</tr>\n";
+        }
+        const std::string expected = index_head("my webgallery", static_cast<int>(p) + 1) +
+                                     page.previous + index_middle(page.pictures) + page.next +
+                                     index_grid_start + grid + index_tail;
+        EXPECT_EQ(read_file(album + "/" + page.file), expected) << page.file;
+        files.insert(page.file);
+    }
+    EXPECT_EQ(list_dir(album), files);
+    EXPECT_EQ(read_file(album + "/index9.html"), "old");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    cases, index_paging,
+    testing::Values(
+        paging_case{"exact_multiple_of_capacity", 8, 2, 2,
+                    {{"index.html", "", "pictures 1 - 4 of 8",
+                      "<a href=\"index2.html\">next 4 pictures</a>", {{0, 1}, {2, 3}}},
+                     {"index2.html", "<a href=\"index.html\">previous 4 pictures</a>\n",
+                      "pictures 5 - 8 of 8", "", {{4, 5}, {6, 7}}}}},
+        paging_case{"one_above_a_multiple", 9, 2, 2,
+                    {{"index.html", "", "pictures 1 - 4 of 9",
+                      "<a href=\"index2.html\">next 4 pictures</a>", {{0, 1}, {2, 3}}},
+                     {"index2.html", "<a href=\"index.html\">previous 4 pictures</a>\n",
+                      "pictures 5 - 8 of 9", "<a href=\"index3.html\">next picture</a>",
+                      {{4, 5}, {6, 7}}},
+                     {"index3.html", "<a href=\"index2.html\">previous 4 pictures</a>\n",
+                      "pictures 9 - 9 of 9", "", {{8}}}}},
+        paging_case{"short_remainder_and_short_last_row", 7, 2, 2,
+                    {{"index.html", "", "pictures 1 - 4 of 7",
+                      "<a href=\"index2.html\">next 3 pictures</a>", {{0, 1}, {2, 3}}},
+                     {"index2.html", "<a href=\"index.html\">previous 4 pictures</a>\n",
+                      "pictures 5 - 7 of 7", "", {{4, 5}, {6}}}}},
+        paging_case{"seven_images_three_columns_one_row", 7, 3, 1,
+                    {{"index.html", "", "pictures 1 - 3 of 7",
+                      "<a href=\"index2.html\">next 3 pictures</a>", {{0, 1, 2}}},
+                     {"index2.html", "<a href=\"index.html\">previous 3 pictures</a>\n",
+                      "pictures 4 - 6 of 7", "<a href=\"index3.html\">next picture</a>",
+                      {{3, 4, 5}}},
+                     {"index3.html", "<a href=\"index2.html\">previous 3 pictures</a>\n",
+                      "pictures 7 - 7 of 7", "", {{6}}}}},
+        paging_case{"one_row_one_column", 3, 1, 1,
+                    {{"index.html", "", "pictures 1 - 1 of 3",
+                      "<a href=\"index2.html\">next 1 pictures</a>", {{0}}},
+                     {"index2.html", "<a href=\"index.html\">previous 1 pictures</a>\n",
+                      "pictures 2 - 2 of 3", "<a href=\"index3.html\">next picture</a>", {{1}}},
+                     {"index3.html", "<a href=\"index2.html\">previous 1 pictures</a>\n",
+                      "pictures 3 - 3 of 3", "", {{2}}}}},
+        // rows × columns beyond 32 bits: one page holds everything.
+        paging_case{"capacity_of_exactly_two_to_the_32", 3, 65536, 65536,
+                    {{"index.html", "", "pictures 1 - 3 of 3", "", {{0, 1, 2}}}}},
+        paging_case{"capacity_wrapping_to_minus_one", 3, 65535, 65537,
+                    {{"index.html", "", "pictures 1 - 3 of 3", "", {{0, 1, 2}}}}},
+        paging_case{"largest_rows_and_columns", 3, INT32_MAX, INT32_MAX,
+                    {{"index.html", "", "pictures 1 - 3 of 3", "", {{0, 1, 2}}}}}),
+    [](const testing::TestParamInfo<paging_case> &info) { return std::string(info.param.label); });
+
+TEST_F(pages_test, index_writes_nothing_without_images)
+{
+    EXPECT_EQ(write_index_pages(album, {}, false), 0);
+    EXPECT_TRUE(list_dir(album).empty());
+}
+
+TEST_F(pages_test, index_titles)
+{
+    const std::vector<image_info> images = numbered_images(1);
+    struct title_case {
+        std::optional<std::string> album_title;
+        std::string default_title;
+        std::string shown;
+    };
+    const title_case cases[] = {
+        {std::nullopt, "my webgallery", "my webgallery"},
+        {"Summer <em>2024</em> &amp; more", "ignored", "Summer <em>2024</em> &amp; more"},
+        {"", "ignored", ""},  // an empty album title is still the title
+        {std::nullopt, "<b>Mine</b>", "<b>Mine</b>"},
+    };
+    for (const title_case &c : cases) {
+        settings.album_title = c.album_title;
+        settings.default_title = c.default_title;
+        write_index_pages(album, images, false);
+        const std::string page = read_file(album + "/index.html");
+        EXPECT_EQ(page.substr(0, index_head(c.shown, 1).size()), index_head(c.shown, 1)) << c.shown;
+    }
+}
+
+// -D: the caption under each thumbnail. A caption from .description is the
+// owner's markup; a name standing in for one is data and is escaped.
+TEST_F(pages_test, index_show_caption)
+{
+    std::vector<image_info> images = numbered_images(2);
+    images[0].caption = "Sunset <b>over</b> the bay &amp; pier";
+    images[0].caption_from_description = true;
+    images[1].name = "Tom & Jerry's <1>.jpg";
+    images[1].caption = images[1].name;
+
+    write_index_pages(album, images, true);
+    EXPECT_EQ(read_file(album + "/index.html"),
+              index_head("my webgallery", 1) + index_middle("pictures 1 - 2 of 2") + index_grid_start +
+                  "<tr>\n"
+                  "<td align=\"center\">\n<a href=\"p00.jpg.html\"><img src=\".thumbs/p00.jpg\" "
+                  "border=\"0\" alt=\"p00.jpg\" width=\"100\" height=\"75\"></a><br>\n"
+                  "<small>Sunset <b>over</b> the bay &amp; pier</small>\n<br><br>\n</td>\n"
+                  "<td align=\"center\">\n<a href=\"Tom &amp; Jerry&#39;s &lt;1&gt;.jpg.html\">"
+                  "<img src=\".thumbs/Tom &amp; Jerry&#39;s &lt;1&gt;.jpg\" border=\"0\" "
+                  "alt=\"Tom &amp; Jerry&#39;s &lt;1&gt;.jpg\" width=\"101\" height=\"75\"></a><br>\n"
+                  "<small>Tom &amp; Jerry&#39;s &lt;1&gt;.jpg</small>\n<br><br>\n</td>\n"
+                  "</tr>\n" +
+                  index_tail);
+}
+
+// Names are data: quotes cannot end an attribute, and % # ? : in a link
+// are percent-encoded so the browser asks for the file itself.
+TEST_F(pages_test, index_hostile_name)
+{
+    image_info image = numbered_image(0);
+    image.name = "a\"b&c<d>'e%f#g?h:i.jpg";
+    image.caption = image.name;
+
+    write_index_pages(album, std::vector<image_info>{image}, false);
+    EXPECT_EQ(read_file(album + "/index.html"),
+              index_head("my webgallery", 1) + index_middle("pictures 1 - 1 of 1") + index_grid_start +
+                  "<tr>\n<td align=\"center\">\n"
+                  "<a href=\"a&quot;b&amp;c&lt;d&gt;&#39;e%25f%23g%3Fh%3Ai.jpg.html\">"
+                  "<img src=\".thumbs/a&quot;b&amp;c&lt;d&gt;&#39;e%25f%23g%3Fh%3Ai.jpg\" border=\"0\" "
+                  "alt=\"a&quot;b&amp;c&lt;d&gt;&#39;e%f#g?h:i.jpg\" width=\"100\" height=\"75\"></a><br>\n"
+                  "<small>4000 x 3000, 0 KB</small>\n<br><br>\n</td>\n</tr>\n" +
+                  index_tail);
+}
+
+// ---------------------------------------------------------------------------
+// Image pages
+
+std::vector<image_info> trip_images()
+{
+    std::vector<image_info> images(3);
+    images[0].name = "a.jpg";
+    images[0].caption = "a.jpg";
+    images[0].file_size = 1023;
+    images[0].width = 3000;
+    images[0].height = 4000;
+    images[0].scaled_width = 360;
+    images[0].scaled_height = 480;
+    images[0].thumb_width = 72;
+    images[0].thumb_height = 96;
+
+    images[1].name = "b.jpg";
+    images[1].caption = "Beach at <i>dawn</i>";
+    images[1].caption_from_description = true;
+    images[1].file_size = 2 * 1024 * 1024 + 1023;
+    images[1].width = 4000;
+    images[1].height = 3000;
+    images[1].scaled_width = 640;
+    images[1].scaled_height = 480;
+    images[1].thumb_width = 128;
+    images[1].thumb_height = 96;
+    images[1].exif_taken = "2024:05:01 06:12:00";
+    images[1].exif_flash = "Flash did not fire";
+    images[1].exif_model = "Camera X";
+
+    images[2].name = "c.jpg";
+    images[2].caption = "c.jpg";
+    images[2].file_size = 4096;
+    images[2].width = 1000;
+    images[2].height = 1000;
+    images[2].scaled_width = 480;
+    images[2].scaled_height = 480;
+    images[2].thumb_width = 96;
+    images[2].thumb_height = 96;
+    return images;
+}
+
+TEST_F(pages_test, image_pages_whole_text)
+{
+    settings.album_title = "Trip";
+    write_image_pages(album, trip_images());
+
+    EXPECT_EQ(list_dir(album), (std::set<std::string>{"a.jpg.html", "b.jpg.html", "c.jpg.html"}));
+
+    // The first page: no previous image; an image without EXIF texts still
+    // gets the table, with no row.
+    EXPECT_EQ(read_file(album + "/a.jpg.html"), R"page(<html>
+<head>
+<title>Trip: a.jpg</title>
+<link rel="stylesheet" type="text/css" href="../vistrel.css" />
+</head>
+<body>
+<table width="100%" cellpadding="5">
+<tr>
+<td width="100%" align="center" colspan="3"><a href="a.jpg"><img src=".scaled/a.jpg" border="0" width="360" height="480" alt="a.jpg"></a><br />
+<b><em>a.jpg</em></b>
+</td></tr>
+<tr><td width="33%" align="center" valign="top">
+</td>
+<td width="34%" align="center">
+<small><a href="a.jpg">Original size (3000 x 4000, 0 KB)</a></small>
+<p>
+<table width="100%" border="1">
+</table>
+<p>
+<small>
+<a href="index.html">Back to thumbnails</a>
+</small>
+</td>
+<td width="33%" align="center" valign="top"><a href="b.jpg.html"><img src=".thumbs/b.jpg" border="0" width="128" height="96" alt="b.jpg"><br><small>next image</small></a></td>
+</tr>
+</table>
+<hr />
+<div class="generated">test footer</div>
+</body></html>)page");
+
+    // The middle page: both neighbours, the caption from .description as
+    // markup, the present EXIF rows in their fixed order.
+    EXPECT_EQ(read_file(album + "/b.jpg.html"), R"page(<html>
+<head>
+<title>Trip: b.jpg</title>
+<link rel="stylesheet" type="text/css" href="../vistrel.css" />
+</head>
+<body>
+<table width="100%" cellpadding="5">
+<tr>
+<td width="100%" align="center" colspan="3"><a href="b.jpg"><img src=".scaled/b.jpg" border="0" width="640" height="480" alt="b.jpg"></a><br />
+<b><em>Beach at <i>dawn</i></em></b>
+</td></tr>
+<tr><td width="33%" align="center" valign="top">
+<a href="a.jpg.html"><img src=".thumbs/a.jpg" border="0" width="72" height="96" alt="a.jpg"><br><small>previous image</small></a></td>
+<td width="34%" align="center">
+<small><a href="b.jpg">Original size (4000 x 3000, 2048 KB)</a></small>
+<p>
+<table width="100%" border="1">
+<tr>
+<td><small>Taken:</small></td><td><small>2024:05:01 06:12:00</small></td>
+</tr>
+<tr>
+<td><small>Flash:</small></td><td><small>Flash did not fire</small></td>
+</tr>
+<tr>
+<td><small>Model:</small></td><td><small>Camera X</small></td>
+</tr>
+</table>
+<p>
+<small>
+<a href="index.html">Back to thumbnails</a>
+</small>
+</td>
+<td width="33%" align="center" valign="top"><a href="c.jpg.html"><img src=".thumbs/c.jpg" border="0" width="96" height="96" alt="c.jpg"><br><small>next image</small></a></td>
+</tr>
+</table>
+<hr />
+<div class="generated">test footer</div>
+</body></html>)page");
+
+    // The last page: no next image.
+    const std::string last = read_file(album + "/c.jpg.html");
+    EXPECT_NE(last.find("<small>previous image</small></a></td>\n"), std::string::npos);
+    EXPECT_NE(last.find("<td width=\"33%\" align=\"center\" valign=\"top\"></td>\n</tr>\n</table>\n"),
+              std::string::npos);
+}
+
+// One image, all five EXIF texts (two of them hostile), in every EXIF mode:
+// the whole page is head, the mode's block, the back link and the tail.
+TEST_F(pages_test, image_page_exif_modes)
+{
+    image_info image;
+    image.name = "x.jpg";
+    image.caption = "x.jpg";
+    image.file_size = 10 * 1024;
+    image.width = 40;
+    image.height = 30;
+    image.scaled_width = 4;
+    image.scaled_height = 3;
+    image.exif_taken = "2020:01:02 03:04:05";
+    image.exif_aperture = "f/2.8";
+    image.exif_exposure = "1/60 sec.";
+    image.exif_flash = "Fired --> <b>oops</b>";
+    image.exif_model = "<script>alert('x')</script> & co";
+
+    const std::string head = R"page(<html>
+<head>
+<title>my webgallery: x.jpg</title>
+<link rel="stylesheet" type="text/css" href="../vistrel.css" />
+</head>
+<body>
+<table width="100%" cellpadding="5">
+<tr>
+<td width="100%" align="center" colspan="3"><a href="x.jpg"><img src=".scaled/x.jpg" border="0" width="4" height="3" alt="x.jpg"></a><br />
+<b><em>x.jpg</em></b>
+</td></tr>
+<tr><td width="33%" align="center" valign="top">
+</td>
+<td width="34%" align="center">
+<small><a href="x.jpg">Original size (40 x 30, 10 KB)</a></small>
+<p>
+)page";
+    // The closing </small> is written in every mode, even where nothing opened it.
+    const std::string tail = R"page(<a href="index.html">Back to thumbnails</a>
+</small>
+</td>
+<td width="33%" align="center" valign="top"></td>
+</tr>
+</table>
+<hr />
+<div class="generated">test footer</div>
+</body></html>)page";
+
+    struct mode_case {
+        exif_mode_t mode;
+        std::string block;
+    };
+    const mode_case cases[] = {
+        {EXIF_TABLE, R"page(<table width="100%" border="1">
+<tr>
+<td><small>Taken:</small></td><td><small>2020:01:02 03:04:05</small></td>
+</tr>
+<tr>
+<td><small>Aperture:</small></td><td><small>f/2.8</small></td>
+</tr>
+<tr>
+<td><small>Exposure Time:</small></td><td><small>1/60 sec.</small></td>
+</tr>
+<tr>
+<td><small>Flash:</small></td><td><small>Fired --&gt; &lt;b&gt;oops&lt;/b&gt;</small></td>
+</tr>
+<tr>
+<td><small>Model:</small></td><td><small>&lt;script&gt;alert(&#39;x&#39;)&lt;/script&gt; &amp; co</small></td>
+</tr>
+</table>
+<p>
+<small>
+)page"},
+        // The escaped "-->" cannot end the comment early.
+        {EXIF_COMMENT, R"page(<!-- Begin EXIF data
+Taken: 2020:01:02 03:04:05
+Aperture: f/2.8
+Exposure Time: 1/60 sec.
+Flash: Fired --&gt; &lt;b&gt;oops&lt;/b&gt;
+Model: &lt;script&gt;alert(&#39;x&#39;)&lt;/script&gt; &amp; co
+End EXIF data -->
+)page"},
+        {EXIF_NONE, ""},
+        {static_cast<exif_mode_t>(7), ""},
+    };
+    for (const mode_case &c : cases) {
+        settings.exif_mode = c.mode;
+        write_image_pages(album, std::vector<image_info>{image});
+        EXPECT_EQ(read_file(album + "/x.jpg.html"), head + c.block + tail) << "mode " << c.mode;
+    }
+
+    // Without any EXIF text the comment keeps only its first and last line.
+    image.exif_taken = image.exif_aperture = image.exif_exposure = image.exif_flash =
+        image.exif_model = std::nullopt;
+    settings.exif_mode = EXIF_COMMENT;
+    write_image_pages(album, std::vector<image_info>{image});
+    EXPECT_EQ(read_file(album + "/x.jpg.html"),
+              head + "<!-- Begin EXIF data\nEnd EXIF data -->\n" + tail);
+}
+
+// A hostile file name on its own page and as a neighbour: escaped wherever
+// it is text, percent-encoded and escaped wherever it is a link.
+TEST_F(pages_test, image_page_hostile_names)
+{
+    std::vector<image_info> images(2);
+    images[0].name = "50% \"off\" #1?.jpg";
+    images[0].caption = images[0].name;
+    images[0].thumb_width = 8;
+    images[0].thumb_height = 6;
+    images[1].name = "<img src=x onerror=alert(1)>:'.jpg";
+    images[1].caption = images[1].name;
+    images[1].file_size = 1024;
+    images[1].width = 2;
+    images[1].height = 1;
+    images[1].scaled_width = 20;
+    images[1].scaled_height = 10;
+    settings.exif_mode = EXIF_NONE;
+
+    write_image_pages(album, images);
+    EXPECT_EQ(list_dir(album), (std::set<std::string>{"50% \"off\" #1?.jpg.html",
+                                                      "<img src=x onerror=alert(1)>:'.jpg.html"}));
+    EXPECT_EQ(read_file(album + "/<img src=x onerror=alert(1)>:'.jpg.html"), R"page(<html>
+<head>
+<title>my webgallery: &lt;img src=x onerror=alert(1)&gt;:&#39;.jpg</title>
+<link rel="stylesheet" type="text/css" href="../vistrel.css" />
+</head>
+<body>
+<table width="100%" cellpadding="5">
+<tr>
+<td width="100%" align="center" colspan="3"><a href="&lt;img src=x onerror=alert(1)&gt;%3A&#39;.jpg"><img src=".scaled/&lt;img src=x onerror=alert(1)&gt;%3A&#39;.jpg" border="0" width="20" height="10" alt="&lt;img src=x onerror=alert(1)&gt;:&#39;.jpg"></a><br />
+<b><em>&lt;img src=x onerror=alert(1)&gt;:&#39;.jpg</em></b>
+</td></tr>
+<tr><td width="33%" align="center" valign="top">
+<a href="50%25 &quot;off&quot; %231%3F.jpg.html"><img src=".thumbs/50%25 &quot;off&quot; %231%3F.jpg" border="0" width="8" height="6" alt="50% &quot;off&quot; #1?.jpg"><br><small>previous image</small></a></td>
+<td width="34%" align="center">
+<small><a href="&lt;img src=x onerror=alert(1)&gt;%3A&#39;.jpg">Original size (2 x 1, 1 KB)</a></small>
+<p>
+<a href="index.html">Back to thumbnails</a>
+</small>
+</td>
+<td width="33%" align="center" valign="top"></td>
+</tr>
+</table>
+<hr />
+<div class="generated">test footer</div>
+</body></html>)page");
+}
+
+// Each image links back to the index page that shows it, for sane
+// capacities and for rows × columns beyond 32 bits.
+TEST_F(pages_test, image_back_pages)
+{
+    struct back_case {
+        int32_t columns;
+        int32_t rows;
+        int count;
+        std::vector<int> back_pages;  // per image
+    };
+    const back_case cases[] = {
+        {2, 2, 9, {1, 1, 1, 1, 2, 2, 2, 2, 3}},
+        {1, 1, 3, {1, 2, 3}},
+        {3, 1, 7, {1, 1, 1, 2, 2, 2, 3}},
+        {65536, 65536, 3, {1, 1, 1}},
+        {65535, 65537, 3, {1, 1, 1}},
+        {INT32_MAX, INT32_MAX, 3, {1, 1, 1}},
+    };
+    settings.exif_mode = EXIF_NONE;
+    for (const back_case &c : cases) {
+        settings.columns = c.columns;
+        settings.rows = c.rows;
+        const std::vector<image_info> images = numbered_images(c.count);
+        write_image_pages(album, images);
+        for (int i = 0; i < c.count; ++i) {
+            const int b = c.back_pages[static_cast<size_t>(i)];
+            const std::string link =
+                "<p>\n<a href=\"" + (b == 1 ? std::string("index.html") : "index" + std::to_string(b) + ".html") +
+                "\">Back to thumbnails</a>\n</small>\n";
+            EXPECT_NE(read_file(album + "/" + images[static_cast<size_t>(i)].name + ".html").find(link),
+                      std::string::npos)
+                << c.columns << "x" << c.rows << " image " << i << " expects " << link;
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Failures: one message with the program name, status 1; pages already
+// written stay whole and the failing page's temporary file stays behind.
+
+using page_writer = void (*)(const std::string &album_path, const std::vector<image_info> &images);
+
+void write_index(const std::string &album_path, const std::vector<image_info> &images)
+{
+    write_index_pages(album_path, images, false);
+}
+
+void write_images(const std::string &album_path, const std::vector<image_info> &images)
+{
+    write_image_pages(album_path, images);
+}
+
+TEST_F(pages_test, open_failure_messages)
+{
+    // The album path runs through a regular file: ENOTDIR even for root.
+    write_file(dir.file("plain"), "");
+    const std::string bad = dir.file("plain") + "/trip";
+    const std::vector<image_info> images = numbered_images(1);
+
+    EXPECT_EXIT(write_index(bad, images), testing::ExitedWithCode(1),
+                testing::Eq("vistrel: can't fopen(" + bad + "/index.html.tmp): Not a directory\n"));
+    EXPECT_EXIT(write_images(bad, images), testing::ExitedWithCode(1),
+                testing::Eq("vistrel: fopen(" + bad + "/p00.jpg.html.tmp) failed: Not a directory\n"));
+
+    settings.progname = "/usr/local/bin/vistrel";
+    EXPECT_EXIT(write_images(bad, images), testing::ExitedWithCode(1),
+                testing::Eq("/usr/local/bin/vistrel: fopen(" + bad +
+                            "/p00.jpg.html.tmp) failed: Not a directory\n"));
+}
+
+TEST_F(pages_test, rename_failure_keeps_earlier_pages)
+{
+    settings.columns = 1;
+    settings.rows = 1;
+    const std::vector<image_info> images = numbered_images(3);
+
+    // A directory where the second page belongs: its rename fails.
+    make_dir(album + "/index2.html");
+    write_file(album + "/index2.html/keep", "");
+    make_dir(album + "/p01.jpg.html");
+    write_file(album + "/p01.jpg.html/keep", "");
+
+    EXPECT_EXIT(write_index(album, images), testing::ExitedWithCode(1),
+                testing::Eq("vistrel: can't rename(" + album + "/index2.html.tmp, " + album +
+                            "/index2.html): Is a directory\n"));
+    EXPECT_EXIT(write_images(album, images), testing::ExitedWithCode(1),
+                testing::Eq("vistrel: can't rename(" + album + "/p01.jpg.html.tmp, " + album +
+                            "/p01.jpg.html): Is a directory\n"));
+
+    // The children stopped at the second page: the first is complete under
+    // its final name, the second only as its temporary file.
+    EXPECT_EQ(list_dir(album), (std::set<std::string>{"index.html", "index2.html", "index2.html.tmp",
+                                                      "p00.jpg.html", "p01.jpg.html",
+                                                      "p01.jpg.html.tmp"}));
+    const std::string first = read_file(album + "/index.html");
+    EXPECT_EQ(first.substr(first.size() - index_tail.size()), index_tail);
+    const std::string image = read_file(album + "/p00.jpg.html");
+    EXPECT_EQ(image.substr(image.size() - 14), "</body></html>");
+}
+
+}  // namespace

@@ -1,0 +1,253 @@
+// Every image derived, end to end: sizes, components, the DCT reduction,
+// the freshness table, -f and -l, and what broken files do to a run.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <jpeglib.h>
+
+#include <string>
+#include <vector>
+
+#include "image/resample.h"
+#include "support/jpeg_fixture.h"
+#include "support/run_vistrel.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+constexpr int64_t source_time = 1700000000;
+
+// What a derived file must hold: the source decoded at 1/denom, resampled
+// by the product's resampler, encoded with libjpeg's defaults alone.
+std::string expected_derived(const std::string &source, int denom, int width, int height,
+                             resampler_fn resample = resize_area)
+{
+    const decoded_jpeg decoded = decode_jpeg(source, denom);
+    jpeg_decompress_struct src_info{};
+    src_info.output_width = static_cast<JDIMENSION>(decoded.width);
+    src_info.output_height = static_cast<JDIMENSION>(decoded.height);
+    src_info.num_components = decoded.components;
+    src_info.output_components = decoded.components;
+
+    jpeg_error_mgr errors;
+    jpeg_compress_struct out;
+    out.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&out);
+    unsigned char *bytes = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&out, &bytes, &size);
+    out.image_width = static_cast<JDIMENSION>(width);
+    out.image_height = static_cast<JDIMENSION>(height);
+    out.input_components = decoded.components;
+    out.in_color_space = decoded.components == 1   ? JCS_GRAYSCALE
+                         : decoded.components == 4 ? JCS_CMYK
+                                                   : JCS_RGB;
+    jpeg_set_defaults(&out);
+
+    std::vector<JSAMPLE> pixels(size_t(width) * height * decoded.components);
+    JSAMPLE *dst = pixels.data();
+    EXPECT_EQ(resample(src_info, out, decoded.pixels.data(), &dst), 0);
+    jpeg_start_compress(&out, TRUE);
+    while (out.next_scanline < out.image_height) {
+        JSAMPROW row = dst + size_t(out.next_scanline) * width * decoded.components;
+        jpeg_write_scanlines(&out, &row, 1);
+    }
+    jpeg_finish_compress(&out);
+    jpeg_destroy_compress(&out);
+    std::string result(reinterpret_cast<char *>(bytes), size);
+    std::free(bytes);
+    return result;
+}
+
+struct album {
+    temp_dir gallery;
+    std::string dir = gallery.file("a");
+    album() { make_dir(dir); }
+    std::string image(const std::string &name) const { return dir + "/" + name; }
+    std::string scaled(const std::string &name) const { return dir + "/.scaled/" + name; }
+    std::string thumb(const std::string &name) const { return dir + "/.thumbs/" + name; }
+    void add(const std::string &name, const fixture_spec &spec) const
+    {
+        write_jpeg(image(name), spec);
+        set_mtime(image(name), source_time);
+    }
+    run_result run(std::vector<std::string> options = {}) const
+    {
+        options.push_back(gallery.path);
+        return run_vistrel(options);
+    }
+};
+
+TEST(pipeline, derived_sizes_and_components)
+{
+    struct size_case {
+        const char *name;
+        int width, height, components;
+        int scaled_width, thumb_width;
+    };
+    const size_case cases[] = {
+        {"landscape.jpg", 4000, 3000, 3, 640, 128},
+        {"portrait.jpg", 3000, 4000, 3, 360, 72},
+        {"xga.jpg", 1024, 768, 3, 640, 128},
+        {"grey.jpg", 300, 200, 1, 720, 144},  // lower than the setting: enlarged
+        {"cmyk.jpg", 200, 100, 4, 960, 192},
+        {"needle.jpg", 1, 961, 3, 1, 1},     // would round to 0 pixels wide
+    };
+    album a;
+    for (const size_case &c : cases)
+        a.add(c.name, {.width = c.width, .height = c.height, .components = c.components});
+    const run_result r = a.run();
+    ASSERT_EQ(r.status, 0) << r.err;
+    for (const size_case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const decoded_jpeg scaled = decode_jpeg(a.scaled(c.name));
+        EXPECT_EQ(scaled.width, c.scaled_width);
+        EXPECT_EQ(scaled.height, 480);
+        EXPECT_EQ(scaled.components, c.components);
+        const decoded_jpeg thumb = decode_jpeg(a.thumb(c.name));
+        EXPECT_EQ(thumb.width, c.thumb_width);
+        EXPECT_EQ(thumb.height, 96);
+        EXPECT_EQ(thumb.components, c.components);
+        EXPECT_FALSE(file_exists(a.scaled(std::string(c.name) + ".tmp")));
+        EXPECT_FALSE(file_exists(a.thumb(std::string(c.name) + ".tmp")));
+    }
+}
+
+// A square source scaled to 100 x 100 and thumbnailed to 50 x 50: the
+// reduction follows the width ratio to the scaled image, and the thumbnail
+// is made from that same decode.
+TEST(pipeline, reduction_thresholds_give_the_exact_bytes)
+{
+    struct threshold_case {
+        int side;
+        int denom;
+    };
+    const threshold_case cases[] = {{199, 1}, {200, 2}, {399, 2}, {400, 4}, {799, 4}, {800, 8}};
+    album a;
+    for (const threshold_case &c : cases)
+        a.add(std::to_string(c.side) + ".jpg", {.width = c.side, .height = c.side, .seed = uint32_t(c.side)});
+    const run_result r = a.run({"-H", "100", "-h", "50"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    for (const threshold_case &c : cases) {
+        const std::string name = std::to_string(c.side) + ".jpg";
+        SCOPED_TRACE(name);
+        EXPECT_EQ(read_file(a.scaled(name)), expected_derived(a.image(name), c.denom, 100, 100));
+        EXPECT_EQ(read_file(a.thumb(name)), expected_derived(a.image(name), c.denom, 50, 50));
+    }
+}
+
+TEST(pipeline, bilinear_option_selects_the_other_resampler)
+{
+    album a;
+    a.add("p.jpg", {.width = 1000, .height = 750, .seed = 7});
+    const run_result r = a.run({"-l"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(read_file(a.scaled("p.jpg")), expected_derived(a.image("p.jpg"), 1, 640, 480, resize_bilinear));
+    EXPECT_EQ(read_file(a.thumb("p.jpg")), expected_derived(a.image("p.jpg"), 1, 128, 96, resize_bilinear));
+    EXPECT_NE(read_file(a.scaled("p.jpg")), expected_derived(a.image("p.jpg"), 1, 640, 480, resize_area));
+}
+
+// The freshness table: which derived files are rewritten, and from which
+// decode. A derived file that is not to be touched holds a marker.
+TEST(pipeline, only_stale_derived_files_are_rebuilt)
+{
+    struct freshness_case {
+        const char *label;
+        int64_t scaled_offset, thumb_offset;  // derived mtime - source mtime
+        bool force;
+        bool scaled_rebuilt, thumb_rebuilt;
+    };
+    const freshness_case cases[] = {
+        {"both fresh", 0, 5, false, false, false},
+        {"scaled stale", -1, 0, false, true, false},
+        {"thumb stale", 0, -1, false, false, true},
+        {"both stale", -1, -100, false, true, true},
+        {"forced", 0, 0, true, true, true},
+    };
+    for (const freshness_case &c : cases) {
+        SCOPED_TRACE(c.label);
+        album a;
+        // 4000 wide: the scaled image (640) is decoded at 1/4, the
+        // thumbnail (128) alone at 1/8.
+        a.add("big.jpg", {.width = 4000, .height = 3000, .seed = 3});
+        make_dir(a.dir + "/.scaled");
+        make_dir(a.dir + "/.thumbs");
+        write_file(a.scaled("big.jpg"), "marker");
+        write_file(a.thumb("big.jpg"), "marker");
+        set_mtime(a.scaled("big.jpg"), source_time + c.scaled_offset);
+        set_mtime(a.thumb("big.jpg"), source_time + c.thumb_offset);
+
+        const run_result r = a.run(c.force ? std::vector<std::string>{"-f"} : std::vector<std::string>{});
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_NE(r.out.find("Image " + a.image("big.jpg") + "\n"), std::string::npos);
+        EXPECT_EQ(read_file(a.scaled("big.jpg")),
+                  c.scaled_rebuilt ? expected_derived(a.image("big.jpg"), 4, 640, 480) : "marker");
+        const int thumb_denom = c.scaled_rebuilt ? 4 : 8;
+        EXPECT_EQ(read_file(a.thumb("big.jpg")),
+                  c.thumb_rebuilt ? expected_derived(a.image("big.jpg"), thumb_denom, 128, 96) : "marker");
+        // Pages are written whatever the cache holds.
+        EXPECT_TRUE(file_exists(a.image("big.jpg.html")));
+    }
+}
+
+TEST(pipeline, exif_absence_is_reported_and_the_run_goes_on)
+{
+    album a;
+    a.add("plain.jpg", {.width = 40, .height = 30});
+    a.add("camera.jpg", {.width = 40, .height = 30, .exif = fixture_exif{.model = "Camera X"}});
+    const run_result r = a.run();
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "   plain.jpg: no EXIF data found\n");
+    EXPECT_TRUE(file_exists(a.scaled("plain.jpg")));
+}
+
+TEST(pipeline, truncated_jpeg_warns_and_still_yields_derived_files)
+{
+    album a;
+    std::vector<uint8_t> bytes = make_jpeg({.width = 400, .height = 300, .seed = 9});
+    bytes.resize(bytes.size() / 2);
+    write_file(a.image("cut.jpg"), std::string(bytes.begin(), bytes.end()));
+    const run_result r = a.run();
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("Premature end of JPEG file\n"), std::string::npos) << r.err;
+    EXPECT_EQ(decode_jpeg(a.scaled("cut.jpg")).width, 640);
+    EXPECT_EQ(decode_jpeg(a.thumb("cut.jpg")).width, 128);
+}
+
+TEST(pipeline, a_file_that_is_no_jpeg_ends_the_run_without_leftovers)
+{
+    album a;
+    write_file(a.image("fake.jpg"), "GIF89a not a jpeg at all");
+    const run_result r = a.run();
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "Not a JPEG file: starts with 0x47 0x49\n");
+    EXPECT_FALSE(file_exists(a.scaled("fake.jpg.tmp")));
+    EXPECT_FALSE(file_exists(a.thumb("fake.jpg.tmp")));
+    EXPECT_FALSE(file_exists(a.scaled("fake.jpg")));
+}
+
+TEST(pipeline, a_derived_size_libjpeg_cannot_write_is_refused_before_any_file)
+{
+    album a;
+    a.add("strip.jpg", {.width = 4000, .height = 10});
+    const run_result r = a.run({"-H", "200"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "   strip.jpg: no EXIF data found\nvistrel: can't scale '" + a.image("strip.jpg") +
+                         "' to a height of 200 pixels: it would be 80000 pixels wide, and JPEG images "
+                         "are at most 65500 pixels wide\n");
+    EXPECT_FALSE(file_exists(a.scaled("strip.jpg.tmp")));
+    EXPECT_FALSE(file_exists(a.thumb("strip.jpg.tmp")));
+}
+
+TEST(pipeline, unwritable_temporary_file_is_reported)
+{
+    album a;
+    a.add("x.jpg", {.width = 40, .height = 30});
+    make_dir(a.dir + "/.scaled");
+    make_dir(a.scaled("x.jpg.tmp"));
+    const run_result r = a.run();
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "   x.jpg: no EXIF data found\nvistrel: can't fopen(" + a.scaled("x.jpg.tmp") + "): Is a directory\n");
+}
+
+}  // namespace
