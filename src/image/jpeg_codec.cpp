@@ -6,8 +6,35 @@
 
 #include "run/fatal.h"
 #include "run/files.h"
+#include "run/ordered_jobs.h"
 
 namespace {
+
+// On a worker thread libjpeg's messages join the image's ordered log, in
+// exactly the words and lines its standard handlers would print.
+void routed_output_message(j_common_ptr info)
+{
+    char text[JMSG_LENGTH_MAX];
+    (*info->err->format_message)(info, text);
+    report_err("%s\n", text);
+}
+
+[[noreturn]] void routed_error_exit(j_common_ptr info)
+{
+    char text[JMSG_LENGTH_MAX];
+    (*info->err->format_message)(info, text);
+    end_run(std::string(text) + "\n");
+}
+
+// libjpeg's standard error manager, its output routed when on a worker.
+void setup_errors(jpeg_error_mgr &errors)
+{
+    jpeg_std_error(&errors);
+    if (inside_ordered_job()) {
+        errors.output_message = routed_output_message;
+        errors.error_exit = routed_error_exit;
+    }
+}
 
 // The compressor for one derived file; destroyed before the rename.
 struct compressor {
@@ -16,7 +43,8 @@ struct compressor {
 
     compressor()
     {
-        info.err = jpeg_std_error(&errors);
+        setup_errors(errors);
+        info.err = &errors;
         jpeg_create_compress(&info);
     }
     ~compressor() { jpeg_destroy_compress(&info); }
@@ -40,7 +68,8 @@ pixel_buffer allocate_pixels(size_t size)
 
 decompressor::decompressor(std::FILE *source)
 {
-    info.err = jpeg_std_error(&errors);
+    setup_errors(errors);
+    info.err = &errors;
     jpeg_create_decompress(&info);
     jpeg_stdio_src(&info, source);
 }

@@ -9,6 +9,7 @@
 #include "image/resample.h"
 #include "run/fatal.h"
 #include "run/files.h"
+#include "run/ordered_jobs.h"
 #include "run/settings.h"
 
 namespace {
@@ -43,7 +44,7 @@ void read_exif(const std::string &source_path, image_info &image)
 {
     unique_exif exif(exif_data_new_from_file(source_path.c_str()));
     if (!exif) {
-        std::fprintf(stderr, "   %s: no EXIF data found\n", image.name.c_str());
+        report_err("   %s: no EXIF data found\n", image.name.c_str());
         return;
     }
     image.exif_model = exif_string(exif.get(), EXIF_TAG_MODEL);
@@ -64,7 +65,7 @@ void derive_image(const std::string &album_path, image_info &image,
                   const std::vector<description_entry> &captions, resampler_fn resample)
 {
     const std::string source_path = join_path(album_path, image.name);
-    std::printf("Image %s\n", source_path.c_str());
+    report_out("Image %s\n", source_path.c_str());
 
     struct stat status;
     if (stat(source_path.c_str(), &status) != 0) fatal_errno("can't stat(%s)", source_path.c_str());
@@ -113,5 +114,11 @@ void process_images(const std::string &album_path, std::span<image_info> images)
 {
     const std::vector<description_entry> captions = read_description(album_path);
     const resampler_fn resample = settings.bilinear ? resize_bilinear : resize_area;
-    for (image_info &image : images) derive_image(album_path, image, captions, resample);
+    if (settings.jobs <= 1) {
+        for (image_info &image : images) derive_image(album_path, image, captions, resample);
+        return;
+    }
+    // Each image touches only its own record and files.
+    run_ordered(images.size(), settings.jobs,
+                [&](size_t i) { derive_image(album_path, images[i], captions, resample); });
 }

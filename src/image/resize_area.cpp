@@ -1,3 +1,434 @@
+// Area-averaging resampler.
+//
+// Every destination pixel is the mean of the source area it covers, source
+// rows and columns weighted by their overlap measured in destination pixels.
+// The bytes must come out identical everywhere, so each sample's arithmetic is
+// a fixed sequence of IEEE double products and sums, rounded one by one in a
+// fixed order; the speed comes only from doing that same sequence with less
+// overhead:
+//
+// - The horizontal fold depends on the widths alone, so its (column, weight)
+//   pairs are worked out once per call into a table, per destination pixel.
+// - The vertical pass is a state machine run across the destination rows; its
+//   (row, weight) steps for one destination row are collected first and then
+//   applied up to four source rows per sweep over the accumulator.
+// - A destination row whose steps equal the previous row's has the same
+//   accumulator and so the same bytes: it is copied (enlarging).
+// - Once the source rows are used up, every step reads the last row, so the
+//   accumulator is a function of one byte: a 256-entry table replaces sweeps
+//   that could otherwise be very long.
+// - Every sample of a pixel is treated alike whatever the number of samples,
+//   so CMYK and two-sample images come out right; pixels of up to four
+//   samples are folded as one vector.
+//
+// The first addition into a cleared accumulator, 0.0 + v × w, is written as
+// v × w: every product here is non-negative, and adding +0.0 to it changes
+// nothing.
+
+#include <cerrno>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
 #include "image/resample.h"
-// placeholder until this part lands
-int resize_area(const jpeg_decompress_struct &, const jpeg_compress_struct &, const JSAMPLE *, JSAMPLE **) { return -1; }
+
+namespace {
+
+using vec2 = double __attribute__((vector_size(16)));
+using vec4 = double __attribute__((vector_size(32)));
+using bytes4 = unsigned char __attribute__((vector_size(4)));
+using ints4 = int __attribute__((vector_size(16)));
+
+struct geometry {
+    size_t n, ws, hs, wd, hd, ls, ld;
+};
+
+// The destination pixel's share of the horizontal fold: `count` consecutive
+// source columns from `first`, their weights next in the weight table.
+struct column_run {
+    uint32_t first;
+    uint32_t count;
+};
+
+// One addition of a source row into the vertical accumulator.
+struct row_step {
+    const JSAMPLE *row;
+    double weight;
+};
+
+// The vertical state that runs on from one destination row to the next.
+struct vertical_state {
+    double c;       // what the current source row still has to give
+    bool f;         // the next step must move on to a new source row
+    size_t t;       // source rows taken so far
+    size_t current; // the current source row
+};
+
+// Steps of one destination row, collected before any sweep. Longer recipes
+// (reductions beyond about 60 : 1) are applied in parts as they come.
+constexpr size_t max_recipe = 64;
+
+bool multiply(size_t a, size_t b, size_t *out) { return !__builtin_mul_overflow(a, b, out); }
+bool add(size_t a, size_t b, size_t *out) { return !__builtin_add_overflow(a, b, out); }
+
+// Runs the vertical pass of one destination row, handing its steps in order
+// to `emit(row index, weight)`.
+template <class Emit>
+inline void vertical_pass(vertical_state &st, double s, size_t hs, Emit &&emit)
+{
+    auto take_next = [&] {
+        if (st.t < hs) {
+            st.current = st.t;
+            st.t = st.t + 1;
+            st.f = false;
+        } else {
+            st.f = true;
+        }
+    };
+    double r = 1.0;
+    if (st.c < 1.0) {
+        do {
+            if (st.f && st.t < hs) {
+                st.current = st.t;
+                st.t = st.t + 1;
+            }
+            emit(st.current, st.c);
+            r = r - st.c;
+            st.c = s;
+            st.f = true;
+        } while (r > s);
+        take_next();
+    } else if (st.f) {
+        take_next();
+    }
+    emit(st.current, r);
+    st.c = st.c - r;
+    if (st.c <= 0.0) {
+        st.f = true;
+        st.c = s;
+    }
+}
+
+inline vec4 load_bytes4(const JSAMPLE *p)
+{
+    bytes4 b;
+    std::memcpy(&b, p, 4);
+    return __builtin_convertvector(b, vec4);
+}
+
+// a[k] = a[k] + row0[k] × w0 + row1[k] × w1 + ..., left to right, for R rows;
+// with `fresh` the accumulator starts from the first product.
+template <int R, bool fresh>
+void sweep(double *a, size_t ls, const row_step *steps)
+{
+    const JSAMPLE *rows[R];
+    double w[R];
+    for (int j = 0; j < R; ++j) {
+        rows[j] = steps[j].row;
+        w[j] = steps[j].weight;
+    }
+    size_t k = 0;
+    for (; k + 8 <= ls; k += 8) {
+        vec4 lo, hi;
+        if (fresh) {
+            lo = load_bytes4(rows[0] + k) * w[0];
+            hi = load_bytes4(rows[0] + k + 4) * w[0];
+        } else {
+            std::memcpy(&lo, a + k, sizeof lo);
+            std::memcpy(&hi, a + k + 4, sizeof hi);
+            lo = lo + load_bytes4(rows[0] + k) * w[0];
+            hi = hi + load_bytes4(rows[0] + k + 4) * w[0];
+        }
+        for (int j = 1; j < R; ++j) {
+            lo = lo + load_bytes4(rows[j] + k) * w[j];
+            hi = hi + load_bytes4(rows[j] + k + 4) * w[j];
+        }
+        std::memcpy(a + k, &lo, sizeof lo);
+        std::memcpy(a + k + 4, &hi, sizeof hi);
+    }
+    for (; k < ls; ++k) {
+        double v = fresh ? rows[0][k] * w[0] : a[k] + rows[0][k] * w[0];
+        for (int j = 1; j < R; ++j) v = v + rows[j][k] * w[j];
+        a[k] = v;
+    }
+}
+
+// Applies steps to the accumulator, four rows per sweep at most.
+void apply_steps(double *a, size_t ls, const row_step *steps, size_t count, bool &started)
+{
+    while (count > 0) {
+        const size_t m = count < 4 ? count : 4;
+        if (!started) {
+            switch (m) {
+            case 1: sweep<1, true>(a, ls, steps); break;
+            case 2: sweep<2, true>(a, ls, steps); break;
+            case 3: sweep<3, true>(a, ls, steps); break;
+            default: sweep<4, true>(a, ls, steps); break;
+            }
+        } else {
+            switch (m) {
+            case 1: sweep<1, false>(a, ls, steps); break;
+            case 2: sweep<2, false>(a, ls, steps); break;
+            case 3: sweep<3, false>(a, ls, steps); break;
+            default: sweep<4, false>(a, ls, steps); break;
+            }
+        }
+        started = true;
+        steps += m;
+        count -= m;
+    }
+}
+
+// The same additions for every possible byte value, when all steps read one row.
+void apply_steps_to_table(double *table, const row_step *steps, size_t count, bool &started)
+{
+    for (size_t j = 0; j < count; ++j) {
+        const double w = steps[j].weight;
+        if (!started) {
+            for (int b = 0; b < 256; ++b) table[b] = b * w;
+        } else {
+            for (int b = 0; b < 256; ++b) table[b] = table[b] + b * w;
+        }
+        started = true;
+    }
+}
+
+// Records the horizontal fold for the widths: runs[p] and the weights of
+// destination pixel p in source column order. Additions that land past the
+// last destination pixel are never converted, so they are left out.
+void plan_columns(const geometry &g, double s, column_run *runs, double *weights)
+{
+    for (size_t p = 0; p < g.wd; ++p) runs[p] = column_run{0, 0};
+    size_t p = 0;
+    size_t next_weight = 0;
+    auto add = [&](size_t x, double w) {
+        if (p >= g.wd) return;
+        if (runs[p].count == 0) runs[p].first = static_cast<uint32_t>(x);
+        ++runs[p].count;
+        weights[next_weight++] = w;
+    };
+    double gap = 1.0;  // the room left in pixel p
+    bool u = false;    // pixel p is full
+    for (size_t x = 0; x < g.ws; ++x) {
+        if (s >= gap) {
+            if (u) ++p;
+            add(x, gap);
+            double h = s - gap;
+            u = true;
+            while (h >= 1.0) {
+                ++p;
+                add(x, 1.0);  // v × 1.0 is v: the same as adding v itself
+                h = h - 1.0;
+                if (p >= g.wd) break;  // the rest would be left out anyway
+            }
+            gap = 1.0;
+            if (h > 0.0) {
+                ++p;
+                add(x, h);
+                gap = 1.0 - h;
+                u = false;
+            }
+        } else {
+            if (u) ++p;
+            add(x, s);
+            gap = gap - s;
+            u = false;
+        }
+        if (p >= g.wd) break;
+    }
+}
+
+inline void store_bytes(JSAMPLE *out, const double *v, size_t n)
+{
+    for (size_t i = 0; i < n; ++i) out[i] = static_cast<JSAMPLE>(static_cast<int>(v[i]));
+}
+
+// Folds the accumulator row into destination pixels and converts them.
+// N is the number of samples per pixel, 0 for "any" (read from g.n).
+template <int N>
+void fold_row(const geometry &g, const double *a, const column_run *runs, const double *weights,
+              JSAMPLE *out)
+{
+    const size_t n = N > 0 ? static_cast<size_t>(N) : g.n;
+    for (size_t p = 0; p < g.wd; ++p, out += n) {
+        const column_run run = runs[p];
+        const double *w = weights;
+        weights += run.count;
+        const double *v = a + static_cast<size_t>(run.first) * n;
+        if constexpr (N == 1) {
+            double b = 0.0;
+            if (run.count > 0) b = v[0] * w[0];
+            for (uint32_t j = 1; j < run.count; ++j) b = b + v[j] * w[j];
+            out[0] = static_cast<JSAMPLE>(static_cast<int>(b));
+        } else if constexpr (N == 2) {
+            vec2 b = {0.0, 0.0};
+            vec2 x;
+            if (run.count > 0) {
+                std::memcpy(&x, v, sizeof x);
+                b = x * w[0];
+            }
+            for (uint32_t j = 1; j < run.count; ++j) {
+                std::memcpy(&x, v + 2 * j, sizeof x);
+                b = b + x * w[j];
+            }
+            out[0] = static_cast<JSAMPLE>(static_cast<int>(b[0]));
+            out[1] = static_cast<JSAMPLE>(static_cast<int>(b[1]));
+        } else if constexpr (N == 3 || N == 4) {
+            // Three samples ride in four lanes; the fourth reads the next
+            // pixel (or the accumulator's zero padding) and is never stored.
+            vec4 b = {0.0, 0.0, 0.0, 0.0};
+            vec4 x;
+            if (run.count > 0) {
+                std::memcpy(&x, v, sizeof x);
+                b = x * w[0];
+            }
+            for (uint32_t j = 1; j < run.count; ++j) {
+                std::memcpy(&x, v + N * j, sizeof x);
+                b = b + x * w[j];
+            }
+            const ints4 i = __builtin_convertvector(b, ints4);
+            out[0] = static_cast<JSAMPLE>(i[0]);
+            out[1] = static_cast<JSAMPLE>(i[1]);
+            out[2] = static_cast<JSAMPLE>(i[2]);
+            if constexpr (N == 4) out[3] = static_cast<JSAMPLE>(i[3]);
+        } else {
+            double b[16];
+            for (size_t off = 0; off < n; off += 16) {
+                const size_t m = n - off < 16 ? n - off : 16;
+                for (size_t i = 0; i < m; ++i) b[i] = 0.0;
+                if (run.count > 0)
+                    for (size_t i = 0; i < m; ++i) b[i] = v[off + i] * w[0];
+                for (uint32_t j = 1; j < run.count; ++j)
+                    for (size_t i = 0; i < m; ++i) b[i] = b[i] + v[n * j + off + i] * w[j];
+                store_bytes(out + off, b, m);
+            }
+        }
+    }
+}
+
+using fold_fn = void (*)(const geometry &, const double *, const column_run *, const double *,
+                         JSAMPLE *);
+
+fold_fn fold_for(size_t n)
+{
+    switch (n) {
+    case 1: return fold_row<1>;
+    case 2: return fold_row<2>;
+    case 3: return fold_row<3>;
+    case 4: return fold_row<4>;
+    default: return fold_row<0>;
+    }
+}
+
+}  // namespace
+
+int resize_area(const jpeg_decompress_struct &src_info, const jpeg_compress_struct &dst_info,
+                const JSAMPLE *src, JSAMPLE **dst_ptr)
+{
+    if (dst_ptr == nullptr || *dst_ptr == nullptr) return -1;
+    JSAMPLE *const dst = *dst_ptr;
+
+    if (src_info.num_components < 1) {
+        errno = EINVAL;
+        return -1;
+    }
+    geometry g;
+    g.n = static_cast<size_t>(src_info.num_components);
+    g.ws = src_info.output_width;
+    g.hs = src_info.output_height;
+    g.wd = dst_info.image_width;
+    g.hd = dst_info.image_height;
+    if (!multiply(g.ws, g.n, &g.ls) || !multiply(g.wd, g.n, &g.ld)) {
+        errno = ENOMEM;
+        return -1;
+    }
+    // An empty source has nothing to give to a destination that wants pixels.
+    if ((g.ws == 0 || g.hs == 0) && g.wd != 0 && g.hd != 0) {
+        errno = EINVAL;
+        return -1;
+    }
+
+    if (g.ws == g.wd) {
+        for (size_t y = 0; y < g.hd; ++y) {
+            const size_t row = y < g.hs ? y : g.hs - 1;
+            std::memcpy(dst + y * g.ld, src + row * g.ls, g.ls);
+        }
+        return 0;
+    }
+    if (g.wd == 0 || g.hd == 0) return 0;
+
+    // Working storage in one block: the accumulator (with padding that the
+    // four-lane fold of three-sample pixels reads past the last pixel), the
+    // column weights, the byte table and the column runs.
+    const size_t pad = 4;
+    size_t a_count, w_count, doubles, bytes, run_bytes;
+    if (!add(g.ls, pad, &a_count) || !add(g.ws, g.wd, &w_count) || !add(a_count, w_count, &doubles) ||
+        !add(doubles, 256, &doubles) || !multiply(doubles, sizeof(double), &bytes) ||
+        !multiply(g.wd, sizeof(column_run), &run_bytes) || !add(bytes, run_bytes, &bytes)) {
+        errno = ENOMEM;
+        return -1;
+    }
+    void *storage = std::malloc(bytes);
+    if (storage == nullptr) return -1;  // errno from malloc
+    double *const a = static_cast<double *>(storage);
+    double *const weights = a + a_count;
+    double *const table = weights + w_count;
+    column_run *const runs = reinterpret_cast<column_run *>(table + 256);
+    for (size_t k = g.ls; k < a_count; ++k) a[k] = 0.0;
+
+    const double s = static_cast<double>(g.wd) / static_cast<double>(g.ws);
+    plan_columns(g, s, runs, weights);
+    const fold_fn fold = fold_for(g.n);
+
+    vertical_state st{s, true, 0, 0};
+    row_step recipe[max_recipe];
+    row_step previous[max_recipe];
+    size_t previous_count = 0;  // 0: no whole recipe to compare with
+
+    for (size_t y = 0; y < g.hd; ++y) {
+        JSAMPLE *const out = dst + y * g.ld;
+        // Past the last source row every step reads it again; with rows long
+        // enough a table of the 256 possible results is cheaper.
+        const bool by_table = st.t == g.hs && g.ls > 256;
+        const JSAMPLE *const last_row = src + (g.hs - 1) * g.ls;
+
+        size_t count = 0;
+        bool spilled = false;  // part of the recipe is applied already
+        bool started = false;
+        vertical_pass(st, s, g.hs, [&](size_t row, double w) {
+            if (count == max_recipe) {
+                if (by_table)
+                    apply_steps_to_table(table, recipe, count, started);
+                else
+                    apply_steps(a, g.ls, recipe, count, started);
+                count = 0;
+                spilled = true;
+            }
+            recipe[count++] = row_step{src + row * g.ls, w};
+        });
+
+        if (!spilled && count == previous_count && y > 0 &&
+            std::memcmp(recipe, previous, count * sizeof(row_step)) == 0) {
+            std::memcpy(out, out - g.ld, g.ld);
+            continue;
+        }
+        if (by_table) {
+            apply_steps_to_table(table, recipe, count, started);
+            for (size_t k = 0; k < g.ls; ++k) a[k] = table[last_row[k]];
+        } else {
+            apply_steps(a, g.ls, recipe, count, started);
+        }
+        if (spilled) {
+            previous_count = 0;
+        } else {
+            std::memcpy(previous, recipe, count * sizeof(row_step));
+            previous_count = count;
+        }
+
+        fold(g, a, runs, weights, out);
+    }
+
+    std::free(storage);
+    return 0;
+}

@@ -2,29 +2,45 @@
 
 #include <cerrno>
 #include <cstdarg>
-#include <cstdlib>
 #include <cstring>
+#include <string>
 
+#include "run/ordered_jobs.h"
 #include "run/settings.h"
+
+namespace {
+
+std::string format_message(const char *format, va_list args)
+{
+    va_list copy;
+    va_copy(copy, args);
+    const int length = std::vsnprintf(nullptr, 0, format, copy);
+    va_end(copy);
+    std::string text(length > 0 ? static_cast<size_t>(length) : 0, '\0');
+    if (length > 0) std::vsnprintf(text.data(), text.size() + 1, format, args);
+    return text;
+}
+
+}  // namespace
 
 void fatal(const char *format, ...)
 {
-    std::fprintf(stderr, "%s: ", settings.progname.c_str());
     va_list args;
     va_start(args, format);
-    std::vfprintf(stderr, format, args);
+    std::string message = settings.progname + ": " + format_message(format, args);
     va_end(args);
-    std::exit(1);
+    end_run(message);
 }
 
 void fatal_errno(const char *format, ...)
 {
     const int saved = errno;
-    std::fprintf(stderr, "%s: ", settings.progname.c_str());
     va_list args;
     va_start(args, format);
-    std::vfprintf(stderr, format, args);
+    std::string message = settings.progname + ": " + format_message(format, args);
     va_end(args);
-    std::fprintf(stderr, ": %s\n", std::strerror(saved));
-    std::exit(1);
+    message += ": ";
+    message += std::strerror(saved);
+    message += '\n';
+    end_run(message);
 }

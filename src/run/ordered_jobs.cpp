@@ -1,0 +1,130 @@
+#include "run/ordered_jobs.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace {
+
+struct job_log {
+    std::vector<std::pair<std::FILE *, std::string>> pieces;
+    bool done = false;
+    bool failed = false;
+};
+
+struct ordered_state {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<job_log> logs;
+};
+
+thread_local job_log *current_log = nullptr;
+thread_local ordered_state *current_state = nullptr;
+
+std::string vformat(const char *format, va_list args)
+{
+    va_list copy;
+    va_copy(copy, args);
+    const int length = std::vsnprintf(nullptr, 0, format, copy);
+    va_end(copy);
+    std::string text(length > 0 ? static_cast<size_t>(length) : 0, '\0');
+    if (length > 0) std::vsnprintf(text.data(), text.size() + 1, format, args);
+    return text;
+}
+
+void vreport(std::FILE *stream, const char *format, va_list args)
+{
+    if (current_log)
+        current_log->pieces.emplace_back(stream, vformat(format, args));
+    else
+        std::vfprintf(stream, format, args);
+}
+
+void finish_job(ordered_state &state, job_log &log, bool failed)
+{
+    std::lock_guard lock(state.mutex);
+    log.done = true;
+    log.failed = failed;
+    state.changed.notify_all();
+}
+
+}  // namespace
+
+bool inside_ordered_job() { return current_log != nullptr; }
+
+void report_out(const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    vreport(stdout, format, args);
+    va_end(args);
+}
+
+void report_err(const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    vreport(stderr, format, args);
+    va_end(args);
+}
+
+void end_run(const std::string &message)
+{
+    if (!current_log) {
+        std::fputs(message.c_str(), stderr);
+        std::exit(1);
+    }
+    // The writer ends the process when it reaches this job; until then this
+    // thread holds still, keeping its files as they are.
+    current_log->pieces.emplace_back(stderr, message);
+    finish_job(*current_state, *current_log, true);
+    for (;;) pause();
+}
+
+void run_ordered(size_t count, int threads, const std::function<void(size_t)> &job)
+{
+    ordered_state state;
+    state.logs.resize(count);
+    std::atomic<size_t> next{0};
+
+    auto worker = [&] {
+        current_state = &state;
+        for (size_t i; (i = next.fetch_add(1)) < count;) {
+            current_log = &state.logs[i];
+            job(i);
+            current_log = nullptr;
+            finish_job(state, state.logs[i], false);
+        }
+        current_state = nullptr;
+    };
+    std::vector<std::thread> pool;
+    const size_t wanted = static_cast<size_t>(threads > 0 ? threads : 1);
+    for (size_t t = 0; t < wanted && t < count; ++t) pool.emplace_back(worker);
+
+    for (size_t i = 0; i < count; ++i) {
+        job_log &log = state.logs[i];
+        {
+            std::unique_lock lock(state.mutex);
+            state.changed.wait(lock, [&] { return log.done; });
+        }
+        for (const auto &[stream, text] : log.pieces) std::fputs(text.c_str(), stream);
+        if (log.failed) {
+            // Other jobs may be mid-way: leave at once, without running
+            // destructors under their feet. Files they are writing are still
+            // under temporary names.
+            std::fflush(stdout);
+            std::fflush(stderr);
+            _exit(1);
+        }
+        std::fflush(stdout);
+        log.pieces.clear();
+    }
+    for (std::thread &thread : pool) thread.join();
+}

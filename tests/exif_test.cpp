@@ -1,0 +1,164 @@
+// EXIF fields as texts: libexif's own rendering, from the first IFD that
+// has the tag, read from files that libexif loads as the pipeline does.
+#include <gtest/gtest.h>
+
+#include <libexif/exif-data.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "image/resample.h"
+#include "support/jpeg_fixture.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+struct exif_deleter {
+    void operator()(ExifData *d) const { exif_data_unref(d); }
+};
+using unique_exif = std::unique_ptr<ExifData, exif_deleter>;
+
+unique_exif load(const std::string &path)
+{
+    unique_exif data(exif_data_new_from_file(path.c_str()));
+    if (!data) throw std::runtime_error("no EXIF data in " + path);
+    return data;
+}
+
+unique_exif load_fixture(const temp_dir &dir, const fixture_exif &exif)
+{
+    fixture_spec spec;
+    spec.exif = exif;
+    write_jpeg(dir.file("e.jpg"), spec);
+    return load(dir.file("e.jpg"));
+}
+
+// libexif's rendering of the entry in one IFD, for comparison.
+std::string rendered(ExifData *data, ExifIfd ifd, ExifTag tag)
+{
+    ExifEntry *e = exif_content_get_entry(data->ifd[ifd], tag);
+    if (!e) throw std::runtime_error("tag not in that IFD");
+    char buffer[1024] = {};
+    exif_entry_get_value(e, buffer, sizeof buffer);
+    return buffer;
+}
+
+// An ASCII entry added by hand to an ExifData built in memory.
+void add_ascii(ExifData *data, ExifIfd ifd, ExifTag tag, const char *text)
+{
+    ExifEntry *e = exif_entry_new();
+    const size_t size = std::strlen(text) + 1;
+    e->data = static_cast<unsigned char *>(std::malloc(size));
+    std::memcpy(e->data, text, size);
+    e->tag = tag;
+    e->format = EXIF_FORMAT_ASCII;
+    e->components = size;
+    e->size = static_cast<unsigned int>(size);
+    exif_content_add_entry(data->ifd[ifd], e);
+    exif_entry_unref(e);
+}
+
+fixture_exif camera()
+{
+    fixture_exif exif;
+    exif.model = "Testcam X100";
+    exif.taken = "2021:07:14 18:03:05";
+    exif.exposure = std::make_pair(1u, 250u);
+    exif.aperture = std::make_pair(5u, 1u);
+    exif.flash = 0x0019;  // fired, auto mode
+    return exif;
+}
+
+}  // namespace
+
+TEST(exif, the_five_fields_as_libexif_renders_them)
+{
+    temp_dir dir;
+    unique_exif data = load_fixture(dir, camera());
+
+    EXPECT_EQ(exif_string(data.get(), EXIF_TAG_MODEL), "Testcam X100");
+    EXPECT_EQ(exif_string(data.get(), EXIF_TAG_DATE_TIME_ORIGINAL), "2021:07:14 18:03:05");
+    // Found in the EXIF IFD after IFD 0 and IFD 1 were searched.
+    for (const ExifTag tag : {EXIF_TAG_EXPOSURE_TIME, EXIF_TAG_APERTURE_VALUE, EXIF_TAG_FLASH}) {
+        SCOPED_TRACE(exif_tag_get_name(tag));
+        const std::string expected = rendered(data.get(), EXIF_IFD_EXIF, tag);
+        EXPECT_FALSE(expected.empty());
+        EXPECT_EQ(exif_string(data.get(), tag), expected);
+    }
+    // The rational seconds come out as a fraction, whatever words surround it.
+    EXPECT_NE(exif_string(data.get(), EXIF_TAG_EXPOSURE_TIME)->find("1/250"), std::string::npos);
+}
+
+TEST(exif, a_missing_tag_is_none_for_that_field_only)
+{
+    temp_dir dir;
+    fixture_exif exif;
+    exif.model = "Testcam X100";
+    exif.flash = 0;
+    unique_exif data = load_fixture(dir, exif);
+
+    EXPECT_EQ(exif_string(data.get(), EXIF_TAG_MODEL), "Testcam X100");
+    EXPECT_EQ(exif_string(data.get(), EXIF_TAG_FLASH),
+              rendered(data.get(), EXIF_IFD_EXIF, EXIF_TAG_FLASH));
+    EXPECT_EQ(exif_string(data.get(), EXIF_TAG_DATE_TIME_ORIGINAL), std::nullopt);
+    EXPECT_EQ(exif_string(data.get(), EXIF_TAG_EXPOSURE_TIME), std::nullopt);
+    EXPECT_EQ(exif_string(data.get(), EXIF_TAG_APERTURE_VALUE), std::nullopt);
+}
+
+TEST(exif, ifd_0_wins_over_a_later_ifd)
+{
+    temp_dir dir;
+    fixture_exif exif = camera();
+    exif.thumbnail_model = "Thumbnail maker";
+    unique_exif data = load_fixture(dir, exif);
+    ASSERT_EQ(rendered(data.get(), EXIF_IFD_1, EXIF_TAG_MODEL), "Thumbnail maker");
+    EXPECT_EQ(exif_string(data.get(), EXIF_TAG_MODEL), "Testcam X100");
+
+    // Without it in IFD 0, the thumbnail's IFD answers.
+    exif.model.reset();
+    data = load_fixture(dir, exif);
+    EXPECT_EQ(exif_string(data.get(), EXIF_TAG_MODEL), "Thumbnail maker");
+}
+
+TEST(exif, search_order_skips_empty_and_absent_ifds)
+{
+    // Built in memory: libexif's loader would move or drop tags that are out
+    // of their place, and these cases need them exactly where put.
+    unique_exif data(exif_data_new());
+    ASSERT_TRUE(data);
+    add_ascii(data.get(), EXIF_IFD_GPS, EXIF_TAG_MODEL, "from GPS");
+    add_ascii(data.get(), EXIF_IFD_INTEROPERABILITY, EXIF_TAG_MODEL, "from Interoperability");
+    add_ascii(data.get(), EXIF_IFD_INTEROPERABILITY, EXIF_TAG_ARTIST, "only in the last");
+    add_ascii(data.get(), EXIF_IFD_EXIF, EXIF_TAG_DATE_TIME_ORIGINAL, "2001:02:03 04:05:06");
+    add_ascii(data.get(), EXIF_IFD_GPS, EXIF_TAG_DATE_TIME_ORIGINAL, "later");
+
+    EXPECT_EQ(exif_string(data.get(), EXIF_TAG_MODEL), "from GPS");
+    EXPECT_EQ(exif_string(data.get(), EXIF_TAG_ARTIST), "only in the last");
+    EXPECT_EQ(exif_string(data.get(), EXIF_TAG_DATE_TIME_ORIGINAL), "2001:02:03 04:05:06");
+    EXPECT_EQ(exif_string(data.get(), EXIF_TAG_FLASH), std::nullopt);
+
+    // An absent IFD is passed over like an empty one.
+    ExifContent *saved[EXIF_IFD_COUNT];
+    for (int i = 0; i < EXIF_IFD_COUNT; ++i) saved[i] = data->ifd[i];
+    data->ifd[EXIF_IFD_0] = data->ifd[EXIF_IFD_1] = data->ifd[EXIF_IFD_GPS] = nullptr;
+    EXPECT_EQ(exif_string(data.get(), EXIF_TAG_MODEL), "from Interoperability");
+    for (int i = 0; i < EXIF_IFD_COUNT; ++i) data->ifd[i] = saved[i];
+}
+
+TEST(exif, empty_and_overlong_texts)
+{
+    temp_dir dir;
+    fixture_exif exif;
+    exif.model = "";
+    unique_exif data = load_fixture(dir, exif);
+    // An empty text is a value: it is not none, and it ends the search.
+    EXPECT_EQ(exif_string(data.get(), EXIF_TAG_MODEL), "");
+
+    // libexif keeps its rendering within the 1024-byte buffer.
+    exif.model = std::string(3000, 'M');
+    data = load_fixture(dir, exif);
+    EXPECT_EQ(exif_string(data.get(), EXIF_TAG_MODEL), std::string(1023, 'M'));
+}
