@@ -55,14 +55,14 @@ protected:
 
 TEST_F(cache, creates_both_directories_under_the_umask)
 {
-    const mode_t old_mask = umask(027);
+    const mode_t old_mask = umask(002);
     ensure_cache_dirs(album.path);
     umask(old_mask);
     for (const char *name : {".scaled", ".thumbs"}) {
         SCOPED_TRACE(name);
         const struct stat status = status_of(album.file(name));
         EXPECT_TRUE(S_ISDIR(status.st_mode));
-        EXPECT_EQ(status.st_mode & 07777, 0750u);
+        EXPECT_EQ(status.st_mode & 07777, 0775u);
     }
 
     // A second run finds them and leaves their content alone.

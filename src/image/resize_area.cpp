@@ -19,7 +19,7 @@
 //   that could otherwise be very long.
 // - Every sample of a pixel is treated alike whatever the number of samples,
 //   so CMYK and two-sample images come out right; pixels of up to four
-//   samples are folded as one vector.
+//   samples are folded as pairs of lanes.
 //
 // The first addition into a cleared accumulator, 0.0 + v × w, is written as
 // v × w: every product here is non-negative, and adding +0.0 to it changes
@@ -33,12 +33,14 @@
 
 #include "image/resample.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
+// Two doubles: native on every x86-64 (SSE2) and on AArch64.
 using vec2 = double __attribute__((vector_size(16)));
-using vec4 = double __attribute__((vector_size(32)));
-using bytes4 = unsigned char __attribute__((vector_size(4)));
-using ints4 = int __attribute__((vector_size(16)));
 
 struct geometry {
     size_t n, ws, hs, wd, hd, ls, ld;
@@ -110,11 +112,30 @@ inline void vertical_pass(vertical_state &st, double s, size_t hs, Emit &&emit)
     }
 }
 
-inline vec4 load_bytes4(const JSAMPLE *p)
+inline vec2 load2(const double *p)
 {
-    bytes4 b;
-    std::memcpy(&b, p, 4);
-    return __builtin_convertvector(b, vec4);
+    vec2 v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+inline void store2(double *p, vec2 v) { std::memcpy(p, &v, sizeof v); }
+
+// Eight bytes as four pairs of exact doubles.
+inline void widen8(const JSAMPLE *p, vec2 out[4])
+{
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i b16 = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(p)), zero);
+    const __m128i lo = _mm_unpacklo_epi16(b16, zero);
+    const __m128i hi = _mm_unpackhi_epi16(b16, zero);
+    out[0] = _mm_cvtepi32_pd(lo);
+    out[1] = _mm_cvtepi32_pd(_mm_shuffle_epi32(lo, 0xee));
+    out[2] = _mm_cvtepi32_pd(hi);
+    out[3] = _mm_cvtepi32_pd(_mm_shuffle_epi32(hi, 0xee));
+#else
+    for (int i = 0; i < 4; ++i) out[i] = vec2{static_cast<double>(p[2 * i]), static_cast<double>(p[2 * i + 1])};
+#endif
 }
 
 // a[k] = a[k] + row0[k] × w0 + row1[k] × w1 + ..., left to right, for R rows;
@@ -130,22 +151,14 @@ void sweep(double *a, size_t ls, const row_step *steps)
     }
     size_t k = 0;
     for (; k + 8 <= ls; k += 8) {
-        vec4 lo, hi;
-        if (fresh) {
-            lo = load_bytes4(rows[0] + k) * w[0];
-            hi = load_bytes4(rows[0] + k + 4) * w[0];
-        } else {
-            std::memcpy(&lo, a + k, sizeof lo);
-            std::memcpy(&hi, a + k + 4, sizeof hi);
-            lo = lo + load_bytes4(rows[0] + k) * w[0];
-            hi = hi + load_bytes4(rows[0] + k + 4) * w[0];
-        }
+        vec2 acc[4], x[4];
+        widen8(rows[0] + k, x);
+        for (int i = 0; i < 4; ++i) acc[i] = fresh ? x[i] * w[0] : load2(a + k + 2 * i) + x[i] * w[0];
         for (int j = 1; j < R; ++j) {
-            lo = lo + load_bytes4(rows[j] + k) * w[j];
-            hi = hi + load_bytes4(rows[j] + k + 4) * w[j];
+            widen8(rows[j] + k, x);
+            for (int i = 0; i < 4; ++i) acc[i] = acc[i] + x[i] * w[j];
         }
-        std::memcpy(a + k, &lo, sizeof lo);
-        std::memcpy(a + k + 4, &hi, sizeof hi);
+        for (int i = 0; i < 4; ++i) store2(a + k + 2 * i, acc[i]);
     }
     for (; k < ls; ++k) {
         double v = fresh ? rows[0][k] * w[0] : a[k] + rows[0][k] * w[0];
@@ -261,37 +274,31 @@ void fold_row(const geometry &g, const double *a, const column_run *runs, const 
             if (run.count > 0) b = v[0] * w[0];
             for (uint32_t j = 1; j < run.count; ++j) b = b + v[j] * w[j];
             out[0] = static_cast<JSAMPLE>(static_cast<int>(b));
-        } else if constexpr (N == 2) {
-            vec2 b = {0.0, 0.0};
-            vec2 x;
+        } else if constexpr (N == 2 || N == 4) {
+            constexpr int pairs = N / 2;
+            vec2 b[pairs] = {};
+            if (run.count > 0)
+                for (int i = 0; i < pairs; ++i) b[i] = load2(v + 2 * i) * w[0];
+            for (uint32_t j = 1; j < run.count; ++j)
+                for (int i = 0; i < pairs; ++i) b[i] = b[i] + load2(v + N * j + 2 * i) * w[j];
+            for (int i = 0; i < pairs; ++i) {
+                out[2 * i] = static_cast<JSAMPLE>(static_cast<int>(b[i][0]));
+                out[2 * i + 1] = static_cast<JSAMPLE>(static_cast<int>(b[i][1]));
+            }
+        } else if constexpr (N == 3) {
+            vec2 b01 = {0.0, 0.0};
+            double b2 = 0.0;
             if (run.count > 0) {
-                std::memcpy(&x, v, sizeof x);
-                b = x * w[0];
+                b01 = load2(v) * w[0];
+                b2 = v[2] * w[0];
             }
             for (uint32_t j = 1; j < run.count; ++j) {
-                std::memcpy(&x, v + 2 * j, sizeof x);
-                b = b + x * w[j];
+                b01 = b01 + load2(v + 3 * j) * w[j];
+                b2 = b2 + v[3 * j + 2] * w[j];
             }
-            out[0] = static_cast<JSAMPLE>(static_cast<int>(b[0]));
-            out[1] = static_cast<JSAMPLE>(static_cast<int>(b[1]));
-        } else if constexpr (N == 3 || N == 4) {
-            // Three samples ride in four lanes; the fourth reads the next
-            // pixel (or the accumulator's zero padding) and is never stored.
-            vec4 b = {0.0, 0.0, 0.0, 0.0};
-            vec4 x;
-            if (run.count > 0) {
-                std::memcpy(&x, v, sizeof x);
-                b = x * w[0];
-            }
-            for (uint32_t j = 1; j < run.count; ++j) {
-                std::memcpy(&x, v + N * j, sizeof x);
-                b = b + x * w[j];
-            }
-            const ints4 i = __builtin_convertvector(b, ints4);
-            out[0] = static_cast<JSAMPLE>(i[0]);
-            out[1] = static_cast<JSAMPLE>(i[1]);
-            out[2] = static_cast<JSAMPLE>(i[2]);
-            if constexpr (N == 4) out[3] = static_cast<JSAMPLE>(i[3]);
+            out[0] = static_cast<JSAMPLE>(static_cast<int>(b01[0]));
+            out[1] = static_cast<JSAMPLE>(static_cast<int>(b01[1]));
+            out[2] = static_cast<JSAMPLE>(static_cast<int>(b2));
         } else {
             double b[16];
             for (size_t off = 0; off < n; off += 16) {
@@ -358,12 +365,11 @@ int resize_area(const jpeg_decompress_struct &src_info, const jpeg_compress_stru
     }
     if (g.wd == 0 || g.hd == 0) return 0;
 
-    // Working storage in one block: the accumulator (with padding that the
-    // four-lane fold of three-sample pixels reads past the last pixel), the
-    // column weights, the byte table and the column runs.
-    const size_t pad = 4;
-    size_t a_count, w_count, doubles, bytes, run_bytes;
-    if (!add(g.ls, pad, &a_count) || !add(g.ws, g.wd, &w_count) || !add(a_count, w_count, &doubles) ||
+    // Working storage in one block: the accumulator, the column weights, the
+    // byte table and the column runs.
+    const size_t a_count = g.ls;
+    size_t w_count, doubles, bytes, run_bytes;
+    if (!add(g.ws, g.wd, &w_count) || !add(a_count, w_count, &doubles) ||
         !add(doubles, 256, &doubles) || !multiply(doubles, sizeof(double), &bytes) ||
         !multiply(g.wd, sizeof(column_run), &run_bytes) || !add(bytes, run_bytes, &bytes)) {
         errno = ENOMEM;
@@ -375,7 +381,6 @@ int resize_area(const jpeg_decompress_struct &src_info, const jpeg_compress_stru
     double *const weights = a + a_count;
     double *const table = weights + w_count;
     column_run *const runs = reinterpret_cast<column_run *>(table + 256);
-    for (size_t k = g.ls; k < a_count; ++k) a[k] = 0.0;
 
     const double s = static_cast<double>(g.wd) / static_cast<double>(g.ws);
     plan_columns(g, s, runs, weights);

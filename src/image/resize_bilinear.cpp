@@ -78,17 +78,19 @@ void plan_columns(const geometry &g, double q, size_t x_begin, size_t x_end, col
     }
 }
 
-// Up to four samples as vector lanes; lanes past n are zero and never stored.
+// Up to four samples as vector lanes; lanes past N are zero and never
+// stored. Vectors pass by reference: by value they would change the calling
+// convention between builds with and without AVX.
 template <int N>
-inline vec4 load_pixel(const JSAMPLE *p)
+inline void load_pixel(const JSAMPLE *p, vec4 &v)
 {
     bytes4 b = {0, 0, 0, 0};
     std::memcpy(&b, p, N);
-    return __builtin_convertvector(b, vec4);
+    v = __builtin_convertvector(b, vec4);
 }
 
 template <int N>
-inline void store_pixel(JSAMPLE *out, vec4 v)
+inline void store_pixel(JSAMPLE *out, const vec4 &v)
 {
     const ints4 i = __builtin_convertvector(v, ints4);  // truncation toward zero
     for (int k = 0; k < N; ++k) out[k] = static_cast<JSAMPLE>(i[k]);
@@ -120,18 +122,25 @@ void interpolate_row(const geometry &g, const row_position &r, const JSAMPLE *sr
             out[j] = static_cast<JSAMPLE>(static_cast<int>(value));
         }
     } else if constexpr (N >= 2 && N <= 4) {
+        vec4 p00, p01, p10, p11;
         if (dy == 0.0) {
             for (size_t j = 0; j < count; ++j, out += N) {
                 const column &c = cols[j];
-                const vec4 top = load_pixel<N>(r0 + c.o0) * c.wx + load_pixel<N>(r0 + c.o1) * c.dx;
+                load_pixel<N>(r0 + c.o0, p00);
+                load_pixel<N>(r0 + c.o1, p01);
+                const vec4 top = p00 * c.wx + p01 * c.dx;
                 store_pixel<N>(out, top);
             }
             return;
         }
         for (size_t j = 0; j < count; ++j, out += N) {
             const column &c = cols[j];
-            const vec4 top = load_pixel<N>(r0 + c.o0) * c.wx + load_pixel<N>(r0 + c.o1) * c.dx;
-            const vec4 bottom = load_pixel<N>(r1 + c.o0) * c.wx + load_pixel<N>(r1 + c.o1) * c.dx;
+            load_pixel<N>(r0 + c.o0, p00);
+            load_pixel<N>(r0 + c.o1, p01);
+            load_pixel<N>(r1 + c.o0, p10);
+            load_pixel<N>(r1 + c.o1, p11);
+            const vec4 top = p00 * c.wx + p01 * c.dx;
+            const vec4 bottom = p10 * c.wx + p11 * c.dx;
             const vec4 value = top * wy + bottom * dy;
             store_pixel<N>(out, value);
         }

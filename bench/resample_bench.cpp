@@ -1,0 +1,68 @@
+// The two resamplers at the pipeline's sizes: a 4000 x 3000 photograph
+// decoded at 1/4 is 1000 x 750, reduced to the 640 x 480 scaled image and
+// the 128 x 96 thumbnail, three samples per pixel.
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <random>
+#include <vector>
+
+#include "image/resample.h"
+
+namespace {
+
+constexpr uint32_t source_width = 1000, source_height = 750;
+constexpr int samples = 3;
+
+// Smooth gradients with noise, like a photograph: the arithmetic does not
+// depend on the values, but a constant image could flatter a branch.
+const std::vector<JSAMPLE> &source_pixels()
+{
+    static const std::vector<JSAMPLE> pixels = [] {
+        std::vector<JSAMPLE> v(size_t{source_width} * source_height * samples);
+        std::mt19937 rng(1);
+        std::uniform_int_distribution<int> noise(-12, 12);
+        size_t k = 0;
+        for (uint32_t y = 0; y < source_height; ++y)
+            for (uint32_t x = 0; x < source_width; ++x)
+                for (int i = 0; i < samples; ++i) {
+                    const int base = static_cast<int>((x * (i + 1) + y * (3 - i)) / 8 % 256);
+                    const int value = base + noise(rng);
+                    v[k++] = static_cast<JSAMPLE>(value < 0 ? 0 : value > 255 ? 255 : value);
+                }
+        return v;
+    }();
+    return pixels;
+}
+
+void run(benchmark::State &state, resampler_fn fn, uint32_t width, uint32_t height)
+{
+    jpeg_decompress_struct d{};
+    d.output_width = source_width;
+    d.output_height = source_height;
+    d.num_components = samples;
+    jpeg_compress_struct c{};
+    c.image_width = width;
+    c.image_height = height;
+    const std::vector<JSAMPLE> &src = source_pixels();
+    std::vector<JSAMPLE> dst(size_t{width} * height * samples);
+    JSAMPLE *out = dst.data();
+    for (auto _ : state) {
+        if (fn(d, c, src.data(), &out) != 0) state.SkipWithError("resampler failed");
+        benchmark::DoNotOptimize(out[0]);
+        benchmark::ClobberMemory();
+    }
+    state.SetItemsProcessed(state.iterations() * int64_t{width} * height);
+}
+
+void area_scaled(benchmark::State &state) { run(state, resize_area, 640, 480); }
+void area_thumbnail(benchmark::State &state) { run(state, resize_area, 128, 96); }
+void bilinear_scaled(benchmark::State &state) { run(state, resize_bilinear, 640, 480); }
+void bilinear_thumbnail(benchmark::State &state) { run(state, resize_bilinear, 128, 96); }
+
+}  // namespace
+
+BENCHMARK(area_scaled)->Unit(benchmark::kMicrosecond);
+BENCHMARK(area_thumbnail)->Unit(benchmark::kMicrosecond);
+BENCHMARK(bilinear_scaled)->Unit(benchmark::kMicrosecond);
+BENCHMARK(bilinear_thumbnail)->Unit(benchmark::kMicrosecond);
