@@ -29,6 +29,12 @@ int resize_area(const jpeg_decompress_struct &src_info, const jpeg_compress_stru
 int resize_bilinear(const jpeg_decompress_struct &src_info, const jpeg_compress_struct &dst_info,
                     const JSAMPLE *src, JSAMPLE **dst);
 
+// The resamplers use AVX2 where the processor has it, the baseline
+// instruction set otherwise, with the same bytes either way. Tests switch the
+// wider code off to check the baseline code too; nothing else needs to.
+void set_resample_avx2(bool allowed);
+bool resample_avx2_active();  // allowed and available
+
 // The value of one EXIF tag as libexif renders it, from the first of the five
 // IFDs that yields a text; none when no IFD does.
 std::optional<std::string> exif_string(ExifData *data, ExifTag tag);

@@ -28,7 +28,9 @@ struct ordered_state {
 thread_local job_log *current_log = nullptr;
 thread_local ordered_state *current_state = nullptr;
 
-std::string vformat(const char *format, va_list args)
+}  // namespace
+
+std::string format_text(const char *format, va_list args)
 {
     va_list copy;
     va_copy(copy, args);
@@ -39,10 +41,12 @@ std::string vformat(const char *format, va_list args)
     return text;
 }
 
+namespace {
+
 void vreport(std::FILE *stream, const char *format, va_list args)
 {
     if (current_log)
-        current_log->pieces.emplace_back(stream, vformat(format, args));
+        current_log->pieces.emplace_back(stream, format_text(format, args));
     else
         std::vfprintf(stream, format, args);
 }

@@ -3,6 +3,7 @@
 // standard error in job order, byte for byte what one thread would write.
 #pragma once
 
+#include <cstdarg>
 #include <cstddef>
 #include <functional>
 #include <string>
@@ -20,6 +21,9 @@ bool inside_ordered_job();
 // at once, or kept in the job's log on a job thread.
 void report_out(const char *format, ...) __attribute__((format(printf, 1, 2)));
 void report_err(const char *format, ...) __attribute__((format(printf, 1, 2)));
+
+// printf into a string.
+std::string format_text(const char *format, va_list args);
 
 // Writes the complete message to standard error and ends the run with
 // status 1; on a job thread, the message waits for its turn.
