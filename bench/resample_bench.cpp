@@ -35,8 +35,10 @@ const std::vector<JSAMPLE> &source_pixels()
     return pixels;
 }
 
-void run(benchmark::State &state, resampler_fn fn, uint32_t width, uint32_t height)
+void run(benchmark::State &state, resampler_fn fn, uint32_t width, uint32_t height, bool avx2 = true)
 {
+    set_resample_avx2(avx2);
+    if (avx2 && !resample_avx2_active()) state.SetLabel("no AVX2 here: baseline code");
     jpeg_decompress_struct d{};
     d.output_width = source_width;
     d.output_height = source_height;
@@ -53,6 +55,7 @@ void run(benchmark::State &state, resampler_fn fn, uint32_t width, uint32_t heig
         benchmark::ClobberMemory();
     }
     state.SetItemsProcessed(state.iterations() * int64_t{width} * height);
+    set_resample_avx2(true);
 }
 
 void area_scaled(benchmark::State &state) { run(state, resize_area, 640, 480); }
@@ -60,9 +63,19 @@ void area_thumbnail(benchmark::State &state) { run(state, resize_area, 128, 96);
 void bilinear_scaled(benchmark::State &state) { run(state, resize_bilinear, 640, 480); }
 void bilinear_thumbnail(benchmark::State &state) { run(state, resize_bilinear, 128, 96); }
 
+// The same without AVX2, as on processors that lack it.
+void area_scaled_baseline(benchmark::State &state) { run(state, resize_area, 640, 480, false); }
+void area_thumbnail_baseline(benchmark::State &state) { run(state, resize_area, 128, 96, false); }
+void bilinear_scaled_baseline(benchmark::State &state) { run(state, resize_bilinear, 640, 480, false); }
+void bilinear_thumbnail_baseline(benchmark::State &state) { run(state, resize_bilinear, 128, 96, false); }
+
 }  // namespace
 
 BENCHMARK(area_scaled)->Unit(benchmark::kMicrosecond);
 BENCHMARK(area_thumbnail)->Unit(benchmark::kMicrosecond);
 BENCHMARK(bilinear_scaled)->Unit(benchmark::kMicrosecond);
 BENCHMARK(bilinear_thumbnail)->Unit(benchmark::kMicrosecond);
+BENCHMARK(area_scaled_baseline)->Unit(benchmark::kMicrosecond);
+BENCHMARK(area_thumbnail_baseline)->Unit(benchmark::kMicrosecond);
+BENCHMARK(bilinear_scaled_baseline)->Unit(benchmark::kMicrosecond);
+BENCHMARK(bilinear_thumbnail_baseline)->Unit(benchmark::kMicrosecond);

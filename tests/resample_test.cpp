@@ -15,6 +15,7 @@
 #include <ostream>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "image/resample.h"
@@ -102,6 +103,19 @@ std::string difference(const std::vector<JSAMPLE> &got, const std::vector<JSAMPL
     return "";
 }
 
+// Runs `body` once with the AVX2 code and once with the baseline code (the
+// same code twice where the processor has no AVX2), then restores the default.
+template <class Body>
+void on_each_instruction_set(Body &&body)
+{
+    for (bool avx2 : {true, false}) {
+        set_resample_avx2(avx2);
+        SCOPED_TRACE(resample_avx2_active() ? "AVX2" : "baseline");
+        body();
+    }
+    set_resample_avx2(true);
+}
+
 struct resampler {
     const char *name;
     resampler_fn fn;
@@ -129,11 +143,13 @@ class known_case : public testing::TestWithParam<example> {};
 TEST_P(known_case, gives_exact_bytes)
 {
     const example &e = GetParam();
-    const outcome o = resample(e.with->fn, e.src, e.wd, e.hd);
-    EXPECT_EQ(o.result, 0);
-    EXPECT_EQ(o.bytes, e.want);
-    EXPECT_TRUE(o.all_written);
-    EXPECT_TRUE(o.guard_intact);
+    on_each_instruction_set([&] {
+        const outcome o = resample(e.with->fn, e.src, e.wd, e.hd);
+        EXPECT_EQ(o.result, 0);
+        EXPECT_EQ(o.bytes, e.want);
+        EXPECT_TRUE(o.all_written);
+        EXPECT_TRUE(o.guard_intact);
+    });
     // The reference reading agrees too, so the randomized comparison below
     // stands on the same ground as these bytes.
     EXPECT_EQ(resample(e.with->reference, e.src, e.wd, e.hd).bytes, e.want);
@@ -251,24 +267,46 @@ TEST_P(contract, empty_destination_writes_nothing)
     }
 }
 
+// Outside the contract (libjpeg never hands these on), but refused cleanly
+// rather than read out of bounds.
+TEST_P(contract, malformed_geometry_is_refused)
+{
+    const image src = ramp3x3;
+    const struct { uint32_t ws, hs; int samples; } bad[] = {{3, 3, 0}, {3, 3, -1}, {0, 3, 1}, {3, 0, 1}};
+    for (const auto &b : bad) {
+        SCOPED_TRACE(std::to_string(b.ws) + " x " + std::to_string(b.hs) + " x " + std::to_string(b.samples));
+        jpeg_decompress_struct d{};
+        d.output_width = b.ws;
+        d.output_height = b.hs;
+        d.num_components = b.samples;
+        jpeg_compress_struct c{};
+        c.image_width = 3;
+        c.image_height = 2;
+        std::vector<JSAMPLE> buffer(64, 0x5a);
+        JSAMPLE *dst = buffer.data();
+        errno = 0;
+        EXPECT_EQ(GetParam()->fn(d, c, src.bytes.data(), &dst), -1);
+        EXPECT_EQ(errno, EINVAL);
+        EXPECT_EQ(buffer, std::vector<JSAMPLE>(64, 0x5a));
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(resample, contract, testing::Values(&area, &bilinear),
                          [](const testing::TestParamInfo<const resampler *> &info) {
                              return std::string(info.param->name);
                          });
 
-size_t mapped_bytes()
-{
-    std::ifstream statm("/proc/self/statm");
-    size_t pages = 0;
-    statm >> pages;
-    return pages * static_cast<size_t>(sysconf(_SC_PAGESIZE));
-}
-
-TEST(resize_area, missing_working_storage_fails_with_errno_and_writes_nothing)
+TEST(resample_storage, area_without_working_storage_fails_with_errno_and_writes_nothing)
 {
 #ifdef VISTREL_TEST_ASAN
     GTEST_SKIP() << "the sanitizer's allocator reserves address space of its own";
 #else
+    auto mapped_bytes = [] {
+        std::ifstream statm("/proc/self/statm");
+        size_t pages = 0;
+        statm >> pages;
+        return pages * static_cast<size_t>(sysconf(_SC_PAGESIZE));
+    };
     // A source row of 16 Mi samples needs working storage of several times
     // 128 MiB, more than the address space limit leaves.
     const image src = uniform(1u << 24, 1, 1, 7);
@@ -318,13 +356,15 @@ void expect_matches_reference(const resampler &r, const geometry_case &g, std::m
 {
     SCOPED_TRACE(describe(r, g));
     const image src = random_image(rng, g.ws, g.hs, g.samples);
-    const outcome got = resample(r.fn, src, g.wd, g.hd);
     const outcome want = resample(r.reference, src, g.wd, g.hd);
     ASSERT_EQ(want.result, 0);
-    EXPECT_EQ(got.result, 0);
-    EXPECT_EQ(difference(got.bytes, want.bytes), "");
-    EXPECT_TRUE(got.all_written);
-    EXPECT_TRUE(got.guard_intact);
+    on_each_instruction_set([&] {
+        const outcome got = resample(r.fn, src, g.wd, g.hd);
+        EXPECT_EQ(got.result, 0);
+        EXPECT_EQ(difference(got.bytes, want.bytes), "");
+        EXPECT_TRUE(got.all_written);
+        EXPECT_TRUE(got.guard_intact);
+    });
 }
 
 // Sizes that stress the edges: single pixels, empty destinations, extreme
@@ -332,13 +372,15 @@ void expect_matches_reference(const resampler &r, const geometry_case &g, std::m
 // up, reductions long enough to need many rows per destination row, and the
 // pipeline's own sizes.
 const geometry_case edge_cases[] = {
-    {1, 1, 3, 1, 1},       {1, 1, 1, 2, 1},      {1, 1, 4, 7, 5},       {1, 1, 2, 300, 3},
-    {2, 1, 3, 1, 1},       {1, 200, 1, 5, 3},    {200, 1, 4, 3, 7},     {300, 1, 1, 2, 40},
-    {300, 2, 3, 1, 90},    {1000, 2, 1, 3, 200}, {2, 1000, 2, 1000, 2}, {3, 1, 3, 1000, 2},
-    {7, 3, 3, 0, 5},       {7, 3, 3, 5, 0},      {1000, 1, 1, 999, 1},  {999, 1, 3, 1000, 2},
-    {13, 5, 4, 12, 5},     {7, 7, 1, 3, 3},      {640, 1, 1, 641, 2},   {99, 300, 3, 158, 480},
-    {97, 61, 3, 640, 480}, {5, 4, 3, 3, 2},      {2000, 3, 1, 1, 1},    {1, 3, 4, 2000, 3},
+    {1, 1, 3, 1, 1},          {1, 1, 1, 2, 1},         {1, 1, 4, 7, 5},       {1, 1, 2, 300, 3},
+    {2, 1, 3, 1, 1},          {1, 200, 1, 5, 3},       {200, 1, 4, 3, 7},     {300, 1, 1, 2, 40},
+    {300, 2, 3, 1, 10},       {1000, 2, 1, 3, 12},     {2, 1000, 2, 1000, 2}, {3, 1, 3, 1000, 2},
+    {7, 3, 3, 0, 5},          {7, 3, 3, 5, 0},         {1000, 1, 1, 999, 1},  {999, 1, 3, 1000, 2},
+    {13, 5, 4, 12, 5},        {7, 7, 1, 3, 3},         {640, 1, 1, 641, 2},   {99, 300, 3, 158, 480},
+    {97, 61, 3, 640, 480},    {5, 4, 3, 3, 2},         {2000, 3, 1, 1, 1},    {1, 3, 4, 2000, 3},
     {1000, 750, 3, 640, 480}, {1000, 750, 3, 128, 96},
+    // More samples than any JPEG has, for the code that takes any number.
+    {9, 4, 5, 4, 6},          {3, 5, 7, 8, 2},         {3, 2, 1100, 2, 3},    {2, 3, 1100, 5, 2},
 };
 
 TEST(resample_random, edge_sizes_match_the_literal_reading)
@@ -377,9 +419,9 @@ geometry_case random_geometry(std::mt19937 &rng)
         g.hd = pick(0, 64);
         break;
     case 4:  // strong reduction of a wide source, rows running out
-        g.ws = pick(100, 400);
+        g.ws = pick(100, 300);
         g.wd = pick(1, 4);
-        g.hd = pick(1, 30);
+        g.hd = pick(1, 8);
         break;
     default:  // strong enlargement
         g.ws = pick(1, 6);
@@ -393,7 +435,7 @@ geometry_case random_geometry(std::mt19937 &rng)
 TEST(resample_random, random_sizes_and_bytes_match_the_literal_reading)
 {
     std::mt19937 rng(77);
-    for (int i = 0; i < 1500; ++i) {
+    for (int i = 0; i < 800; ++i) {
         const geometry_case g = random_geometry(rng);
         expect_matches_reference(area, g, rng);
         expect_matches_reference(bilinear, g, rng);
@@ -416,15 +458,20 @@ TEST(resample_property, samples_resample_like_separate_planes)
             g.samples = 2 + i % 3;
             SCOPED_TRACE(describe(*r, g));
             const image src = random_image(rng, g.ws, g.hs, g.samples);
-            const outcome whole = resample(r->fn, src, g.wd, g.hd);
-            for (int plane = 0; plane < g.samples; ++plane) {
-                image one = make_image(g.ws, g.hs, 1, {});
-                for (size_t k = plane; k < src.bytes.size(); k += g.samples) one.bytes.push_back(src.bytes[k]);
-                const outcome alone = resample(r->fn, one, g.wd, g.hd);
-                std::vector<JSAMPLE> picked;
-                for (size_t k = plane; k < whole.bytes.size(); k += g.samples) picked.push_back(whole.bytes[k]);
-                ASSERT_EQ(difference(picked, alone.bytes), "") << "sample " << plane;
-            }
+            on_each_instruction_set([&] {
+                const outcome whole = resample(r->fn, src, g.wd, g.hd);
+                for (int plane = 0; plane < g.samples; ++plane) {
+                    image one = make_image(g.ws, g.hs, 1, {});
+                    for (size_t k = plane; k < src.bytes.size(); k += g.samples)
+                        one.bytes.push_back(src.bytes[k]);
+                    const outcome alone = resample(r->fn, one, g.wd, g.hd);
+                    std::vector<JSAMPLE> picked;
+                    for (size_t k = plane; k < whole.bytes.size(); k += g.samples)
+                        picked.push_back(whole.bytes[k]);
+                    EXPECT_EQ(difference(picked, alone.bytes), "") << "sample " << plane;
+                }
+            });
+            if (testing::Test::HasFailure()) return;
         }
     }
 }
@@ -439,13 +486,16 @@ TEST(resample_property, uniform_stays_uniform_within_one_step)
     };
     for (const resampler *r : {&area, &bilinear}) {
         for (const geometry_case &g : sizes) {
-            for (JSAMPLE v : {JSAMPLE{0}, JSAMPLE{1}, JSAMPLE{128}, JSAMPLE{255}}) {
+            for (JSAMPLE v : {JSAMPLE{1}, JSAMPLE{255}}) {
                 SCOPED_TRACE(describe(*r, g) + " value " + std::to_string(v));
-                const outcome o = resample(r->fn, uniform(g.ws, g.hs, g.samples, v), g.wd, g.hd);
-                ASSERT_EQ(o.result, 0);
-                size_t outside = 0;
-                for (JSAMPLE b : o.bytes) outside += (b == v || b + 1 == v) ? 0 : 1;
-                EXPECT_EQ(outside, 0u);
+                const image src = uniform(g.ws, g.hs, g.samples, v);
+                on_each_instruction_set([&] {
+                    const outcome o = resample(r->fn, src, g.wd, g.hd);
+                    EXPECT_EQ(o.result, 0);
+                    size_t outside = 0;
+                    for (JSAMPLE b : o.bytes) outside += (b == v || b + 1 == v) ? 0 : 1;
+                    EXPECT_EQ(outside, 0u);
+                });
             }
         }
     }

@@ -8,10 +8,11 @@
 // overhead:
 //
 // - The horizontal fold depends on the widths alone, so its (column, weight)
-//   pairs are worked out once per call into a table, per destination pixel.
+//   pairs are worked out once per call into a table, per destination pixel,
+//   all lists padded to one length.
 // - The vertical pass is a state machine run across the destination rows; its
 //   (row, weight) steps for one destination row are collected first and then
-//   applied up to four source rows per sweep over the accumulator.
+//   applied several source rows per sweep over the accumulator.
 // - A destination row whose steps equal the previous row's has the same
 //   accumulator and so the same bytes: it is copied (enlarging).
 // - Once the source rows are used up, every step reads the last row, so the
@@ -66,11 +67,16 @@ struct geometry {
     size_t n, ws, hs, wd, hd, ls, ld;
 };
 
-// The destination pixel's share of the horizontal fold: `count` consecutive
-// source columns from `first`, their weights next in the weight table.
-struct column_run {
-    uint32_t first;
-    uint32_t count;
+// The horizontal fold for the widths: destination pixel p sums `terms`
+// source columns from first[p] on, with weights[p × terms + j]. A pixel that
+// overlaps fewer columns has its list padded with weight 0.0, which adds
+// +0.0 to a non-negative sum and so changes nothing; the equal lengths keep
+// the fold free of unpredictable branches.
+struct column_plan {
+    size_t terms;
+    size_t reach;  // columns that the padded lists read past the last one
+    uint32_t *first;
+    double *weights;
 };
 
 // One addition of a source row into the vertical accumulator.
@@ -170,14 +176,19 @@ void sweep(double *a, size_t ls, const row_step *steps)
         w[j] = steps[j].weight;
     }
     size_t k = 0;
+    // The fixed-count loops are unrolled so that the lanes stay in registers.
     for (; k + 8 <= ls; k += 8) {
         vec2 acc[4], x[4];
         widen8(rows[0] + k, x);
+#pragma GCC unroll 4
         for (int i = 0; i < 4; ++i) acc[i] = fresh ? x[i] * w[0] : load2(a + k + 2 * i) + x[i] * w[0];
+#pragma GCC unroll 8
         for (int j = 1; j < R; ++j) {
             widen8(rows[j] + k, x);
+#pragma GCC unroll 4
             for (int i = 0; i < 4; ++i) acc[i] = acc[i] + x[i] * w[j];
         }
+#pragma GCC unroll 4
         for (int i = 0; i < 4; ++i) store2(a + k + 2 * i, acc[i]);
     }
     for (; k < ls; ++k) {
@@ -191,9 +202,11 @@ void sweep(double *a, size_t ls, const row_step *steps)
 // Eight bytes as two vectors of four exact doubles.
 AVX2_CODE inline void widen8(const JSAMPLE *p, __m256d &lo, __m256d &hi)
 {
-    const __m128i b = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(p));
-    lo = _mm256_cvtepi32_pd(_mm_cvtepu8_epi32(b));
-    hi = _mm256_cvtepi32_pd(_mm_cvtepu8_epi32(_mm_srli_si128(b, 4)));
+    int32_t b0, b1;
+    std::memcpy(&b0, p, 4);
+    std::memcpy(&b1, p + 4, 4);
+    lo = _mm256_cvtepi32_pd(_mm_cvtepu8_epi32(_mm_cvtsi32_si128(b0)));
+    hi = _mm256_cvtepi32_pd(_mm_cvtepu8_epi32(_mm_cvtsi32_si128(b1)));
 }
 
 // sweep() in four lanes.
@@ -217,6 +230,7 @@ AVX2_CODE void sweep_avx2(double *a, size_t ls, const row_step *steps)
             lo = _mm256_add_pd(_mm256_loadu_pd(a + k), _mm256_mul_pd(x, w[0]));
             hi = _mm256_add_pd(_mm256_loadu_pd(a + k + 4), _mm256_mul_pd(y, w[0]));
         }
+#pragma GCC unroll 8
         for (int j = 1; j < R; ++j) {
             widen8(rows[j] + k, x, y);
             lo = _mm256_add_pd(lo, _mm256_mul_pd(x, w[j]));
@@ -233,40 +247,62 @@ AVX2_CODE void sweep_avx2(double *a, size_t ls, const row_step *steps)
 }
 #endif
 
-template <int R, bool fresh>
-void sweep_with(bool wide, double *a, size_t ls, const row_step *steps)
-{
-#ifdef VISTREL_AVX2
-    if (wide) return sweep_avx2<R, fresh>(a, ls, steps);
-#endif
-    (void)wide;
-    sweep<R, fresh>(a, ls, steps);
-}
-
-// Applies steps to the accumulator, four rows per sweep at most.
+// Applies steps to the accumulator, up to four rows per sweep on the
+// baseline and eight with AVX2 (registers allowing).
 void apply_steps(bool wide, double *a, size_t ls, const row_step *steps, size_t count, bool &started)
 {
     while (count > 0) {
-        const size_t m = count < 4 ? count : 4;
-        if (!started) {
-            switch (m) {
-            case 1: sweep_with<1, true>(wide, a, ls, steps); break;
-            case 2: sweep_with<2, true>(wide, a, ls, steps); break;
-            case 3: sweep_with<3, true>(wide, a, ls, steps); break;
-            default: sweep_with<4, true>(wide, a, ls, steps); break;
+        size_t m;
+#ifdef VISTREL_AVX2
+        if (wide) {
+            m = count < 8 ? count : 8;
+            switch (m * 2 + (started ? 0 : 1)) {
+            case 2: sweep_avx2<1, false>(a, ls, steps); break;
+            case 3: sweep_avx2<1, true>(a, ls, steps); break;
+            case 4: sweep_avx2<2, false>(a, ls, steps); break;
+            case 5: sweep_avx2<2, true>(a, ls, steps); break;
+            case 6: sweep_avx2<3, false>(a, ls, steps); break;
+            case 7: sweep_avx2<3, true>(a, ls, steps); break;
+            case 8: sweep_avx2<4, false>(a, ls, steps); break;
+            case 9: sweep_avx2<4, true>(a, ls, steps); break;
+            case 10: sweep_avx2<5, false>(a, ls, steps); break;
+            case 11: sweep_avx2<5, true>(a, ls, steps); break;
+            case 12: sweep_avx2<6, false>(a, ls, steps); break;
+            case 13: sweep_avx2<6, true>(a, ls, steps); break;
+            case 14: sweep_avx2<7, false>(a, ls, steps); break;
+            case 15: sweep_avx2<7, true>(a, ls, steps); break;
+            case 16: sweep_avx2<8, false>(a, ls, steps); break;
+            default: sweep_avx2<8, true>(a, ls, steps); break;
             }
-        } else {
-            switch (m) {
-            case 1: sweep_with<1, false>(wide, a, ls, steps); break;
-            case 2: sweep_with<2, false>(wide, a, ls, steps); break;
-            case 3: sweep_with<3, false>(wide, a, ls, steps); break;
-            default: sweep_with<4, false>(wide, a, ls, steps); break;
-            }
+            started = true;
+            steps += m;
+            count -= m;
+            continue;
+        }
+#endif
+        (void)wide;
+        m = count < 4 ? count : 4;
+        switch (m * 2 + (started ? 0 : 1)) {
+        case 2: sweep<1, false>(a, ls, steps); break;
+        case 3: sweep<1, true>(a, ls, steps); break;
+        case 4: sweep<2, false>(a, ls, steps); break;
+        case 5: sweep<2, true>(a, ls, steps); break;
+        case 6: sweep<3, false>(a, ls, steps); break;
+        case 7: sweep<3, true>(a, ls, steps); break;
+        case 8: sweep<4, false>(a, ls, steps); break;
+        default: sweep<4, true>(a, ls, steps); break;
         }
         started = true;
         steps += m;
         count -= m;
     }
+}
+
+bool same_steps(const row_step *a, const row_step *b, size_t count)
+{
+    for (size_t j = 0; j < count; ++j)
+        if (a[j].row != b[j].row || a[j].weight != b[j].weight) return false;
+    return true;
 }
 
 // The same additions for every possible byte value, when all steps read one row.
@@ -283,49 +319,75 @@ void apply_steps_to_table(double *table, const row_step *steps, size_t count, bo
     }
 }
 
-// Records the horizontal fold for the widths: runs[p] and the weights of
-// destination pixel p in source column order. Additions that land past the
-// last destination pixel are never converted, so they are left out.
-void plan_columns(const geometry &g, double s, column_run *runs, double *weights)
+// Runs the horizontal fold for the widths, handing each addition in order to
+// add(p, x, w): source column x into destination pixel p with weight w.
+// Additions that land past the last destination pixel are never converted,
+// so they are left out.
+template <class Add>
+void walk_columns(const geometry &g, double s, Add &&add)
 {
-    for (size_t p = 0; p < g.wd; ++p) runs[p] = column_run{0, 0};
     size_t p = 0;
-    size_t next_weight = 0;
-    auto add = [&](size_t x, double w) {
-        if (p >= g.wd) return;
-        if (runs[p].count == 0) runs[p].first = static_cast<uint32_t>(x);
-        ++runs[p].count;
-        weights[next_weight++] = w;
-    };
     double gap = 1.0;  // the room left in pixel p
     bool u = false;    // pixel p is full
-    for (size_t x = 0; x < g.ws; ++x) {
+    for (size_t x = 0; x < g.ws && p < g.wd; ++x) {
         if (s >= gap) {
             if (u) ++p;
-            add(x, gap);
+            if (p < g.wd) add(p, x, gap);
             double h = s - gap;
             u = true;
-            while (h >= 1.0) {
+            while (h >= 1.0 && p < g.wd) {
                 ++p;
-                add(x, 1.0);  // v × 1.0 is v: the same as adding v itself
+                if (p < g.wd) add(p, x, 1.0);  // v × 1.0 is v: the same as adding v itself
                 h = h - 1.0;
-                if (p >= g.wd) break;  // the rest would be left out anyway
             }
             gap = 1.0;
             if (h > 0.0) {
                 ++p;
-                add(x, h);
+                if (p < g.wd) add(p, x, h);
                 gap = 1.0 - h;
                 u = false;
             }
         } else {
             if (u) ++p;
-            add(x, s);
+            if (p < g.wd) add(p, x, s);
             gap = gap - s;
             u = false;
         }
-        if (p >= g.wd) break;
     }
+}
+
+// The longest list of any pixel, and how far past the last column the
+// padded lists reach. Pixels come in order, each from consecutive columns.
+void measure_columns(const geometry &g, double s, column_plan &plan)
+{
+    size_t current = SIZE_MAX, count = 0, last_first = 0;
+    plan.terms = 1;
+    walk_columns(g, s, [&](size_t p, size_t x, double) {
+        if (p != current) {
+            current = p;
+            count = 0;
+            last_first = x;
+        }
+        ++count;
+        if (count > plan.terms) plan.terms = count;
+    });
+    // first[p] never decreases, so the last pixel's list reaches furthest.
+    plan.reach = last_first + plan.terms > g.ws ? last_first + plan.terms - g.ws : 0;
+}
+
+void fill_columns(const geometry &g, double s, column_plan &plan)
+{
+    for (size_t p = 0; p < g.wd; ++p) plan.first[p] = 0;
+    for (size_t k = 0; k < g.wd * plan.terms; ++k) plan.weights[k] = 0.0;
+    size_t current = SIZE_MAX, count = 0;
+    walk_columns(g, s, [&](size_t p, size_t x, double w) {
+        if (p != current) {
+            current = p;
+            count = 0;
+            plan.first[p] = static_cast<uint32_t>(x);
+        }
+        plan.weights[p * plan.terms + count++] = w;
+    });
 }
 
 inline void store_bytes(JSAMPLE *out, const double *v, size_t n)
@@ -335,40 +397,36 @@ inline void store_bytes(JSAMPLE *out, const double *v, size_t n)
 
 // Folds the accumulator row into destination pixels and converts them.
 // N is the number of samples per pixel, 0 for "any" (read from g.n).
-template <int N>
-void fold_row(const geometry &g, const double *a, const column_run *runs, const double *weights,
-              JSAMPLE *out)
+// T is the list length when known at compile time (0: plan.terms).
+template <int N, int T>
+void fold_row(const geometry &g, const double *a, const column_plan &plan, JSAMPLE *out)
 {
     const size_t n = N > 0 ? static_cast<size_t>(N) : g.n;
-    for (size_t p = 0; p < g.wd; ++p, out += n) {
-        const column_run run = runs[p];
-        const double *w = weights;
-        weights += run.count;
-        const double *v = a + static_cast<size_t>(run.first) * n;
+    const size_t terms = T > 0 ? T : plan.terms;
+    const double *w = plan.weights;
+    for (size_t p = 0; p < g.wd; ++p, out += n, w += terms) {
+        const double *v = a + static_cast<size_t>(plan.first[p]) * n;
         if constexpr (N == 1) {
-            double b = 0.0;
-            if (run.count > 0) b = v[0] * w[0];
-            for (uint32_t j = 1; j < run.count; ++j) b = b + v[j] * w[j];
+            double b = v[0] * w[0];
+#pragma GCC unroll 16
+            for (size_t j = 1; j < terms; ++j) b = b + v[j] * w[j];
             out[0] = static_cast<JSAMPLE>(static_cast<int>(b));
         } else if constexpr (N == 2 || N == 4) {
             constexpr int pairs = N / 2;
-            vec2 b[pairs] = {};
-            if (run.count > 0)
-                for (int i = 0; i < pairs; ++i) b[i] = load2(v + 2 * i) * w[0];
-            for (uint32_t j = 1; j < run.count; ++j)
+            vec2 b[pairs];
+            for (int i = 0; i < pairs; ++i) b[i] = load2(v + 2 * i) * w[0];
+#pragma GCC unroll 16
+            for (size_t j = 1; j < terms; ++j)
                 for (int i = 0; i < pairs; ++i) b[i] = b[i] + load2(v + N * j + 2 * i) * w[j];
             for (int i = 0; i < pairs; ++i) {
                 out[2 * i] = static_cast<JSAMPLE>(static_cast<int>(b[i][0]));
                 out[2 * i + 1] = static_cast<JSAMPLE>(static_cast<int>(b[i][1]));
             }
         } else if constexpr (N == 3) {
-            vec2 b01 = {0.0, 0.0};
-            double b2 = 0.0;
-            if (run.count > 0) {
-                b01 = load2(v) * w[0];
-                b2 = v[2] * w[0];
-            }
-            for (uint32_t j = 1; j < run.count; ++j) {
+            vec2 b01 = load2(v) * w[0];
+            double b2 = v[2] * w[0];
+#pragma GCC unroll 16
+            for (size_t j = 1; j < terms; ++j) {
                 b01 = b01 + load2(v + 3 * j) * w[j];
                 b2 = b2 + v[3 * j + 2] * w[j];
             }
@@ -379,10 +437,8 @@ void fold_row(const geometry &g, const double *a, const column_run *runs, const 
             double b[16];
             for (size_t off = 0; off < n; off += 16) {
                 const size_t m = n - off < 16 ? n - off : 16;
-                for (size_t i = 0; i < m; ++i) b[i] = 0.0;
-                if (run.count > 0)
-                    for (size_t i = 0; i < m; ++i) b[i] = v[off + i] * w[0];
-                for (uint32_t j = 1; j < run.count; ++j)
+                for (size_t i = 0; i < m; ++i) b[i] = v[off + i] * w[0];
+                for (size_t j = 1; j < terms; ++j)
                     for (size_t i = 0; i < m; ++i) b[i] = b[i] + v[n * j + off + i] * w[j];
                 store_bytes(out + off, b, m);
             }
@@ -390,46 +446,104 @@ void fold_row(const geometry &g, const double *a, const column_run *runs, const 
     }
 }
 
-using fold_fn = void (*)(const geometry &, const double *, const column_run *, const double *,
-                         JSAMPLE *);
+using fold_fn = void (*)(const geometry &, const double *, const column_plan &, JSAMPLE *);
 
 #ifdef VISTREL_AVX2
-// fold_row() for three or four samples, one pixel per vector. With three
-// samples the fourth lane reads the next pixel's first sample (or the
-// accumulator's padding) and is never stored.
-template <int N>
-AVX2_CODE void fold_row_avx2(const geometry &g, const double *a, const column_run *runs,
-                             const double *weights, JSAMPLE *out)
+// One pixel of three or four samples folded in four lanes; T is the list
+// length when known at compile time (0: `terms`). With three samples the
+// fourth lane reads the next pixel's first sample (or the accumulator's zero
+// padding) and is never stored for good.
+template <int N, int T>
+AVX2_CODE inline __m256d fold_pixel(const double *v, const double *w, size_t terms)
 {
-    for (size_t p = 0; p < g.wd; ++p, out += N) {
-        const column_run run = runs[p];
-        const double *w = weights;
-        weights += run.count;
-        const double *v = a + static_cast<size_t>(run.first) * N;
-        __m256d b = _mm256_setzero_pd();
-        if (run.count > 0) b = _mm256_mul_pd(_mm256_loadu_pd(v), _mm256_set1_pd(w[0]));
-        for (uint32_t j = 1; j < run.count; ++j)
-            b = _mm256_add_pd(b, _mm256_mul_pd(_mm256_loadu_pd(v + N * j), _mm256_set1_pd(w[j])));
-        alignas(16) int i[4];
-        _mm_store_si128(reinterpret_cast<__m128i *>(i), _mm256_cvttpd_epi32(b));
-        for (int k = 0; k < N; ++k) out[k] = static_cast<JSAMPLE>(i[k]);
+    __m256d b = _mm256_mul_pd(_mm256_loadu_pd(v), _mm256_broadcast_sd(w));
+    const size_t count = T > 0 ? T : terms;
+#pragma GCC unroll 16
+    for (size_t j = 1; j < count; ++j)
+        b = _mm256_add_pd(b, _mm256_mul_pd(_mm256_loadu_pd(v + N * j), _mm256_broadcast_sd(w + j)));
+    return b;
+}
+
+// fold_row() for three or four samples, four pixels per round so that their
+// bytes are packed and stored together.
+template <int N, int T>
+AVX2_CODE void fold_row_avx2(const geometry &g, const double *a, const column_plan &plan, JSAMPLE *out)
+{
+    const size_t terms = T > 0 ? T : plan.terms;
+    const double *w = plan.weights;
+    const uint32_t *first = plan.first;
+    size_t p = 0;
+    for (; p + 4 <= g.wd; p += 4, out += 4 * N, w += 4 * terms) {
+        __m128i i[4];
+        for (int k = 0; k < 4; ++k)
+            i[k] = _mm256_cvttpd_epi32(
+                fold_pixel<N, T>(a + static_cast<size_t>(first[p + k]) * N, w + k * terms, terms));
+        // Sixteen bytes, four per pixel; values lie in 0..255.
+        __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(i[0], i[1]), _mm_packs_epi32(i[2], i[3]));
+        if constexpr (N == 3) {
+            bytes = _mm_shuffle_epi8(bytes, _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1));
+            _mm_storel_epi64(reinterpret_cast<__m128i *>(out), bytes);
+            const uint32_t rest = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(bytes, 8)));
+            std::memcpy(out + 8, &rest, 4);
+        } else {
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(out), bytes);
+        }
+    }
+    for (; p < g.wd; ++p, out += N, w += terms) {
+        const __m128i i = _mm256_cvttpd_epi32(
+            fold_pixel<N, T>(a + static_cast<size_t>(first[p]) * N, w, terms));
+        const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(i, i), i);
+        const uint32_t four = static_cast<uint32_t>(_mm_cvtsi128_si32(bytes));
+        std::memcpy(out, &four, N);
     }
 }
+
 #endif
 
-fold_fn fold_for(size_t n, bool wide)
+// The fold for N samples with its list length fixed where it is short.
+template <int N, template <int, int> class Fold>
+fold_fn fold_with_terms(size_t terms)
+{
+    switch (terms) {
+    case 1: return Fold<N, 1>::run;
+    case 2: return Fold<N, 2>::run;
+    case 3: return Fold<N, 3>::run;
+    case 4: return Fold<N, 4>::run;
+    case 5: return Fold<N, 5>::run;
+    case 6: return Fold<N, 6>::run;
+    case 7: return Fold<N, 7>::run;
+    case 8: return Fold<N, 8>::run;
+    case 9: return Fold<N, 9>::run;
+    case 10: return Fold<N, 10>::run;
+    default: return Fold<N, 0>::run;
+    }
+}
+
+template <int N, int T>
+struct baseline_fold {
+    static constexpr fold_fn run = fold_row<N, T>;
+};
+
+#ifdef VISTREL_AVX2
+template <int N, int T>
+struct avx2_fold {
+    static constexpr fold_fn run = fold_row_avx2<N, T>;
+};
+#endif
+
+fold_fn fold_for(size_t n, size_t terms, bool wide)
 {
 #ifdef VISTREL_AVX2
-    if (wide && n == 3) return fold_row_avx2<3>;
-    if (wide && n == 4) return fold_row_avx2<4>;
+    if (wide && n == 3) return fold_with_terms<3, avx2_fold>(terms);
+    if (wide && n == 4) return fold_with_terms<4, avx2_fold>(terms);
 #endif
     (void)wide;
     switch (n) {
-    case 1: return fold_row<1>;
-    case 2: return fold_row<2>;
-    case 3: return fold_row<3>;
-    case 4: return fold_row<4>;
-    default: return fold_row<0>;
+    case 1: return fold_with_terms<1, baseline_fold>(terms);
+    case 2: return fold_with_terms<2, baseline_fold>(terms);
+    case 3: return fold_with_terms<3, baseline_fold>(terms);
+    case 4: return fold_with_terms<4, baseline_fold>(terms);
+    default: return fold_row<0, 0>;
     }
 }
 
@@ -470,28 +584,33 @@ int resize_area(const jpeg_decompress_struct &src_info, const jpeg_compress_stru
     }
     if (g.wd == 0 || g.hd == 0) return 0;
 
-    // Working storage in one block: the accumulator (and a zero that the
-    // four-lane fold of three-sample pixels reads past the last pixel), the
-    // column weights, the byte table and the column runs.
-    size_t a_count, w_count, doubles, bytes, run_bytes;
-    if (!add(g.ls, 1, &a_count) || !add(g.ws, g.wd, &w_count) || !add(a_count, w_count, &doubles) ||
+    const double s = static_cast<double>(g.wd) / static_cast<double>(g.ws);
+    column_plan plan;
+    measure_columns(g, s, plan);
+
+    // Working storage in one block: the accumulator with zero padding for
+    // the padded column lists (and one more value that the four-lane fold of
+    // three-sample pixels reads), the column weights, the byte table and the
+    // first columns.
+    size_t a_count, w_count, doubles, bytes, first_bytes;
+    if (!multiply(plan.reach + 1, g.n, &a_count) || !add(a_count, g.ls + 1, &a_count) ||
+        !multiply(g.wd, plan.terms, &w_count) || !add(a_count, w_count, &doubles) ||
         !add(doubles, 256, &doubles) || !multiply(doubles, sizeof(double), &bytes) ||
-        !multiply(g.wd, sizeof(column_run), &run_bytes) || !add(bytes, run_bytes, &bytes)) {
+        !multiply(g.wd, sizeof(uint32_t), &first_bytes) || !add(bytes, first_bytes, &bytes)) {
         errno = ENOMEM;
         return -1;
     }
     void *storage = std::malloc(bytes);
     if (storage == nullptr) return -1;  // errno from malloc
     double *const a = static_cast<double *>(storage);
-    double *const weights = a + a_count;
-    double *const table = weights + w_count;
-    column_run *const runs = reinterpret_cast<column_run *>(table + 256);
-    a[g.ls] = 0.0;
+    plan.weights = a + a_count;
+    double *const table = plan.weights + w_count;
+    plan.first = reinterpret_cast<uint32_t *>(table + 256);
+    for (size_t k = g.ls; k < a_count; ++k) a[k] = 0.0;
+    fill_columns(g, s, plan);
 
-    const double s = static_cast<double>(g.wd) / static_cast<double>(g.ws);
-    plan_columns(g, s, runs, weights);
     const bool wide = resample_avx2_active();
-    const fold_fn fold = fold_for(g.n, wide);
+    const fold_fn fold = fold_for(g.n, plan.terms, wide);
 
     vertical_state st{s, true, 0, 0};
     row_step recipe[max_recipe];
@@ -520,8 +639,7 @@ int resize_area(const jpeg_decompress_struct &src_info, const jpeg_compress_stru
             recipe[count++] = row_step{src + row * g.ls, w};
         });
 
-        if (!spilled && count == previous_count && y > 0 &&
-            std::memcmp(recipe, previous, count * sizeof(row_step)) == 0) {
+        if (!spilled && count == previous_count && same_steps(recipe, previous, count)) {
             std::memcpy(out, out - g.ld, g.ld);
             continue;
         }
@@ -538,7 +656,7 @@ int resize_area(const jpeg_decompress_struct &src_info, const jpeg_compress_stru
             previous_count = count;
         }
 
-        fold(g, a, runs, weights, out);
+        fold(g, a, plan, out);
     }
 
     std::free(storage);

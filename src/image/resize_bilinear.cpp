@@ -96,6 +96,19 @@ void plan_columns(const geometry &g, double q, size_t x_begin, size_t x_end, col
     }
 }
 
+#if defined(__SSE2__)
+// Four bytes from p as two pairs of exact doubles.
+inline void widen4(const JSAMPLE *p, vec2 &lo, vec2 &hi)
+{
+    int32_t bits;
+    std::memcpy(&bits, p, 4);
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i i = _mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(bits), zero), zero);
+    lo = _mm_cvtepi32_pd(i);
+    hi = _mm_cvtepi32_pd(_mm_shuffle_epi32(i, 0xee));
+}
+#endif
+
 // One source row interpolated at the block's columns: P(r, x0) × wx +
 // P(r, x1) × dx for every sample. N is the number of samples per pixel, 0
 // for "any" (read from g.n).
@@ -108,6 +121,22 @@ void interpolate_columns(const geometry &g, const JSAMPLE *row, const column *co
         const column &c = cols[j];
         const JSAMPLE *const left = row + c.o0;
         const JSAMPLE *const right = row + c.o1;
+#if defined(__SSE2__)
+        if constexpr (N == 3 || N == 4) {
+            if (N == 4 || c.o1 + 4 <= g.ls) {  // o0 <= o1: both have four bytes to read
+                // Four lanes in two pairs; with three samples the fourth
+                // value is the next byte's and the next pixel overwrites it.
+                vec2 l01, l23, r01, r23;
+                widen4(left, l01, l23);
+                widen4(right, r01, r23);
+                const vec2 h01 = l01 * c.wx + r01 * c.dx;
+                const vec2 h23 = l23 * c.wx + r23 * c.dx;
+                std::memcpy(out, &h01, sizeof h01);
+                std::memcpy(out + 2, &h23, sizeof h23);
+                continue;
+            }
+        }
+#endif
         for (size_t i = 0; i < n; ++i) out[i] = left[i] * c.wx + right[i] * c.dx;
     }
 }
@@ -128,6 +157,7 @@ void narrow(const double *v, size_t count, JSAMPLE *out)
 #if defined(__SSE2__)
     for (; k + 8 <= count; k += 8) {
         __m128i i[4];
+#pragma GCC unroll 4
         for (int j = 0; j < 4; ++j) i[j] = _mm_cvttpd_epi32(_mm_loadu_pd(v + k + 2 * j));
         store8(out + k, i);
     }
@@ -142,6 +172,7 @@ void blend(const double *top, const double *bottom, double wy, double dy, size_t
 #if defined(__SSE2__)
     for (; k + 8 <= count; k += 8) {
         __m128i i[4];
+#pragma GCC unroll 4
         for (int j = 0; j < 4; ++j) {
             vec2 t, b;
             std::memcpy(&t, top + k + 2 * j, sizeof t);
@@ -155,21 +186,22 @@ void blend(const double *top, const double *bottom, double wy, double dy, size_t
 }
 
 #ifdef VISTREL_AVX2
-// A pixel of three or four samples as four exact doubles. With three samples
-// the fourth lane holds the next byte of the row, or 0 at the row's end; it
-// is never stored for good.
-template <int N>
-AVX2_CODE inline __m256d load_pixel(const JSAMPLE *p, bool room_for_four)
+// Four bytes from p as four exact doubles.
+AVX2_CODE inline __m256d widen4(const JSAMPLE *p)
 {
-    int32_t bits = 0;
-    if (N == 4 || room_for_four)
-        std::memcpy(&bits, p, 4);
-    else
-        std::memcpy(&bits, p, 3);
+    int32_t bits;
+    std::memcpy(&bits, p, 4);
     return _mm256_cvtepi32_pd(_mm_cvtepu8_epi32(_mm_cvtsi32_si128(bits)));
 }
 
-// interpolate_columns() one pixel per vector. With three samples each store
+// A row's last pixel of three samples, whose fourth byte would lie past the row.
+AVX2_CODE inline __m256d widen3(const JSAMPLE *p)
+{
+    return _mm256_setr_pd(p[0], p[1], p[2], 0.0);
+}
+
+// interpolate_columns() one pixel per vector. With three samples the fourth
+// lane holds the next byte of the row (or 0 at its end), and each store
 // writes one value past the pixel, which the next pixel overwrites (the row
 // buffers have room for the last one's).
 template <int N>
@@ -178,8 +210,14 @@ AVX2_CODE void interpolate_columns_avx2(const geometry &g, const JSAMPLE *row, c
 {
     for (size_t j = 0; j < count; ++j, out += N) {
         const column &c = cols[j];
-        const __m256d left = load_pixel<N>(row + c.o0, c.o0 + 4 <= g.ls);
-        const __m256d right = load_pixel<N>(row + c.o1, c.o1 + 4 <= g.ls);
+        __m256d left, right;
+        if (N == 4 || c.o1 + 4 <= g.ls) {  // o0 <= o1: both have room
+            left = widen4(row + c.o0);
+            right = widen4(row + c.o1);
+        } else {
+            left = c.o0 + 4 <= g.ls ? widen4(row + c.o0) : widen3(row + c.o0);
+            right = widen3(row + c.o1);
+        }
         _mm256_storeu_pd(out, _mm256_add_pd(_mm256_mul_pd(left, _mm256_set1_pd(c.wx)),
                                             _mm256_mul_pd(right, _mm256_set1_pd(c.dx))));
     }
