@@ -5,11 +5,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
+#include <thread>
 
 #include "support/temp_dir.h"
+
+extern char **environ;
 
 namespace {
 
@@ -24,6 +29,39 @@ std::string slurp(const std::string &path)
     }
     return text;
 }
+
+// Starts path with argv[0] and the arguments, standard input from /dev/null
+// and the two output streams into the given files. In a process group of
+// its own when asked, so that everything it starts can be stopped with it.
+pid_t spawn(const std::string &path, const std::string &argv0, const std::vector<std::string> &args,
+            const std::string &out_path, const std::string &err_path, bool own_group)
+{
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    if (own_group) {
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+        posix_spawnattr_setpgroup(&attributes, 0);
+    }
+
+    std::vector<char *> argv;
+    argv.push_back(const_cast<char *>(argv0.c_str()));
+    for (const std::string &arg : args) argv.push_back(const_cast<char *>(arg.c_str()));
+    argv.push_back(nullptr);
+
+    pid_t pid;
+    const int rc = posix_spawn(&pid, path.c_str(), &actions, &attributes, argv.data(), environ);
+    posix_spawnattr_destroy(&attributes);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) throw std::runtime_error("posix_spawn(" + path + ") failed");
+    return pid;
+}
+
+int exit_status(int wstatus) { return WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1; }
 
 }  // namespace
 
@@ -40,32 +78,58 @@ run_result run_program(const std::string &argv0, const std::vector<std::string> 
     temp_dir scratch;
     const std::string out_path = scratch.file("stdout");
     const std::string err_path = scratch.file("stderr");
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-
-    std::vector<char *> argv;
-    argv.push_back(const_cast<char *>(argv0.c_str()));
-    for (const std::string &arg : args) argv.push_back(const_cast<char *>(arg.c_str()));
-    argv.push_back(nullptr);
-
-    pid_t pid;
-    extern char **environ;
-    const int rc = posix_spawn(&pid, vistrel_binary().c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) throw std::runtime_error("posix_spawn failed");
+    const pid_t pid = spawn(vistrel_binary(), argv0, args, out_path, err_path, false);
 
     int wstatus = 0;
     while (waitpid(pid, &wstatus, 0) < 0) {
     }
     run_result result;
-    result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+    result.status = exit_status(wstatus);
     result.out = slurp(out_path);
     result.err = slurp(err_path);
     return result;
+}
+
+run_result run_command(const std::string &path, const std::vector<std::string> &args,
+                       int timeout_seconds)
+{
+    temp_dir scratch;
+    const std::string out_path = scratch.file("stdout");
+    const std::string err_path = scratch.file("stderr");
+    const pid_t pid = spawn(path, path, args, out_path, err_path, true);
+
+    // A bound on a hung program, not a measurement: poll until it ends or
+    // the time is up.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_seconds);
+    int wstatus = 0;
+    bool ended = false;
+    while (!ended) {
+        const pid_t done = waitpid(pid, &wstatus, WNOHANG);
+        if (done == pid) {
+            ended = true;
+        } else if (std::chrono::steady_clock::now() >= deadline) {
+            kill(-pid, SIGKILL);
+            while (waitpid(pid, &wstatus, 0) < 0) {
+            }
+            wstatus = -1;
+            ended = true;
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    }
+    // Helpers the program left running in its group go with it.
+    kill(-pid, SIGKILL);
+
+    run_result result;
+    result.status = wstatus == -1 ? -1 : exit_status(wstatus);
+    result.out = slurp(out_path);
+    result.err = slurp(err_path);
+    return result;
+}
+
+pid_t start_vistrel(const std::vector<std::string> &args)
+{
+    return spawn(vistrel_binary(), "vistrel", args, "/dev/null", "/dev/null", false);
 }
 
 run_result run_vistrel(const std::vector<std::string> &args)

@@ -1,6 +1,8 @@
 // Runs the built vistrel binary as a user would, capturing both streams.
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
 #include <vector>
 
@@ -18,3 +20,14 @@ run_result run_vistrel(const std::vector<std::string> &args);
 
 // The path of the vistrel binary under test.
 const std::string &vistrel_binary();
+
+// Runs any executable by its path (argv[0] is that path), capturing both
+// streams. The program runs in a process group of its own; when it has not
+// ended after timeout_seconds, the whole group is killed and the status is -1.
+run_result run_command(const std::string &path, const std::vector<std::string> &args,
+                       int timeout_seconds);
+
+// Starts the vistrel under test, invoked as "vistrel", without waiting for
+// it; its standard streams go to /dev/null. The caller signals and reaps the
+// returned process.
+pid_t start_vistrel(const std::vector<std::string> &args);

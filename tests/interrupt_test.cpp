@@ -1,0 +1,340 @@
+// A run killed at any moment: every file under its final name is complete,
+// and the next run, without -f, repairs the rest to exactly what a run that
+// was never interrupted writes.
+//
+// The kill lands wherever it lands: the delays only spread the rounds over
+// the run (scaled to how long an uninterrupted run takes here), and every
+// check holds at any moment, including before the first file and after the
+// last one.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <csetjmp>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <regex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <jpeglib.h>
+
+#include "support/jpeg_fixture.h"
+#include "support/run_vistrel.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::regex footer_pattern("<div class=\"generated\">Web gallery generated [^\n]*\n with ");
+
+std::string strip_footer(const std::string &page)
+{
+    return std::regex_replace(page, footer_pattern, "<div class=\"generated\">FOOTER with ");
+}
+
+bool ends_with(const std::string &text, const std::string &tail) { return text.ends_with(tail); }
+
+// What libjpeg makes of a derived file: a fatal error's message, or the
+// warnings (corrupt or missing data) counted over a complete decode.
+struct strict_decode {
+    bool ok = false;
+    std::string message;
+    long warnings = 0;
+    unsigned width = 0;
+    unsigned height = 0;
+};
+
+struct error_trap {
+    jpeg_error_mgr mgr;
+    std::jmp_buf jump;
+    char message[JMSG_LENGTH_MAX];
+};
+
+void trap_error_exit(j_common_ptr info)
+{
+    auto *trap = reinterpret_cast<error_trap *>(info->err);
+    (*info->err->format_message)(info, trap->message);
+    std::longjmp(trap->jump, 1);
+}
+
+void count_only(j_common_ptr) {}  // num_warnings counts them; nothing printed
+
+// Only plain C objects live in this frame, so the longjmp skips no destructor.
+void decode_strictly(std::FILE *file, std::vector<JSAMPLE> &row, strict_decode &result)
+{
+    jpeg_decompress_struct info;
+    error_trap trap;
+    info.err = jpeg_std_error(&trap.mgr);
+    trap.mgr.error_exit = trap_error_exit;
+    trap.mgr.output_message = count_only;
+    if (setjmp(trap.jump)) {
+        result.message = trap.message;
+        jpeg_destroy_decompress(&info);
+        return;
+    }
+    jpeg_create_decompress(&info);
+    jpeg_stdio_src(&info, file);
+    jpeg_read_header(&info, TRUE);
+    jpeg_start_decompress(&info);
+    row.resize(size_t{info.output_width} * static_cast<size_t>(info.output_components));
+    while (info.output_scanline < info.output_height) {
+        JSAMPROW rows[1] = {row.data()};
+        jpeg_read_scanlines(&info, rows, 1);
+    }
+    jpeg_finish_decompress(&info);
+    result.ok = true;
+    result.warnings = trap.mgr.num_warnings;
+    result.width = info.output_width;
+    result.height = info.output_height;
+    jpeg_destroy_decompress(&info);
+}
+
+strict_decode decode_file(const std::string &path)
+{
+    strict_decode result;
+    std::FILE *file = std::fopen(path.c_str(), "rb");
+    if (!file) {
+        result.message = "cannot open";
+        return result;
+    }
+    std::vector<JSAMPLE> row;
+    decode_strictly(file, row, result);
+    std::fclose(file);
+    return result;
+}
+
+// Two albums of 40 images in all, big enough that a run takes a while, and
+// with more than one index page each.
+const std::vector<std::string> albums = {"north", "south"};
+constexpr int images_per_album = 20;
+const std::vector<std::string> run_options = {"-r", "2", "-c", "3"};
+
+std::string image_name(int i) { return "img" + std::to_string(100 + i) + ".jpg"; }
+
+void build_gallery(const std::string &gallery)
+{
+    write_file(gallery + "/vistrel.css", "body { color: black; }\n");
+    for (size_t a = 0; a < albums.size(); ++a) {
+        const std::string album = gallery + "/" + albums[a];
+        make_dir(album);
+        for (int i = 0; i < images_per_album; ++i) {
+            const int step = static_cast<int>(a) * images_per_album + i;
+            fixture_spec spec{.width = 900 + step * 30, .height = 640 + step * 20,
+                              .seed = static_cast<uint32_t>(step + 1)};
+            if (i % 7 == 3) spec = {.width = 700, .height = 1000, .seed = static_cast<uint32_t>(step + 1)};
+            write_jpeg(album + "/" + image_name(i), spec);
+        }
+    }
+    write_file(gallery + "/north/.description", ". The north\nimg103.jpg A <b>tall</b> one\n");
+}
+
+bool is_input(const std::string &relative)
+{
+    return relative.ends_with(".css") || relative.ends_with(".description") ||
+           (relative.ends_with(".jpg") && relative.find("/.") == std::string::npos);
+}
+
+// Every file the runs write, by path relative to the gallery, temporary
+// files apart.
+std::set<std::string> output_files(const std::string &gallery)
+{
+    std::set<std::string> files;
+    for (const fs::directory_entry &entry : fs::recursive_directory_iterator(gallery)) {
+        if (!entry.is_regular_file()) continue;
+        const std::string relative = fs::relative(entry.path(), gallery).string();
+        if (is_input(relative) || relative.ends_with(".tmp")) continue;
+        files.insert(relative);
+    }
+    return files;
+}
+
+std::vector<std::string> temporary_files(const std::string &gallery)
+{
+    std::vector<std::string> files;
+    for (const fs::directory_entry &entry : fs::recursive_directory_iterator(gallery))
+        if (entry.is_regular_file() && entry.path().extension() == ".tmp")
+            files.push_back(fs::relative(entry.path(), gallery).string());
+    return files;
+}
+
+using snapshot = std::map<std::string, std::string>;  // relative path -> bytes, footers stripped
+
+snapshot take_snapshot(const std::string &gallery)
+{
+    snapshot files;
+    for (const std::string &relative : output_files(gallery)) {
+        const std::string bytes = read_file(gallery + "/" + relative);
+        files[relative] = relative.ends_with(".html") ? strip_footer(bytes) : bytes;
+    }
+    return files;
+}
+
+bool is_derived(const std::string &relative)
+{
+    return relative.find("/.scaled/") != std::string::npos || relative.find("/.thumbs/") != std::string::npos;
+}
+
+// "<album>/.thumbs/<name>" -> "<album>/.scaled/<name>"
+std::string scaled_of(const std::string &thumb)
+{
+    const size_t at = thumb.find("/.thumbs/");
+    return thumb.substr(0, at) + "/.scaled/" + thumb.substr(at + 9);
+}
+
+// The checks that must hold at any moment of a run: every file under its
+// final name is whole.
+void expect_complete_outputs(const std::string &gallery, int expected_scaled_height,
+                             int expected_thumb_height)
+{
+    for (const std::string &relative : output_files(gallery)) {
+        SCOPED_TRACE(relative);
+        const std::string path = gallery + "/" + relative;
+        if (is_derived(relative)) {
+            const strict_decode decoded = decode_file(path);
+            ASSERT_TRUE(decoded.ok) << decoded.message;
+            EXPECT_EQ(decoded.warnings, 0) << "corrupt or truncated JPEG data";
+            const bool scaled = relative.find("/.scaled/") != std::string::npos;
+            EXPECT_EQ(decoded.height, static_cast<unsigned>(scaled ? expected_scaled_height
+                                                                   : expected_thumb_height));
+        } else {
+            ASSERT_TRUE(ends_with(relative, ".html")) << "unexpected output";
+            const std::string page = read_file(path);
+            EXPECT_TRUE(page.starts_with("<html>\n")) << page;
+            // Image pages end right after the closing tag, index pages with a newline.
+            EXPECT_TRUE(ends_with(page, "</body></html>") || ends_with(page, "</body>\n</html>\n"))
+                << "cut short: ..." << page.substr(page.size() > 200 ? page.size() - 200 : 0);
+        }
+    }
+}
+
+// A temporary file left by a killed run is only ever "<output>.tmp" for an
+// output the runs write: nothing a later run could take for an image.
+void expect_only_known_temporaries(const std::string &gallery, const snapshot &reference)
+{
+    for (const std::string &relative : temporary_files(gallery)) {
+        const std::string final_name = relative.substr(0, relative.size() - 4);
+        EXPECT_TRUE(reference.contains(final_name)) << "stray temporary file " << relative;
+    }
+}
+
+struct round_plan {
+    double fraction;  // of an uninterrupted run's duration
+    bool force;       // -f over a complete gallery, else a gallery without outputs
+    int jobs;
+};
+
+void remove_outputs(const std::string &gallery)
+{
+    for (const std::string &album : albums) {
+        for (const fs::directory_entry &entry : fs::directory_iterator(gallery + "/" + album)) {
+            const std::string name = entry.path().filename().string();
+            if (name == ".scaled" || name == ".thumbs")
+                fs::remove_all(entry.path());
+            else if (name.ends_with(".html") || name.ends_with(".tmp"))
+                fs::remove(entry.path());
+        }
+    }
+    fs::remove(gallery + "/index.html");
+    fs::remove(gallery + "/index.html.tmp");
+}
+
+std::vector<std::string> with_gallery(std::vector<std::string> options, const std::string &gallery)
+{
+    options.push_back(gallery);
+    return options;
+}
+
+TEST(interrupt, a_killed_run_leaves_only_complete_files_and_the_next_run_repairs_the_rest)
+{
+    temp_dir root;
+    const std::string gallery = root.path;
+    build_gallery(gallery);
+
+    // The reference: an uninterrupted run, timed only to spread the kills.
+    const auto start = std::chrono::steady_clock::now();
+    const run_result clean = run_vistrel(with_gallery(run_options, gallery));
+    const auto run_time = std::chrono::steady_clock::now() - start;
+    ASSERT_EQ(clean.status, 0) << clean.err;
+    const snapshot reference = take_snapshot(gallery);
+    ASSERT_EQ(reference.size(), 2u * 3u * images_per_album + 4u + 4u + 1u);
+
+    // A thumbnail made while its scaled image is up to date comes from a
+    // decode at the thumbnail's own reduction: other bytes, as documented.
+    for (const std::string &album : albums) fs::remove_all(gallery + "/" + album + "/.thumbs");
+    const run_result thumbs_only = run_vistrel(with_gallery(run_options, gallery));
+    ASSERT_EQ(thumbs_only.status, 0) << thumbs_only.err;
+    snapshot thumbs_from_own_decode;
+    for (const auto &[relative, bytes] : take_snapshot(gallery))
+        if (relative.find("/.thumbs/") != std::string::npos) thumbs_from_own_decode[relative] = bytes;
+
+    const std::vector<round_plan> rounds = {
+        {0.0, false, 1},  {0.02, true, 1}, {0.1, false, 2}, {0.25, true, 1}, {0.4, false, 1},
+        {0.55, true, 2},  {0.7, false, 1}, {0.85, true, 1}, {0.97, false, 2}, {1.3, true, 1},
+    };
+    int interrupted = 0;
+    for (const round_plan &plan : rounds) {
+        SCOPED_TRACE("kill after " + std::to_string(plan.fraction) + " of a run, " +
+                     (plan.force ? "-f over a complete gallery" : "from no outputs") + ", -j " +
+                     std::to_string(plan.jobs));
+        if (!plan.force) remove_outputs(gallery);
+
+        std::vector<std::string> options = run_options;
+        options.insert(options.end(), {"-j", std::to_string(plan.jobs)});
+        if (plan.force) options.push_back("-f");
+        const pid_t pid = start_vistrel(with_gallery(options, gallery));
+        std::this_thread::sleep_for(
+            std::chrono::duration_cast<std::chrono::microseconds>(run_time * plan.fraction));
+        kill(pid, SIGKILL);
+        int wstatus = 0;
+        while (waitpid(pid, &wstatus, 0) < 0) {
+        }
+        if (WIFSIGNALED(wstatus)) ++interrupted;
+
+        // Whatever is under a final name now is whole, and is exactly what
+        // an uninterrupted run writes there.
+        expect_complete_outputs(gallery, 480, 96);
+        const snapshot killed = take_snapshot(gallery);
+        for (const auto &[relative, bytes] : killed) {
+            SCOPED_TRACE(relative);
+            ASSERT_TRUE(reference.contains(relative)) << "unexpected output";
+            EXPECT_TRUE(bytes == reference.at(relative) ||
+                        (relative.find("/.thumbs/") != std::string::npos &&
+                         bytes == thumbs_from_own_decode.at(relative)))
+                << (relative.ends_with(".html") ? bytes : "");
+        }
+
+        const run_result repair = run_vistrel(with_gallery(run_options, gallery));
+        ASSERT_EQ(repair.status, 0) << repair.err;
+        expect_only_known_temporaries(gallery, reference);
+
+        // Derived files the kill left are up to date and stay as they are;
+        // the missing ones are made as usual, a thumbnail whose scaled image
+        // survived from its own decode. Pages are all written anew.
+        const snapshot repaired = take_snapshot(gallery);
+        EXPECT_EQ(repaired.size(), reference.size());
+        for (const auto &[relative, bytes] : reference) {
+            SCOPED_TRACE(relative);
+            ASSERT_TRUE(repaired.contains(relative)) << "not repaired";
+            const std::string &got = repaired.at(relative);
+            const bool thumb = relative.find("/.thumbs/") != std::string::npos;
+            if (is_derived(relative) && killed.contains(relative)) {
+                EXPECT_TRUE(got == killed.at(relative)) << "a complete derived file was remade";
+            } else if (thumb && killed.contains(scaled_of(relative))) {
+                EXPECT_TRUE(got == thumbs_from_own_decode.at(relative));
+            } else {
+                EXPECT_TRUE(got == bytes) << (relative.ends_with(".html") ? got : "");
+            }
+        }
+        if (HasFailure()) break;
+    }
+    std::printf("%d of %zu runs were killed before they ended (an uninterrupted run: %.2f s)\n",
+                interrupted, rounds.size(), std::chrono::duration<double>(run_time).count());
+}
+
+}  // namespace
