@@ -250,4 +250,24 @@ TEST(pipeline, unwritable_temporary_file_is_reported)
     EXPECT_EQ(r.err, "   x.jpg: no EXIF data found\nvistrel: can't fopen(" + a.scaled("x.jpg.tmp") + "): Is a directory\n");
 }
 
+// A few hundred bytes claiming a 40000 x 40000 progressive image would need
+// gigabytes of coefficients: the run ends instead of taking all memory.
+TEST(pipeline, a_tiny_file_claiming_a_huge_progressive_image_is_refused)
+{
+    std::vector<uint8_t> bytes = make_jpeg({.width = 16, .height = 16, .progressive = true});
+    size_t sof = 0;
+    while (sof + 9 < bytes.size() && !(bytes[sof] == 0xFF && bytes[sof + 1] == 0xC2)) ++sof;
+    ASSERT_LT(sof + 9, bytes.size());
+    for (size_t at : {sof + 5, sof + 7}) {  // height, then width, big-endian
+        bytes[at] = 40000 >> 8;
+        bytes[at + 1] = 40000 & 0xFF;
+    }
+    album a;
+    write_file(a.image("bomb.jpg"), std::string(bytes.begin(), bytes.end()));
+    const run_result r = a.run();
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "   bomb.jpg: no EXIF data found\nBacking store not supported\n");
+    EXPECT_FALSE(file_exists(a.scaled("bomb.jpg")));
+}
+
 }  // namespace

@@ -10,6 +10,9 @@
 
 namespace {
 
+// Enough for the coefficients of a progressive photograph of 600 megapixels.
+constexpr long largest_decode_memory = 2048L * 1024 * 1024;
+
 // On a worker thread libjpeg's messages join the image's ordered log, in
 // exactly the words and lines its standard handlers would print.
 void routed_output_message(j_common_ptr info)
@@ -95,6 +98,10 @@ pixel_buffer decode_image(decompressor &source, int32_t target_width)
         info.scale_num = 1;
         info.scale_denom = denom;
     }
+    // A progressive file holds every coefficient of the full image until the
+    // last scan, so a tiny file that claims a huge size could take all the
+    // memory there is. Past this bound libjpeg ends the run instead.
+    info.mem->max_memory_to_use = largest_decode_memory;
     jpeg_start_decompress(&info);
 
     const size_t row_size = size_t{info.output_width} * static_cast<size_t>(info.output_components);
