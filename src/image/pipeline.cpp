@@ -1,5 +1,6 @@
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <memory>
@@ -108,6 +109,25 @@ void derive_image(const std::string &album_path, image_info &image,
     }
 }
 
+// Image indices by falling file size, a fair guess at the work each needs,
+// so that no large photograph is left to run alone at the end.
+std::vector<size_t> largest_first(const std::string &album_path, std::span<const image_info> images)
+{
+    std::vector<std::pair<int64_t, size_t>> sizes;
+    sizes.reserve(images.size());
+    for (size_t i = 0; i < images.size(); ++i) {
+        struct stat status;
+        const bool known = stat(join_path(album_path, images[i].name).c_str(), &status) == 0;
+        sizes.emplace_back(known ? -static_cast<int64_t>(status.st_size) : 0, i);
+    }
+    std::stable_sort(sizes.begin(), sizes.end(),
+                     [](const auto &a, const auto &b) { return a.first < b.first; });
+    std::vector<size_t> order;
+    order.reserve(sizes.size());
+    for (const auto &entry : sizes) order.push_back(entry.second);
+    return order;
+}
+
 }  // namespace
 
 void process_images(const std::string &album_path, std::span<image_info> images)
@@ -120,5 +140,6 @@ void process_images(const std::string &album_path, std::span<image_info> images)
     }
     // Each image touches only its own record and files.
     run_ordered(images.size(), settings.jobs,
-                [&](size_t i) { derive_image(album_path, images[i], captions, resample); });
+                [&](size_t i) { derive_image(album_path, images[i], captions, resample); },
+                largest_first(album_path, images));
 }

@@ -23,6 +23,7 @@ struct ordered_state {
     std::mutex mutex;
     std::condition_variable changed;
     std::vector<job_log> logs;
+    std::function<void()> worker;  // the loop each thread runs
 };
 
 thread_local job_log *current_log = nullptr;
@@ -86,21 +87,26 @@ void end_run(const std::string &message)
         std::exit(1);
     }
     // The writer ends the process when it reaches this job; until then this
-    // thread holds still, keeping its files as they are.
+    // thread holds still, keeping its files as they are, and a new thread
+    // takes its place: jobs before this one may not even have started.
     current_log->pieces.emplace_back(stderr, message);
-    finish_job(*current_state, *current_log, true);
+    ordered_state &state = *current_state;
+    finish_job(state, *current_log, true);
+    std::thread(state.worker).detach();
     for (;;) pause();
 }
 
-void run_ordered(size_t count, int threads, const std::function<void(size_t)> &job)
+void run_ordered(size_t count, int threads, const std::function<void(size_t)> &job,
+                 const std::vector<size_t> &start_order)
 {
     ordered_state state;
     state.logs.resize(count);
     std::atomic<size_t> next{0};
 
-    auto worker = [&] {
+    state.worker = [&] {
         current_state = &state;
-        for (size_t i; (i = next.fetch_add(1)) < count;) {
+        for (size_t n; (n = next.fetch_add(1)) < count;) {
+            const size_t i = start_order.empty() ? n : start_order[n];
             current_log = &state.logs[i];
             job(i);
             current_log = nullptr;
@@ -110,7 +116,7 @@ void run_ordered(size_t count, int threads, const std::function<void(size_t)> &j
     };
     std::vector<std::thread> pool;
     const size_t wanted = static_cast<size_t>(threads > 0 ? threads : 1);
-    for (size_t t = 0; t < wanted && t < count; ++t) pool.emplace_back(worker);
+    for (size_t t = 0; t < wanted && t < count; ++t) pool.emplace_back(state.worker);
 
     for (size_t i = 0; i < count; ++i) {
         job_log &log = state.logs[i];
@@ -130,5 +136,6 @@ void run_ordered(size_t count, int threads, const std::function<void(size_t)> &j
         std::fflush(stdout);
         log.pieces.clear();
     }
+    // Only reached when no job failed: every thread has run out of jobs.
     for (std::thread &thread : pool) thread.join();
 }

@@ -7,12 +7,17 @@
 #include <cstddef>
 #include <functional>
 #include <string>
+#include <vector>
 
 // Runs job(0) .. job(count - 1) on up to `threads` threads and writes out
 // what each reported, in job order, as each job and those before it are
 // done. When a job ends the run (fatal), the run ends with status 1 once the
 // jobs before it have been written out, exactly where one thread would have.
-void run_ordered(size_t count, int threads, const std::function<void(size_t)> &job);
+// `start_order`, when given, is the order in which the jobs are started (a
+// permutation of 0 .. count - 1): the longest first keeps every thread busy
+// to the end. What is written out follows job order all the same.
+void run_ordered(size_t count, int threads, const std::function<void(size_t)> &job,
+                 const std::vector<size_t> &start_order = {});
 
 // True on a job thread of run_ordered.
 bool inside_ordered_job();
