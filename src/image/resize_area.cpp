@@ -28,7 +28,6 @@
 // v × w: every product here is non-negative, and adding +0.0 to it changes
 // nothing.
 
-#include <atomic>
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
@@ -36,6 +35,7 @@
 #include <cstring>
 
 #include "image/resample.h"
+#include "image/resample_setup.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -48,24 +48,10 @@
 
 namespace {
 
-std::atomic<bool> avx2_allowed{true};
-
-bool cpu_has_avx2()
-{
-#ifdef VISTREL_AVX2
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2");
-#else
-    return false;
-#endif
-}
-
 // Two doubles: native on every x86-64 (SSE2) and on AArch64.
 using vec2 = double __attribute__((vector_size(16)));
 
-struct geometry {
-    size_t n, ws, hs, wd, hd, ls, ld;
-};
+using geometry = resample_geometry;
 
 // The horizontal fold for the widths: destination pixel p sums `terms`
 // source columns from first[p] on, with weights[p × terms + j]. A pixel that
@@ -552,37 +538,13 @@ fold_fn fold_for(size_t n, size_t terms, bool wide)
 int resize_area(const jpeg_decompress_struct &src_info, const jpeg_compress_struct &dst_info,
                 const JSAMPLE *src, JSAMPLE **dst_ptr)
 {
-    if (dst_ptr == nullptr || *dst_ptr == nullptr) return -1;
-    JSAMPLE *const dst = *dst_ptr;
-
-    if (src_info.num_components < 1) {
-        errno = EINVAL;
-        return -1;
-    }
     geometry g;
-    g.n = static_cast<size_t>(src_info.num_components);
-    g.ws = src_info.output_width;
-    g.hs = src_info.output_height;
-    g.wd = dst_info.image_width;
-    g.hd = dst_info.image_height;
-    if (!multiply(g.ws, g.n, &g.ls) || !multiply(g.wd, g.n, &g.ld)) {
-        errno = ENOMEM;
-        return -1;
+    switch (start_resample(src_info, dst_info, src, dst_ptr, g)) {
+    case resample_start::failed: return -1;
+    case resample_start::finished: return 0;
+    case resample_start::go: break;
     }
-    // An empty source has nothing to give to a destination that wants pixels.
-    if ((g.ws == 0 || g.hs == 0) && g.wd != 0 && g.hd != 0) {
-        errno = EINVAL;
-        return -1;
-    }
-
-    if (g.ws == g.wd) {
-        for (size_t y = 0; y < g.hd; ++y) {
-            const size_t row = y < g.hs ? y : g.hs - 1;
-            std::memcpy(dst + y * g.ld, src + row * g.ls, g.ls);
-        }
-        return 0;
-    }
-    if (g.wd == 0 || g.hd == 0) return 0;
+    JSAMPLE *const dst = *dst_ptr;
 
     const double s = static_cast<double>(g.wd) / static_cast<double>(g.ws);
     column_plan plan;
@@ -661,12 +623,4 @@ int resize_area(const jpeg_decompress_struct &src_info, const jpeg_compress_stru
 
     std::free(storage);
     return 0;
-}
-
-void set_resample_avx2(bool allowed) { avx2_allowed.store(allowed, std::memory_order_relaxed); }
-
-bool resample_avx2_active()
-{
-    static const bool available = cpu_has_avx2();
-    return available && avx2_allowed.load(std::memory_order_relaxed);
 }

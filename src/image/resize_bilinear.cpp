@@ -25,13 +25,13 @@
 // Everything lives on the stack in blocks of columns: this resampler
 // allocates nothing and so cannot fail for want of memory.
 
-#include <cerrno>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 
 #include "image/resample.h"
+#include "image/resample_setup.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -47,9 +47,7 @@ namespace {
 // Two doubles: native on every x86-64 (SSE2) and on AArch64.
 using vec2 = double __attribute__((vector_size(16)));
 
-struct geometry {
-    size_t n, ws, hs, wd, hd, ls, ld;
-};
+using geometry = resample_geometry;
 
 struct column {
     size_t o0, o1;  // byte offsets of the left and right neighbours in a row
@@ -348,37 +346,13 @@ void interpolate_direct(const geometry &g, double q, const JSAMPLE *src, JSAMPLE
 int resize_bilinear(const jpeg_decompress_struct &src_info, const jpeg_compress_struct &dst_info,
                     const JSAMPLE *src, JSAMPLE **dst_ptr)
 {
-    if (dst_ptr == nullptr || *dst_ptr == nullptr) return -1;
-    JSAMPLE *const dst = *dst_ptr;
-
-    if (src_info.num_components < 1) {
-        errno = EINVAL;
-        return -1;
-    }
     geometry g;
-    g.n = static_cast<size_t>(src_info.num_components);
-    g.ws = src_info.output_width;
-    g.hs = src_info.output_height;
-    g.wd = dst_info.image_width;
-    g.hd = dst_info.image_height;
-    if (__builtin_mul_overflow(g.ws, g.n, &g.ls) || __builtin_mul_overflow(g.wd, g.n, &g.ld)) {
-        errno = ENOMEM;
-        return -1;
+    switch (start_resample(src_info, dst_info, src, dst_ptr, g)) {
+    case resample_start::failed: return -1;
+    case resample_start::finished: return 0;
+    case resample_start::go: break;
     }
-    // An empty source has nothing to give to a destination that wants pixels.
-    if ((g.ws == 0 || g.hs == 0) && g.wd != 0 && g.hd != 0) {
-        errno = EINVAL;
-        return -1;
-    }
-
-    if (g.ws == g.wd) {
-        for (size_t y = 0; y < g.hd; ++y) {
-            const size_t row = y < g.hs ? y : g.hs - 1;
-            std::memcpy(dst + y * g.ld, src + row * g.ls, g.ls);
-        }
-        return 0;
-    }
-    if (g.wd == 0 || g.hd == 0) return 0;
+    JSAMPLE *const dst = *dst_ptr;
 
     const double q = static_cast<double>(g.ws) / static_cast<double>(g.wd);
     const bool wide = resample_avx2_active();

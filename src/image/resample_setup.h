@@ -1,0 +1,27 @@
+// What both resamplers do before any arithmetic: read and check the
+// geometry, and handle the cases that need none (equal widths, an empty
+// destination). Internal to the image subsystem.
+#pragma once
+
+#include <cstddef>
+
+#include "image/resample.h"
+
+struct resample_geometry {
+    size_t n;       // samples per pixel
+    size_t ws, hs;  // source width and height
+    size_t wd, hd;  // destination width and height
+    size_t ls, ld;  // bytes per source and per destination row
+};
+
+enum class resample_start {
+    failed,    // return -1, errno as set (or untouched for a null destination)
+    finished,  // return 0: the destination is complete, or there is none
+    go,        // the caller resamples
+};
+
+// Fills g; when the widths are equal, copies the rows (the last source row
+// repeated past the source's end) and reports finished.
+resample_start start_resample(const jpeg_decompress_struct &src_info,
+                              const jpeg_compress_struct &dst_info, const JSAMPLE *src,
+                              JSAMPLE **dst_ptr, resample_geometry &g);
