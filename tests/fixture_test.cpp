@@ -1,5 +1,5 @@
 // The JPEG fixture maker: other tests trust that its files are what their
-// spec says, so check that through libjpeg and libexif themselves.
+// fixture_spec asks for, so check that through libjpeg and libexif themselves.
 #include <gtest/gtest.h>
 
 #include <libexif/exif-data.h>
