@@ -237,6 +237,12 @@ TEST(pipeline, a_derived_size_libjpeg_cannot_write_is_refused_before_any_file)
                          "are at most 65500 pixels wide\n");
     EXPECT_FALSE(file_exists(a.scaled("strip.jpg.tmp")));
     EXPECT_FALSE(file_exists(a.thumb("strip.jpg.tmp")));
+
+    const run_result tall = a.run({"-H", "70000"});
+    EXPECT_EQ(tall.status, 1);
+    EXPECT_EQ(tall.err, "   strip.jpg: no EXIF data found\nvistrel: can't scale '" + a.image("strip.jpg") +
+                            "' to a height of 70000 pixels: JPEG images are at most 65500 pixels high\n");
+    EXPECT_FALSE(file_exists(a.scaled("strip.jpg.tmp")));
 }
 
 TEST(pipeline, unwritable_temporary_file_is_reported)
