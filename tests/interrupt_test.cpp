@@ -11,7 +11,6 @@
 #include <sys/wait.h>
 
 #include <chrono>
-#include <csetjmp>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -20,8 +19,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <jpeglib.h>
 
 #include "support/jpeg_fixture.h"
 #include "support/run_vistrel.h"
@@ -36,77 +33,6 @@ const std::regex footer_pattern("<div class=\"generated\">Web gallery generated 
 std::string strip_footer(const std::string &page)
 {
     return std::regex_replace(page, footer_pattern, "<div class=\"generated\">FOOTER with ");
-}
-
-bool ends_with(const std::string &text, const std::string &tail) { return text.ends_with(tail); }
-
-// What libjpeg makes of a derived file: a fatal error's message, or the
-// warnings (corrupt or missing data) counted over a complete decode.
-struct strict_decode {
-    bool ok = false;
-    std::string message;
-    long warnings = 0;
-    unsigned width = 0;
-    unsigned height = 0;
-};
-
-struct error_trap {
-    jpeg_error_mgr mgr;
-    std::jmp_buf jump;
-    char message[JMSG_LENGTH_MAX];
-};
-
-void trap_error_exit(j_common_ptr info)
-{
-    auto *trap = reinterpret_cast<error_trap *>(info->err);
-    (*info->err->format_message)(info, trap->message);
-    std::longjmp(trap->jump, 1);
-}
-
-void count_only(j_common_ptr) {}  // num_warnings counts them; nothing printed
-
-// Only plain C objects live in this frame, so the longjmp skips no destructor.
-void decode_strictly(std::FILE *file, std::vector<JSAMPLE> &row, strict_decode &result)
-{
-    jpeg_decompress_struct info;
-    error_trap trap;
-    info.err = jpeg_std_error(&trap.mgr);
-    trap.mgr.error_exit = trap_error_exit;
-    trap.mgr.output_message = count_only;
-    if (setjmp(trap.jump)) {
-        result.message = trap.message;
-        jpeg_destroy_decompress(&info);
-        return;
-    }
-    jpeg_create_decompress(&info);
-    jpeg_stdio_src(&info, file);
-    jpeg_read_header(&info, TRUE);
-    jpeg_start_decompress(&info);
-    row.resize(size_t{info.output_width} * static_cast<size_t>(info.output_components));
-    while (info.output_scanline < info.output_height) {
-        JSAMPROW rows[1] = {row.data()};
-        jpeg_read_scanlines(&info, rows, 1);
-    }
-    jpeg_finish_decompress(&info);
-    result.ok = true;
-    result.warnings = trap.mgr.num_warnings;
-    result.width = info.output_width;
-    result.height = info.output_height;
-    jpeg_destroy_decompress(&info);
-}
-
-strict_decode decode_file(const std::string &path)
-{
-    strict_decode result;
-    std::FILE *file = std::fopen(path.c_str(), "rb");
-    if (!file) {
-        result.message = "cannot open";
-        return result;
-    }
-    std::vector<JSAMPLE> row;
-    decode_strictly(file, row, result);
-    std::fclose(file);
-    return result;
 }
 
 // Two albums of 40 images in all, big enough that a run takes a while, and
@@ -196,18 +122,17 @@ void expect_complete_outputs(const std::string &gallery, int expected_scaled_hei
         SCOPED_TRACE(relative);
         const std::string path = gallery + "/" + relative;
         if (is_derived(relative)) {
-            const strict_decode decoded = decode_file(path);
-            ASSERT_TRUE(decoded.ok) << decoded.message;
+            decoded_jpeg decoded;
+            ASSERT_NO_THROW(decoded = decode_jpeg(path));
             EXPECT_EQ(decoded.warnings, 0) << "corrupt or truncated JPEG data";
             const bool scaled = relative.find("/.scaled/") != std::string::npos;
-            EXPECT_EQ(decoded.height, static_cast<unsigned>(scaled ? expected_scaled_height
-                                                                   : expected_thumb_height));
+            EXPECT_EQ(decoded.height, scaled ? expected_scaled_height : expected_thumb_height);
         } else {
-            ASSERT_TRUE(ends_with(relative, ".html")) << "unexpected output";
+            ASSERT_TRUE(relative.ends_with(".html")) << "unexpected output";
             const std::string page = read_file(path);
             EXPECT_TRUE(page.starts_with("<html>\n")) << page;
             // Image pages end right after the closing tag, index pages with a newline.
-            EXPECT_TRUE(ends_with(page, "</body></html>") || ends_with(page, "</body>\n</html>\n"))
+            EXPECT_TRUE(page.ends_with("</body></html>") || page.ends_with("</body>\n</html>\n"))
                 << "cut short: ..." << page.substr(page.size() > 200 ? page.size() - 200 : 0);
         }
     }

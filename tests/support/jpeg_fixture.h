@@ -45,7 +45,9 @@ struct decoded_jpeg {
     int height = 0;
     int components = 0;
     std::vector<uint8_t> pixels;
+    long warnings = 0;  // libjpeg's warnings: corrupt or missing data
 };
 
-// Decodes a JPEG file at 1/scale_denom (1, 2, 4 or 8).
+// Decodes a JPEG file at 1/scale_denom (1, 2, 4 or 8); libjpeg's fatal
+// errors are thrown as std::runtime_error.
 decoded_jpeg decode_jpeg(const std::string &path, int scale_denom = 1);
