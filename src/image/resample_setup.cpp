@@ -10,7 +10,7 @@ std::atomic<bool> avx2_allowed{true};
 
 bool cpu_has_avx2()
 {
-#if defined(__GNUC__) && defined(__x86_64__)
+#ifdef VISTREL_AVX2
     __builtin_cpu_init();
     return __builtin_cpu_supports("avx2");
 #else

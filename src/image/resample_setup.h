@@ -1,4 +1,5 @@
-// What both resamplers do before any arithmetic: read and check the
+// What both resamplers share: the vector types and the AVX2 switch of their
+// inner loops, and what they do before any arithmetic: read and check the
 // geometry, and handle the cases that need none (equal widths, an empty
 // destination). Internal to the image subsystem.
 #pragma once
@@ -6,6 +7,18 @@
 #include <cstddef>
 
 #include "image/resample.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+#if defined(__GNUC__) && defined(__x86_64__)
+#include <immintrin.h>
+#define VISTREL_AVX2 1
+#define AVX2_CODE __attribute__((target("avx2")))
+#endif
+
+// Two doubles: native on every x86-64 (SSE2) and on AArch64.
+using vec2 = double __attribute__((vector_size(16)));
 
 struct resample_geometry {
     size_t n;       // samples per pixel

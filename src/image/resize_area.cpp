@@ -37,19 +37,7 @@
 #include "image/resample.h"
 #include "image/resample_setup.h"
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-#if defined(__GNUC__) && defined(__x86_64__)
-#include <immintrin.h>
-#define VISTREL_AVX2 1
-#define AVX2_CODE __attribute__((target("avx2")))
-#endif
-
 namespace {
-
-// Two doubles: native on every x86-64 (SSE2) and on AArch64.
-using vec2 = double __attribute__((vector_size(16)));
 
 using geometry = resample_geometry;
 
