@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <new>
-#include <vector>
 
 #include "run/fatal.h"
 #include "run/files.h"
@@ -81,9 +80,8 @@ decompressor::~decompressor() { jpeg_destroy_decompress(&info); }
 
 unsigned reduction_for(JDIMENSION image_width, int32_t target_width)
 {
-    const double ratio = static_cast<double>(image_width) / target_width;
-    if (!(ratio < 2147483647.0)) return 8;  // a target of 0: no finite ratio
-    const auto k = static_cast<int32_t>(ratio);
+    if (target_width <= 0) return 1;  // no target, no reduction
+    const auto k = static_cast<int64_t>(static_cast<double>(image_width) / target_width);
     if (k > 7) return 8;
     if (k > 3) return 4;
     if (k > 1) return 2;
@@ -147,13 +145,13 @@ void encode_image(const decompressor &source, const pixel_buffer &pixels, resamp
             fatal_errno("can't resize image '%s'", name.c_str());
 
         jpeg_start_compress(&out.info, TRUE);
-        std::vector<JSAMPROW> rows(16);
+        JSAMPROW rows[16];
         while (out.info.next_scanline < out.info.image_height) {
             const JDIMENSION left = out.info.image_height - out.info.next_scanline;
-            const JDIMENSION batch = left < rows.size() ? left : static_cast<JDIMENSION>(rows.size());
+            const JDIMENSION batch = left < 16 ? left : 16;
             for (JDIMENSION r = 0; r < batch; ++r)
                 rows[r] = samples + size_t{out.info.next_scanline + r} * row_size;
-            jpeg_write_scanlines(&out.info, rows.data(), batch);
+            jpeg_write_scanlines(&out.info, rows, batch);
         }
         // libjpeg's stdio destination flushes and checks for write errors here.
         jpeg_finish_compress(&out.info);
