@@ -7,7 +7,6 @@
 
 #include <csignal>
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
 #include <thread>
@@ -17,18 +16,6 @@
 extern char **environ;
 
 namespace {
-
-std::string slurp(const std::string &path)
-{
-    std::string text;
-    if (std::FILE *f = std::fopen(path.c_str(), "rb")) {
-        char buffer[65536];
-        size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
-        std::fclose(f);
-    }
-    return text;
-}
 
 // Starts path with argv[0] and the arguments, standard input from /dev/null
 // and the two output streams into the given files. In a process group of
@@ -85,8 +72,8 @@ run_result run_program(const std::string &argv0, const std::vector<std::string> 
     }
     run_result result;
     result.status = exit_status(wstatus);
-    result.out = slurp(out_path);
-    result.err = slurp(err_path);
+    result.out = read_file(out_path);
+    result.err = read_file(err_path);
     return result;
 }
 
@@ -122,8 +109,8 @@ run_result run_command(const std::string &path, const std::vector<std::string> &
 
     run_result result;
     result.status = wstatus == -1 ? -1 : exit_status(wstatus);
-    result.out = slurp(out_path);
-    result.err = slurp(err_path);
+    result.out = read_file(out_path);
+    result.err = read_file(err_path);
     return result;
 }
 
