@@ -16,27 +16,22 @@
 #include <string>
 #include <vector>
 
+#include "base/files.h"
+#include "image/derived_size.h"
 #include "image/jpeg_codec.h"
 
 namespace {
 
-// The scaled image's width as vistrel computes it: setting x (width /
-// height) + 0.5, truncated, at least one pixel.
+// The scaled image's width as vistrel computes it.
 int32_t scaled_width_for(JDIMENSION width, JDIMENSION height, int32_t setting)
 {
-    const double aspect = static_cast<double>(width) / height;
-    const auto result = static_cast<int32_t>(setting * aspect + 0.5);
-    return result > 0 ? result : 1;
+    return derived_width(static_cast<int32_t>(width), static_cast<int32_t>(height), setting).width;
 }
-
-struct file_closer {
-    void operator()(std::FILE *f) const { std::fclose(f); }
-};
 
 // Decodes one file into a reused strip of rows; returns the decoded pixels.
 unsigned long long decode_one(const char *path, int32_t setting, std::vector<JSAMPLE> &strip)
 {
-    std::unique_ptr<std::FILE, file_closer> file(std::fopen(path, "rb"));
+    unique_file file(std::fopen(path, "rb"));
     if (!file) {
         std::fprintf(stderr, "decode_floor: can't fopen(%s): %s\n", path, std::strerror(errno));
         std::exit(1);

@@ -17,8 +17,7 @@
 #include <string_view>
 #include <vector>
 
-#include "album/image_info.h"
-#include "run/settings.h"
+#include "album/description.h"
 
 namespace {
 
@@ -97,12 +96,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         std::abort();
     }
 
-    settings.album_title = "left over from another album";
-    const std::vector<description_entry> entries = read_description(album_dir);
+    const album_description description = read_description(album_dir);
+    const std::vector<description_entry> &entries = description.entries;
+    const caption_index captions = index_captions(entries);
     const model_result expected =
         model_parse(std::string_view(reinterpret_cast<const char *>(data), size));
 
-    check(settings.album_title == expected.title, "title differs from the format's");
+    check(description.title == expected.title, "title differs from the format's");
     check(entries.size() == expected.entries.size(), "entry count differs from the format's");
     for (size_t i = 0; i < entries.size(); ++i) {
         check(entries[i].file == expected.entries[i].file, "entry file differs from the format's");
@@ -122,11 +122,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                 break;
             }
         }
-        check(&lookup_caption(entries, entry.file) == &first->caption, "lookup found the wrong entry");
+        check(&lookup_caption(captions, entry.file) == &first->caption, "lookup found the wrong entry");
     }
     const std::string absent = "no/such/image.jpg";
     bool listed = false;
     for (const description_entry &entry : entries) listed = listed || entry.file == absent;
-    if (!listed) check(&lookup_caption(entries, absent) == &absent, "a missing name got a caption");
+    if (!listed) check(&lookup_caption(captions, absent) == &absent, "a missing name got a caption");
     return 0;
 }

@@ -23,6 +23,8 @@
 #include <string>
 #include <vector>
 
+#include "image/derived_size.h"
+#include "image/exif.h"
 #include "image/jpeg_codec.h"
 #include "image/resample.h"
 
@@ -42,15 +44,13 @@ constexpr uint64_t largest_pixel_count = uint64_t{1} << 22;
 
 constexpr int32_t heights[8] = {480, 96, 1, 2, 3, 17, 48, 1000};
 
-// The derived width as the pipeline computes it: setting x aspect + 0.5,
-// at least 1; 0 when wider than JPEG allows (the pipeline refuses those
-// with a message of its own before any decoding).
-int32_t derived_width(JDIMENSION width, JDIMENSION height, int32_t setting)
+// The pipeline's derived width; 0 for a size it refuses with a message of
+// its own before any decoding.
+int32_t width_for(JDIMENSION width, JDIMENSION height, int32_t setting)
 {
-    const double exact = setting * (static_cast<double>(width) / height) + 0.5;
-    if (exact >= JPEG_MAX_DIMENSION + 1.0) return 0;
-    const auto result = static_cast<int32_t>(exact);
-    return result > 0 ? result : 1;
+    const derived_width_result result =
+        derived_width(static_cast<int32_t>(width), static_cast<int32_t>(height), setting);
+    return result.status == derived_width_result::ok ? result.width : 0;
 }
 
 // The road of exif_data_new_from_file, which feeds the file to a loader.
@@ -105,8 +105,8 @@ void derive(std::FILE *source, uint8_t choice)
 
     const int32_t scaled_height = heights[choice & 7];
     const int32_t thumb_height = heights[(choice >> 3) & 7];
-    const int32_t scaled_width = derived_width(width, height, scaled_height);
-    const int32_t thumb_width = derived_width(width, height, thumb_height);
+    const int32_t scaled_width = width_for(width, height, scaled_height);
+    const int32_t thumb_width = width_for(width, height, thumb_height);
     if (scaled_width == 0 || thumb_width == 0) return;
     const bool scaled_up_to_date = choice & 0x40;
     const resampler_fn first = choice & 0x80 ? resize_bilinear : resize_area;

@@ -4,6 +4,7 @@
 #include <dirent.h>
 #include <unistd.h>
 
+#include <optional>
 #include <regex>
 #include <string>
 #include <vector>
@@ -68,13 +69,14 @@ TEST(album, sort_orders)
     temp_dir g;
     const std::string a = g.file("a");
     make_dir(a);
-    // Sizes grow with the picture's area; times run the other way round.
+    // Sizes grow with the picture's area; the times give a third order, so
+    // each row shows its option was applied.
     write_jpeg(a + "/b.jpg", {.width = 64, .height = 48});
     write_jpeg(a + "/C.jpg", {.width = 16, .height = 12});
     write_jpeg(a + "/a.jpg", {.width = 200, .height = 150});
-    set_mtime(a + "/b.jpg", 3000);
-    set_mtime(a + "/C.jpg", 1000);
-    set_mtime(a + "/a.jpg", 2000);
+    set_mtime(a + "/b.jpg", 1000);
+    set_mtime(a + "/C.jpg", 2000);
+    set_mtime(a + "/a.jpg", 3000);
 
     const struct {
         std::vector<std::string> options;
@@ -83,10 +85,9 @@ TEST(album, sort_orders)
         {{}, {"C.jpg", "a.jpg", "b.jpg"}},
         {{"-s", "name"}, {"C.jpg", "a.jpg", "b.jpg"}},
         {{"-s", "size"}, {"C.jpg", "b.jpg", "a.jpg"}},
-        {{"-s", "mtime"}, {"C.jpg", "a.jpg", "b.jpg"}},
+        {{"-s", "mtime"}, {"b.jpg", "C.jpg", "a.jpg"}},
         {{"-s", "size", "-s", "name"}, {"C.jpg", "a.jpg", "b.jpg"}},
     };
-    set_mtime(a + "/b.jpg", 3000);
     for (const auto &c : cases) {
         std::vector<std::string> args = c.options;
         args.push_back(g.path);
@@ -94,10 +95,54 @@ TEST(album, sort_orders)
         ASSERT_EQ(r.status, 0) << r.err;
         EXPECT_EQ(index_order(read_file(a + "/index.html")), c.order);
     }
-    // mtime order is by the file's time, not its name.
+    // A changed time moves the image.
     set_mtime(a + "/C.jpg", 4000);
     ASSERT_EQ(run_vistrel({"-s", "mtime", g.path}).status, 0);
-    EXPECT_EQ(index_order(read_file(a + "/index.html")), (std::vector<std::string>{"a.jpg", "b.jpg", "C.jpg"}));
+    EXPECT_EQ(index_order(read_file(a + "/index.html")), (std::vector<std::string>{"b.jpg", "a.jpg", "C.jpg"}));
+}
+
+// The album's title heads its index and image pages, and names it in the
+// gallery index page and the closing line; without one, -d heads the pages.
+TEST(album, titles)
+{
+    const struct {
+        const char *what;
+        std::optional<std::string> description;
+        std::vector<std::string> options;
+        std::string page_title;     // heading the album's pages
+        std::string gallery_item;   // the album's name on the gallery page
+        std::string closing_name;   // in "... processed in album '%s'."
+    } cases[] = {
+        {"no description", std::nullopt, {}, "my webgallery", "trip", ""},
+        {"no title line", "a.jpg A caption\n", {"-d", "<b>Mine</b>"}, "<b>Mine</b>", "trip", ""},
+        {"title", ". Summer <em>2024</em> &amp; more\n", {"-d", "ignored"},
+         "Summer <em>2024</em> &amp; more", "Summer <em>2024</em> &amp; more",
+         "Summer <em>2024</em> &amp; more"},
+        {"empty title", ". \n", {}, "", "", ""},
+        {"last title wins", ". First\n. Second\n", {}, "Second", "Second", "Second"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        temp_dir g;
+        const std::string a = g.file("trip");
+        make_dir(a);
+        write_jpeg(a + "/a.jpg", {.width = 16, .height = 12});
+        if (c.description) write_file(a + "/.description", *c.description);
+        std::vector<std::string> args = c.options;
+        args.push_back(g.path);
+        const run_result r = run_vistrel(args);
+        ASSERT_EQ(r.status, 0) << r.err;
+
+        EXPECT_NE(read_file(a + "/index.html").find("<title>" + c.page_title + " / 1</title>"),
+                  std::string::npos);
+        EXPECT_NE(read_file(a + "/a.jpg.html").find("<title>" + c.page_title + ": a.jpg</title>"),
+                  std::string::npos);
+        EXPECT_NE(read_file(g.file("index.html"))
+                      .find("<a href=\"trip/index.html\">" + c.gallery_item + "</a> (1 image)"),
+                  std::string::npos);
+        const std::string closing = c.description && c.description->starts_with(".") ? c.closing_name : a;
+        EXPECT_NE(r.out.find("1 image processed in album '" + closing + "'.\n"), std::string::npos);
+    }
 }
 
 TEST(album, empty_album_gets_no_cache_and_no_pages)

@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "run/settings.h"
+#include "base/settings.h"
 #include "support/jpeg_fixture.h"
 #include "support/run_vistrel.h"
 #include "support/temp_dir.h"

@@ -7,8 +7,9 @@
 
 #include <string>
 
-#include "album/image_info.h"
-#include "run/settings.h"
+#include "album/cache_dirs.h"
+#include "base/settings.h"
+#include "image/freshness.h"
 #include "support/temp_dir.h"
 
 using testing::ExitedWithCode;

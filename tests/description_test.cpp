@@ -6,8 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "album/image_info.h"
-#include "run/settings.h"
+#include "album/description.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -75,28 +74,24 @@ TEST(description, lines)
         SCOPED_TRACE(c.what);
         temp_dir album;
         write_file(album.file(".description"), c.content);
-        settings.album_title = "left over from the last album";
-        const std::vector<description_entry> entries = read_description(album.path);
-        EXPECT_EQ(settings.album_title, c.title);
-        expect_entries(entries, c.entries);
+        const album_description description = read_description(album.path);
+        EXPECT_EQ(description.title, c.title);
+        expect_entries(description.entries, c.entries);
     }
 }
 
 TEST(description, missing_or_unreadable_file_is_no_error)
 {
     temp_dir album;
-    settings.album_title = "left over";
-    EXPECT_TRUE(read_description(album.path).empty());
-    EXPECT_FALSE(settings.album_title);
+    const auto is_empty = [](const album_description &d) { return !d.title && d.entries.empty(); };
+    EXPECT_TRUE(is_empty(read_description(album.path)));
 
     // A directory opens but cannot be read: the same as no file.
     make_dir(album.file(".description"));
-    settings.album_title = "left over";
-    EXPECT_TRUE(read_description(album.path).empty());
-    EXPECT_FALSE(settings.album_title);
+    EXPECT_TRUE(is_empty(read_description(album.path)));
 
     // Nor is a missing album.
-    EXPECT_TRUE(read_description(album.file("gone")).empty());
+    EXPECT_TRUE(is_empty(read_description(album.file("gone"))));
 }
 
 TEST(description, lookup_takes_the_first_exact_match)
@@ -109,14 +104,15 @@ TEST(description, lookup_takes_the_first_exact_match)
                " empty word\n"
                "b.jpg \n"
                "other.jpg Not in the album\n");
-    const std::vector<description_entry> entries = read_description(album.path);
+    const album_description description = read_description(album.path);
+    const caption_index captions = index_captions(description.entries);
 
-    EXPECT_EQ(lookup_caption(entries, "a.jpg"), "First");
-    EXPECT_EQ(lookup_caption(entries, "A.JPG"), "Capitals");
-    EXPECT_EQ(lookup_caption(entries, "b.jpg"), "");
+    EXPECT_EQ(lookup_caption(captions, "a.jpg"), "First");
+    EXPECT_EQ(lookup_caption(captions, "A.JPG"), "Capitals");
+    EXPECT_EQ(lookup_caption(captions, "b.jpg"), "");
     // No match, and the empty word matches nothing real: the name itself.
     const std::string name = "c.jpg";
-    EXPECT_EQ(&lookup_caption(entries, name), &name);
-    EXPECT_EQ(lookup_caption(entries, "a.jp"), "a.jp");
+    EXPECT_EQ(&lookup_caption(captions, name), &name);
+    EXPECT_EQ(lookup_caption(captions, "a.jp"), "a.jp");
     EXPECT_EQ(lookup_caption({}, "a.jpg"), "a.jpg");
 }

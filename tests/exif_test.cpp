@@ -10,7 +10,7 @@
 #include <optional>
 #include <string>
 
-#include "image/resample.h"
+#include "image/exif.h"
 #include "support/jpeg_fixture.h"
 #include "support/temp_dir.h"
 

@@ -4,9 +4,10 @@
 #include <string>
 #include <vector>
 
-#include "run/fatal.h"
-#include "run/ordered_jobs.h"
-#include "run/settings.h"
+#include "base/fatal.h"
+#include "base/ordered_jobs.h"
+#include "base/settings.h"
+#include "support/capture_output.h"
 
 namespace {
 
@@ -14,15 +15,15 @@ TEST(ordered_jobs, output_follows_job_order_whatever_the_start_order)
 {
     const std::vector<size_t> backwards = {7, 6, 5, 4, 3, 2, 1, 0};
     for (int threads : {1, 2, 5}) {
-        testing::internal::CaptureStdout();
-        testing::internal::CaptureStderr();
-        run_ordered(8, threads, [](size_t i) {
-            report_out("job %zu\n", i);
-            if (i % 3 == 0) report_err("note %zu\n", i);
-            report_out("job %zu done\n", i);
-        }, backwards);
-        const std::string out = testing::internal::GetCapturedStdout();
-        const std::string err = testing::internal::GetCapturedStderr();
+        const captured_output output = capture_output([&] {
+            run_ordered(8, threads, [](size_t i) {
+                report_out("job %zu\n", i);
+                if (i % 3 == 0) report_err("note %zu\n", i);
+                report_out("job %zu done\n", i);
+            }, backwards);
+        });
+        const std::string &out = output.out;
+        const std::string &err = output.err;
         std::string expected_out, expected_err;
         for (size_t i = 0; i < 8; ++i) {
             expected_out += "job " + std::to_string(i) + "\njob " + std::to_string(i) + " done\n";
@@ -53,9 +54,7 @@ TEST(ordered_jobs, failures_taken_first_still_end_the_run_in_order)
 TEST(ordered_jobs, outside_a_job_reports_go_straight_out)
 {
     EXPECT_FALSE(inside_ordered_job());
-    testing::internal::CaptureStdout();
-    report_out("plain %d\n", 1);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "plain 1\n");
+    EXPECT_EQ(capture_output([] { report_out("plain %d\n", 1); }).out, "plain 1\n");
 }
 
 }  // namespace

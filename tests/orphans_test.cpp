@@ -14,37 +14,27 @@
 #include <string>
 #include <vector>
 
-#include "album/image_info.h"
-#include "run/settings.h"
+#include "album/orphans.h"
+#include "base/derived_images.h"
+#include "support/capture_output.h"
 #include "support/run_vistrel.h"
 #include "support/temp_dir.h"
 
 namespace {
 
-struct captured {
-    std::string out;
-    std::string err;
-};
+using captured = captured_output;
 
-captured remove_orphans_captured(const std::string &album, const char *subdir,
+captured remove_orphans_captured(const std::string &album, const derived_image &kind,
                                  const std::vector<image_info> &images)
 {
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
-    remove_orphans(album, subdir, images);
-    std::fflush(stdout);
-    std::fflush(stderr);
-    captured c;
-    c.out = testing::internal::GetCapturedStdout();
-    c.err = testing::internal::GetCapturedStderr();
-    return c;
+    return capture_output([&] { remove_orphans(album, kind, images); });
 }
 
 // What process_album does when orphan removal is on: .scaled, then .thumbs.
 captured remove_both(const std::string &album, const std::vector<image_info> &images)
 {
-    const captured scaled = remove_orphans_captured(album, ".scaled", images);
-    const captured thumbs = remove_orphans_captured(album, ".thumbs", images);
+    const captured scaled = remove_orphans_captured(album, scaled_image, images);
+    const captured thumbs = remove_orphans_captured(album, thumbnail, images);
     return {scaled.out + thumbs.out, scaled.err + thumbs.err};
 }
 
@@ -89,12 +79,9 @@ class orphans_test : public testing::Test {
 protected:
     void SetUp() override
     {
-        settings = settings_record{};
         album = dir.file("trip");
         make_dir(album);
     }
-    void TearDown() override { settings = settings_record{}; }
-
     // Creates the files (and the directories of names ending in a slash).
     void create(const std::vector<std::string> &entries)
     {
@@ -209,8 +196,8 @@ TEST_F(orphans_test, album_without_images_loses_every_candidate)
     create(with_cache_dirs({"x.jpg.html", "y.jpg.html", "index.html", ".scaled/x.jpg",
                             ".scaled/y.jpg", ".thumbs/x.jpg", ".thumbs/y.jpg", ".thumbs/z.JPEG"}));
 
-    const captured scaled = remove_orphans_captured(album, ".scaled", {});
-    const captured thumbs = remove_orphans_captured(album, ".thumbs", {});
+    const captured scaled = remove_orphans_captured(album, scaled_image, {});
+    const captured thumbs = remove_orphans_captured(album, thumbnail, {});
     EXPECT_EQ(scaled.err + thumbs.err, "");
 
     auto lines = [](const std::string &text) {
@@ -305,7 +292,7 @@ TEST_F(orphans_test, unlink_failure_is_reported_and_the_run_goes_on)
     ASSERT_TRUE(album_dir.make(long_name + ".html"));
     ASSERT_TRUE(album_dir.make("short.jpg.html"));
 
-    const captured result = remove_orphans_captured(deep, ".scaled", {});
+    const captured result = remove_orphans_captured(deep, scaled_image, {});
     EXPECT_EQ(result.err, "can't unlink(" + deep + "/.scaled/" + long_name + ")\n");
     const std::string p = "deleted orphan " + deep + "/";
     const std::string long_page = p + long_name + ".html\n";

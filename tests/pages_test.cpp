@@ -9,12 +9,14 @@
 #include <cstdio>
 #include <optional>
 #include <set>
+#include <span>
 #include <string>
 #include <vector>
 
-#include "album/image_info.h"
-#include "pages/pages.h"
-#include "run/settings.h"
+#include "base/image_info.h"
+#include "base/settings.h"
+#include "pages/image_pages.h"
+#include "pages/index_pages.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -26,7 +28,6 @@ protected:
     void SetUp() override
     {
         settings = settings_record{};
-        settings.page_footer = footer;
         album = dir.file("trip");
         make_dir(album);
     }
@@ -117,7 +118,7 @@ TEST_F(pages_test, index_single_image_whole_page)
     image.file_size = 1023;  // below one KB shows 0 KB
     const std::vector<image_info> images{image};
 
-    EXPECT_EQ(write_index_pages(album, images, false), 1);
+    EXPECT_EQ(write_index_pages(album, images, false, "my webgallery", footer), 1);
     EXPECT_EQ(read_file(album + "/index.html"),
               R"page(<html>
 <head>
@@ -186,7 +187,7 @@ TEST_P(index_paging, pages_links_and_rows)
     // A page numbered above the new count, left from an earlier run, stays.
     write_file(album + "/index9.html", "old");
 
-    EXPECT_EQ(write_index_pages(album, numbered_images(c.count), false),
+    EXPECT_EQ(write_index_pages(album, numbered_images(c.count), false, "my webgallery", footer),
               static_cast<int32_t>(c.pages.size()));
 
     std::set<std::string> files{"index9.html"};
@@ -255,30 +256,18 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(pages_test, index_writes_nothing_without_images)
 {
-    EXPECT_EQ(write_index_pages(album, {}, false), 0);
+    EXPECT_EQ(write_index_pages(album, {}, false, "my webgallery", footer), 0);
     EXPECT_TRUE(list_dir(album).empty());
 }
 
+// The title is the owner's markup: written unchanged, even when empty.
 TEST_F(pages_test, index_titles)
 {
     const std::vector<image_info> images = numbered_images(1);
-    struct title_case {
-        std::optional<std::string> album_title;
-        std::string default_title;
-        std::string shown;
-    };
-    const title_case cases[] = {
-        {std::nullopt, "my webgallery", "my webgallery"},
-        {"Summer <em>2024</em> &amp; more", "ignored", "Summer <em>2024</em> &amp; more"},
-        {"", "ignored", ""},  // an empty album title is still the title
-        {std::nullopt, "<b>Mine</b>", "<b>Mine</b>"},
-    };
-    for (const title_case &c : cases) {
-        settings.album_title = c.album_title;
-        settings.default_title = c.default_title;
-        write_index_pages(album, images, false);
+    for (const std::string title : {"Summer <em>2024</em> &amp; more", "", "<b>Mine</b>"}) {
+        write_index_pages(album, images, false, title, footer);
         const std::string page = read_file(album + "/index.html");
-        EXPECT_EQ(page.substr(0, index_head(c.shown, 1).size()), index_head(c.shown, 1)) << c.shown;
+        EXPECT_EQ(page.substr(0, index_head(title, 1).size()), index_head(title, 1)) << title;
     }
 }
 
@@ -292,7 +281,7 @@ TEST_F(pages_test, index_show_caption)
     images[1].name = "Tom & Jerry's <1>.jpg";
     images[1].caption = images[1].name;
 
-    write_index_pages(album, images, true);
+    write_index_pages(album, images, true, "my webgallery", footer);
     EXPECT_EQ(read_file(album + "/index.html"),
               index_head("my webgallery", 1) + index_middle("pictures 1 - 2 of 2") + index_grid_start +
                   "<tr>\n"
@@ -315,7 +304,7 @@ TEST_F(pages_test, index_hostile_name)
     image.name = "a\"b&c<d>'e%f#g?h:i.jpg";
     image.caption = image.name;
 
-    write_index_pages(album, std::vector<image_info>{image}, false);
+    write_index_pages(album, std::vector<image_info>{image}, false, "my webgallery", footer);
     EXPECT_EQ(read_file(album + "/index.html"),
               index_head("my webgallery", 1) + index_middle("pictures 1 - 1 of 1") + index_grid_start +
                   "<tr>\n<td align=\"center\">\n"
@@ -370,8 +359,7 @@ std::vector<image_info> trip_images()
 
 TEST_F(pages_test, image_pages_whole_text)
 {
-    settings.album_title = "Trip";
-    write_image_pages(album, trip_images());
+    write_image_pages(album, trip_images(), "Trip", footer);
 
     EXPECT_EQ(list_dir(album), (std::set<std::string>{"a.jpg.html", "b.jpg.html", "c.jpg.html"}));
 
@@ -540,15 +528,16 @@ End EXIF data -->
     };
     for (const mode_case &c : cases) {
         settings.exif_mode = c.mode;
-        write_image_pages(album, std::vector<image_info>{image});
+        write_image_pages(album, std::span<const image_info>(&image, 1), "my webgallery", footer);
         EXPECT_EQ(read_file(album + "/x.jpg.html"), head + c.block + tail) << "mode " << c.mode;
     }
 
     // Without any EXIF text the comment keeps only its first and last line.
-    image.exif_taken = image.exif_aperture = image.exif_exposure = image.exif_flash =
-        image.exif_model = std::nullopt;
+    for (auto field : {&image_info::exif_taken, &image_info::exif_aperture, &image_info::exif_exposure,
+                       &image_info::exif_flash, &image_info::exif_model})
+        (image.*field).reset();
     settings.exif_mode = EXIF_COMMENT;
-    write_image_pages(album, std::vector<image_info>{image});
+    write_image_pages(album, std::span<const image_info>(&image, 1), "my webgallery", footer);
     EXPECT_EQ(read_file(album + "/x.jpg.html"),
               head + "<!-- Begin EXIF data\nEnd EXIF data -->\n" + tail);
 }
@@ -571,7 +560,7 @@ TEST_F(pages_test, image_page_hostile_names)
     images[1].scaled_height = 10;
     settings.exif_mode = EXIF_NONE;
 
-    write_image_pages(album, images);
+    write_image_pages(album, images, "my webgallery", footer);
     EXPECT_EQ(list_dir(album), (std::set<std::string>{"50% \"off\" #1?.jpg.html",
                                                       "<img src=x onerror=alert(1)>:'.jpg.html"}));
     EXPECT_EQ(read_file(album + "/<img src=x onerror=alert(1)>:'.jpg.html"), R"page(<html>
@@ -624,7 +613,7 @@ TEST_F(pages_test, image_back_pages)
         settings.columns = c.columns;
         settings.rows = c.rows;
         const std::vector<image_info> images = numbered_images(c.count);
-        write_image_pages(album, images);
+        write_image_pages(album, images, "my webgallery", footer);
         for (int i = 0; i < c.count; ++i) {
             const int b = c.back_pages[static_cast<size_t>(i)];
             const std::string link =
@@ -645,12 +634,12 @@ using page_writer = void (*)(const std::string &album_path, const std::vector<im
 
 void write_index(const std::string &album_path, const std::vector<image_info> &images)
 {
-    write_index_pages(album_path, images, false);
+    write_index_pages(album_path, images, false, "my webgallery", footer);
 }
 
 void write_images(const std::string &album_path, const std::vector<image_info> &images)
 {
-    write_image_pages(album_path, images);
+    write_image_pages(album_path, images, "my webgallery", footer);
 }
 
 TEST_F(pages_test, open_failure_messages)

@@ -1,64 +1,60 @@
-#include <dirent.h>
+#include "album/album.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <vector>
 
-#include "album/image_info.h"
-#include "image/resample.h"
-#include "pages/pages.h"
-#include "run/fatal.h"
-#include "run/files.h"
-#include "run/settings.h"
+#include "album/cache_dirs.h"
+#include "album/description.h"
+#include "album/image_listing.h"
+#include "album/image_order.h"
+#include "album/orphans.h"
+#include "base/derived_images.h"
+#include "base/settings.h"
+#include "image/pipeline.h"
+#include "pages/image_pages.h"
+#include "pages/index_pages.h"
 
 namespace {
 
-// The album's images in the order the listing delivers them, only their
-// names set. Only what the listing itself reports as a regular file counts.
-std::vector<image_info> list_images(const std::string &album_path)
+void set_captions(std::vector<image_info> &images, const album_description &description)
 {
-    unique_dir dir(opendir(album_path.c_str()));
-    if (!dir) fatal_errno("can't opendir(%s)", album_path.c_str());
-    std::vector<image_info> images;
-    errno = 0;
-    while (const dirent *entry = readdir(dir.get())) {
-        if (entry->d_type == DT_REG && is_jpeg_name(entry->d_name)) {
-            images.emplace_back();
-            images.back().name = entry->d_name;
-        }
-        errno = 0;
+    const caption_index captions = index_captions(description.entries);
+    for (image_info &image : images) {
+        const std::string &caption = lookup_caption(captions, image.name);
+        image.caption_from_description = &caption != &image.name;
+        image.caption = caption;
     }
-    if (errno != 0) fatal_errno("can't readdir(%s)", album_path.c_str());
-    if (closedir(dir.release()) != 0) fatal_errno("error on closedir(%s)", album_path.c_str());
-    return images;
 }
 
 }  // namespace
 
-int32_t process_album(const std::string &album_path)
+album_result process_album(const std::string &album_path, const std::string &footer)
 {
-    settings.album_title.reset();
+    album_result result;
     std::vector<image_info> images = list_images(album_path);
-    const auto count = static_cast<int32_t>(images.size());
+    result.images = static_cast<int32_t>(images.size());
 
-    if (count > 0) {
+    if (!images.empty()) {
         ensure_cache_dirs(album_path);
+        const album_description description = read_description(album_path);
+        result.title = description.title;
+        set_captions(images, description);
         // Derived in listing order, so progress lines follow the directory.
         process_images(album_path, images);
-        std::sort(images.begin(), images.end(), [](const image_info &a, const image_info &b) {
-            return settings.image_order(a, b) < 0;
-        });
-        write_image_pages(album_path, images);
-        const int32_t pages = write_index_pages(album_path, images, settings.show_caption);
+        const image_order_fn order = order_function(settings.image_order);
+        std::sort(images.begin(), images.end(),
+                  [order](const image_info &a, const image_info &b) { return order(a, b) < 0; });
+        // The album title and -d are the owner's own markup: written unchanged.
+        const std::string &title = result.title ? *result.title : settings.default_title;
+        write_image_pages(album_path, images, title, footer);
+        const int32_t pages = write_index_pages(album_path, images, settings.show_caption, title, footer);
         std::printf("%d thumbnail index pages created.\n", pages);
     }
-    if (settings.remove_orphans) {
-        remove_orphans(album_path, ".scaled", images);
-        remove_orphans(album_path, ".thumbs", images);
-    }
+    if (settings.remove_orphans)
+        for (const derived_image &kind : derived_images) remove_orphans(album_path, kind, images);
 
-    std::printf("%d image%s processed in album '%s'.\n", count, count == 1 ? "" : "s",
-                settings.album_title ? settings.album_title->c_str() : album_path.c_str());
-    return count;
+    std::printf("%d image%s processed in album '%s'.\n", result.images, result.images == 1 ? "" : "s",
+                result.title ? result.title->c_str() : album_path.c_str());
+    return result;
 }

@@ -1,13 +1,13 @@
+#include "album/description.h"
+
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <new>
 
-#include "album/image_info.h"
-#include "run/fatal.h"
-#include "run/files.h"
-#include "run/settings.h"
+#include "base/fatal.h"
+#include "base/files.h"
 
 namespace {
 
@@ -23,15 +23,14 @@ std::string copy_text(const char *text, size_t length)
 
 }  // namespace
 
-std::vector<description_entry> read_description(const std::string &album_path)
+album_description read_description(const std::string &album_path)
 {
-    settings.album_title.reset();
-    std::vector<description_entry> entries;
+    album_description description;
 
     // Optional: an album without a readable description simply has no title
     // and no captions.
     unique_file file(std::fopen(join_path(album_path, ".description").c_str(), "r"));
-    if (!file) return entries;
+    if (!file) return description;
 
     // A line longer than the buffer arrives in pieces, and each piece is
     // parsed as a line of its own.
@@ -52,25 +51,31 @@ std::vector<description_entry> read_description(const std::string &album_path)
 
         std::string text = copy_text(rest, length);
         if (std::strcmp(word, ".") == 0) {
-            settings.album_title = std::move(text);  // a later title line wins
+            description.title = std::move(text);  // a later title line wins
             continue;
         }
         description_entry entry{copy_text(word, std::strlen(word)), std::move(text)};
         try {
-            entries.push_back(std::move(entry));
+            description.entries.push_back(std::move(entry));
         } catch (const std::bad_alloc &) {
             errno = ENOMEM;
             fatal_errno("can't realloc");
         }
     }
     // A read error ends the file like its end does.
-    return entries;
+    return description;
 }
 
-const std::string &lookup_caption(const std::vector<description_entry> &entries,
-                                  const std::string &name)
+caption_index index_captions(const std::vector<description_entry> &entries)
 {
-    for (const description_entry &entry : entries)
-        if (entry.file == name) return entry.caption;
-    return name;
+    caption_index captions;
+    captions.reserve(entries.size());
+    for (const description_entry &entry : entries) captions.try_emplace(entry.file, &entry.caption);
+    return captions;
+}
+
+const std::string &lookup_caption(const caption_index &captions, const std::string &name)
+{
+    const auto found = captions.find(name);
+    return found == captions.end() ? name : *found->second;
 }

@@ -1,7 +1,6 @@
-#include <cstring>
-#include <strings.h>
+#include "album/image_order.h"
 
-#include "album/image_info.h"
+#include <cstring>
 
 int compare_name(const image_info &a, const image_info &b)
 {
@@ -18,9 +17,12 @@ int compare_mtime(const image_info &a, const image_info &b)
     return a.mtime < b.mtime ? -1 : a.mtime > b.mtime ? 1 : 0;
 }
 
-bool is_jpeg_name(const char *name)
+image_order_fn order_function(image_order_t order)
 {
-    const char *dot = std::strrchr(name, '.');
-    if (!dot) return false;
-    return strcasecmp(dot + 1, "jpg") == 0 || strcasecmp(dot + 1, "jpeg") == 0;
+    switch (order) {
+    case image_order_t::size: return compare_size;
+    case image_order_t::mtime: return compare_mtime;
+    case image_order_t::name: break;
+    }
+    return compare_name;
 }

@@ -1,3 +1,5 @@
+#include "album/orphans.h"
+
 #include <dirent.h>
 #include <unistd.h>
 
@@ -6,15 +8,15 @@
 #include <string_view>
 #include <unordered_set>
 
-#include "album/image_info.h"
-#include "run/files.h"
+#include "album/image_listing.h"
+#include "base/files.h"
 
 // Orphan removal only reports: a cache directory it cannot read or a file
 // it cannot delete never ends the run, and its lines carry no program name.
-void remove_orphans(const std::string &album_path, const char *subdir,
+void remove_orphans(const std::string &album_path, const derived_image &kind,
                     std::span<const image_info> images)
 {
-    const std::string dir_path = join_path(album_path, subdir);
+    const std::string dir_path = join_path(album_path, kind.dir);
     unique_dir dir(opendir(dir_path.c_str()));
     if (!dir) {
         std::printf("can't opendir(%s)\n", dir_path.c_str());

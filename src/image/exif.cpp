@@ -1,8 +1,9 @@
+#include "image/exif.h"
+
 #include <cerrno>
 #include <new>
 
-#include "image/resample.h"
-#include "run/fatal.h"
+#include "base/fatal.h"
 
 std::optional<std::string> exif_string(ExifData *data, ExifTag tag)
 {

@@ -3,9 +3,9 @@
 #include <cerrno>
 #include <new>
 
-#include "run/fatal.h"
-#include "run/files.h"
-#include "run/ordered_jobs.h"
+#include "base/fatal.h"
+#include "base/files.h"
+#include "base/ordered_jobs.h"
 
 namespace {
 
@@ -122,10 +122,7 @@ void encode_image(const decompressor &source, const pixel_buffer &pixels, resamp
                   const std::string &name, const std::string &final_path, int32_t width,
                   int32_t height, pixel_buffer &dst)
 {
-    const std::string temp_path = final_path + ".tmp";
-    unique_file temp(std::fopen(temp_path.c_str(), "wb"));
-    if (!temp) fatal_errno("can't fopen(%s)", temp_path.c_str());
-
+    output_file file = open_output(final_path);
     const jpeg_decompress_struct &src_info = source.info;
     {
         compressor out;
@@ -133,7 +130,7 @@ void encode_image(const decompressor &source, const pixel_buffer &pixels, resamp
         out.info.image_height = static_cast<JDIMENSION>(height);
         out.info.input_components = src_info.num_components;
         out.info.in_color_space = src_info.out_color_space;
-        jpeg_stdio_dest(&out.info, temp.get());
+        jpeg_stdio_dest(&out.info, file.file.get());
         jpeg_set_defaults(&out.info);
 
         const size_t row_size = size_t(width) * static_cast<size_t>(src_info.num_components);
@@ -156,7 +153,5 @@ void encode_image(const decompressor &source, const pixel_buffer &pixels, resamp
         // libjpeg's stdio destination flushes and checks for write errors here.
         jpeg_finish_compress(&out.info);
     }
-    if (std::fclose(temp.release()) != 0) fatal_errno("can't fclose(%s)", temp_path.c_str());
-    if (std::rename(temp_path.c_str(), final_path.c_str()) != 0)
-        fatal_errno("can't rename(%s, %s)", temp_path.c_str(), final_path.c_str());
+    finish_output(file);
 }

@@ -1,17 +1,22 @@
+#include "image/pipeline.h"
+
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <memory>
+#include <vector>
 
-#include "album/image_info.h"
+#include "base/derived_images.h"
+#include "base/fatal.h"
+#include "base/files.h"
+#include "base/ordered_jobs.h"
+#include "base/settings.h"
+#include "image/derived_size.h"
+#include "image/exif.h"
+#include "image/freshness.h"
 #include "image/jpeg_codec.h"
 #include "image/resample.h"
-#include "run/fatal.h"
-#include "run/files.h"
-#include "run/ordered_jobs.h"
-#include "run/settings.h"
 
 namespace {
 
@@ -20,25 +25,22 @@ struct exif_data_freer {
 };
 using unique_exif = std::unique_ptr<ExifData, exif_data_freer>;
 
-constexpr int32_t largest_dimension = JPEG_MAX_DIMENSION;  // libjpeg writes nothing larger
-
-// setting x (width / height) + 0.5, truncated: the width that keeps the
-// aspect at the given height. An image far taller than wide still gets one
-// pixel, and a size libjpeg cannot write is refused before any file of the
-// image is opened, naming the image.
-int32_t derived_width(const std::string &source_path, int32_t width, int32_t height, int32_t setting)
+// The derived width, or the end of the run before any file of the image is
+// opened, naming the image.
+int32_t width_for(const std::string &source_path, const image_info &image, int32_t height_setting)
 {
-    if (setting > largest_dimension)
+    const derived_width_result result = derived_width(image.width, image.height, height_setting);
+    switch (result.status) {
+    case derived_width_result::too_high:
         fatal("can't scale '%s' to a height of %d pixels: JPEG images are at most %d pixels high\n",
-              source_path.c_str(), setting, largest_dimension);
-    const double aspect = static_cast<double>(width) / height;
-    const double exact = setting * aspect + 0.5;
-    if (exact >= largest_dimension + 1.0)
+              source_path.c_str(), height_setting, largest_jpeg_dimension);
+    case derived_width_result::too_wide:
         fatal("can't scale '%s' to a height of %d pixels: it would be %.0f pixels wide, and JPEG "
               "images are at most %d pixels wide\n",
-              source_path.c_str(), setting, std::floor(exact), largest_dimension);
-    const auto result = static_cast<int32_t>(exact);
-    return result > 0 ? result : 1;
+              source_path.c_str(), height_setting, result.exact, largest_jpeg_dimension);
+    case derived_width_result::ok: break;
+    }
+    return result.width;
 }
 
 void read_exif(const std::string &source_path, image_info &image)
@@ -55,23 +57,18 @@ void read_exif(const std::string &source_path, image_info &image)
     image.exif_flash = exif_string(exif.get(), EXIF_TAG_FLASH);
 }
 
-bool up_to_date(const std::string &derived_path, const struct stat &source)
-{
-    return !settings.force && is_fresh(derived_path, source);
-}
-
 // Fills one record and writes whichever derived images are stale, decoding
 // the source at most once.
-void derive_image(const std::string &album_path, image_info &image,
-                  const std::vector<description_entry> &captions, resampler_fn resample)
+void derive_image(const std::string &album_path, image_info &image, resampler_fn resample)
 {
     const std::string source_path = join_path(album_path, image.name);
     report_out("Image %s\n", source_path.c_str());
 
     struct stat status;
     if (stat(source_path.c_str(), &status) != 0) fatal_errno("can't stat(%s)", source_path.c_str());
-    const std::string scaled_path = album_path + "/.scaled/" + image.name;
-    const bool scaled_fresh = up_to_date(scaled_path, status);
+    // The first derived image is looked at before the source is opened.
+    bool stale[std::size(derived_images)] = {};
+    stale[0] = settings.force || !is_fresh(derived_path(album_path, derived_images[0], image.name), status);
 
     unique_file source(std::fopen(source_path.c_str(), "rb"));
     if (!source) fatal_errno("can't fopen(%s)", source_path.c_str());
@@ -83,29 +80,23 @@ void derive_image(const std::string &album_path, image_info &image,
     image.width = static_cast<int32_t>(decoder.info.image_width);
     image.height = static_cast<int32_t>(decoder.info.image_height);
 
-    const std::string &caption = lookup_caption(captions, image.name);
-    image.caption_from_description = &caption != &image.name;
-    image.caption = caption;
-
     read_exif(source_path, image);
 
-    image.scaled_height = settings.scaled_height;
-    image.scaled_width = derived_width(source_path, image.width, image.height, settings.scaled_height);
-    image.thumb_height = settings.thumb_height;
-    image.thumb_width = derived_width(source_path, image.width, image.height, settings.thumb_height);
+    for (const derived_image &kind : derived_images) {
+        image.*kind.height = settings.*kind.height_option;
+        image.*kind.width = width_for(source_path, image, settings.*kind.height_option);
+    }
 
     pixel_buffer pixels;  // decoded once, for whichever derived image needs it first
-    pixel_buffer dst;     // the scaled image's rows, reused for the thumbnail
-    if (!scaled_fresh) {
-        pixels = decode_image(decoder, image.scaled_width);
-        encode_image(decoder, pixels, resample, image.name, scaled_path, image.scaled_width,
-                     image.scaled_height, dst);
-    }
-    const std::string thumb_path = album_path + "/.thumbs/" + image.name;
-    if (!up_to_date(thumb_path, status)) {
-        if (!pixels.samples) pixels = decode_image(decoder, image.thumb_width);
-        encode_image(decoder, pixels, resample, image.name, thumb_path, image.thumb_width,
-                     image.thumb_height, dst);
+    pixel_buffer dst;     // one derived image's rows, reused for the next
+    for (size_t k = 0; k < std::size(derived_images); ++k) {
+        const derived_image &kind = derived_images[k];
+        const std::string path = derived_path(album_path, kind, image.name);
+        if (k > 0) stale[k] = settings.force || !is_fresh(path, status);
+        if (!stale[k]) continue;
+        if (!pixels.samples) pixels = decode_image(decoder, image.*kind.width);
+        encode_image(decoder, pixels, resample, image.name, path, image.*kind.width,
+                     image.*kind.height, dst);
     }
 }
 
@@ -132,14 +123,13 @@ std::vector<size_t> largest_first(const std::string &album_path, std::span<const
 
 void process_images(const std::string &album_path, std::span<image_info> images)
 {
-    const std::vector<description_entry> captions = read_description(album_path);
     const resampler_fn resample = settings.bilinear ? resize_bilinear : resize_area;
     if (settings.jobs <= 1) {
-        for (image_info &image : images) derive_image(album_path, image, captions, resample);
+        for (image_info &image : images) derive_image(album_path, image, resample);
         return;
     }
     // Each image touches only its own record and files.
     run_ordered(images.size(), settings.jobs,
-                [&](size_t i) { derive_image(album_path, images[i], captions, resample); },
+                [&](size_t i) { derive_image(album_path, images[i], resample); },
                 largest_first(album_path, images));
 }

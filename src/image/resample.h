@@ -1,16 +1,9 @@
-// Image derivation: the two resamplers, EXIF field extraction and the
-// pipeline that decodes each image once and writes its derived files.
+// The two resamplers, under one contract, and the switch between the
+// instruction sets they run on.
 #pragma once
 
 #include <cstdio>  // jpeglib.h needs FILE and size_t first
 #include <jpeglib.h>
-#include <libexif/exif-data.h>
-
-#include <optional>
-#include <span>
-#include <string>
-
-struct image_info;
 
 // The resampler contract: source geometry from the decompressor
 // (output_width, output_height, num_components), destination geometry from
@@ -34,10 +27,3 @@ int resize_bilinear(const jpeg_decompress_struct &src_info, const jpeg_compress_
 // wider code off to check the baseline code too; nothing else needs to.
 void set_resample_avx2(bool allowed);
 bool resample_avx2_active();  // allowed and available
-
-// The value of one EXIF tag as libexif renders it, from the first of the five
-// IFDs that yields a text; none when no IFD does.
-std::optional<std::string> exif_string(ExifData *data, ExifTag tag);
-
-// Fills every record of the album and writes its stale derived images.
-void process_images(const std::string &album_path, std::span<image_info> images);

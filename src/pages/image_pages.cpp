@@ -1,13 +1,15 @@
+#include "pages/image_pages.h"
+
 #include <cinttypes>
 #include <cstdio>
 #include <optional>
 #include <string>
 
-#include "album/image_info.h"
+#include "base/derived_images.h"
+#include "base/files.h"
+#include "base/settings.h"
 #include "pages/escape.h"
-#include "pages/pages.h"
-#include "run/files.h"
-#include "run/settings.h"
+#include "pages/page_parts.h"
 
 namespace {
 
@@ -57,14 +59,15 @@ void write_neighbour(std::FILE *out, const image_info &neighbour, const char *la
 {
     const std::string link = url_escape(neighbour.name);
     std::fprintf(out,
-                 "<a href=\"%s.html\"><img src=\".thumbs/%s\" border=\"0\" width=\"%d\" "
+                 "<a href=\"%s.html\"><img src=\"%s/%s\" border=\"0\" width=\"%d\" "
                  "height=\"%d\" alt=\"%s\"><br><small>%s</small></a>",
-                 link.c_str(), link.c_str(), neighbour.thumb_width, neighbour.thumb_height,
+                 link.c_str(), thumbnail.dir, link.c_str(), neighbour.*thumbnail.width,
+                 neighbour.*thumbnail.height,
                  html_escape(neighbour.name).c_str(), label);
 }
 
 void write_page(const std::string &album_path, std::span<const image_info> images, size_t i,
-                const std::string &title, int64_t back_page)
+                const std::string &title, const std::string &footer, int64_t back_page)
 {
     const image_info &image = images[i];
     output_file file = open_output(join_path(album_path, image.name + ".html"), "fopen(%s) failed");
@@ -72,20 +75,18 @@ void write_page(const std::string &album_path, std::span<const image_info> image
 
     const std::string name = html_escape(image.name);
     const std::string link = url_escape(image.name);
-    // A caption from .description is the owner's markup; the name standing
-    // in for a missing one is data.
-    const std::string caption = image.caption_from_description ? image.caption : html_escape(image.caption);
+    const std::string caption = caption_html(image);
 
     std::fprintf(out,
                  "<html>\n<head>\n<title>%s: %s</title>\n"
                  "<link rel=\"stylesheet\" type=\"text/css\" href=\"../vistrel.css\" />\n"
                  "</head>\n<body>\n<table width=\"100%%\" cellpadding=\"5\">\n<tr>\n"
                  "<td width=\"100%%\" align=\"center\" colspan=\"3\"><a href=\"%s\">"
-                 "<img src=\".scaled/%s\" border=\"0\" width=\"%d\" height=\"%d\" alt=\"%s\"></a><br />\n"
+                 "<img src=\"%s/%s\" border=\"0\" width=\"%d\" height=\"%d\" alt=\"%s\"></a><br />\n"
                  "<b><em>%s</em></b>\n</td></tr>\n"
                  "<tr><td width=\"33%%\" align=\"center\" valign=\"top\">\n",
-                 title.c_str(), name.c_str(), link.c_str(), link.c_str(), image.scaled_width,
-                 image.scaled_height, name.c_str(), caption.c_str());
+                 title.c_str(), name.c_str(), link.c_str(), scaled_image.dir, link.c_str(),
+                 image.*scaled_image.width, image.*scaled_image.height, name.c_str(), caption.c_str());
 
     if (i > 0) write_neighbour(out, images[i - 1], "previous image");
 
@@ -96,29 +97,24 @@ void write_page(const std::string &album_path, std::span<const image_info> image
 
     write_exif(out, image);
 
-    if (back_page == 1)
-        std::fputs("<a href=\"index.html\">Back to thumbnails</a>\n", out);
-    else
-        std::fprintf(out, "<a href=\"index%" PRId64 ".html\">Back to thumbnails</a>\n", back_page);
+    std::fprintf(out, "<a href=\"%s\">Back to thumbnails</a>\n", index_page_name(back_page).c_str());
 
     // Closes the <small> that only the EXIF table opens; kept in every mode.
     std::fputs("</small>\n</td>\n<td width=\"33%\" align=\"center\" valign=\"top\">", out);
 
     if (i + 1 < images.size()) write_neighbour(out, images[i + 1], "next image");
 
-    std::fprintf(out, "</td>\n</tr>\n</table>\n%s</body></html>", settings.page_footer.c_str());
+    std::fprintf(out, "</td>\n</tr>\n</table>\n%s</body></html>", footer.c_str());
     finish_output(file);
 }
 
 }  // namespace
 
-void write_image_pages(const std::string &album_path, std::span<const image_info> images)
+void write_image_pages(const std::string &album_path, std::span<const image_info> images,
+                       const std::string &title, const std::string &footer)
 {
-    // The album title and -d are the owner's own markup: written unchanged.
-    const std::string &title = settings.album_title ? *settings.album_title : settings.default_title;
-    // rows × columns may not fit 32 bits; the back page is the thumbnail
-    // index page that shows the image, counted in 64 bits.
-    const int64_t capacity = int64_t{settings.rows} * int64_t{settings.columns};
+    // The back link goes to the thumbnail index page that shows the image.
+    const int64_t capacity = index_page_capacity();
     for (size_t i = 0; i < images.size(); ++i)
-        write_page(album_path, images, i, title, static_cast<int64_t>(i) / capacity + 1);
+        write_page(album_path, images, i, title, footer, static_cast<int64_t>(i) / capacity + 1);
 }

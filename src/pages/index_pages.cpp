@@ -1,18 +1,19 @@
+#include "pages/index_pages.h"
+
 #include <cinttypes>
 #include <cstdio>
 #include <string>
 
-#include "album/image_info.h"
+#include "base/derived_images.h"
+#include "base/files.h"
+#include "base/settings.h"
 #include "pages/escape.h"
-#include "pages/pages.h"
-#include "run/files.h"
-#include "run/settings.h"
+#include "pages/page_parts.h"
 
 namespace {
 
-// rows and columns are each a positive int32, so their product may not fit
-// 32 bits: all paging arithmetic is done in 64 bits, where it cannot
-// overflow for any image count an album can hold.
+// All paging arithmetic is done in 64 bits, where it cannot overflow for
+// any image count an album can hold.
 struct page_layout {
     int64_t capacity;  // thumbnails on a full page
     int64_t count;     // images in the album
@@ -22,32 +23,22 @@ struct page_layout {
 page_layout compute_layout(int64_t count)
 {
     page_layout p;
-    p.capacity = int64_t{settings.rows} * int64_t{settings.columns};
+    p.capacity = index_page_capacity();
     p.count = count;
     p.pages = count / p.capacity + (count % p.capacity != 0 ? 1 : 0);
     return p;
-}
-
-std::string index_page_path(const std::string &album_path, int64_t page)
-{
-    if (page == 1) return join_path(album_path, "index.html");
-    return join_path(album_path, "index" + std::to_string(page) + ".html");
 }
 
 void write_cell(std::FILE *out, const image_info &image, bool show_caption)
 {
     const std::string link = url_escape(image.name);
     std::fprintf(out,
-                 "<td align=\"center\">\n<a href=\"%s.html\"><img src=\".thumbs/%s\" border=\"0\" "
+                 "<td align=\"center\">\n<a href=\"%s.html\"><img src=\"%s/%s\" border=\"0\" "
                  "alt=\"%s\" width=\"%d\" height=\"%d\"></a><br>\n",
-                 link.c_str(), link.c_str(), html_escape(image.name).c_str(), image.thumb_width,
-                 image.thumb_height);
+                 link.c_str(), thumbnail.dir, link.c_str(), html_escape(image.name).c_str(),
+                 image.*thumbnail.width, image.*thumbnail.height);
     if (show_caption) {
-        // A caption from .description is the owner's markup; the name
-        // standing in for a missing one is data.
-        const std::string caption =
-            image.caption_from_description ? image.caption : html_escape(image.caption);
-        std::fprintf(out, "<small>%s</small>\n", caption.c_str());
+        std::fprintf(out, "<small>%s</small>\n", caption_html(image).c_str());
     } else {
         std::fprintf(out, "<small>%d x %d, %" PRId64 " KB</small>\n", image.width, image.height,
                      image.file_size / 1024);
@@ -56,14 +47,15 @@ void write_cell(std::FILE *out, const image_info &image, bool show_caption)
 }
 
 void write_page(const std::string &album_path, std::span<const image_info> images,
-                const page_layout &layout, int64_t page, const std::string &title, bool show_caption)
+                const page_layout &layout, int64_t page, const std::string &title,
+                const std::string &footer, bool show_caption)
 {
     const int64_t capacity = layout.capacity;
     const int64_t count = layout.count;
     const int64_t first = (page - 1) * capacity;
     const int64_t end = page * capacity < count ? page * capacity : count;
 
-    output_file file = open_output(index_page_path(album_path, page));
+    output_file file = open_output(join_path(album_path, index_page_name(page)));
     std::FILE *out = file.file.get();
 
     std::fprintf(out,
@@ -75,11 +67,9 @@ void write_page(const std::string &album_path, std::span<const image_info> image
 
     // Every page before the last is full, so the previous page always holds
     // capacity pictures.
-    if (page == 2)
-        std::fprintf(out, "<a href=\"index.html\">previous %" PRId64 " pictures</a>\n", capacity);
-    else if (page > 2)
-        std::fprintf(out, "<a href=\"index%" PRId64 ".html\">previous %" PRId64 " pictures</a>\n",
-                     page - 1, capacity);
+    if (page > 1)
+        std::fprintf(out, "<a href=\"%s\">previous %" PRId64 " pictures</a>\n",
+                     index_page_name(page - 1).c_str(), capacity);
 
     std::fprintf(out,
                  "</small></th>\n<th width=\"34%%\"><small>\npictures %" PRId64 " - %" PRId64
@@ -88,7 +78,7 @@ void write_page(const std::string &album_path, std::span<const image_info> image
 
     if (page * capacity < count) {
         const int64_t remaining = count - page * capacity;
-        std::fprintf(out, "<a href=\"index%" PRId64 ".html\">next ", page + 1);
+        std::fprintf(out, "<a href=\"%s\">next ", index_page_name(page + 1).c_str());
         if (remaining == 1)
             std::fputs("picture</a>", out);
         else
@@ -109,20 +99,18 @@ void write_page(const std::string &album_path, std::span<const image_info> image
     std::fprintf(out,
                  "</table>\n<p align=\"center\">\n<a href=\"../index.html\"><small>Back to gallery "
                  "index</small></a>\n</p>\n%s</body>\n</html>\n",
-                 settings.page_footer.c_str());
+                 footer.c_str());
     finish_output(file);
 }
 
 }  // namespace
 
 int32_t write_index_pages(const std::string &album_path, std::span<const image_info> images,
-                          bool show_caption)
+                          bool show_caption, const std::string &title, const std::string &footer)
 {
     const page_layout layout = compute_layout(static_cast<int64_t>(images.size()));
     if (layout.pages <= 0) return 0;
-    // The album title and -d are the owner's own markup: written unchanged.
-    const std::string &title = settings.album_title ? *settings.album_title : settings.default_title;
     for (int64_t page = 1; page <= layout.pages; ++page)
-        write_page(album_path, images, layout, page, title, show_caption);
+        write_page(album_path, images, layout, page, title, footer, show_caption);
     return static_cast<int32_t>(layout.pages);
 }

@@ -4,13 +4,13 @@
 #include <cstring>
 #include <new>
 
-#include "album/image_info.h"
-#include "run/settings.h"
+#include "base/settings.h"
+#include "run/command_line.h"
+#include "run/gallery.h"
 
 int main(int argc, char **argv)
 {
     settings.progname = argc > 0 && argv[0] ? argv[0] : "vistrel";
-    settings.image_order = compare_name;
     // Exhausted memory ends the run like every other error, with a message
     // that needs no memory of its own.
     std::set_new_handler([] {

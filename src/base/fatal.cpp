@@ -1,12 +1,12 @@
-#include "run/fatal.h"
+#include "base/fatal.h"
 
 #include <cerrno>
 #include <cstdarg>
 #include <cstring>
 #include <string>
 
-#include "run/ordered_jobs.h"
-#include "run/settings.h"
+#include "base/ordered_jobs.h"
+#include "base/settings.h"
 
 void fatal(const char *format, ...)
 {

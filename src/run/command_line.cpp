@@ -1,11 +1,12 @@
+#include "run/command_line.h"
+
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include "album/image_info.h"
-#include "run/settings.h"
+#include "base/settings.h"
 
 namespace {
 
@@ -25,12 +26,23 @@ bool set_positive(int32_t &field, const char *arg)
     usage();
 }
 
-image_order_fn order_named(const char *name)
+bool set_order(image_order_t &order, const char *name)
 {
-    if (std::strcmp(name, "name") == 0) return compare_name;
-    if (std::strcmp(name, "size") == 0) return compare_size;
-    if (std::strcmp(name, "mtime") == 0) return compare_mtime;
-    return nullptr;
+    static constexpr struct {
+        const char *name;
+        image_order_t order;
+    } orders[] = {
+        {"name", image_order_t::name},
+        {"size", image_order_t::size},
+        {"mtime", image_order_t::mtime},
+    };
+    for (const auto &known : orders) {
+        if (std::strcmp(name, known.name) == 0) {
+            order = known.order;
+            return true;
+        }
+    }
+    return false;
 }
 
 }  // namespace
@@ -89,8 +101,7 @@ std::string parse_command_line(int argc, char **argv)
             settings.default_title = optarg;
             break;
         case 's':
-            settings.image_order = order_named(optarg);
-            if (!settings.image_order) invalid_argument('s', optarg);
+            if (!set_order(settings.image_order, optarg)) invalid_argument('s', optarg);
             break;
         case 'e': settings.exif_mode = EXIF_COMMENT; break;
         case 'E': settings.exif_mode = EXIF_NONE; break;

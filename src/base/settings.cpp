@@ -1,3 +1,3 @@
-#include "run/settings.h"
+#include "base/settings.h"
 
 settings_record settings;

@@ -1,5 +1,6 @@
-// Owners for stdio files and directory streams, and the write-then-rename
-// road by which every output file reaches its final name complete.
+// Owners for stdio files and directory streams, the listing of a directory,
+// and the write-then-rename road by which every output file reaches its
+// final name complete.
 #pragma once
 
 #include <dirent.h>
@@ -7,6 +8,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 struct file_closer {
     void operator()(std::FILE *f) const { std::fclose(f); }
@@ -22,6 +24,18 @@ using unique_dir = std::unique_ptr<DIR, dir_closer>;
 // limit of their own; the system refuses what it cannot take.
 std::string join_path(const std::string &dir, const std::string &name);
 
+// One entry of a directory listing, typed as the listing itself reports it:
+// symbolic links are not followed.
+struct dir_entry {
+    std::string name;
+    unsigned char type;  // DT_REG, DT_DIR, ...
+};
+
+// Every entry of the directory, in the order the system lists them. Any
+// failure ends the run: "can't opendir(%s)", "can't readdir(%s)", or
+// closedir_failure_format (one %s, the path) when closing fails.
+std::vector<dir_entry> list_directory(const std::string &path, const char *closedir_failure_format);
+
 // An output file under construction: written to "<final>.tmp", then moved
 // to its final name by finish_output once it is closed.
 struct output_file {
@@ -30,9 +44,9 @@ struct output_file {
     unique_file file;
 };
 
-// Opens "<final>.tmp" for writing (mode "w"). On failure reports
-// open_failure_format (a format with one %s, the temporary path, without
-// the program name or the system's error text) and ends the run.
+// Opens "<final>.tmp" for writing. On failure reports open_failure_format
+// (a format with one %s, the temporary path, without the program name or
+// the system's error text) and ends the run.
 output_file open_output(const std::string &final_path,
                         const char *open_failure_format = "can't fopen(%s)");
 

@@ -1,4 +1,4 @@
-#include "run/ordered_jobs.h"
+#include "base/ordered_jobs.h"
 
 #include <unistd.h>
 

@@ -1,0 +1,34 @@
+// The album description file, "<album>/.description": the album's title
+// and the captions of its images.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+// One caption line.
+struct description_entry {
+    std::string file;
+    std::string caption;
+};
+
+struct album_description {
+    std::optional<std::string> title;        // the last "." line's text
+    std::vector<description_entry> entries;  // caption lines, in file order
+};
+
+// Reads the album's description. A missing or unreadable file is no error:
+// the album then has no title and no captions.
+album_description read_description(const std::string &album_path);
+
+// Captions by file name, built once per album so that each lookup costs the
+// same however long the file is. Refers into the entries it was built from.
+using caption_index = std::unordered_map<std::string_view, const std::string *>;
+
+// The first entry for a name wins.
+caption_index index_captions(const std::vector<description_entry> &entries);
+
+// The caption of the first entry for exactly this name, else the name itself.
+const std::string &lookup_caption(const caption_index &captions, const std::string &name);

@@ -1,0 +1,14 @@
+// The image orders that -s chooses among; each ascending, like strcmp.
+#pragma once
+
+#include "base/image_info.h"
+#include "base/settings.h"
+
+using image_order_fn = int (*)(const image_info &a, const image_info &b);
+
+int compare_name(const image_info &a, const image_info &b);
+int compare_size(const image_info &a, const image_info &b);
+int compare_mtime(const image_info &a, const image_info &b);
+
+// The comparison for an order, chosen once per album.
+image_order_fn order_function(image_order_t order);

@@ -1,0 +1,14 @@
+#include "image/derived_size.h"
+
+#include <cmath>
+
+derived_width_result derived_width(int32_t width, int32_t height, int32_t height_setting)
+{
+    if (height_setting > largest_jpeg_dimension) return {derived_width_result::too_high, 0, 0.0};
+    const double aspect = static_cast<double>(width) / height;
+    const double exact = height_setting * aspect + 0.5;
+    if (exact >= largest_jpeg_dimension + 1.0)
+        return {derived_width_result::too_wide, 0, std::floor(exact)};
+    const auto result = static_cast<int32_t>(exact);
+    return {derived_width_result::ok, result > 0 ? result : 1, exact};
+}

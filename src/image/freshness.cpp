@@ -1,0 +1,18 @@
+#include "image/freshness.h"
+
+#include <cerrno>
+#include <cstdint>
+
+#include "base/fatal.h"
+
+bool is_fresh(const std::string &derived_path, const struct stat &source)
+{
+    struct stat status;
+    if (stat(derived_path.c_str(), &status) != 0) {
+        if (errno == ENOENT) return false;
+        fatal_errno("can't stat(%s)", derived_path.c_str());
+    }
+    // Whole seconds only: a source changed again within the second its
+    // derived file was written counts as unchanged.
+    return static_cast<int64_t>(status.st_mtime) >= static_cast<int64_t>(source.st_mtime);
+}

@@ -1,0 +1,21 @@
+// The gallery index page, "<gallery>/index.html": every album with its
+// title and image count. Written while the albums are processed, and moved
+// to its final name only after the last.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "base/files.h"
+
+// Opens the page under its temporary name and writes its head.
+output_file open_gallery_page(const std::string &gallery_path);
+
+// One album's list item. dir_name is the album's directory name; its title
+// from .description, when it has one, is the owner's markup.
+void write_album_item(output_file &page, const std::string &dir_name,
+                      const std::optional<std::string> &title, int32_t images);
+
+// Writes the tail with the footer and moves the page into place.
+void finish_gallery_page(output_file &page, const std::string &footer);

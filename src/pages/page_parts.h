@@ -1,0 +1,18 @@
+// What the image pages and the thumbnail index pages share.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "base/image_info.h"
+
+// Thumbnails on a full index page: rows x columns, each a positive int32,
+// so counted in 64 bits where the product always fits.
+int64_t index_page_capacity();
+
+// The file name of index page `page` (from 1): index.html, index2.html, ...
+std::string index_page_name(int64_t page);
+
+// The caption as it goes into a page: one from .description is the owner's
+// markup, written unchanged; the name standing in for a missing one is data.
+std::string caption_html(const image_info &image);
