@@ -72,15 +72,6 @@ TEST_F(cache, creates_both_directories_under_the_umask)
     EXPECT_EQ(read_file(album.file(".scaled/a.jpg")), "x");
 }
 
-TEST_F(cache, symbolic_link_to_a_directory_serves)
-{
-    temp_dir elsewhere;
-    make_dir(elsewhere.file("scaled"));
-    ASSERT_EQ(symlink(elsewhere.file("scaled").c_str(), album.file(".scaled").c_str()), 0);
-    ensure_cache_dirs(album.path);
-    EXPECT_TRUE(is_symlink(album.file(".scaled")));
-    EXPECT_TRUE(is_dir(album.file(".thumbs")));
-}
 
 TEST_F(cache, refusals_end_the_run_with_one_message)
 {
@@ -104,12 +95,22 @@ TEST_F(cache, refusals_end_the_run_with_one_message)
              return "./bin/vistrel: " + a.file(".thumbs") + " exists, but is not a directory\n";
          },
          true, false},
-        {"dangling link: mkdir refuses",
+        // Whoever can write into the album must not send the run elsewhere.
+        {"link to a directory",
+         [](const temp_dir &a) {
+             make_dir(a.file("elsewhere"));
+             ASSERT_EQ(symlink(a.file("elsewhere").c_str(), a.file(".scaled").c_str()), 0);
+         },
+         [](const temp_dir &a) {
+             return "./bin/vistrel: '" + a.file(".scaled") + "' exists, but is not a directory\n";
+         },
+         false, false},
+        {"dangling link",
          [](const temp_dir &a) {
              ASSERT_EQ(symlink(a.file("nowhere").c_str(), a.file(".scaled").c_str()), 0);
          },
          [](const temp_dir &a) {
-             return "./bin/vistrel: can't mkdir(" + a.file(".scaled") + "): File exists\n";
+             return "./bin/vistrel: '" + a.file(".scaled") + "' exists, but is not a directory\n";
          },
          false, false},
         {"link to a file is no directory either",
@@ -127,8 +128,8 @@ TEST_F(cache, refusals_end_the_run_with_one_message)
         temp_dir a;
         r.prepare(a);
         EXPECT_EXIT(ensure_cache_dirs(a.path), ExitedWithCode(1), exactly(r.message(a)));
-        EXPECT_EQ(is_dir(a.file(".scaled")), r.scaled_after);
-        EXPECT_EQ(is_dir(a.file(".thumbs")), r.thumbs_after);
+        EXPECT_EQ(is_dir(a.file(".scaled")) && !is_symlink(a.file(".scaled")), r.scaled_after);
+        EXPECT_EQ(is_dir(a.file(".thumbs")) && !is_symlink(a.file(".thumbs")), r.thumbs_after);
     }
 }
 
@@ -191,11 +192,12 @@ TEST_F(cache, missing_and_linked_derived_files)
 
     EXPECT_FALSE(is_fresh(album.file("none.jpg"), source));
 
-    // stat follows links: the target's time counts, and a dangling link is missing.
+    // A link is never fresh, whatever its target's time: the next write
+    // replaces the link itself.
     write_file(album.file("target.jpg"), "");
     set_mtime(album.file("target.jpg"), 1600000001);
     ASSERT_EQ(symlink(album.file("target.jpg").c_str(), album.file("link.jpg").c_str()), 0);
-    EXPECT_TRUE(is_fresh(album.file("link.jpg"), source));
+    EXPECT_FALSE(is_fresh(album.file("link.jpg"), source));
     ASSERT_EQ(symlink(album.file("gone.jpg").c_str(), album.file("dangling.jpg").c_str()), 0);
     EXPECT_FALSE(is_fresh(album.file("dangling.jpg"), source));
 }

@@ -10,12 +10,12 @@
 
 namespace {
 
-// stat follows symbolic links, so a link to a directory serves, and a
-// dangling one reads as missing, which mkdir then refuses.
+// A symbolic link is refused like any other non-directory: whoever can
+// write into the album must not make the run write or delete elsewhere.
 void ensure_dir(const std::string &path, const derived_image &kind)
 {
     struct stat status;
-    if (stat(path.c_str(), &status) == 0) {
+    if (lstat(path.c_str(), &status) == 0) {
         if (S_ISDIR(status.st_mode)) return;
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"

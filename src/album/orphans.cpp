@@ -17,7 +17,10 @@ void remove_orphans(const std::string &album_path, const derived_image &kind,
                     std::span<const image_info> images)
 {
     const std::string dir_path = join_path(album_path, kind.dir);
-    unique_dir dir(opendir(dir_path.c_str()));
+    // Never through a link: the deletions stay inside the album.
+    const int fd = open_dir_no_follow(dir_path);
+    unique_dir dir(fd >= 0 ? fdopendir(fd) : nullptr);
+    if (fd >= 0 && !dir) close(fd);
     if (!dir) {
         std::printf("can't opendir(%s)\n", dir_path.c_str());
         return;
@@ -33,7 +36,7 @@ void remove_orphans(const std::string &album_path, const derived_image &kind,
         if (names.contains(entry->d_name)) continue;  // byte-wise, case-sensitive
 
         const std::string derived = join_path(dir_path, entry->d_name);
-        if (unlink(derived.c_str()) == 0)
+        if (unlinkat(dirfd(dir.get()), entry->d_name, 0) == 0)
             std::printf("deleted orphan %s\n", derived.c_str());
         else
             std::fprintf(stderr, "can't unlink(%s)\n", derived.c_str());

@@ -20,6 +20,22 @@ struct dir_closer {
 };
 using unique_dir = std::unique_ptr<DIR, dir_closer>;
 
+// An open file descriptor, closed with its owner.
+struct unique_fd {
+    int fd = -1;
+    unique_fd() = default;
+    explicit unique_fd(int descriptor) : fd(descriptor) {}
+    unique_fd(unique_fd &&other) noexcept : fd(other.release()) {}
+    unique_fd &operator=(unique_fd &&other) noexcept;
+    ~unique_fd();
+    int release();
+    explicit operator bool() const { return fd >= 0; }
+};
+
+// Opens a directory that someone else may be able to swap for a symbolic
+// link: the last component is never followed. -1 with errno on failure.
+int open_dir_no_follow(const std::string &path);
+
 // "<dir>/<name>": paths are joined with a single slash and have no length
 // limit of their own; the system refuses what it cannot take.
 std::string join_path(const std::string &dir, const std::string &name);
@@ -37,18 +53,30 @@ struct dir_entry {
 std::vector<dir_entry> list_directory(const std::string &path, const char *closedir_failure_format);
 
 // An output file under construction: written to "<final>.tmp", then moved
-// to its final name by finish_output once it is closed.
+// to its final name by finish_output once it is closed. Both names live in
+// the directory held open, so swapping a directory of the path for a
+// symbolic link meanwhile redirects nothing.
 struct output_file {
     std::string final_path;
     std::string temp_path;
+    unique_fd dir;
+    std::string final_name;  // in dir
+    std::string temp_name;
     unique_file file;
 };
 
-// Opens "<final>.tmp" for writing. On failure reports open_failure_format
-// (a format with one %s, the temporary path, without the program name or
-// the system's error text) and ends the run.
+// Where an output file's directory may be a symbolic link: only the gallery
+// directory, which the user names. Directories inside it are never followed.
+enum class parent_link { refuse, follow };
+
+// Creates "<final>.tmp" afresh for writing: whatever is at that name (a
+// leftover, a planted link or FIFO) is removed first, and the new file is
+// created exclusively, never through a link. On failure reports
+// open_failure_format (a format with one %s, the temporary path, without
+// the program name or the system's error text) and ends the run.
 output_file open_output(const std::string &final_path,
-                        const char *open_failure_format = "can't fopen(%s)");
+                        const char *open_failure_format = "can't fopen(%s)",
+                        parent_link parent = parent_link::refuse);
 
 // Closes the file and renames it into place; any failure ends the run with
 // "can't fclose(%s)" or "can't rename(%s, %s)".

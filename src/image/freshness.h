@@ -5,6 +5,6 @@
 
 #include <string>
 
-// Whether a derived file exists and is not older, in whole seconds, than
-// the source whose status is given.
+// Whether a derived file exists, is no symbolic link, and is not older, in
+// whole seconds, than the source whose status is given.
 bool is_fresh(const std::string &derived_path, const struct stat &source);

@@ -7,7 +7,8 @@
 
 output_file open_gallery_page(const std::string &gallery_path)
 {
-    output_file page = open_output(join_path(gallery_path, "index.html"));
+    output_file page =
+        open_output(join_path(gallery_path, "index.html"), "can't fopen(%s)", parent_link::follow);
     const char *title = settings.default_title.c_str();
     std::fprintf(page.file.get(),
                  "<html>\n<head>\n<title>%s</title>\n"

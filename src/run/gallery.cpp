@@ -1,8 +1,11 @@
 #include "run/gallery.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -44,6 +47,19 @@ std::vector<dir_entry> list_gallery(const std::string &gallery_path)
     return entries;
 }
 
+// One run at a time per gallery: two would write the same temporary files.
+// The lock is on the gallery directory itself, so nothing is written for
+// it, and it ends with the process however that ends. A gallery that cannot
+// be opened for it is run unlocked, to fail where it always has.
+void lock_gallery(const std::string &gallery_path)
+{
+    const int fd = open(gallery_path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK)
+        fatal("'%s' is being updated by another run\n", gallery_path.c_str());
+    // Kept open, and so locked, until the process ends.
+}
+
 }  // namespace
 
 void run_gallery(std::string gallery_path)
@@ -55,6 +71,7 @@ void run_gallery(std::string gallery_path)
                      gallery_path.c_str());
         usage();
     }
+    lock_gallery(gallery_path);
     const std::string footer = build_page_footer();
     if (!gallery_path.empty() && gallery_path.back() == '/') gallery_path.pop_back();
 
