@@ -26,6 +26,7 @@
 #include "image/derived_size.h"
 #include "image/exif.h"
 #include "image/jpeg_codec.h"
+#include "image/orientation.h"
 #include "image/resample.h"
 
 namespace {
@@ -70,20 +71,23 @@ void read_exif_texts(const uint8_t *data, size_t size)
 
 // Both resamplers, with and without the AVX2 code, into buffers of exactly
 // the destination's size: the bytes must be the same either way.
-void compare_instruction_sets(const jpeg_decompress_struct &source, const pixel_buffer &pixels,
-                              int32_t width, int32_t height)
+void compare_instruction_sets(const decoded_image &picture, int32_t width, int32_t height)
 {
     jpeg_compress_struct geometry{};
     geometry.image_width = static_cast<JDIMENSION>(width);
     geometry.image_height = static_cast<JDIMENSION>(height);
-    const size_t size = size_t(width) * size_t(height) * static_cast<size_t>(source.num_components);
+    jpeg_decompress_struct source{};
+    source.output_width = picture.width;
+    source.output_height = picture.height;
+    source.num_components = picture.components;
+    const size_t size = size_t(width) * size_t(height) * static_cast<size_t>(picture.components);
     for (const resampler_fn resample : {resize_area, resize_bilinear}) {
         std::vector<JSAMPLE> results[2];
         for (int wide = 0; wide < 2; ++wide) {
             set_resample_avx2(wide == 1);
             results[wide].resize(size);
             JSAMPLE *samples = results[wide].data();
-            if (resample(source, geometry, pixels.samples.get(), &samples) != 0) std::abort();
+            if (resample(source, geometry, picture.pixels.samples.get(), &samples) != 0) std::abort();
         }
         set_resample_avx2(true);
         if (results[0] != results[1]) {
@@ -112,17 +116,19 @@ void derive(std::FILE *source, uint8_t choice)
     const resampler_fn first = choice & 0x80 ? resize_bilinear : resize_area;
     const resampler_fn second = choice & 0x80 ? resize_area : resize_bilinear;
 
-    pixel_buffer pixels = decode_image(decoder, scaled_up_to_date ? thumb_width : scaled_width);
-    compare_instruction_sets(decoder.info, pixels, thumb_width, thumb_height);
+    decoded_image picture =
+        decode_image(decoder, reduction_for(width, scaled_up_to_date ? thumb_width : scaled_width));
+    // The orientation too comes from the input's last byte.
+    turn_upright(picture, (choice >> 4) % 9);
+    compare_instruction_sets(picture, thumb_width, thumb_height);
     // libjpeg writes at most four components in its one scan and refuses
     // more with its fatal error, as the program does for such a file.
     if (decoder.info.num_components > 4) return;
     pixel_buffer dst;
     if (!scaled_up_to_date)
-        encode_image(decoder, pixels, first, "fuzz.jpg", work_dir + "/scaled.jpg", scaled_width,
-                     scaled_height, dst);
-    encode_image(decoder, pixels, second, "fuzz.jpg", work_dir + "/thumb.jpg", thumb_width,
-                 thumb_height, dst);
+        encode_image(picture, first, "fuzz.jpg", work_dir + "/scaled.jpg", scaled_width, scaled_height,
+                     dst);
+    encode_image(picture, second, "fuzz.jpg", work_dir + "/thumb.jpg", thumb_width, thumb_height, dst);
 }
 
 void remove_work_dir()

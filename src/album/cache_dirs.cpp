@@ -30,5 +30,6 @@ void ensure_dir(const std::string &path, const derived_image &kind)
 
 void ensure_cache_dirs(const std::string &album_path)
 {
-    for (const derived_image &kind : derived_images) ensure_dir(join_path(album_path, kind.dir), kind);
+    for (const derived_image &kind : derived_images)
+        if (is_made(kind)) ensure_dir(join_path(album_path, kind.dir), kind);
 }

@@ -17,11 +17,22 @@ int compare_mtime(const image_info &a, const image_info &b)
     return a.mtime < b.mtime ? -1 : a.mtime > b.mtime ? 1 : 0;
 }
 
+int compare_taken(const image_info &a, const image_info &b)
+{
+    if (a.taken_time != b.taken_time) {
+        if (!a.taken_time) return 1;
+        if (!b.taken_time) return -1;
+        return *a.taken_time < *b.taken_time ? -1 : 1;
+    }
+    return compare_name(a, b);
+}
+
 image_order_fn order_function(image_order_t order)
 {
     switch (order) {
     case image_order_t::size: return compare_size;
     case image_order_t::mtime: return compare_mtime;
+    case image_order_t::taken: return compare_taken;
     case image_order_t::name: break;
     }
     return compare_name;

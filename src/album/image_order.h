@@ -9,6 +9,9 @@ using image_order_fn = int (*)(const image_info &a, const image_info &b);
 int compare_name(const image_info &a, const image_info &b);
 int compare_size(const image_info &a, const image_info &b);
 int compare_mtime(const image_info &a, const image_info &b);
+// By the time the photograph was taken, oldest first; undated ones last;
+// ties and undated ones by name.
+int compare_taken(const image_info &a, const image_info &b);
 
 // The comparison for an order, chosen once per album.
 image_order_fn order_function(image_order_t order);

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -21,6 +22,9 @@ void remove_orphans(const std::string &album_path, const derived_image &kind,
     const int fd = open_dir_no_follow(dir_path);
     unique_dir dir(fd >= 0 ? fdopendir(fd) : nullptr);
     if (fd >= 0 && !dir) close(fd);
+    // Double-density directories are looked after whenever they exist, and
+    // only then: without -2 an album need not have them.
+    if (!dir && kind.doubles >= 0 && errno == ENOENT) return;
     if (!dir) {
         std::printf("can't opendir(%s)\n", dir_path.c_str());
         return;

@@ -14,12 +14,19 @@ struct image_info {
     bool caption_from_description = false;
     int64_t file_size = 0;
     int64_t mtime = 0;
-    int32_t width = 0;
+    int32_t width = 0;  // upright, as the EXIF orientation turns the stored picture
     int32_t height = 0;
     int32_t scaled_width = 0;
     int32_t scaled_height = 0;
     int32_t thumb_width = 0;
     int32_t thumb_height = 0;
+    int32_t scaled2x_width = 0;  // with -2
+    int32_t scaled2x_height = 0;
+    int32_t thumb2x_width = 0;
+    int32_t thumb2x_height = 0;
+    // When the photograph was taken, as YYYYMMDDhhmmss, from a well-formed
+    // EXIF DateTimeOriginal; none without one.
+    std::optional<int64_t> taken_time;
     std::optional<std::string> exif_model;
     std::optional<std::string> exif_taken;
     std::optional<std::string> exif_exposure;

@@ -16,6 +16,7 @@ enum class image_order_t {
     name,
     size,
     mtime,
+    taken,
 };
 
 inline constexpr const char *vistrel_version = VISTREL_VERSION;
@@ -33,6 +34,7 @@ struct settings_record {
     bool force = false;
     bool bilinear = false;
     bool show_caption = false;
+    bool double_density = false;  // -2: also images at twice the size
     image_order_t image_order = image_order_t::name;
     int32_t jobs = 1;  // threads for the image work of an album
 };

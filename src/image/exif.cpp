@@ -1,5 +1,7 @@
 #include "image/exif.h"
 
+#include <libexif/exif-utils.h>
+
 #include <cerrno>
 #include <new>
 
@@ -26,4 +28,37 @@ std::optional<std::string> exif_string(ExifData *data, ExifTag tag)
         }
     }
     return std::nullopt;
+}
+
+int exif_orientation(ExifData *data)
+{
+    ExifContent *ifd0 = data->ifd[EXIF_IFD_0];
+    ExifEntry *entry = ifd0 ? exif_content_get_entry(ifd0, EXIF_TAG_ORIENTATION) : nullptr;
+    if (!entry || entry->format != EXIF_FORMAT_SHORT || entry->components < 1 || !entry->data ||
+        entry->size < 2)
+        return 1;
+    const ExifShort value = exif_get_short(entry->data, exif_data_get_byte_order(data));
+    return value >= 1 && value <= 8 ? value : 1;
+}
+
+std::optional<int64_t> exif_date_time(const std::string &text)
+{
+    // Cameras without a set clock write "0000:00:00 00:00:00" or blanks:
+    // every field must be a number in its range.
+    static constexpr char shape[] = "dddd:dd:dd dd:dd:dd";
+    if (text.size() != sizeof shape - 1) return std::nullopt;
+    int64_t key = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (shape[i] == 'd') {
+            if (text[i] < '0' || text[i] > '9') return std::nullopt;
+            key = key * 10 + (text[i] - '0');
+        } else if (text[i] != shape[i]) {
+            return std::nullopt;
+        }
+    }
+    const int64_t month = key / 100000000 % 100, day = key / 1000000 % 100;
+    const int64_t hour = key / 10000 % 100, minute = key / 100 % 100, second = key % 100;
+    if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60)
+        return std::nullopt;
+    return key;
 }

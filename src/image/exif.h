@@ -3,9 +3,19 @@
 
 #include <libexif/exif-data.h>
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
 // The value of one EXIF tag as libexif renders it, from the first of the five
 // IFDs that yields a text; none when no IFD does.
 std::optional<std::string> exif_string(ExifData *data, ExifTag tag);
+
+// The Orientation tag of IFD 0: 1 to 8 as the EXIF standard numbers the
+// ways a stored picture may be turned; 1 (upright) when the tag is missing
+// or holds anything else.
+int exif_orientation(ExifData *data);
+
+// An EXIF date and time, "YYYY:MM:DD HH:MM:SS", as the number
+// YYYYMMDDhhmmss, which sorts like the time; none unless well formed.
+std::optional<int64_t> exif_date_time(const std::string &text);

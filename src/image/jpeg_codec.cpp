@@ -54,6 +54,8 @@ struct compressor {
     compressor &operator=(const compressor &) = delete;
 };
 
+}  // namespace
+
 pixel_buffer allocate_pixels(size_t size)
 {
     pixel_buffer buffer;
@@ -65,8 +67,6 @@ pixel_buffer allocate_pixels(size_t size)
     buffer.size = size;
     return buffer;
 }
-
-}  // namespace
 
 decompressor::decompressor(std::FILE *source)
 {
@@ -88,10 +88,9 @@ unsigned reduction_for(JDIMENSION image_width, int32_t target_width)
     return 1;
 }
 
-pixel_buffer decode_image(decompressor &source, int32_t target_width)
+decoded_image decode_image(decompressor &source, unsigned denom)
 {
     jpeg_decompress_struct &info = source.info;
-    const unsigned denom = reduction_for(info.image_width, target_width);
     if (denom > 1) {
         info.scale_num = 1;
         info.scale_denom = denom;
@@ -103,7 +102,12 @@ pixel_buffer decode_image(decompressor &source, int32_t target_width)
     jpeg_start_decompress(&info);
 
     const size_t row_size = size_t{info.output_width} * static_cast<size_t>(info.output_components);
-    pixel_buffer pixels = allocate_pixels(size_t{info.output_height} * row_size);
+    decoded_image picture;
+    picture.pixels = allocate_pixels(size_t{info.output_height} * row_size);
+    picture.width = info.output_width;
+    picture.height = info.output_height;
+    picture.components = info.output_components;
+    picture.color_space = info.out_color_space;
     // Scanlines go straight into the buffer, a few rows per call as libjpeg
     // prefers: the same bytes as row by row through a bounce buffer.
     JSAMPROW rows[4];
@@ -111,25 +115,28 @@ pixel_buffer decode_image(decompressor &source, int32_t target_width)
         const JDIMENSION left = info.output_height - info.output_scanline;
         const JDIMENSION batch = left < 4 ? left : 4;
         for (JDIMENSION r = 0; r < batch; ++r)
-            rows[r] = pixels.samples.get() + size_t{info.output_scanline + r} * row_size;
+            rows[r] = picture.pixels.samples.get() + size_t{info.output_scanline + r} * row_size;
         jpeg_read_scanlines(&info, rows, batch);
     }
     jpeg_finish_decompress(&info);
-    return pixels;
+    return picture;
 }
 
-void encode_image(const decompressor &source, const pixel_buffer &pixels, resampler_fn resample,
-                  const std::string &name, const std::string &final_path, int32_t width,
-                  int32_t height, pixel_buffer &dst)
+void encode_image(const decoded_image &picture, resampler_fn resample, const std::string &name,
+                  const std::string &final_path, int32_t width, int32_t height, pixel_buffer &dst)
 {
     output_file file = open_output(final_path);
-    const jpeg_decompress_struct &src_info = source.info;
+    // The resamplers read the source geometry from a decompressor's fields.
+    jpeg_decompress_struct src_info{};
+    src_info.output_width = picture.width;
+    src_info.output_height = picture.height;
+    src_info.num_components = picture.components;
     {
         compressor out;
         out.info.image_width = static_cast<JDIMENSION>(width);
         out.info.image_height = static_cast<JDIMENSION>(height);
-        out.info.input_components = src_info.num_components;
-        out.info.in_color_space = src_info.out_color_space;
+        out.info.input_components = picture.components;
+        out.info.in_color_space = picture.color_space;
         jpeg_stdio_dest(&out.info, file.file.get());
         jpeg_set_defaults(&out.info);
 
@@ -138,7 +145,7 @@ void encode_image(const decompressor &source, const pixel_buffer &pixels, resamp
         if (!dst.samples || dst.size < needed) dst = allocate_pixels(needed);
 
         JSAMPLE *samples = dst.samples.get();
-        if (resample(src_info, out.info, pixels.samples.get(), &samples) != 0)
+        if (resample(src_info, out.info, picture.pixels.samples.get(), &samples) != 0)
             fatal_errno("can't resize image '%s'", name.c_str());
 
         jpeg_start_compress(&out.info, TRUE);

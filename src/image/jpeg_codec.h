@@ -24,23 +24,34 @@ struct decompressor {
     decompressor &operator=(const decompressor &) = delete;
 };
 
-// Decoded samples, rows top to bottom, interleaved, no gap between rows.
+// Samples, rows top to bottom, interleaved, no gap between rows.
 struct pixel_buffer {
     std::unique_ptr<JSAMPLE[]> samples;
     size_t size = 0;  // bytes
 };
 
+// Allocates a buffer of size bytes; exhausted memory ends the run.
+pixel_buffer allocate_pixels(size_t size);
+
+// A decoded picture and what an encoder needs to know of it.
+struct decoded_image {
+    pixel_buffer pixels;
+    JDIMENSION width = 0;
+    JDIMENSION height = 0;
+    int components = 0;
+    J_COLOR_SPACE color_space = JCS_UNKNOWN;
+};
+
 // The DCT-domain reduction for a target width: 1/2, 1/4 or 1/8 once the
-// header's width is at least 2, 4 or 8 times the target, else full size.
+// picture's width is at least 2, 4 or 8 times the target, else full size.
 unsigned reduction_for(JDIMENSION image_width, int32_t target_width);
 
-// Decodes the whole image at the reduction for target_width. Only the scale
-// is changed from libjpeg's defaults: the derived bytes depend on them.
-pixel_buffer decode_image(decompressor &source, int32_t target_width);
+// Decodes the whole image at 1/denom. Only the scale is changed from
+// libjpeg's defaults: the derived bytes depend on them.
+decoded_image decode_image(decompressor &source, unsigned denom);
 
-// Resamples the decoded pixels to width x height and writes them as a JPEG
-// with jpeg_set_defaults alone, to "<final_path>.tmp", renamed into place.
+// Resamples the picture to width x height and writes it as a JPEG with
+// jpeg_set_defaults alone, to "<final_path>.tmp", renamed into place.
 // dst is reused when it holds at least the bytes needed, else replaced.
-void encode_image(const decompressor &source, const pixel_buffer &pixels, resampler_fn resample,
-                  const std::string &name, const std::string &final_path, int32_t width,
-                  int32_t height, pixel_buffer &dst);
+void encode_image(const decoded_image &picture, resampler_fn resample, const std::string &name,
+                  const std::string &final_path, int32_t width, int32_t height, pixel_buffer &dst);

@@ -16,6 +16,7 @@
 #include "image/exif.h"
 #include "image/freshness.h"
 #include "image/jpeg_codec.h"
+#include "image/orientation.h"
 #include "image/resample.h"
 
 namespace {
@@ -25,40 +26,64 @@ struct exif_data_freer {
 };
 using unique_exif = std::unique_ptr<ExifData, exif_data_freer>;
 
-// The derived width, or the end of the run before any file of the image is
-// opened, naming the image.
-int32_t width_for(const std::string &source_path, const image_info &image, int32_t height_setting)
+[[noreturn]] void refuse_size(const std::string &source_path, int32_t height, double width)
 {
-    const derived_width_result result = derived_width(image.width, image.height, height_setting);
-    switch (result.status) {
-    case derived_width_result::too_high:
+    if (height > largest_jpeg_dimension)
         fatal("can't scale '%s' to a height of %d pixels: JPEG images are at most %d pixels high\n",
-              source_path.c_str(), height_setting, largest_jpeg_dimension);
-    case derived_width_result::too_wide:
-        fatal("can't scale '%s' to a height of %d pixels: it would be %.0f pixels wide, and JPEG "
-              "images are at most %d pixels wide\n",
-              source_path.c_str(), height_setting, result.exact, largest_jpeg_dimension);
-    case derived_width_result::ok: break;
-    }
-    return result.width;
+              source_path.c_str(), height, largest_jpeg_dimension);
+    fatal("can't scale '%s' to a height of %d pixels: it would be %.0f pixels wide, and JPEG "
+          "images are at most %d pixels wide\n",
+          source_path.c_str(), height, width, largest_jpeg_dimension);
 }
 
-void read_exif(const std::string &source_path, image_info &image)
+// Every made derived image's size, or the end of the run before any file of
+// the image is opened, naming the image.
+void set_derived_sizes(const std::string &source_path, image_info &image)
+{
+    for (const derived_image &kind : derived_images) {
+        if (kind.doubles >= 0) continue;
+        const int32_t height = settings.*kind.height_option;
+        const derived_width_result result = derived_width(image.width, image.height, height);
+        if (result.status != derived_width_result::ok) refuse_size(source_path, height, result.exact);
+        image.*kind.height = height;
+        image.*kind.width = result.width;
+    }
+    for (const derived_image &kind : derived_images) {
+        if (kind.doubles < 0 || !is_made(kind)) continue;
+        const derived_image &single = derived_images[kind.doubles];
+        const int64_t width = int64_t{2} * (image.*single.width);
+        const int64_t height = int64_t{2} * (image.*single.height);
+        if (width > largest_jpeg_dimension || height > largest_jpeg_dimension)
+            refuse_size(source_path, static_cast<int32_t>(height), static_cast<double>(width));
+        image.*kind.width = static_cast<int32_t>(width);
+        image.*kind.height = static_cast<int32_t>(height);
+    }
+}
+
+// Fills the EXIF fields of the record; returns the picture's orientation.
+int read_exif(const std::string &source_path, image_info &image)
 {
     unique_exif exif(exif_data_new_from_file(source_path.c_str()));
     if (!exif) {
         report_err("   %s: no EXIF data found\n", image.name.c_str());
-        return;
+        return 1;
     }
     image.exif_model = exif_string(exif.get(), EXIF_TAG_MODEL);
     image.exif_taken = exif_string(exif.get(), EXIF_TAG_DATE_TIME_ORIGINAL);
     image.exif_exposure = exif_string(exif.get(), EXIF_TAG_EXPOSURE_TIME);
     image.exif_aperture = exif_string(exif.get(), EXIF_TAG_APERTURE_VALUE);
     image.exif_flash = exif_string(exif.get(), EXIF_TAG_FLASH);
+    if (image.exif_taken) image.taken_time = exif_date_time(*image.exif_taken);
+    return exif_orientation(exif.get());
+}
+
+bool is_stale(const std::string &derived, const struct stat &source)
+{
+    return settings.force || !is_fresh(derived, source);
 }
 
 // Fills one record and writes whichever derived images are stale, decoding
-// the source at most once.
+// the source at most once, at the reduction the first of them needs.
 void derive_image(const std::string &album_path, image_info &image, resampler_fn resample)
 {
     const std::string source_path = join_path(album_path, image.name);
@@ -67,8 +92,11 @@ void derive_image(const std::string &album_path, image_info &image, resampler_fn
     struct stat status;
     if (stat(source_path.c_str(), &status) != 0) fatal_errno("can't stat(%s)", source_path.c_str());
     // The first derived image is looked at before the source is opened.
-    bool stale[std::size(derived_images)] = {};
-    stale[0] = settings.force || !is_fresh(derived_path(album_path, derived_images[0], image.name), status);
+    constexpr size_t kinds = std::size(derived_images);
+    bool stale[kinds] = {};
+    size_t first_made = 0;
+    while (!is_made(derived_images[first_made])) ++first_made;
+    stale[first_made] = is_stale(derived_path(album_path, derived_images[first_made], image.name), status);
 
     unique_file source(std::fopen(source_path.c_str(), "rb"));
     if (!source) fatal_errno("can't fopen(%s)", source_path.c_str());
@@ -77,26 +105,29 @@ void derive_image(const std::string &album_path, image_info &image, resampler_fn
 
     image.file_size = status.st_size;
     image.mtime = status.st_mtime;
-    image.width = static_cast<int32_t>(decoder.info.image_width);
-    image.height = static_cast<int32_t>(decoder.info.image_height);
+    const int orientation = read_exif(source_path, image);
+    // From here on the picture is what the viewer sees: upright.
+    const auto stored_width = static_cast<int32_t>(decoder.info.image_width);
+    const auto stored_height = static_cast<int32_t>(decoder.info.image_height);
+    const bool sideways = turns_sideways(orientation);
+    image.width = sideways ? stored_height : stored_width;
+    image.height = sideways ? stored_width : stored_height;
+    set_derived_sizes(source_path, image);
 
-    read_exif(source_path, image);
-
-    for (const derived_image &kind : derived_images) {
-        image.*kind.height = settings.*kind.height_option;
-        image.*kind.width = width_for(source_path, image, settings.*kind.height_option);
-    }
-
-    pixel_buffer pixels;  // decoded once, for whichever derived image needs it first
-    pixel_buffer dst;     // one derived image's rows, reused for the next
-    for (size_t k = 0; k < std::size(derived_images); ++k) {
+    decoded_image picture;  // decoded once, for whichever derived image needs it first
+    pixel_buffer dst;       // one derived image's rows, reused for the next
+    for (size_t k = first_made; k < kinds; ++k) {
         const derived_image &kind = derived_images[k];
+        if (!is_made(kind)) continue;
         const std::string path = derived_path(album_path, kind, image.name);
-        if (k > 0) stale[k] = settings.force || !is_fresh(path, status);
+        if (k != first_made) stale[k] = is_stale(path, status);
         if (!stale[k]) continue;
-        if (!pixels.samples) pixels = decode_image(decoder, image.*kind.width);
-        encode_image(decoder, pixels, resample, image.name, path, image.*kind.width,
-                     image.*kind.height, dst);
+        if (!picture.pixels.samples) {
+            const auto upright_width = static_cast<JDIMENSION>(image.width);
+            picture = decode_image(decoder, reduction_for(upright_width, image.*kind.width));
+            turn_upright(picture, orientation);
+        }
+        encode_image(picture, resample, image.name, path, image.*kind.width, image.*kind.height, dst);
     }
 }
 

@@ -59,9 +59,10 @@ void write_neighbour(std::FILE *out, const image_info &neighbour, const char *la
 {
     const std::string link = url_escape(neighbour.name);
     std::fprintf(out,
-                 "<a href=\"%s.html\"><img src=\"%s/%s\" border=\"0\" width=\"%d\" "
+                 "<a href=\"%s.html\"><img src=\"%s/%s\"%s border=\"0\" width=\"%d\" "
                  "height=\"%d\" alt=\"%s\"><br><small>%s</small></a>",
-                 link.c_str(), thumbnail.dir, link.c_str(), neighbour.*thumbnail.width,
+                 link.c_str(), thumbnail.dir, link.c_str(),
+                 srcset(thumbnail_2x, neighbour.name).c_str(), neighbour.*thumbnail.width,
                  neighbour.*thumbnail.height,
                  html_escape(neighbour.name).c_str(), label);
 }
@@ -82,11 +83,11 @@ void write_page(const std::string &album_path, std::span<const image_info> image
                  "<link rel=\"stylesheet\" type=\"text/css\" href=\"../vistrel.css\" />\n"
                  "</head>\n<body>\n<table width=\"100%%\" cellpadding=\"5\">\n<tr>\n"
                  "<td width=\"100%%\" align=\"center\" colspan=\"3\"><a href=\"%s\">"
-                 "<img src=\"%s/%s\" border=\"0\" width=\"%d\" height=\"%d\" alt=\"%s\"></a><br />\n"
+                 "<img src=\"%s/%s\"%s border=\"0\" width=\"%d\" height=\"%d\" alt=\"%s\"></a><br />\n"
                  "<b><em>%s</em></b>\n</td></tr>\n"
                  "<tr><td width=\"33%%\" align=\"center\" valign=\"top\">\n",
                  title.c_str(), name.c_str(), link.c_str(), scaled_image.dir, link.c_str(),
-                 image.*scaled_image.width, image.*scaled_image.height, name.c_str(), caption.c_str());
+                 srcset(scaled_image_2x, image.name).c_str(), image.*scaled_image.width, image.*scaled_image.height, name.c_str(), caption.c_str());
 
     if (i > 0) write_neighbour(out, images[i - 1], "previous image");
 

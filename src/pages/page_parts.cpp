@@ -11,6 +11,20 @@ std::string index_page_name(int64_t page)
     return "index" + std::to_string(page) + ".html";
 }
 
+std::string srcset(const derived_image &doubled, const std::string &name)
+{
+    if (!is_made(doubled)) return {};
+    // A blank would end the URL within the candidate list: encoded there too.
+    std::string link;
+    for (const char c : url_escape(name)) {
+        if (c == ' ')
+            link += "%20";
+        else
+            link += c;
+    }
+    return std::string(" srcset=\"") + doubled.dir + "/" + link + " 2x\"";
+}
+
 std::string caption_html(const image_info &image)
 {
     return image.caption_from_description ? image.caption : html_escape(image.caption);

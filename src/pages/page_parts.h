@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "base/derived_images.h"
 #include "base/image_info.h"
 
 // Thumbnails on a full index page: rows x columns, each a positive int32,
@@ -12,6 +13,11 @@ int64_t index_page_capacity();
 
 // The file name of index page `page` (from 1): index.html, index2.html, ...
 std::string index_page_name(int64_t page);
+
+// With -2, the srcset attribute that offers a double-density image to
+// high-density screens, to follow a src attribute: ` srcset="<dir>/<name> 2x"`.
+// Empty without -2.
+std::string srcset(const derived_image &doubled, const std::string &name);
 
 // The caption as it goes into a page: one from .description is the owner's
 // markup, written unchanged; the name standing in for a missing one is data.

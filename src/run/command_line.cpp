@@ -35,6 +35,7 @@ bool set_order(image_order_t &order, const char *name)
         {"name", image_order_t::name},
         {"size", image_order_t::size},
         {"mtime", image_order_t::mtime},
+        {"taken", image_order_t::taken},
     };
     for (const auto &known : orders) {
         if (std::strcmp(name, known.name) == 0) {
@@ -78,7 +79,7 @@ std::string parse_command_line(int argc, char **argv)
 {
     // The leading '+' keeps glibc from permuting: words after the operand
     // are operands, not options.
-    static constexpr const char *option_string = "+c:d:h:H:j:r:s:DeEflov";
+    static constexpr const char *option_string = "+c:d:h:H:j:r:s:2DeEflov";
     int option;
     while ((option = getopt(argc, argv, option_string)) != -1) {
         switch (option) {
@@ -106,6 +107,7 @@ std::string parse_command_line(int argc, char **argv)
         case 'e': settings.exif_mode = EXIF_COMMENT; break;
         case 'E': settings.exif_mode = EXIF_NONE; break;
         case 'D': settings.show_caption = true; break;
+        case '2': settings.double_density = true; break;
         case 'f': settings.force = true; break;
         case 'l': settings.bilinear = true; break;
         case 'o': settings.remove_orphans = false; break;
