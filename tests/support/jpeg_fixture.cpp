@@ -169,6 +169,7 @@ std::vector<uint8_t> exif_block(const fixture_exif &exif)
 {
     exif_builder b;
     if (exif.model) b.ascii(EXIF_IFD_0, EXIF_TAG_MODEL, *exif.model);
+    if (exif.orientation) b.short_value(EXIF_IFD_0, EXIF_TAG_ORIENTATION, *exif.orientation);
     if (exif.thumbnail_model) {
         b.ascii(EXIF_IFD_1, EXIF_TAG_MODEL, *exif.thumbnail_model);
         b.short_value(EXIF_IFD_1, EXIF_TAG_COMPRESSION, 6);  // JPEG
@@ -303,7 +304,10 @@ std::vector<uint8_t> fixture_pixels(const fixture_spec &spec)
 
 std::vector<uint8_t> make_jpeg(const fixture_spec &spec)
 {
-    const std::vector<uint8_t> pixels = fixture_pixels(spec);
+    if (!spec.pixels.empty() &&
+        spec.pixels.size() != static_cast<size_t>(spec.width) * spec.height * spec.components)
+        throw std::invalid_argument("fixture: pixels do not match the size");
+    const std::vector<uint8_t> pixels = spec.pixels.empty() ? fixture_pixels(spec) : spec.pixels;
     std::vector<uint8_t> exif;
     if (spec.exif) {
         exif = exif_block(*spec.exif);

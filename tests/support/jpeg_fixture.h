@@ -15,6 +15,7 @@ struct fixture_exif {
     std::optional<std::pair<uint32_t, uint32_t>> exposure;    // 0x829A, RATIONAL seconds
     std::optional<std::pair<uint32_t, uint32_t>> aperture;    // 0x9202, RATIONAL APEX
     std::optional<uint16_t> flash;                            // 0x9209, SHORT
+    std::optional<uint16_t> orientation;                      // 0x0112, SHORT, in IFD 0
     // Model also in IFD 1, the embedded thumbnail's IFD (a small JPEG
     // thumbnail comes with it), for files that carry a tag in two IFDs.
     std::optional<std::string> thumbnail_model;
@@ -28,6 +29,9 @@ struct fixture_spec {
     bool progressive = false;
     uint32_t seed = 1;  // the picture: smooth gradients plus seeded noise
     std::optional<fixture_exif> exif;
+    // The picture to encode instead of the generated one: width x height x
+    // components samples, interleaved.
+    std::vector<uint8_t> pixels;
 };
 
 // The fixture's pixels, interleaved, rows top to bottom, before encoding.
