@@ -101,6 +101,37 @@ TEST(album, sort_orders)
     EXPECT_EQ(index_order(read_file(a + "/index.html")), (std::vector<std::string>{"b.jpg", "a.jpg", "C.jpg"}));
 }
 
+// -s taken: by EXIF DateTimeOriginal, oldest first; undated and badly
+// dated ones after all dated ones; ties and undated ones by name.
+TEST(album, taken_order)
+{
+    temp_dir g;
+    const std::string a = g.file("a");
+    make_dir(a);
+    const struct {
+        const char *name;
+        std::optional<std::string> taken;
+    } images[] = {
+        {"a.jpg", "2021:05:01 10:00:00"},
+        {"b.jpg", std::nullopt},
+        {"C.jpg", "2020:12:31 23:59:59"},
+        {"d.jpg", "2021:05:01 10:00:00"},  // the same second as a.jpg
+        {"E.jpg", "0000:00:00 00:00:00"},  // a camera without a set clock
+        {"f.jpg", "2020:13:01 00:00:00"},
+        {"g.jpg", "2019:01:01 00:00"},
+        {"h.jpg", "1999:01:01 00:00:00"},
+    };
+    for (const auto &image : images) {
+        fixture_spec spec{.width = 16, .height = 12};
+        spec.exif = fixture_exif{.taken = image.taken};
+        write_jpeg(a + "/" + image.name, spec);
+    }
+    const run_result r = run_vistrel({"-s", "taken", g.path});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(index_order(read_file(a + "/index.html")),
+              (std::vector<std::string>{"h.jpg", "C.jpg", "a.jpg", "d.jpg", "E.jpg", "b.jpg", "f.jpg", "g.jpg"}));
+}
+
 // The album's title heads its index and image pages, and names it in the
 // gallery index page and the closing line; without one, -d heads the pages.
 TEST(album, titles)

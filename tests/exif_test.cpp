@@ -162,3 +162,42 @@ TEST(exif, empty_and_overlong_texts)
     data = load_fixture(dir, exif);
     EXPECT_EQ(exif_string(data.get(), EXIF_TAG_MODEL), std::string(1023, 'M'));
 }
+
+TEST(exif, date_time_as_a_sortable_number)
+{
+    const struct {
+        const char *text;
+        std::optional<int64_t> key;
+    } cases[] = {
+        {"2024:07:14 18:30:05", 20240714183005},
+        {"1999:12:31 23:59:60", 19991231235960},  // a leap second
+        {"0000:00:00 00:00:00", std::nullopt},    // a camera's unset clock
+        {"2024:00:14 18:30:05", std::nullopt},
+        {"2024:07:32 18:30:05", std::nullopt},
+        {"2024:07:14 24:00:00", std::nullopt},
+        {"2024:07:14 18:60:05", std::nullopt},
+        {"2024-07-14 18:30:05", std::nullopt},
+        {"2024:07:14 18:30:05 ", std::nullopt},
+        {"2024:07:14 18:30", std::nullopt},
+        {"    :  :     :  :  ", std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const auto &c : cases) EXPECT_EQ(exif_date_time(c.text), c.key) << c.text;
+}
+
+TEST(exif, orientation_from_ifd_0_only)
+{
+    temp_dir dir;
+    const struct {
+        std::optional<uint16_t> value;
+        int expected;
+    } cases[] = {{std::nullopt, 1}, {1, 1}, {6, 6}, {8, 8}, {0, 1}, {9, 1}};
+    for (const auto &c : cases) {
+        const std::string path = dir.file("o.jpg");
+        write_jpeg(path, {.width = 8, .height = 8, .exif = fixture_exif{.model = "m", .orientation = c.value}});
+        ExifData *data = exif_data_new_from_file(path.c_str());
+        ASSERT_NE(data, nullptr);
+        EXPECT_EQ(exif_orientation(data), c.expected);
+        exif_data_free(data);
+    }
+}
