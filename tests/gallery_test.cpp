@@ -28,7 +28,7 @@ std::string strip_footer(const std::string &page)
 
 std::string gallery_page(const std::string &title, const std::string &items)
 {
-    return "<html>\n<head>\n<title>" + title + "</title>\n"
+    return "<html>\n<head>\n<meta charset=\"utf-8\">\n<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n<title>" + title + "</title>\n"
            "<link rel=\"stylesheet\" type=\"text/css\" href=\"vistrel.css\" />\n"
            "</head>\n<body>\n<h1 class=\"galleryheadline\">" + title + "</h1>\n"
            "<ul class=\"albumlist\">\n" + items + "</ul>\nFOOTER\n</body>\n</html>\n";
@@ -67,11 +67,12 @@ TEST(gallery, only_visible_directories_are_albums_in_byte_order)
     EXPECT_EQ(r.out, empty_album_lines(g.path + "/10") + empty_album_lines(g.path + "/9") +
                          empty_album_lines(g.path + "/B") + empty_album_lines(g.path + "/b") +
                          "4 albums processed.\n");
+    // Albums without images have no index page to link to.
     EXPECT_EQ(strip_footer(read_file(g.file("index.html"))),
-              gallery_page("Trips", "<li class=\"albumitem\"><a href=\"10/index.html\">10</a> (0 images)\n"
-                                    "<li class=\"albumitem\"><a href=\"9/index.html\">9</a> (0 images)\n"
-                                    "<li class=\"albumitem\"><a href=\"B/index.html\">B</a> (0 images)\n"
-                                    "<li class=\"albumitem\"><a href=\"b/index.html\">b</a> (0 images)\n"));
+              gallery_page("Trips", "<li class=\"albumitem\">10 (0 images)\n"
+                                    "<li class=\"albumitem\">9 (0 images)\n"
+                                    "<li class=\"albumitem\">B (0 images)\n"
+                                    "<li class=\"albumitem\">b (0 images)\n"));
 }
 
 TEST(gallery, one_album_one_image_in_the_singular)
@@ -105,17 +106,26 @@ TEST(gallery, album_title_from_description_names_the_album)
                                             "Summer <em>2026</em></a> (2 images)\n"));
 }
 
+// In a URL, bytes beyond ASCII are encoded too, so that the link works
+// whatever encoding a browser assumes; a backslash could make one lead to
+// another host.
 TEST(gallery, directory_names_are_data_not_markup)
 {
     temp_dir g;
-    make_dir(g.file("Tom & Jerry's <b>\"best\" 50% #1?:x"));
+    for (const char *name : {"Tom & Jerry's <b>\"best\" 50% #1?:x", "\\\\evil.example\\x", "Caf\xc3\xa9"}) {
+        make_dir(g.file(name));
+        write_jpeg(g.file(std::string(name) + "/a.jpg"), {.width = 40, .height = 30});
+    }
     const run_result r = run_vistrel({g.path});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(strip_footer(read_file(g.file("index.html"))),
               gallery_page("my webgallery",
+                           "<li class=\"albumitem\"><a href=\"Caf%C3%A9/index.html\">Caf\xc3\xa9</a> (1 image)\n"
                            "<li class=\"albumitem\"><a href=\"Tom &amp; Jerry&#39;s &lt;b&gt;&quot;best&quot;"
                            " 50%25 %231%3F%3Ax/index.html\">Tom &amp; Jerry&#39;s &lt;b&gt;"
-                           "&quot;best&quot; 50% #1?:x</a> (0 images)\n"));
+                           "&quot;best&quot; 50% #1?:x</a> (1 image)\n"
+                           "<li class=\"albumitem\"><a href=\"%5C%5Cevil.example%5Cx/index.html\">"
+                           "\\\\evil.example\\x</a> (1 image)\n"));
 }
 
 TEST(gallery, one_trailing_slash_is_dropped)
@@ -211,3 +221,39 @@ TEST(gallery, unreadable_directories_are_reported)
 }
 
 }  // namespace
+
+// -C: each album's first image in page order leads to it from the gallery
+// page; an album without images has neither cover nor link.
+TEST(gallery, album_covers)
+{
+    temp_dir g;
+    make_dir(g.file("my trip"));
+    make_dir(g.file("empty"));
+    write_jpeg(g.file("my trip/b.jpg"), {.width = 40, .height = 30});
+    write_jpeg(g.file("my trip/Caf\xc3\xa9 1.jpg"), {.width = 400, .height = 300});
+    write_file(g.file("my trip/.description"), ". Summer\n");
+    const struct {
+        std::vector<std::string> options;
+        std::string item;
+    } cases[] = {
+        {{"-C"},
+         "<li class=\"albumitem\"><a href=\"my trip/index.html\"><img class=\"albumcover\" "
+         "src=\"my trip/.thumbs/Caf%C3%A9 1.jpg\" width=\"128\" height=\"96\" alt=\"\">Summer</a> (2 images)\n"},
+        {{"-C", "-s", "size"},
+         "<li class=\"albumitem\"><a href=\"my trip/index.html\"><img class=\"albumcover\" "
+         "src=\"my trip/.thumbs/b.jpg\" width=\"128\" height=\"96\" alt=\"\">Summer</a> (2 images)\n"},
+        {{"-C", "-2"},
+         "<li class=\"albumitem\"><a href=\"my trip/index.html\"><img class=\"albumcover\" "
+         "src=\"my trip/.thumbs/Caf%C3%A9 1.jpg\" srcset=\"my%20trip/.thumbs2x/Caf%C3%A9%201.jpg 2x\" "
+         "width=\"128\" height=\"96\" alt=\"\">Summer</a> (2 images)\n"},
+        {{}, "<li class=\"albumitem\"><a href=\"my trip/index.html\">Summer</a> (2 images)\n"},
+    };
+    for (const auto &c : cases) {
+        std::vector<std::string> args = c.options;
+        args.push_back(g.path);
+        const run_result r = run_vistrel(args);
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(strip_footer(read_file(g.file("index.html"))),
+                  gallery_page("my webgallery", "<li class=\"albumitem\">empty (0 images)\n" + c.item));
+    }
+}

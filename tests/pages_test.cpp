@@ -78,7 +78,7 @@ std::vector<image_info> numbered_images(int count)
 std::string index_head(const std::string &title, int page)
 {
     const std::string heading = title + " / " + std::to_string(page);
-    return "<html>\n<head>\n<title>" + heading +
+    return "<html>\n<head>\n<meta charset=\"utf-8\">\n<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n<title>" + heading +
            "</title>\n<link rel=\"stylesheet\" type=\"text/css\" href=\"../vistrel.css\" />\n"
            "</head>\n<body bgcolor=\"#ffffff\">\n<h1 align=\"center\">" +
            heading +
@@ -91,11 +91,11 @@ std::string index_middle(const std::string &pictures)
            "\n</small></th>\n<th width=\"33%\"><small>\n";
 }
 
-const std::string index_grid_start =
-    "</small></th>\n</tr>\n</table>\n<p>\n<table width=\"100%\" border=\"0\">\n";
+const std::string index_header_end = "</small></th>\n</tr>\n</table>\n";
+const std::string index_grid_start = "<p>\n<table width=\"100%\" border=\"0\">\n";
 
 const std::string index_tail =
-    "</table>\n<p align=\"center\">\n<a href=\"../index.html\"><small>Back to gallery "
+    "<p align=\"center\">\n<a href=\"../index.html\"><small>Back to gallery "
     "index</small></a>\n</p>\n" +
     footer + "</body>\n</html>\n";
 
@@ -122,6 +122,8 @@ TEST_F(pages_test, index_single_image_whole_page)
     EXPECT_EQ(read_file(album + "/index.html"),
               R"page(<html>
 <head>
+<meta charset="utf-8">
+<meta name="viewport" content="width=device-width, initial-scale=1">
 <title>my webgallery / 1</title>
 <link rel="stylesheet" type="text/css" href="../vistrel.css" />
 </head>
@@ -179,6 +181,23 @@ std::ostream &operator<<(std::ostream &os, const paging_case &c) { return os << 
 
 class index_paging : public pages_test, public testing::WithParamInterface<paging_case> {};
 
+// -n's row of page numbers: every page by number, the current one in bold;
+// nothing for an album of one page.
+std::string page_list(size_t pages, size_t current)
+{
+    if (pages < 2) return "";
+    std::string list = "<p class=\"pagelist\">";
+    for (size_t p = 1; p <= pages; ++p) {
+        if (p > 1) list += " ";
+        const std::string number = std::to_string(p);
+        if (p == current)
+            list += "<b>" + number + "</b>";
+        else
+            list += "<a href=\"" + std::string(p == 1 ? "index" : "index" + number) + ".html\">" + number + "</a>";
+    }
+    return list + "</p>\n";
+}
+
 TEST_P(index_paging, pages_links_and_rows)
 {
     const paging_case &c = GetParam();
@@ -187,26 +206,45 @@ TEST_P(index_paging, pages_links_and_rows)
     // A page numbered above the new count, left from an earlier run, stays.
     write_file(album + "/index9.html", "old");
 
-    EXPECT_EQ(write_index_pages(album, numbered_images(c.count), false, "my webgallery", footer),
-              static_cast<int32_t>(c.pages.size()));
+    for (const bool numbers : {false, true}) {
+        SCOPED_TRACE(numbers ? "-n" : "without -n");
+        settings.page_numbers = numbers;
+        EXPECT_EQ(write_index_pages(album, numbered_images(c.count), false, "my webgallery", footer),
+                  static_cast<int32_t>(c.pages.size()));
 
-    std::set<std::string> files{"index9.html"};
-    for (size_t p = 0; p < c.pages.size(); ++p) {
-        const expected_index_page &page = c.pages[p];
-        std::string grid;
-        for (const std::vector<int> &row : page.rows) {
-            grid += "<tr>\n";
-            for (int i : row) grid += numbered_cell(i);
-            grid += "</tr>\n";
+        std::set<std::string> files{"index9.html"};
+        for (size_t p = 0; p < c.pages.size(); ++p) {
+            const expected_index_page &page = c.pages[p];
+            std::string grid;
+            for (const std::vector<int> &row : page.rows) {
+                grid += "<tr>\n";
+                for (int i : row) grid += numbered_cell(i);
+                grid += "</tr>\n";
+            }
+            const std::string list = numbers ? page_list(c.pages.size(), p + 1) : "";
+            const std::string expected =
+                index_head("my webgallery", static_cast<int>(p) + 1) + page.previous +
+                index_middle(page.pictures) + page.next + index_header_end + list + index_grid_start +
+                grid + "</table>\n" + list + index_tail;
+            EXPECT_EQ(read_file(album + "/" + page.file), expected) << page.file;
+            files.insert(page.file);
         }
-        const std::string expected = index_head("my webgallery", static_cast<int>(p) + 1) +
-                                     page.previous + index_middle(page.pictures) + page.next +
-                                     index_grid_start + grid + index_tail;
-        EXPECT_EQ(read_file(album + "/" + page.file), expected) << page.file;
-        files.insert(page.file);
+        EXPECT_EQ(list_dir(album), files);
+        EXPECT_EQ(read_file(album + "/index9.html"), "old");
     }
-    EXPECT_EQ(list_dir(album), files);
-    EXPECT_EQ(read_file(album + "/index9.html"), "old");
+}
+
+TEST_F(pages_test, page_list_text)
+{
+    settings.columns = 2;
+    settings.rows = 2;
+    settings.page_numbers = true;
+    write_index_pages(album, numbered_images(9), false, "my webgallery", footer);
+    const std::string page = read_file(album + "/index2.html");
+    const std::string list =
+        "<p class=\"pagelist\"><a href=\"index.html\">1</a> <b>2</b> <a href=\"index3.html\">3</a></p>\n";
+    EXPECT_NE(page.find("</small></th>\n</tr>\n</table>\n" + list + "<p>\n<table"), std::string::npos);
+    EXPECT_NE(page.find("</tr>\n</table>\n" + list + "<p align=\"center\">"), std::string::npos);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -283,7 +321,7 @@ TEST_F(pages_test, index_show_caption)
 
     write_index_pages(album, images, true, "my webgallery", footer);
     EXPECT_EQ(read_file(album + "/index.html"),
-              index_head("my webgallery", 1) + index_middle("pictures 1 - 2 of 2") + index_grid_start +
+              index_head("my webgallery", 1) + index_middle("pictures 1 - 2 of 2") + index_header_end + index_grid_start +
                   "<tr>\n"
                   "<td align=\"center\">\n<a href=\"p00.jpg.html\"><img src=\".thumbs/p00.jpg\" "
                   "border=\"0\" alt=\"p00.jpg\" width=\"100\" height=\"75\"></a><br>\n"
@@ -292,26 +330,27 @@ TEST_F(pages_test, index_show_caption)
                   "<img src=\".thumbs/Tom &amp; Jerry&#39;s &lt;1&gt;.jpg\" border=\"0\" "
                   "alt=\"Tom &amp; Jerry&#39;s &lt;1&gt;.jpg\" width=\"101\" height=\"75\"></a><br>\n"
                   "<small>Tom &amp; Jerry&#39;s &lt;1&gt;.jpg</small>\n<br><br>\n</td>\n"
-                  "</tr>\n" +
+                  "</tr>\n</table>\n" +
                   index_tail);
 }
 
-// Names are data: quotes cannot end an attribute, and % # ? : in a link
-// are percent-encoded so the browser asks for the file itself.
+// Names are data: quotes cannot end an attribute, and % # ? : \ and bytes
+// beyond ASCII in a link are percent-encoded so the browser asks for the
+// file itself, on this host, whatever encoding it assumes.
 TEST_F(pages_test, index_hostile_name)
 {
     image_info image = numbered_image(0);
-    image.name = "a\"b&c<d>'e%f#g?h:i.jpg";
+    image.name = "a\"b&c<d>'e%f#g?h:i\\j\xc3\xa9.jpg";
     image.caption = image.name;
 
     write_index_pages(album, std::vector<image_info>{image}, false, "my webgallery", footer);
     EXPECT_EQ(read_file(album + "/index.html"),
-              index_head("my webgallery", 1) + index_middle("pictures 1 - 1 of 1") + index_grid_start +
+              index_head("my webgallery", 1) + index_middle("pictures 1 - 1 of 1") + index_header_end + index_grid_start +
                   "<tr>\n<td align=\"center\">\n"
-                  "<a href=\"a&quot;b&amp;c&lt;d&gt;&#39;e%25f%23g%3Fh%3Ai.jpg.html\">"
-                  "<img src=\".thumbs/a&quot;b&amp;c&lt;d&gt;&#39;e%25f%23g%3Fh%3Ai.jpg\" border=\"0\" "
-                  "alt=\"a&quot;b&amp;c&lt;d&gt;&#39;e%f#g?h:i.jpg\" width=\"100\" height=\"75\"></a><br>\n"
-                  "<small>4000 x 3000, 0 KB</small>\n<br><br>\n</td>\n</tr>\n" +
+                  "<a href=\"a&quot;b&amp;c&lt;d&gt;&#39;e%25f%23g%3Fh%3Ai%5Cj%C3%A9.jpg.html\">"
+                  "<img src=\".thumbs/a&quot;b&amp;c&lt;d&gt;&#39;e%25f%23g%3Fh%3Ai%5Cj%C3%A9.jpg\" border=\"0\" "
+                  "alt=\"a&quot;b&amp;c&lt;d&gt;&#39;e%f#g?h:i\\j\xc3\xa9.jpg\" width=\"100\" height=\"75\"></a><br>\n"
+                  "<small>4000 x 3000, 0 KB</small>\n<br><br>\n</td>\n</tr>\n</table>\n" +
                   index_tail);
 }
 
@@ -367,6 +406,8 @@ TEST_F(pages_test, image_pages_whole_text)
     // gets the table, with no row.
     EXPECT_EQ(read_file(album + "/a.jpg.html"), R"page(<html>
 <head>
+<meta charset="utf-8">
+<meta name="viewport" content="width=device-width, initial-scale=1">
 <title>Trip: a.jpg</title>
 <link rel="stylesheet" type="text/css" href="../vistrel.css" />
 </head>
@@ -399,6 +440,8 @@ TEST_F(pages_test, image_pages_whole_text)
     // markup, the present EXIF rows in their fixed order.
     EXPECT_EQ(read_file(album + "/b.jpg.html"), R"page(<html>
 <head>
+<meta charset="utf-8">
+<meta name="viewport" content="width=device-width, initial-scale=1">
 <title>Trip: b.jpg</title>
 <link rel="stylesheet" type="text/css" href="../vistrel.css" />
 </head>
@@ -463,6 +506,8 @@ TEST_F(pages_test, image_page_exif_modes)
 
     const std::string head = R"page(<html>
 <head>
+<meta charset="utf-8">
+<meta name="viewport" content="width=device-width, initial-scale=1">
 <title>my webgallery: x.jpg</title>
 <link rel="stylesheet" type="text/css" href="../vistrel.css" />
 </head>
@@ -565,6 +610,8 @@ TEST_F(pages_test, image_page_hostile_names)
                                                       "<img src=x onerror=alert(1)>:'.jpg.html"}));
     EXPECT_EQ(read_file(album + "/<img src=x onerror=alert(1)>:'.jpg.html"), R"page(<html>
 <head>
+<meta charset="utf-8">
+<meta name="viewport" content="width=device-width, initial-scale=1">
 <title>my webgallery: &lt;img src=x onerror=alert(1)&gt;:&#39;.jpg</title>
 <link rel="stylesheet" type="text/css" href="../vistrel.css" />
 </head>

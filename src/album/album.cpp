@@ -47,6 +47,7 @@ album_result process_album(const std::string &album_path, const std::string &foo
                   [order](const image_info &a, const image_info &b) { return order(a, b) < 0; });
         // The album title and -d are the owner's own markup: written unchanged.
         const std::string &title = result.title ? *result.title : settings.default_title;
+        result.cover = images.front();
         write_image_pages(album_path, images, title, footer);
         const int32_t pages = write_index_pages(album_path, images, settings.show_caption, title, footer);
         std::printf("%d thumbnail index pages created.\n", pages);

@@ -5,9 +5,12 @@
 #include <optional>
 #include <string>
 
+#include "base/image_info.h"
+
 struct album_result {
     int32_t images = 0;
     std::optional<std::string> title;  // from .description, when it gives one
+    std::optional<image_info> cover;   // the first image in page order
 };
 
 // Derives, pages and cleans one album. footer ends every page.

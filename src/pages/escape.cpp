@@ -24,7 +24,8 @@ std::string url_escape(std::string_view name)
     encoded.reserve(name.size());
     for (char c : name) {
         const auto byte = static_cast<unsigned char>(c);
-        if (byte == '%' || byte == '#' || byte == '?' || byte == ':' || byte < 0x20 || byte == 0x7F) {
+        if (byte == '%' || byte == '#' || byte == '?' || byte == ':' || byte == '\\' || byte < 0x20 ||
+            byte >= 0x7F) {
             encoded += '%';
             encoded += hex[byte >> 4];
             encoded += hex[byte & 0x0F];

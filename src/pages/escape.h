@@ -9,8 +9,9 @@
 // & < > " ' become &amp; &lt; &gt; &quot; &#39;; everything else stays.
 std::string html_escape(std::string_view text);
 
-// For a name inside an href or src value: % # ? : and control bytes are
-// percent-encoded first (so the browser reads a path, not a fragment, query
-// or scheme), then the result is HTML-escaped. Blanks and bytes above 0x7F
-// stay as they are.
+// For a name inside an href or src value: % # ? : \ control bytes and bytes
+// above 0x7F are percent-encoded first (so the browser reads a path, not a
+// fragment, query, scheme or another host, and finds the file whatever
+// encoding it assumes for the page), then the result is HTML-escaped.
+// Blanks stay as they are.
 std::string url_escape(std::string_view name);

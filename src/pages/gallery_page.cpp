@@ -4,6 +4,7 @@
 
 #include "base/settings.h"
 #include "pages/escape.h"
+#include "pages/page_parts.h"
 
 output_file open_gallery_page(const std::string &gallery_path)
 {
@@ -11,20 +12,35 @@ output_file open_gallery_page(const std::string &gallery_path)
         open_output(join_path(gallery_path, "index.html"), "can't fopen(%s)", parent_link::follow);
     const char *title = settings.default_title.c_str();
     std::fprintf(page.file.get(),
-                 "<html>\n<head>\n<title>%s</title>\n"
+                 "%s<title>%s</title>\n"
                  "<link rel=\"stylesheet\" type=\"text/css\" href=\"vistrel.css\" />\n"
                  "</head>\n<body>\n<h1 class=\"galleryheadline\">%s</h1>\n<ul class=\"albumlist\">\n",
-                 title, title);
+                 page_head_start, title, title);
     return page;
 }
 
 void write_album_item(output_file &page, const std::string &dir_name,
-                      const std::optional<std::string> &title, int32_t images)
+                      const std::optional<std::string> &title, int32_t images,
+                      const std::optional<image_info> &cover)
 {
+    std::FILE *out = page.file.get();
     // A title from .description is the owner's markup; a directory name is data.
     const std::string shown = title ? *title : html_escape(dir_name);
-    std::fprintf(page.file.get(), "<li class=\"albumitem\"><a href=\"%s/index.html\">%s</a> (%d image%s)\n",
-                 url_escape(dir_name).c_str(), shown.c_str(), images, images == 1 ? "" : "s");
+    const char *plural = images == 1 ? "" : "s";
+    // An album without images has no index page to lead to.
+    if (images == 0) {
+        std::fprintf(out, "<li class=\"albumitem\">%s (%d image%s)\n", shown.c_str(), images, plural);
+        return;
+    }
+    const std::string album = url_escape(dir_name);
+    std::fprintf(out, "<li class=\"albumitem\"><a href=\"%s/index.html\">", album.c_str());
+    if (settings.album_covers && cover) {
+        std::fprintf(out, "<img class=\"albumcover\" src=\"%s/%s/%s\"%s width=\"%d\" height=\"%d\" alt=\"\">",
+                     album.c_str(), thumbnail.dir, url_escape(cover->name).c_str(),
+                     srcset(thumbnail_2x, cover->name, dir_name).c_str(), (*cover).*thumbnail.width,
+                     (*cover).*thumbnail.height);
+    }
+    std::fprintf(out, "%s</a> (%d image%s)\n", shown.c_str(), images, plural);
 }
 
 void finish_gallery_page(output_file &page, const std::string &footer)

@@ -79,14 +79,14 @@ void write_page(const std::string &album_path, std::span<const image_info> image
     const std::string caption = caption_html(image);
 
     std::fprintf(out,
-                 "<html>\n<head>\n<title>%s: %s</title>\n"
+                 "%s<title>%s: %s</title>\n"
                  "<link rel=\"stylesheet\" type=\"text/css\" href=\"../vistrel.css\" />\n"
                  "</head>\n<body>\n<table width=\"100%%\" cellpadding=\"5\">\n<tr>\n"
                  "<td width=\"100%%\" align=\"center\" colspan=\"3\"><a href=\"%s\">"
                  "<img src=\"%s/%s\"%s border=\"0\" width=\"%d\" height=\"%d\" alt=\"%s\"></a><br />\n"
                  "<b><em>%s</em></b>\n</td></tr>\n"
                  "<tr><td width=\"33%%\" align=\"center\" valign=\"top\">\n",
-                 title.c_str(), name.c_str(), link.c_str(), scaled_image.dir, link.c_str(),
+                 page_head_start, title.c_str(), name.c_str(), link.c_str(), scaled_image.dir, link.c_str(),
                  srcset(scaled_image_2x, image.name).c_str(), image.*scaled_image.width, image.*scaled_image.height, name.c_str(), caption.c_str());
 
     if (i > 0) write_neighbour(out, images[i - 1], "previous image");

@@ -47,6 +47,21 @@ void write_cell(std::FILE *out, const image_info &image, bool show_caption)
     std::fputs("<br><br>\n</td>\n", out);
 }
 
+// -n: every page of the album by its number, the current one in bold.
+void write_page_list(std::FILE *out, const page_layout &layout, int64_t page)
+{
+    if (!settings.page_numbers || layout.pages < 2) return;
+    std::fputs("<p class=\"pagelist\">", out);
+    for (int64_t p = 1; p <= layout.pages; ++p) {
+        if (p > 1) std::fputc(' ', out);
+        if (p == page)
+            std::fprintf(out, "<b>%" PRId64 "</b>", p);
+        else
+            std::fprintf(out, "<a href=\"%s\">%" PRId64 "</a>", index_page_name(p).c_str(), p);
+    }
+    std::fputs("</p>\n", out);
+}
+
 void write_page(const std::string &album_path, std::span<const image_info> images,
                 const page_layout &layout, int64_t page, const std::string &title,
                 const std::string &footer, bool show_caption)
@@ -60,11 +75,11 @@ void write_page(const std::string &album_path, std::span<const image_info> image
     std::FILE *out = file.file.get();
 
     std::fprintf(out,
-                 "<html>\n<head>\n<title>%s / %" PRId64 "</title>\n"
+                 "%s<title>%s / %" PRId64 "</title>\n"
                  "<link rel=\"stylesheet\" type=\"text/css\" href=\"../vistrel.css\" />\n"
                  "</head>\n<body bgcolor=\"#ffffff\">\n<h1 align=\"center\">%s / %" PRId64 "</h1>\n"
                  "<table width=\"100%%\" border=\"0\">\n<tr>\n<th width=\"33%%\"><small>\n",
-                 title.c_str(), page, title.c_str(), page);
+                 page_head_start, title.c_str(), page, title.c_str(), page);
 
     // Every page before the last is full, so the previous page always holds
     // capacity pictures.
@@ -86,7 +101,9 @@ void write_page(const std::string &album_path, std::span<const image_info> image
             std::fprintf(out, "%" PRId64 " pictures</a>", remaining < capacity ? remaining : capacity);
     }
 
-    std::fputs("</small></th>\n</tr>\n</table>\n<p>\n<table width=\"100%\" border=\"0\">\n", out);
+    std::fputs("</small></th>\n</tr>\n</table>\n", out);
+    write_page_list(out, layout, page);
+    std::fputs("<p>\n<table width=\"100%\" border=\"0\">\n", out);
 
     // Pages start at multiples of capacity, itself a multiple of columns, so
     // the album-wide index breaks the rows where the page-local one would.
@@ -97,8 +114,10 @@ void write_page(const std::string &album_path, std::span<const image_info> image
         if (i % columns == columns - 1 || i == count - 1) std::fputs("</tr>\n", out);
     }
 
+    std::fputs("</table>\n", out);
+    write_page_list(out, layout, page);
     std::fprintf(out,
-                 "</table>\n<p align=\"center\">\n<a href=\"../index.html\"><small>Back to gallery "
+                 "<p align=\"center\">\n<a href=\"../index.html\"><small>Back to gallery "
                  "index</small></a>\n</p>\n%s</body>\n</html>\n",
                  footer.c_str());
     finish_output(file);

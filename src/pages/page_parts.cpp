@@ -11,18 +11,27 @@ std::string index_page_name(int64_t page)
     return "index" + std::to_string(page) + ".html";
 }
 
-std::string srcset(const derived_image &doubled, const std::string &name)
+std::string srcset(const derived_image &doubled, const std::string &name, const std::string &album_dir)
 {
     if (!is_made(doubled)) return {};
-    // A blank would end the URL within the candidate list: encoded there too.
-    std::string link;
-    for (const char c : url_escape(name)) {
-        if (c == ' ')
-            link += "%20";
-        else
-            link += c;
+    std::string url;
+    if (!album_dir.empty()) {
+        url += url_escape(album_dir);
+        url += '/';
     }
-    return std::string(" srcset=\"") + doubled.dir + "/" + link + " 2x\"";
+    url += doubled.dir;
+    url += '/';
+    url += url_escape(name);
+    // A blank would end the URL within the candidate list: encoded there too.
+    std::string attribute = " srcset=\"";
+    for (const char c : url) {
+        if (c == ' ')
+            attribute += "%20";
+        else
+            attribute += c;
+    }
+    attribute += " 2x\"";
+    return attribute;
 }
 
 std::string caption_html(const image_info &image)

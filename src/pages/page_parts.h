@@ -7,6 +7,12 @@
 #include "base/derived_images.h"
 #include "base/image_info.h"
 
+// The first lines of every page's head: the encoding the pages are written
+// in, and a viewport so that phones lay them out at their own width.
+inline constexpr const char page_head_start[] =
+    "<html>\n<head>\n<meta charset=\"utf-8\">\n"
+    "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n";
+
 // Thumbnails on a full index page: rows x columns, each a positive int32,
 // so counted in 64 bits where the product always fits.
 int64_t index_page_capacity();
@@ -15,9 +21,11 @@ int64_t index_page_capacity();
 std::string index_page_name(int64_t page);
 
 // With -2, the srcset attribute that offers a double-density image to
-// high-density screens, to follow a src attribute: ` srcset="<dir>/<name> 2x"`.
-// Empty without -2.
-std::string srcset(const derived_image &doubled, const std::string &name);
+// high-density screens, to follow a src attribute: ` srcset="<dir>/<name> 2x"`,
+// or from the gallery page ` srcset="<album>/<dir>/<name> 2x"`. Empty
+// without -2.
+std::string srcset(const derived_image &doubled, const std::string &name,
+                   const std::string &album_dir = {});
 
 // The caption as it goes into a page: one from .description is the owner's
 // markup, written unchanged; the name standing in for a missing one is data.

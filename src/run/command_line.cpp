@@ -79,7 +79,7 @@ std::string parse_command_line(int argc, char **argv)
 {
     // The leading '+' keeps glibc from permuting: words after the operand
     // are operands, not options.
-    static constexpr const char *option_string = "+c:d:h:H:j:r:s:2DeEflov";
+    static constexpr const char *option_string = "+c:d:h:H:j:r:s:2CDeEflnov";
     int option;
     while ((option = getopt(argc, argv, option_string)) != -1) {
         switch (option) {
@@ -108,6 +108,8 @@ std::string parse_command_line(int argc, char **argv)
         case 'E': settings.exif_mode = EXIF_NONE; break;
         case 'D': settings.show_caption = true; break;
         case '2': settings.double_density = true; break;
+        case 'n': settings.page_numbers = true; break;
+        case 'C': settings.album_covers = true; break;
         case 'f': settings.force = true; break;
         case 'l': settings.bilinear = true; break;
         case 'o': settings.remove_orphans = false; break;

@@ -82,7 +82,7 @@ void run_gallery(std::string gallery_path)
         const std::string album_path = join_path(gallery_path, entry.name);
         std::printf("Directory %s\n", album_path.c_str());
         const album_result album = process_album(album_path, footer);
-        write_album_item(page, entry.name, album.title, album.images);
+        write_album_item(page, entry.name, album.title, album.images, album.cover);
         ++albums;
     }
     finish_gallery_page(page, footer);
