@@ -10,11 +10,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <map>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "support/jpeg_fixture.h"
 #include "support/run_vistrel.h"
@@ -61,6 +64,8 @@ pid_t start_and_stop_mid_run(const std::string &gallery, const std::vector<std::
     for (;;) {
         if (file_exists(page_in_progress)) {
             kill(pid, SIGSTOP);
+            int wstatus;  // a signal is delivered in its own time: wait until it has stopped
+            waitpid(pid, &wstatus, WUNTRACED);
             return pid;
         }
         int wstatus;
@@ -189,6 +194,94 @@ TEST(hostile, a_linked_cache_directory_is_refused_and_nothing_outside_is_deleted
         EXPECT_EQ(empty.out.find("deleted orphan"), std::string::npos);
     }
     EXPECT_TRUE(file_exists(pictures.file("holiday.jpg")));
+}
+
+std::vector<std::string> names_in(const std::string &dir)
+{
+    std::vector<std::string> names;
+    for (const auto &entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+bool is_valid_utf8(const std::string &text)
+{
+    for (size_t i = 0; i < text.size();) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        const size_t length = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+        if (length == 0 || i + length > text.size()) return false;
+        for (size_t k = 1; k < length; ++k)
+            if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return false;
+        i += length;
+    }
+    return true;
+}
+
+// Every legal name works: where "<name>.html" or "<name>.tmp" would pass the
+// file system's limit, a shortened name that stays the same from run to run
+// stands in, and every link and orphan removal use it.
+TEST(hostile, names_at_the_length_limit)
+{
+    temp_dir g;
+    const std::string a = g.file("a");
+    make_dir(a);
+    std::string accented;
+    for (int i = 0; i < 125; ++i) accented += "\xc3\xa9";
+    const struct {
+        std::string name;
+        bool page_shortened;
+    } cases[] = {
+        {std::string(251, 'a') + ".jpg", true},   // 255 bytes, the limit
+        {std::string(247, 'b') + ".jpg", true},   // its page one byte past the limit
+        {std::string(246, 'c') + ".jpg", false},  // its page just at the limit
+        {accented + ".jpg", true},                // 254 bytes, two per character
+        {"short.jpg", false},
+    };
+    for (const auto &c : cases) write_jpeg(a + "/" + c.name, {.width = 40, .height = 30});
+
+    const run_result r = run_vistrel({g.path});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::vector<std::string> names = names_in(a);
+    const std::string index = read_file(a + "/index.html");
+    std::vector<std::string> pages;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name.size());
+        EXPECT_TRUE(is_regular(a + "/.scaled/" + c.name));
+        EXPECT_TRUE(is_regular(a + "/.thumbs/" + c.name));
+        std::string page = c.name + ".html";
+        if (c.page_shortened) {
+            // Some prefix of the name, a tilde, 16 hex digits, ".html".
+            const auto found = std::find_if(names.begin(), names.end(), [&](const std::string &n) {
+                return n.size() > 22 && n.ends_with(".html") && n[n.size() - 22] == '~' &&
+                       c.name.starts_with(n.substr(0, n.size() - 22));
+            });
+            ASSERT_NE(found, names.end());
+            page = *found;
+            EXPECT_LE(page.size(), 255u);
+            EXPECT_GE(page.size(), 250u);
+            EXPECT_TRUE(is_valid_utf8(page));
+            EXPECT_EQ(page.find_first_not_of("0123456789abcdef", page.size() - 21), page.size() - 5);
+        }
+        EXPECT_TRUE(is_regular(a + "/" + page));
+        std::string href;
+        for (const char ch : page) {
+            char hex[4];
+            std::snprintf(hex, sizeof hex, "%%%02X", static_cast<unsigned char>(ch));
+            href += static_cast<unsigned char>(ch) >= 0x80 ? std::string(hex) : std::string(1, ch);
+        }
+        EXPECT_NE(index.find("<a href=\"" + href + "\">"), std::string::npos);
+        pages.push_back(page);
+    }
+    for (const std::string &n : names) EXPECT_FALSE(n.ends_with(".tmp")) << n;
+
+    // The same names on the next run; and the page goes with its image.
+    ASSERT_EQ(run_vistrel({g.path}).status, 0);
+    EXPECT_EQ(names_in(a), names);
+    fs::remove(a + "/" + cases[0].name);
+    const run_result removed = run_vistrel({g.path});
+    ASSERT_EQ(removed.status, 0) << removed.err;
+    EXPECT_FALSE(file_exists(a + "/" + pages[0]));
+    EXPECT_NE(removed.out.find("deleted orphan " + a + "/" + pages[0] + "\n"), std::string::npos);
 }
 
 }  // namespace

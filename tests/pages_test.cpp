@@ -58,6 +58,7 @@ image_info numbered_image(int i)
     char name[16];
     std::snprintf(name, sizeof name, "p%02d.jpg", i);
     image.name = name;
+    image.page = image.name + ".html";
     image.caption = name;
     image.file_size = 2048 * i + 1023;  // 2i KB after truncation
     image.width = 4000 + i;
@@ -317,6 +318,7 @@ TEST_F(pages_test, index_show_caption)
     images[0].caption = "Sunset <b>over</b> the bay &amp; pier";
     images[0].caption_from_description = true;
     images[1].name = "Tom & Jerry's <1>.jpg";
+    images[1].page = images[1].name + ".html";
     images[1].caption = images[1].name;
 
     write_index_pages(album, images, true, "my webgallery", footer);
@@ -341,6 +343,7 @@ TEST_F(pages_test, index_hostile_name)
 {
     image_info image = numbered_image(0);
     image.name = "a\"b&c<d>'e%f#g?h:i\\j\xc3\xa9.jpg";
+    image.page = image.name + ".html";
     image.caption = image.name;
 
     write_index_pages(album, std::vector<image_info>{image}, false, "my webgallery", footer);
@@ -361,6 +364,7 @@ std::vector<image_info> trip_images()
 {
     std::vector<image_info> images(3);
     images[0].name = "a.jpg";
+    images[0].page = images[0].name + ".html";
     images[0].caption = "a.jpg";
     images[0].file_size = 1023;
     images[0].width = 3000;
@@ -371,6 +375,8 @@ std::vector<image_info> trip_images()
     images[0].thumb_height = 96;
 
     images[1].name = "b.jpg";
+
+    images[1].page = images[1].name + ".html";
     images[1].caption = "Beach at <i>dawn</i>";
     images[1].caption_from_description = true;
     images[1].file_size = 2 * 1024 * 1024 + 1023;
@@ -385,6 +391,8 @@ std::vector<image_info> trip_images()
     images[1].exif_model = "Camera X";
 
     images[2].name = "c.jpg";
+
+    images[2].page = images[2].name + ".html";
     images[2].caption = "c.jpg";
     images[2].file_size = 4096;
     images[2].width = 1000;
@@ -492,6 +500,7 @@ TEST_F(pages_test, image_page_exif_modes)
 {
     image_info image;
     image.name = "x.jpg";
+    image.page = image.name + ".html";
     image.caption = "x.jpg";
     image.file_size = 10 * 1024;
     image.width = 40;
@@ -593,10 +602,12 @@ TEST_F(pages_test, image_page_hostile_names)
 {
     std::vector<image_info> images(2);
     images[0].name = "50% \"off\" #1?.jpg";
+    images[0].page = images[0].name + ".html";
     images[0].caption = images[0].name;
     images[0].thumb_width = 8;
     images[0].thumb_height = 6;
     images[1].name = "<img src=x onerror=alert(1)>:'.jpg";
+    images[1].page = images[1].name + ".html";
     images[1].caption = images[1].name;
     images[1].file_size = 1024;
     images[1].width = 2;

@@ -10,6 +10,7 @@
 #include "album/image_order.h"
 #include "album/orphans.h"
 #include "base/derived_images.h"
+#include "base/files.h"
 #include "base/settings.h"
 #include "image/pipeline.h"
 #include "pages/image_pages.h"
@@ -36,6 +37,8 @@ album_result process_album(const std::string &album_path, const std::string &foo
     result.images = static_cast<int32_t>(images.size());
 
     if (!images.empty()) {
+        const size_t limit = name_limit(album_path);
+        for (image_info &image : images) image.page = fitted_name(limit, image.name, ".html");
         ensure_cache_dirs(album_path);
         const album_description description = read_description(album_path);
         result.title = description.title;

@@ -30,6 +30,7 @@ void remove_orphans(const std::string &album_path, const derived_image &kind,
         return;
     }
 
+    const size_t page_limit = name_limit(album_path);
     std::unordered_set<std::string_view> names;
     names.reserve(images.size());
     for (const image_info &image : images) names.insert(image.name);
@@ -46,7 +47,7 @@ void remove_orphans(const std::string &album_path, const derived_image &kind,
             std::fprintf(stderr, "can't unlink(%s)\n", derived.c_str());
 
         // The page usually went with the other cache directory's pass: silent then.
-        const std::string page = join_path(album_path, std::string(entry->d_name) + ".html");
+        const std::string page = join_path(album_path, fitted_name(page_limit, entry->d_name, ".html"));
         if (unlink(page.c_str()) == 0) std::printf("deleted orphan %s\n", page.c_str());
     }
 

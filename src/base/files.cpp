@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 
 #include "base/fatal.h"
@@ -44,6 +45,42 @@ int open_dir_no_follow(const std::string &path)
     return open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
 }
 
+namespace {
+
+size_t name_max(long limit) { return limit > 0 ? static_cast<size_t>(limit) : 255; }
+
+// FNV-1a, 64 bits: stable across runs, machines and versions.
+uint64_t name_hash(const std::string &name)
+{
+    uint64_t hash = 14695981039346656037ull;
+    for (const char c : name) {
+        hash ^= static_cast<unsigned char>(c);
+        hash *= 1099511628211ull;
+    }
+    return hash;
+}
+
+}  // namespace
+
+size_t name_limit(const std::string &dir) { return name_max(pathconf(dir.c_str(), _PC_NAME_MAX)); }
+
+size_t name_limit(int dir_fd) { return name_max(fpathconf(dir_fd, _PC_NAME_MAX)); }
+
+std::string fitted_name(size_t limit, const std::string &name, const std::string &suffix)
+{
+    if (name.size() + suffix.size() <= limit) return name + suffix;
+    char tag[18];
+    std::snprintf(tag, sizeof tag, "~%016llx", static_cast<unsigned long long>(name_hash(name)));
+    const size_t room = limit > suffix.size() + 17 ? limit - suffix.size() - 17 : 0;
+    size_t cut = room < name.size() ? room : name.size();
+    // Back to the start of a character: continuation bytes are 10xxxxxx.
+    while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
+    std::string fitted = name.substr(0, cut);
+    fitted += tag;
+    fitted += suffix;
+    return fitted;
+}
+
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
 
@@ -67,16 +104,18 @@ output_file open_output(const std::string &final_path, const char *open_failure_
 {
     output_file out;
     out.final_path = final_path;
-    out.temp_path = final_path + ".tmp";
     const size_t slash = final_path.rfind('/');
     const std::string dir_path = slash == std::string::npos ? "." : final_path.substr(0, slash + 1);
     out.final_name = slash == std::string::npos ? final_path : final_path.substr(slash + 1);
-    out.temp_name = out.final_name + ".tmp";
+    out.temp_path = final_path + ".tmp";
 
     // O_PATH: a directory that may be written but not listed serves too.
     const int no_follow = parent == parent_link::refuse ? O_NOFOLLOW : 0;
     out.dir = unique_fd(open(dir_path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC | no_follow));
     if (!out.dir) fatal_errno(open_failure_format, out.temp_path.c_str());
+    // A final name at the length limit leaves no room for ".tmp".
+    out.temp_name = fitted_name(name_limit(out.dir.fd), out.final_name, ".tmp");
+    out.temp_path = slash == std::string::npos ? out.temp_name : final_path.substr(0, slash + 1) + out.temp_name;
     // The run holds the gallery's lock, so nothing at the temporary name is
     // anyone's work in progress: a leftover, or something planted.
     if (unlinkat(out.dir.fd, out.temp_name.c_str(), 0) != 0 && errno != ENOENT)

@@ -40,6 +40,17 @@ int open_dir_no_follow(const std::string &path);
 // limit of their own; the system refuses what it cannot take.
 std::string join_path(const std::string &dir, const std::string &name);
 
+// The longest file name a directory takes, by its path or an open
+// descriptor; 255, the usual limit, when the system cannot tell.
+size_t name_limit(const std::string &dir);
+size_t name_limit(int dir_fd);
+
+// The name for "<name><suffix>" in a directory whose limit is given: that
+// name when it fits, else a shortened one that stays the same from run to
+// run: a prefix of name cut at a UTF-8 character boundary, "~", 16 hex
+// digits of a hash of the whole name, then the suffix.
+std::string fitted_name(size_t limit, const std::string &name, const std::string &suffix);
+
 // One entry of a directory listing, typed as the listing itself reports it:
 // symbolic links are not followed.
 struct dir_entry {

@@ -8,6 +8,7 @@
 
 struct image_info {
     std::string name;     // file name in the album directory
+    std::string page;     // its page's file name: "<name>.html", shortened if too long
     std::string caption;  // from .description, else the name
     // A caption from .description is the gallery owner's markup and goes
     // into pages unchanged; the name standing in for one is escaped.

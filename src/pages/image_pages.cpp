@@ -59,9 +59,9 @@ void write_neighbour(std::FILE *out, const image_info &neighbour, const char *la
 {
     const std::string link = url_escape(neighbour.name);
     std::fprintf(out,
-                 "<a href=\"%s.html\"><img src=\"%s/%s\"%s border=\"0\" width=\"%d\" "
+                 "<a href=\"%s\"><img src=\"%s/%s\"%s border=\"0\" width=\"%d\" "
                  "height=\"%d\" alt=\"%s\"><br><small>%s</small></a>",
-                 link.c_str(), thumbnail.dir, link.c_str(),
+                 url_escape(neighbour.page).c_str(), thumbnail.dir, link.c_str(),
                  srcset(thumbnail_2x, neighbour.name).c_str(), neighbour.*thumbnail.width,
                  neighbour.*thumbnail.height,
                  html_escape(neighbour.name).c_str(), label);
@@ -71,7 +71,7 @@ void write_page(const std::string &album_path, std::span<const image_info> image
                 const std::string &title, const std::string &footer, int64_t back_page)
 {
     const image_info &image = images[i];
-    output_file file = open_output(join_path(album_path, image.name + ".html"), "fopen(%s) failed");
+    output_file file = open_output(join_path(album_path, image.page), "fopen(%s) failed");
     std::FILE *out = file.file.get();
 
     const std::string name = html_escape(image.name);
