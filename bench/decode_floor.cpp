@@ -36,7 +36,7 @@ unsigned long long decode_one(const char *path, int32_t setting, std::vector<JSA
         std::fprintf(stderr, "decode_floor: can't fopen(%s): %s\n", path, std::strerror(errno));
         std::exit(1);
     }
-    decompressor source(file.get());
+    decompressor source(file.get(), path);
     jpeg_read_header(&source.info, TRUE);
     jpeg_decompress_struct &info = source.info;
     const unsigned denom = reduction_for(

@@ -99,7 +99,7 @@ void compare_instruction_sets(const decoded_image &picture, int32_t width, int32
 
 void derive(std::FILE *source, uint8_t choice)
 {
-    decompressor decoder(source);
+    decompressor decoder(source, "fuzz.jpg");
     decoder.errors.error_exit = throw_fatal;
     decoder.errors.output_message = keep_quiet;
     jpeg_read_header(&decoder.info, TRUE);

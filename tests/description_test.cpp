@@ -86,7 +86,7 @@ TEST(description, missing_or_unreadable_file_is_no_error)
     const auto is_empty = [](const album_description &d) { return !d.title && d.entries.empty(); };
     EXPECT_TRUE(is_empty(read_description(album.path)));
 
-    // A directory opens but cannot be read: the same as no file.
+    // A directory is no description either (a warning says so).
     make_dir(album.file(".description"));
     EXPECT_TRUE(is_empty(read_description(album.path)));
 

@@ -188,7 +188,7 @@ TEST(gallery, failure_in_an_album_leaves_the_previous_page_whole)
     const run_result r = run_vistrel({g.path});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "Directory " + g.path + "/a\nImage " + g.path + "/a/broken.jpg\n");
-    EXPECT_EQ(r.err, "Not a JPEG file: starts with 0x74 0x68\n");
+    EXPECT_EQ(r.err, "vistrel: " + g.path + "/a/broken.jpg: Not a JPEG file: starts with 0x74 0x68\n");
     EXPECT_EQ(read_file(g.file("index.html")), "previous page");
     EXPECT_TRUE(file_exists(g.file("index.html.tmp")));
     EXPECT_FALSE(file_exists(g.file("a/.scaled/broken.jpg.tmp")));

@@ -284,4 +284,32 @@ TEST(hostile, names_at_the_length_limit)
     EXPECT_NE(removed.out.find("deleted orphan " + a + "/" + pages[0] + "\n"), std::string::npos);
 }
 
+// A .description that is not a regular file would block the run (a FIFO),
+// feed it for ever (a device) or lead anywhere (a link): it is ignored, with
+// a warning, and the album has no description.
+TEST(hostile, a_description_that_is_no_regular_file_is_ignored)
+{
+    const struct {
+        const char *what;
+        void (*plant)(const std::string &path);
+    } cases[] = {
+        {"fifo", [](const std::string &p) { ASSERT_EQ(mkfifo(p.c_str(), 0666), 0); }},
+        {"link to /dev/zero", [](const std::string &p) { ASSERT_EQ(symlink("/dev/zero", p.c_str()), 0); }},
+        {"link to /dev/urandom", [](const std::string &p) { ASSERT_EQ(symlink("/dev/urandom", p.c_str()), 0); }},
+        {"directory", [](const std::string &p) { make_dir(p); }},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        temp_dir g;
+        const std::string a = g.file("a");
+        make_dir(a);
+        write_jpeg(a + "/x.jpg", {.width = 40, .height = 30});
+        c.plant(a + "/.description");
+        const run_result r = run_command(vistrel_binary(), {g.path}, 60);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.err, "   " + a + "/.description: not a regular file, ignored\n   x.jpg: no EXIF data found\n");
+        EXPECT_NE(r.out.find("1 image processed in album '" + a + "'."), std::string::npos);
+    }
+}
+
 }  // namespace

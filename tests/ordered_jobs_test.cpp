@@ -1,7 +1,10 @@
 // Jobs on several threads, written out as one thread would have.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/fatal.h"
@@ -58,3 +61,49 @@ TEST(ordered_jobs, outside_a_job_reports_go_straight_out)
 }
 
 }  // namespace
+
+// Large shares of memory are never held by two jobs at once when together
+// they pass the budget; shares within it are held side by side.
+TEST(ordered_jobs, memory_shares_beyond_the_budget_are_taken_one_at_a_time)
+{
+    for (const auto &[share, most_at_once] :
+         {std::pair{jobs_memory_budget + 1, 1}, std::pair{jobs_memory_budget / 4, 4}}) {
+        std::atomic<int> holding{0}, most{0}, arrived{0};
+        run_ordered(4, 4, [&, share = share](size_t) {
+            // Every job asks before any has finished.
+            ++arrived;
+            while (arrived < 4) std::this_thread::yield();
+            memory_share claim(share);
+            const int now = ++holding;
+            for (int seen = most; now > seen && !most.compare_exchange_weak(seen, now);) {
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            --holding;
+        });
+        EXPECT_EQ(most, most_at_once) << share;
+    }
+}
+
+// A job that ends the run holds still, but gives its share back: an earlier
+// job waiting for it still finishes and is written out first.
+TEST(ordered_jobs, a_failing_job_gives_its_memory_share_back)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    settings.progname = "vistrel";
+    EXPECT_EXIT(
+        {
+            std::atomic<bool> taken{false};
+            run_ordered(2, 2, [&](size_t i) {
+                if (i == 1) {
+                    memory_share claim(jobs_memory_budget + 1);
+                    taken = true;
+                    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                    fatal("job 1 failed\n");
+                }
+                while (!taken) std::this_thread::yield();
+                memory_share claim(jobs_memory_budget + 1);
+                report_out("job 0 done\n");
+            }, {1, 0});
+        },
+        testing::ExitedWithCode(1), "^vistrel: job 1 failed\n$");
+}

@@ -11,6 +11,7 @@
 #include "album/orphans.h"
 #include "base/derived_images.h"
 #include "base/files.h"
+#include "base/ordered_jobs.h"
 #include "base/settings.h"
 #include "image/pipeline.h"
 #include "pages/image_pages.h"
@@ -53,12 +54,12 @@ album_result process_album(const std::string &album_path, const std::string &foo
         result.cover = images.front();
         write_image_pages(album_path, images, title, footer);
         const int32_t pages = write_index_pages(album_path, images, settings.show_caption, title, footer);
-        std::printf("%d thumbnail index pages created.\n", pages);
+        report_out("%d thumbnail index pages created.\n", pages);
     }
     if (settings.remove_orphans)
         for (const derived_image &kind : derived_images) remove_orphans(album_path, kind, images);
 
-    std::printf("%d image%s processed in album '%s'.\n", result.images, result.images == 1 ? "" : "s",
+    report_out("%d image%s processed in album '%s'.\n", result.images, result.images == 1 ? "" : "s",
                 result.title ? result.title->c_str() : album_path.c_str());
     return result;
 }

@@ -1,5 +1,9 @@
 #include "album/description.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -8,6 +12,7 @@
 
 #include "base/fatal.h"
 #include "base/files.h"
+#include "base/ordered_jobs.h"
 
 namespace {
 
@@ -28,9 +33,22 @@ album_description read_description(const std::string &album_path)
     album_description description;
 
     // Optional: an album without a readable description simply has no title
-    // and no captions.
-    unique_file file(std::fopen(join_path(album_path, ".description").c_str(), "r"));
-    if (!file) return description;
+    // and no captions. Only a regular file is read: a FIFO would block the
+    // run, a device could feed it for ever, and a link may lead anywhere.
+    const std::string path = join_path(album_path, ".description");
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0 && errno != ELOOP) return description;
+    struct stat status;
+    if (fd < 0 || fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        if (fd >= 0) close(fd);
+        report_err("   %s: not a regular file, ignored\n", path.c_str());
+        return description;
+    }
+    unique_file file(fdopen(fd, "r"));
+    if (!file) {
+        close(fd);
+        return description;
+    }
 
     // A line longer than the buffer arrives in pieces, and each piece is
     // parsed as a line of its own.

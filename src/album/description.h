@@ -20,7 +20,8 @@ struct album_description {
 };
 
 // Reads the album's description. A missing or unreadable file is no error:
-// the album then has no title and no captions.
+// the album then has no title and no captions. Anything but a regular file
+// is not read, with a warning on standard error.
 album_description read_description(const std::string &album_path);
 
 // Captions by file name, built once per album so that each lookup costs the

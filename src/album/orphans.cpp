@@ -11,6 +11,7 @@
 
 #include "album/image_listing.h"
 #include "base/files.h"
+#include "base/ordered_jobs.h"
 
 // Orphan removal only reports: a cache directory it cannot read or a file
 // it cannot delete never ends the run, and its lines carry no program name.
@@ -26,7 +27,7 @@ void remove_orphans(const std::string &album_path, const derived_image &kind,
     // only then: without -2 an album need not have them.
     if (!dir && kind.doubles >= 0 && errno == ENOENT) return;
     if (!dir) {
-        std::printf("can't opendir(%s)\n", dir_path.c_str());
+        report_out("can't opendir(%s)\n", dir_path.c_str());
         return;
     }
 
@@ -42,14 +43,14 @@ void remove_orphans(const std::string &album_path, const derived_image &kind,
 
         const std::string derived = join_path(dir_path, entry->d_name);
         if (unlinkat(dirfd(dir.get()), entry->d_name, 0) == 0)
-            std::printf("deleted orphan %s\n", derived.c_str());
+            report_out("deleted orphan %s\n", derived.c_str());
         else
-            std::fprintf(stderr, "can't unlink(%s)\n", derived.c_str());
+            report_err("can't unlink(%s)\n", derived.c_str());
 
         // The page usually went with the other cache directory's pass: silent then.
         const std::string page = join_path(album_path, fitted_name(page_limit, entry->d_name, ".html"));
-        if (unlink(page.c_str()) == 0) std::printf("deleted orphan %s\n", page.c_str());
+        if (unlink(page.c_str()) == 0) report_out("deleted orphan %s\n", page.c_str());
     }
 
-    if (closedir(dir.release()) != 0) std::fprintf(stderr, "can't closedir(%s)\n", dir_path.c_str());
+    if (closedir(dir.release()) != 0) report_err("can't closedir(%s)\n", dir_path.c_str());
 }

@@ -1,5 +1,7 @@
 #include "base/ordered_jobs.h"
 
+#include <sched.h>
+
 #include <unistd.h>
 
 #include <atomic>
@@ -10,6 +12,8 @@
 #include <mutex>
 #include <thread>
 #include <vector>
+
+#include "base/terminal.h"
 
 namespace {
 
@@ -44,12 +48,17 @@ std::string format_text(const char *format, va_list args)
 
 namespace {
 
+void write_out(std::FILE *stream, const std::string &text)
+{
+    std::fputs(shown_on(stream, text).c_str(), stream);
+}
+
 void vreport(std::FILE *stream, const char *format, va_list args)
 {
     if (current_log)
         current_log->pieces.emplace_back(stream, format_text(format, args));
     else
-        std::vfprintf(stream, format, args);
+        write_out(stream, format_text(format, args));
 }
 
 void finish_job(ordered_state &state, job_log &log, bool failed)
@@ -63,6 +72,61 @@ void finish_job(ordered_state &state, job_log &log, bool failed)
 }  // namespace
 
 bool inside_ordered_job() { return current_log != nullptr; }
+
+int usable_cpus()
+{
+    cpu_set_t set;
+    if (sched_getaffinity(0, sizeof set, &set) == 0) {
+        const int count = CPU_COUNT(&set);
+        if (count > 0) return count;
+    }
+    const long online = sysconf(_SC_NPROCESSORS_ONLN);
+    return online > 0 ? static_cast<int>(online) : 1;
+}
+
+namespace {
+
+// The memory budget of the jobs' large shares.
+struct budget_state {
+    std::mutex mutex;
+    std::condition_variable released;
+    size_t in_use = 0;
+};
+
+budget_state &budget()
+{
+    static budget_state state;
+    return state;
+}
+
+thread_local size_t held_by_this_thread = 0;
+
+void release_share(size_t bytes)
+{
+    if (bytes == 0) return;
+    budget_state &b = budget();
+    {
+        std::lock_guard lock(b.mutex);
+        b.in_use -= bytes;
+        held_by_this_thread -= bytes;
+    }
+    b.released.notify_all();
+}
+
+}  // namespace
+
+memory_share::memory_share(size_t bytes)
+{
+    if (bytes < smallest_share || !inside_ordered_job()) return;
+    budget_state &b = budget();
+    std::unique_lock lock(b.mutex);
+    b.released.wait(lock, [&] { return b.in_use == 0 || b.in_use + bytes <= jobs_memory_budget; });
+    b.in_use += bytes;
+    held_by_this_thread += bytes;
+    bytes_ = bytes;
+}
+
+memory_share::~memory_share() { release_share(bytes_); }
 
 void report_out(const char *format, ...)
 {
@@ -83,13 +147,15 @@ void report_err(const char *format, ...)
 void end_run(const std::string &message)
 {
     if (!current_log) {
-        std::fputs(message.c_str(), stderr);
+        write_out(stderr, message);
         std::exit(1);
     }
     // The writer ends the process when it reaches this job; until then this
     // thread holds still, keeping its files as they are, and a new thread
     // takes its place: jobs before this one may not even have started.
     current_log->pieces.emplace_back(stderr, message);
+    // A job that holds still must not keep others waiting for memory.
+    release_share(held_by_this_thread);
     ordered_state &state = *current_state;
     finish_job(state, *current_log, true);
     std::thread(state.worker).detach();
@@ -124,7 +190,7 @@ void run_ordered(size_t count, int threads, const std::function<void(size_t)> &j
             std::unique_lock lock(state.mutex);
             state.changed.wait(lock, [&] { return log.done; });
         }
-        for (const auto &[stream, text] : log.pieces) std::fputs(text.c_str(), stream);
+        for (const auto &[stream, text] : log.pieces) write_out(stream, text);
         if (log.failed) {
             // Other jobs may be mid-way: leave at once, without running
             // destructors under their feet. Files they are writing are still

@@ -38,7 +38,7 @@ struct settings_record {
     bool page_numbers = false;    // -n: every index page links all of its album's pages
     bool album_covers = false;    // -C: a thumbnail for every album on the gallery page
     image_order_t image_order = image_order_t::name;
-    int32_t jobs = 1;  // threads for the image work of an album
+    int32_t jobs = 0;  // threads for the image work of an album; 0: one per usable CPU
 };
 
 extern settings_record settings;

@@ -12,8 +12,8 @@ namespace {
 // Enough for the coefficients of a progressive photograph of 600 megapixels.
 constexpr long largest_decode_memory = 2048L * 1024 * 1024;
 
-// On a worker thread libjpeg's messages join the image's ordered log, in
-// exactly the words and lines its standard handlers would print.
+// Warnings in exactly the words and lines libjpeg's standard handler would
+// print; on a job thread they join the image's ordered log.
 void routed_output_message(j_common_ptr info)
 {
     char text[JMSG_LENGTH_MAX];
@@ -21,21 +21,21 @@ void routed_output_message(j_common_ptr info)
     report_err("%s\n", text);
 }
 
+// Names the file: libjpeg's own text does not say which one it means.
 [[noreturn]] void routed_error_exit(j_common_ptr info)
 {
     char text[JMSG_LENGTH_MAX];
     (*info->err->format_message)(info, text);
-    end_run(std::string(text) + "\n");
+    const auto *path = static_cast<const std::string *>(info->client_data);
+    fatal("%s: %s\n", path->c_str(), text);
 }
 
-// libjpeg's standard error manager, its output routed when on a worker.
+// libjpeg's standard error manager, its output routed.
 void setup_errors(jpeg_error_mgr &errors)
 {
     jpeg_std_error(&errors);
-    if (inside_ordered_job()) {
-        errors.output_message = routed_output_message;
-        errors.error_exit = routed_error_exit;
-    }
+    errors.output_message = routed_output_message;
+    errors.error_exit = routed_error_exit;
 }
 
 // The compressor for one derived file; destroyed before the rename.
@@ -43,16 +43,33 @@ struct compressor {
     jpeg_error_mgr errors;
     jpeg_compress_struct info;
 
-    compressor()
+    explicit compressor(const std::string &path)
     {
         setup_errors(errors);
         info.err = &errors;
+        info.client_data = const_cast<std::string *>(&path);
         jpeg_create_compress(&info);
     }
     ~compressor() { jpeg_destroy_compress(&info); }
     compressor(const compressor &) = delete;
     compressor &operator=(const compressor &) = delete;
 };
+
+// What libjpeg holds at once for a file it cannot decode scan by scan: the
+// coefficients of the whole image, 64 of 2 bytes per block of every
+// component. A tiny file may claim gigabytes of it.
+size_t whole_image_memory(const jpeg_decompress_struct &info)
+{
+    if (!jpeg_has_multiple_scans(const_cast<jpeg_decompress_struct *>(&info))) return 0;
+    size_t bytes = 0;
+    for (int c = 0; c < info.num_components; ++c) {
+        const jpeg_component_info &component = info.comp_info[c];
+        const size_t rows = (component.height_in_blocks + component.v_samp_factor - 1) /
+                            component.v_samp_factor * component.v_samp_factor;
+        bytes += size_t{component.width_in_blocks} * rows * sizeof(JBLOCK);
+    }
+    return bytes;
+}
 
 }  // namespace
 
@@ -68,10 +85,11 @@ pixel_buffer allocate_pixels(size_t size)
     return buffer;
 }
 
-decompressor::decompressor(std::FILE *source)
+decompressor::decompressor(std::FILE *source, std::string source_path) : path(std::move(source_path))
 {
     setup_errors(errors);
     info.err = &errors;
+    info.client_data = &path;
     jpeg_create_decompress(&info);
     jpeg_stdio_src(&info, source);
 }
@@ -99,6 +117,7 @@ decoded_image decode_image(decompressor &source, unsigned denom)
     // last scan, so a tiny file that claims a huge size could take all the
     // memory there is. Past this bound libjpeg ends the run instead.
     info.mem->max_memory_to_use = largest_decode_memory;
+    memory_share share(whole_image_memory(info));
     jpeg_start_decompress(&info);
 
     const size_t row_size = size_t{info.output_width} * static_cast<size_t>(info.output_components);
@@ -132,7 +151,7 @@ void encode_image(const decoded_image &picture, resampler_fn resample, const std
     src_info.output_height = picture.height;
     src_info.num_components = picture.components;
     {
-        compressor out;
+        compressor out(final_path);
         out.info.image_width = static_cast<JDIMENSION>(width);
         out.info.image_height = static_cast<JDIMENSION>(height);
         out.info.input_components = picture.components;

@@ -11,14 +11,17 @@
 
 #include "image/resample.h"
 
-// A decompressor reading one open source file. libjpeg's standard error
-// manager stays in charge: warnings are printed and the work goes on, a
-// fatal error prints libjpeg's own message and ends the run.
+// A decompressor reading one open source file, whose path names it in
+// messages. libjpeg's standard error manager stays in charge but for where
+// its messages go: warnings are printed (in job order, on a job thread) and
+// the work goes on; a fatal error ends the run with
+// "<progname>: <path>: <libjpeg's message>".
 struct decompressor {
     jpeg_error_mgr errors;
     jpeg_decompress_struct info;
+    std::string path;
 
-    explicit decompressor(std::FILE *source);
+    decompressor(std::FILE *source, std::string source_path);
     ~decompressor();
     decompressor(const decompressor &) = delete;
     decompressor &operator=(const decompressor &) = delete;
@@ -47,7 +50,9 @@ struct decoded_image {
 unsigned reduction_for(JDIMENSION image_width, int32_t target_width);
 
 // Decodes the whole image at 1/denom. Only the scale is changed from
-// libjpeg's defaults: the derived bytes depend on them.
+// libjpeg's defaults: the derived bytes depend on them. A file that makes
+// libjpeg hold its whole image at once (progressive, or in several scans)
+// takes its share of the jobs' memory for as long as the decode lasts.
 decoded_image decode_image(decompressor &source, unsigned denom);
 
 // Resamples the picture to width x height and writes it as a JPEG with

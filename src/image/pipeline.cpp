@@ -100,7 +100,7 @@ void derive_image(const std::string &album_path, image_info &image, resampler_fn
 
     unique_file source(std::fopen(source_path.c_str(), "rb"));
     if (!source) fatal_errno("can't fopen(%s)", source_path.c_str());
-    decompressor decoder(source.get());
+    decompressor decoder(source.get(), source_path);
     jpeg_read_header(&decoder.info, TRUE);
 
     image.file_size = status.st_size;
@@ -155,12 +155,13 @@ std::vector<size_t> largest_first(const std::string &album_path, std::span<const
 void process_images(const std::string &album_path, std::span<image_info> images)
 {
     const resampler_fn resample = settings.bilinear ? resize_bilinear : resize_area;
-    if (settings.jobs <= 1) {
+    const int threads = settings.jobs > 0 ? settings.jobs : usable_cpus();
+    if (threads <= 1 || images.size() <= 1) {
         for (image_info &image : images) derive_image(album_path, image, resample);
         return;
     }
     // Each image touches only its own record and files.
-    run_ordered(images.size(), settings.jobs,
+    run_ordered(images.size(), threads,
                 [&](size_t i) { derive_image(album_path, images[i], resample); },
                 largest_first(album_path, images));
 }

@@ -15,6 +15,7 @@
 #include "album/album.h"
 #include "base/fatal.h"
 #include "base/files.h"
+#include "base/ordered_jobs.h"
 #include "base/settings.h"
 #include "pages/gallery_page.h"
 #include "run/command_line.h"
@@ -80,13 +81,13 @@ void run_gallery(std::string gallery_path)
     for (const dir_entry &entry : list_gallery(gallery_path)) {
         if (!is_album(entry)) continue;
         const std::string album_path = join_path(gallery_path, entry.name);
-        std::printf("Directory %s\n", album_path.c_str());
+        report_out("Directory %s\n", album_path.c_str());
         const album_result album = process_album(album_path, footer);
         write_album_item(page, entry.name, album.title, album.images, album.cover);
         ++albums;
     }
     finish_gallery_page(page, footer);
 
-    std::printf("%d album%s processed.\n", albums, albums == 1 ? "" : "s");
+    report_out("%d album%s processed.\n", albums, albums == 1 ? "" : "s");
     std::exit(0);
 }
