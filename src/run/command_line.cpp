@@ -20,6 +20,18 @@ bool set_positive(int32_t &field, const char *arg)
     return end != arg && *end == '\0' && field > 0;
 }
 
+// The field that each numeric option sets.
+int32_t settings_record::*numeric_field(char option)
+{
+    switch (option) {
+    case 'c': return &settings_record::columns;
+    case 'r': return &settings_record::rows;
+    case 'h': return &settings_record::thumb_height;
+    case 'H': return &settings_record::scaled_height;
+    default: return &settings_record::jobs;
+    }
+}
+
 [[noreturn]] void invalid_argument(char option, const char *arg)
 {
     std::fprintf(stderr, "%s: invalid argument '-%c %s'\n", settings.progname.c_str(), option, arg);
@@ -84,19 +96,12 @@ std::string parse_command_line(int argc, char **argv)
     while ((option = getopt(argc, argv, option_string)) != -1) {
         switch (option) {
         case 'c':
-            if (!set_positive(settings.columns, optarg)) invalid_argument('c', optarg);
-            break;
         case 'r':
-            if (!set_positive(settings.rows, optarg)) invalid_argument('r', optarg);
-            break;
         case 'h':
-            if (!set_positive(settings.thumb_height, optarg)) invalid_argument('h', optarg);
-            break;
         case 'H':
-            if (!set_positive(settings.scaled_height, optarg)) invalid_argument('H', optarg);
-            break;
         case 'j':
-            if (!set_positive(settings.jobs, optarg)) invalid_argument('j', optarg);
+            if (!set_positive(settings.*numeric_field(static_cast<char>(option)), optarg))
+                invalid_argument(static_cast<char>(option), optarg);
             break;
         case 'd':
             settings.default_title = optarg;
