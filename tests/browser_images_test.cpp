@@ -1,0 +1,339 @@
+// Images as headless Chromium shows them, driven over the DevTools protocol:
+// a photo turned by its EXIF orientation must look as the browser itself
+// shows the original, and with -2 a high-density screen must get the
+// double-density files and a plain screen the normal ones.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "support/devtools.h"
+#include "support/jpeg_fixture.h"
+#include "support/run_vistrel.h"
+#include "support/screen_pixels.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+// The EXIF table of orientations: which side of the upright picture row 0
+// and column 0 of the stored pixels show.
+enum class side { top, bottom, left, right };
+
+struct orientation_case {
+    uint16_t value;
+    side row0;
+    side column0;
+};
+
+const orientation_case orientations[] = {
+    {1, side::top, side::left},     {2, side::top, side::right},   {3, side::bottom, side::right},
+    {4, side::bottom, side::left},  {5, side::left, side::top},    {6, side::right, side::top},
+    {7, side::right, side::bottom}, {8, side::left, side::bottom},
+};
+
+// Not square, so that a turn by a quarter shows in the size too; halves on
+// whole JPEG blocks, so that the colours meet at block edges.
+constexpr int upright_width = 320;
+constexpr int upright_height = 256;
+
+// Four quadrants of clearly different colours, each shaded by a diagonal
+// gradient: every mirror or turn gives another picture.
+std::vector<uint8_t> upright_picture()
+{
+    static constexpr uint8_t quadrant[4][3] = {{200, 40, 40}, {40, 170, 60}, {40, 60, 200}, {220, 200, 40}};
+    std::vector<uint8_t> pixels(size_t{upright_width} * upright_height * 3);
+    uint8_t *p = pixels.data();
+    for (int y = 0; y < upright_height; ++y) {
+        for (int x = 0; x < upright_width; ++x) {
+            const int q = (y < upright_height / 2 ? 0 : 2) + (x < upright_width / 2 ? 0 : 1);
+            const int shade = 50 * (x + 2 * y) / (upright_width + 2 * upright_height) - 25;
+            for (int c = 0; c < 3; ++c)
+                *p++ = static_cast<uint8_t>(std::clamp(quadrant[q][c] + shade, 0, 255));
+        }
+    }
+    return pixels;
+}
+
+// The file a camera would write for the upright picture held at that
+// orientation: the stored pixels, and the tag that says how to turn them.
+fixture_spec stored_as(const orientation_case &o, const std::vector<uint8_t> &upright)
+{
+    // Row 0 at the top or bottom: stored rows are rows of the picture;
+    // at the left or right: they are its columns.
+    const bool rows_are_rows = o.row0 == side::top || o.row0 == side::bottom;
+    fixture_spec spec{.width = rows_are_rows ? upright_width : upright_height,
+                      .height = rows_are_rows ? upright_height : upright_width,
+                      .quality = 95,
+                      .exif = fixture_exif{.orientation = o.value}};
+    spec.pixels.resize(upright.size());
+    uint8_t *to = spec.pixels.data();
+    for (int sy = 0; sy < spec.height; ++sy) {
+        for (int sx = 0; sx < spec.width; ++sx) {
+            int ux;
+            int uy;
+            if (rows_are_rows) {
+                uy = o.row0 == side::top ? sy : upright_height - 1 - sy;
+                ux = o.column0 == side::left ? sx : upright_width - 1 - sx;
+            } else {
+                ux = o.row0 == side::left ? sy : upright_width - 1 - sy;
+                uy = o.column0 == side::top ? sx : upright_height - 1 - sx;
+            }
+            const uint8_t *from = upright.data() + (size_t(uy) * upright_width + size_t(ux)) * 3;
+            to = std::copy(from, from + 3, to);
+        }
+    }
+    return spec;
+}
+
+std::string orientation_name(uint16_t value) { return std::string("o") + char('0' + value) + ".jpg"; }
+
+// Other pictures a wrong orientation could give at the right size: every
+// mirror and the half turn of the upright one, and the stored pixels
+// unturned (the tag ignored).
+struct wrong_view {
+    const char *name;
+    const char *style;
+};
+
+const wrong_view wrong_views[] = {
+    {"mirrored left to right", "transform: scaleX(-1)"},
+    {"mirrored top to bottom", "transform: scaleY(-1)"},
+    {"turned half round", "transform: rotate(180deg)"},
+    {"tag ignored", "image-orientation: none"},
+};
+
+// A mean difference per sample above this is another picture. Compression
+// and two different scalers stay well below it; the smallest wrong view
+// differs by several times as much.
+constexpr double orientation_tolerance = 8.0;
+
+struct shown_image {
+    int width = 0;  // CSS pixels, as the markup states
+    int height = 0;
+    int natural_width = 0;
+    int natural_height = 0;
+};
+
+shown_image image_in_page(devtools_page &page, const std::string &selector)
+{
+    const json_value v = page.evaluate(
+        "(() => { const i = document.querySelector(" + json_quote(selector) +
+        "); return i ? [+i.getAttribute('width'), +i.getAttribute('height'), i.naturalWidth, i.naturalHeight]"
+        " : null; })()");
+    if (v.is_null()) throw std::runtime_error("no image " + selector);
+    const auto &a = v.as_array();
+    return {int(a.at(0).as_int()), int(a.at(1).as_int()), int(a.at(2).as_int()), int(a.at(3).as_int())};
+}
+
+// The originals as the browser itself shows them (upright, by its default
+// image-orientation: from-image) in boxes of the given size, each on whole
+// pixels: as they should look, and in every wrong view; then the upright
+// picture from a file without a tag.
+void write_reference_page(const std::string &path, const std::string &album_dir, const std::string &untagged,
+                          int width, int height)
+{
+    std::string html = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><style>"
+                       "body { margin: 0; background: #fff; } img { position: absolute; display: block; }"
+                       "</style></head><body>\n";
+    const auto box = [&](const std::string &id, const std::string &file, int column, int row,
+                         const std::string &style) {
+        html += "<img id=\"" + id + "\" src=\"" + file_url(file) +
+                "\" style=\"width: " + std::to_string(width) + "px; height: " + std::to_string(height) +
+                "px; left: " + std::to_string(column * (width + 10)) +
+                "px; top: " + std::to_string(row * (height + 10)) + "px; " + style + "\">\n";
+    };
+    int row = 0;
+    for (const orientation_case &o : orientations) {
+        const std::string file = album_dir + "/" + orientation_name(o.value);
+        const std::string id = std::to_string(o.value);
+        box("right" + id, file, 0, row, "");
+        for (size_t w = 0; w < std::size(wrong_views); ++w)
+            box("wrong" + id + "-" + std::to_string(w), file, int(w) + 1, row, wrong_views[w].style);
+        ++row;
+    }
+    box("untagged", untagged, 0, row, "");
+    write_file(path, html + "</body></html>\n");
+}
+
+struct derived_view {
+    const char *what;
+    const char *dir;                               // of the derived image, as its src starts
+    int height;                                    // upright, by default
+    std::string (*page)(const std::string &name);  // the page that shows it
+};
+
+TEST(browser_images, turned_photos_look_as_the_browser_shows_the_originals)
+{
+    if (!chromium_installed())
+        GTEST_SKIP() << chromium_path << " is not installed (scripts/install-deps installs it)";
+    temp_dir root;
+    const std::string gallery = root.file("gallery");
+    const std::string album = gallery + "/turned";
+    make_dir(gallery);
+    make_dir(album);
+    write_file(gallery + "/vistrel.css", "body { margin: 8px; }\n");
+    const std::vector<uint8_t> upright = upright_picture();
+    for (const orientation_case &o : orientations)
+        write_jpeg(album + "/" + orientation_name(o.value), stored_as(o, upright));
+    // Outside the gallery: the picture itself, for the fixtures' own check.
+    const std::string untagged = root.file("upright.jpg");
+    write_jpeg(untagged,
+               {.width = upright_width, .height = upright_height, .quality = 95, .pixels = upright});
+    // Scaled images half the default height: smaller captures to compare.
+    const run_result r = run_vistrel({"-H", "240", gallery});
+    ASSERT_EQ(r.status, 0) << r.err;
+
+    devtools_browser browser;
+    devtools_page page(browser);
+    page.set_device({.width = 1280, .height = 900, .scale_factor = 1, .mobile = false});
+
+    // The thumbnail on the index page and the scaled image on the image
+    // page, both upright at 5:4.
+    const derived_view views[] = {
+        {"thumbnail", ".thumbs", 96, [](const std::string &) { return std::string("index.html"); }},
+        {"scaled image", ".scaled", 240, [](const std::string &name) { return name + ".html"; }},
+    };
+    double worst_right = 0;
+    double best_wrong = 1e9;
+    for (const derived_view &view : views) {
+        SCOPED_TRACE(view.what);
+        const int width = view.height * upright_width / upright_height;
+        const std::string reference =
+            root.file(std::string("reference-") + std::to_string(view.height) + ".html");
+        write_reference_page(reference, album, untagged, width, view.height);
+
+        std::vector<decoded_jpeg> shown;
+        std::string shown_url;
+        for (const orientation_case &o : orientations) {
+            const std::string name = orientation_name(o.value);
+            SCOPED_TRACE(name);
+            const std::string selector = std::string("img[src=\"") + view.dir + "/" + name + "\"]";
+            if (const std::string url = file_url(album + "/" + view.page(name)); url != shown_url) {
+                page.navigate(url);
+                page.settle();
+                shown_url = url;
+            }
+            const shown_image image = image_in_page(page, selector);
+            ASSERT_EQ(image.width, width);
+            ASSERT_EQ(image.height, view.height);
+            ASSERT_EQ(image.natural_width, width);
+            ASSERT_EQ(image.natural_height, view.height);
+            shown.push_back(screen_pixels(page, page.element_rect(selector)));
+        }
+
+        // One capture of every box on the reference page, cut up afterwards.
+        page.navigate(file_url(reference));
+        page.settle();
+        const css_rect whole{0, 0, double(width + 10) * double(1 + std::size(wrong_views)),
+                             double(view.height + 10) * double(std::size(orientations) + 1)};
+        const decoded_jpeg references = screen_pixels(page, whole);
+        const auto reference_box = [&](const std::string &id) {
+            return crop(references, whole, page.element_rect("#" + id));
+        };
+        const decoded_jpeg picture = reference_box("untagged");
+        for (size_t i = 0; i < std::size(orientations); ++i) {
+            const uint16_t value = orientations[i].value;
+            SCOPED_TRACE(orientation_name(value));
+            const std::string id = std::to_string(value);
+            // The fixtures hold what they claim: the browser shows every file
+            // as the one upright picture.
+            ASSERT_LT(mean_difference(reference_box("right" + id), picture), orientation_tolerance);
+            const double right = mean_difference(shown[i], reference_box("right" + id));
+            EXPECT_LT(right, orientation_tolerance) << "differs from the original as the browser turns it";
+            worst_right = std::max(worst_right, right);
+            for (size_t w = 0; w < std::size(wrong_views); ++w) {
+                if (value == 1 && std::string(wrong_views[w].name) == "tag ignored")
+                    continue;  // the same picture
+                const double wrong =
+                    mean_difference(shown[i], reference_box("wrong" + id + "-" + std::to_string(w)));
+                EXPECT_GT(wrong, 3 * orientation_tolerance)
+                    << "as close to the picture " << wrong_views[w].name;
+                best_wrong = std::min(best_wrong, wrong);
+            }
+        }
+    }
+    RecordProperty("worst_right_difference", std::to_string(worst_right));
+    RecordProperty("smallest_wrong_difference", std::to_string(best_wrong));
+}
+
+// With -2 every index and image page offers the double-density files; the
+// browser must take them at device pixel ratio 2 and the normal ones at 1.
+// Names with a blank and with non-ASCII letters must survive the srcset
+// attribute, where a blank would end the URL.
+TEST(browser_images, high_density_screens_get_the_double_density_files)
+{
+    if (!chromium_installed())
+        GTEST_SKIP() << chromium_path << " is not installed (scripts/install-deps installs it)";
+    temp_dir root;
+    const std::string gallery = root.file("gallery");
+    const std::string album = gallery + "/album";
+    make_dir(gallery);
+    make_dir(album);
+    write_file(gallery + "/vistrel.css", "body { margin: 8px; }\n");
+    // In the order of the album: byte by byte.
+    const std::vector<std::string> names = {"Caf\xc3\xa9 \xc3\x98resund.jpg", "plain.jpg", "two words.jpg"};
+    for (size_t i = 0; i < names.size(); ++i)
+        write_jpeg(album + "/" + names[i], {.width = 200, .height = 150, .seed = uint32_t(40 + i)});
+    const run_result r = run_vistrel({"-2", gallery});
+    ASSERT_EQ(r.status, 0) << r.err;
+
+    // Each page's images, in document order: the directory and name of the
+    // file meant for a plain screen.
+    struct expected_image {
+        std::string dir;
+        std::string name;
+    };
+    std::vector<std::pair<std::string, std::vector<expected_image>>> pages;
+    std::vector<expected_image> thumbnails;
+    for (const std::string &name : names) thumbnails.push_back({".thumbs", name});
+    pages.emplace_back("index.html", thumbnails);
+    for (size_t i = 0; i < names.size(); ++i) {
+        std::vector<expected_image> shown = {{".scaled", names[i]}};
+        if (i > 0) shown.push_back({".thumbs", names[i - 1]});
+        if (i + 1 < names.size()) shown.push_back({".thumbs", names[i + 1]});
+        pages.emplace_back(names[i] + ".html", shown);
+    }
+
+    devtools_browser browser;
+    for (const int ratio : {1, 2}) {
+        SCOPED_TRACE("device pixel ratio " + std::to_string(ratio));
+        // A fresh context per ratio: nothing cached from the other one.
+        devtools_page page(browser);
+        page.set_device({.width = 1280, .height = 900, .scale_factor = double(ratio), .mobile = false});
+        for (const auto &[page_name, expected] : pages) {
+            SCOPED_TRACE(page_name);
+            page.navigate(file_url(album + "/" + page_name));
+            // The browser scales a 2x candidate's natural size down by 2, so the
+            // file's own size is read from a plain copy of it.
+            const json_value images = page.evaluate(R"((async () => {
+                const found = [];
+                for (const i of document.images) {
+                    const file = new Image();
+                    file.src = i.currentSrc;
+                    await file.decode().catch(() => {});
+                    found.push([decodeURIComponent(new URL(i.currentSrc).pathname), i.complete,
+                                i.naturalWidth, i.naturalHeight, +i.getAttribute('width'),
+                                +i.getAttribute('height'), file.naturalWidth, file.naturalHeight]);
+                }
+                return found;
+            })())");
+            ASSERT_EQ(images.as_array().size(), expected.size()) << images.dump();
+            for (size_t i = 0; i < expected.size(); ++i) {
+                const std::vector<json_value> &image = images.as_array()[i].as_array();
+                const std::string dir = expected[i].dir + (ratio == 2 ? "2x" : "");
+                EXPECT_EQ(image.at(0).as_string(), album + "/" + dir + "/" + expected[i].name);
+                ASSERT_TRUE(image.at(1).as_bool()) << "not loaded: " << image.at(0).as_string();
+                // Shown at the size the markup states, from a file with ratio
+                // times its pixels.
+                EXPECT_EQ(image.at(2).as_int(), image.at(4).as_int()) << image.at(0).as_string();
+                EXPECT_EQ(image.at(3).as_int(), image.at(5).as_int()) << image.at(0).as_string();
+                EXPECT_EQ(image.at(6).as_int(), ratio * image.at(4).as_int()) << image.at(0).as_string();
+                EXPECT_EQ(image.at(7).as_int(), ratio * image.at(5).as_int()) << image.at(0).as_string();
+            }
+        }
+    }
+}
+
+}  // namespace
