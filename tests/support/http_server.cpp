@@ -44,6 +44,14 @@ const char *content_type(const std::string &path)
     return "application/octet-stream";
 }
 
+// Only paths under the root, and only whole ones: a decoded NUL would end
+// the path that stat and open see early, and serve another file.
+bool servable(const std::string &path)
+{
+    if (path.empty() || path[0] != '/' || path.find('\0') != std::string::npos) return false;
+    return path.find("/../") == std::string::npos && !path.ends_with("/..");
+}
+
 void send_all(int fd, const std::string &data)
 {
     for (size_t sent = 0; sent < data.size();) {
@@ -121,8 +129,7 @@ void http_server::answer(int client)
     std::string body;
     bool found = false;
     struct stat status;
-    if (path.find("/../") == std::string::npos && stat((root_ + path).c_str(), &status) == 0 &&
-        S_ISREG(status.st_mode)) {
+    if (servable(path) && stat((root_ + path).c_str(), &status) == 0 && S_ISREG(status.st_mode)) {
         const int fd = open((root_ + path).c_str(), O_RDONLY | O_CLOEXEC);
         if (fd >= 0) {
             for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;) body.append(buffer, static_cast<size_t>(n));
