@@ -730,11 +730,7 @@ TEST(browser_links, no_url_of_any_page_leaves_the_gallery)
 }
 
 // Browsers strip blanks from the ends of a URL, so a link must not start
-// with a raw one.
-// KNOWN PRODUCT BUG, this test fails until it is fixed: links leave blanks
-// unencoded, so href=" x.jpg.html", " x.jpg" and " lead/index.html" (and
-// the cover's src) reach "x.jpg.html", "x.jpg" and "lead/index.html",
-// which do not exist.
+// with a raw one: href=" x.jpg.html" would reach "x.jpg.html".
 TEST(browser_http, names_starting_with_a_blank_are_linked_to_their_own_files)
 {
     if (!chromium_installed())

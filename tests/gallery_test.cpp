@@ -108,11 +108,11 @@ TEST(gallery, album_title_from_description_names_the_album)
 
 // In a URL, bytes beyond ASCII are encoded too, so that the link works
 // whatever encoding a browser assumes; a backslash could make one lead to
-// another host.
+// another host; and a blank that starts a name would be dropped.
 TEST(gallery, directory_names_are_data_not_markup)
 {
     temp_dir g;
-    for (const char *name : {"Tom & Jerry's <b>\"best\" 50% #1?:x", "\\\\evil.example\\x", "Caf\xc3\xa9"}) {
+    for (const char *name : {"Tom & Jerry's <b>\"best\" 50% #1?:x", "\\\\evil.example\\x", "Caf\xc3\xa9", " lead"}) {
         make_dir(g.file(name));
         write_jpeg(g.file(std::string(name) + "/a.jpg"), {.width = 40, .height = 30});
     }
@@ -120,6 +120,8 @@ TEST(gallery, directory_names_are_data_not_markup)
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(strip_footer(read_file(g.file("index.html"))),
               gallery_page("my webgallery",
+                           // a browser would drop a blank that starts a link
+                           "<li class=\"albumitem\"><a href=\"%20lead/index.html\"> lead</a> (1 image)\n"
                            "<li class=\"albumitem\"><a href=\"Caf%C3%A9/index.html\">Caf\xc3\xa9</a> (1 image)\n"
                            "<li class=\"albumitem\"><a href=\"Tom &amp; Jerry&#39;s &lt;b&gt;&quot;best&quot;"
                            " 50%25 %231%3F%3Ax/index.html\">Tom &amp; Jerry&#39;s &lt;b&gt;"

@@ -13,5 +13,6 @@ std::string html_escape(std::string_view text);
 // above 0x7F are percent-encoded first (so the browser reads a path, not a
 // fragment, query, scheme or another host, and finds the file whatever
 // encoding it assumes for the page), then the result is HTML-escaped.
-// Blanks stay as they are.
+// Blanks stay as they are, but for one that starts the name, which a
+// browser would drop from the start of a link.
 std::string url_escape(std::string_view name);
