@@ -21,8 +21,9 @@
 // - Every sample of a pixel is treated alike whatever the number of samples,
 //   so CMYK and two-sample images come out right.
 // - The sums run in vector lanes, one sample per lane: two lanes on the
-//   baseline instruction set, four with AVX2 where the processor has it. Each
-//   lane does exactly the scalar sequence, so both give the same bytes.
+//   baseline instruction set, four with AVX2 where the processor has it, the
+//   same code compiled for each. Each lane does exactly the scalar sequence,
+//   so both give the same bytes.
 //
 // The first addition into a cleared accumulator, 0.0 + v × w, is written as
 // v × w: every product here is non-negative, and adding +0.0 to it changes
@@ -33,6 +34,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <type_traits>
 
 #include "image/resample.h"
 #include "image/resample_setup.h"
@@ -112,37 +114,12 @@ inline void vertical_pass(vertical_state &st, double s, size_t hs, Emit &&emit)
     }
 }
 
-inline vec2 load2(const double *p)
-{
-    vec2 v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-
-inline void store2(double *p, vec2 v) { std::memcpy(p, &v, sizeof v); }
-
-// Eight bytes as four pairs of exact doubles.
-inline void widen8(const JSAMPLE *p, vec2 out[4])
-{
-#if defined(__SSE2__)
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i b16 = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(p)), zero);
-    const __m128i lo = _mm_unpacklo_epi16(b16, zero);
-    const __m128i hi = _mm_unpackhi_epi16(b16, zero);
-    out[0] = _mm_cvtepi32_pd(lo);
-    out[1] = _mm_cvtepi32_pd(_mm_shuffle_epi32(lo, 0xee));
-    out[2] = _mm_cvtepi32_pd(hi);
-    out[3] = _mm_cvtepi32_pd(_mm_shuffle_epi32(hi, 0xee));
-#else
-    for (int i = 0; i < 4; ++i) out[i] = vec2{static_cast<double>(p[2 * i]), static_cast<double>(p[2 * i + 1])};
-#endif
-}
-
 // a[k] = a[k] + row0[k] × w0 + row1[k] × w1 + ..., left to right, for R rows;
 // with `fresh` the accumulator starts from the first product.
-template <int R, bool fresh>
+template <class V, int R, bool fresh>
 void sweep(double *a, size_t ls, const row_step *steps)
 {
+    constexpr int L = lanes<V>, K = 8 / L;  // eight samples a round, in K vectors
     const JSAMPLE *rows[R];
     double w[R];
     for (int j = 0; j < R; ++j) {
@@ -152,66 +129,25 @@ void sweep(double *a, size_t ls, const row_step *steps)
     size_t k = 0;
     // The fixed-count loops are unrolled so that the lanes stay in registers.
     for (; k + 8 <= ls; k += 8) {
-        vec2 acc[4], x[4];
-        widen8(rows[0] + k, x);
+        V acc[K], x[K];
+        bytes_to_doubles<8>(rows[0] + k, x);
 #pragma GCC unroll 4
-        for (int i = 0; i < 4; ++i) acc[i] = fresh ? x[i] * w[0] : load2(a + k + 2 * i) + x[i] * w[0];
-#pragma GCC unroll 8
-        for (int j = 1; j < R; ++j) {
-            widen8(rows[j] + k, x);
-#pragma GCC unroll 4
-            for (int i = 0; i < 4; ++i) acc[i] = acc[i] + x[i] * w[j];
-        }
-#pragma GCC unroll 4
-        for (int i = 0; i < 4; ++i) store2(a + k + 2 * i, acc[i]);
-    }
-    for (; k < ls; ++k) {
-        double v = fresh ? rows[0][k] * w[0] : a[k] + rows[0][k] * w[0];
-        for (int j = 1; j < R; ++j) v = v + rows[j][k] * w[j];
-        a[k] = v;
-    }
-}
-
-#ifdef VISTREL_AVX2
-// Eight bytes as two vectors of four exact doubles.
-AVX2_CODE inline void widen8(const JSAMPLE *p, __m256d &lo, __m256d &hi)
-{
-    int32_t b0, b1;
-    std::memcpy(&b0, p, 4);
-    std::memcpy(&b1, p + 4, 4);
-    lo = _mm256_cvtepi32_pd(_mm_cvtepu8_epi32(_mm_cvtsi32_si128(b0)));
-    hi = _mm256_cvtepi32_pd(_mm_cvtepu8_epi32(_mm_cvtsi32_si128(b1)));
-}
-
-// sweep() in four lanes.
-template <int R, bool fresh>
-AVX2_CODE void sweep_avx2(double *a, size_t ls, const row_step *steps)
-{
-    const JSAMPLE *rows[R];
-    __m256d w[R];
-    for (int j = 0; j < R; ++j) {
-        rows[j] = steps[j].row;
-        w[j] = _mm256_set1_pd(steps[j].weight);
-    }
-    size_t k = 0;
-    for (; k + 8 <= ls; k += 8) {
-        __m256d lo, hi, x, y;
-        widen8(rows[0] + k, x, y);
-        if (fresh) {
-            lo = _mm256_mul_pd(x, w[0]);
-            hi = _mm256_mul_pd(y, w[0]);
-        } else {
-            lo = _mm256_add_pd(_mm256_loadu_pd(a + k), _mm256_mul_pd(x, w[0]));
-            hi = _mm256_add_pd(_mm256_loadu_pd(a + k + 4), _mm256_mul_pd(y, w[0]));
+        for (int i = 0; i < K; ++i) {
+            if constexpr (fresh) {
+                acc[i] = x[i] * w[0];
+            } else {
+                load(acc[i], a + k + L * i);
+                acc[i] = acc[i] + x[i] * w[0];
+            }
         }
 #pragma GCC unroll 8
         for (int j = 1; j < R; ++j) {
-            widen8(rows[j] + k, x, y);
-            lo = _mm256_add_pd(lo, _mm256_mul_pd(x, w[j]));
-            hi = _mm256_add_pd(hi, _mm256_mul_pd(y, w[j]));
+            bytes_to_doubles<8>(rows[j] + k, x);
+#pragma GCC unroll 4
+            for (int i = 0; i < K; ++i) acc[i] = acc[i] + x[i] * w[j];
         }
-        _mm256_storeu_pd(a + k, lo);
-        _mm256_storeu_pd(a + k + 4, hi);
+#pragma GCC unroll 4
+        for (int i = 0; i < K; ++i) store(a + k + L * i, acc[i]);
     }
     for (; k < ls; ++k) {
         double v = fresh ? rows[0][k] * steps[0].weight : a[k] + rows[0][k] * steps[0].weight;
@@ -219,53 +155,22 @@ AVX2_CODE void sweep_avx2(double *a, size_t ls, const row_step *steps)
         a[k] = v;
     }
 }
-#endif
 
-// Applies steps to the accumulator, up to four rows per sweep on the
-// baseline and eight with AVX2 (registers allowing).
-void apply_steps(bool wide, double *a, size_t ls, const row_step *steps, size_t count, bool &started)
+// Applies steps to the accumulator, up to twice as many rows per sweep as
+// there are lanes: four on the baseline and eight with AVX2 (registers
+// allowing).
+template <class V>
+void apply_steps(double *a, size_t ls, const row_step *steps, size_t count, bool &started)
 {
+    constexpr size_t most = 2 * lanes<V>;
     while (count > 0) {
-        size_t m;
-#ifdef VISTREL_AVX2
-        if (wide) {
-            m = count < 8 ? count : 8;
-            switch (m * 2 + (started ? 0 : 1)) {
-            case 2: sweep_avx2<1, false>(a, ls, steps); break;
-            case 3: sweep_avx2<1, true>(a, ls, steps); break;
-            case 4: sweep_avx2<2, false>(a, ls, steps); break;
-            case 5: sweep_avx2<2, true>(a, ls, steps); break;
-            case 6: sweep_avx2<3, false>(a, ls, steps); break;
-            case 7: sweep_avx2<3, true>(a, ls, steps); break;
-            case 8: sweep_avx2<4, false>(a, ls, steps); break;
-            case 9: sweep_avx2<4, true>(a, ls, steps); break;
-            case 10: sweep_avx2<5, false>(a, ls, steps); break;
-            case 11: sweep_avx2<5, true>(a, ls, steps); break;
-            case 12: sweep_avx2<6, false>(a, ls, steps); break;
-            case 13: sweep_avx2<6, true>(a, ls, steps); break;
-            case 14: sweep_avx2<7, false>(a, ls, steps); break;
-            case 15: sweep_avx2<7, true>(a, ls, steps); break;
-            case 16: sweep_avx2<8, false>(a, ls, steps); break;
-            default: sweep_avx2<8, true>(a, ls, steps); break;
-            }
-            started = true;
-            steps += m;
-            count -= m;
-            continue;
-        }
-#endif
-        (void)wide;
-        m = count < 4 ? count : 4;
-        switch (m * 2 + (started ? 0 : 1)) {
-        case 2: sweep<1, false>(a, ls, steps); break;
-        case 3: sweep<1, true>(a, ls, steps); break;
-        case 4: sweep<2, false>(a, ls, steps); break;
-        case 5: sweep<2, true>(a, ls, steps); break;
-        case 6: sweep<3, false>(a, ls, steps); break;
-        case 7: sweep<3, true>(a, ls, steps); break;
-        case 8: sweep<4, false>(a, ls, steps); break;
-        default: sweep<4, true>(a, ls, steps); break;
-        }
+        const size_t m = count < most ? count : most;
+        with_count<most>(m, [&]<int R>() {
+            if (started)
+                compiled<V, sweep<V, R, false>>(a, ls, steps);
+            else
+                compiled<V, sweep<V, R, true>>(a, ls, steps);
+        });
         started = true;
         steps += m;
         count -= m;
@@ -369,45 +274,48 @@ inline void store_bytes(JSAMPLE *out, const double *v, size_t n)
     for (size_t i = 0; i < n; ++i) out[i] = static_cast<JSAMPLE>(static_cast<int>(v[i]));
 }
 
+// The lanes that hold one pixel's samples: the fewest that do, up to V's.
+// With three samples the fourth lane reads the next pixel's first sample (or
+// the accumulator's zero padding) and is never stored.
+template <class V, int N>
+using pixel_lanes = std::conditional_t<N == 1, vec1, std::conditional_t<N == 2, vec2, V>>;
+
+// One pixel's sums, v[0] × w[0] + v[1] × w[1] + ... for each sample, in K
+// vectors; T is the list length when known at compile time (0: `terms`).
+template <int N, int T, class P, int K>
+inline void fold_pixel(const double *v, const double *w, size_t terms, P (&b)[K])
+{
+    constexpr int L = lanes<P>;
+#pragma GCC unroll 4
+    for (int i = 0; i < K; ++i) {
+        load(b[i], v + L * i);
+        b[i] = b[i] * w[0];
+    }
+    const size_t count = T > 0 ? T : terms;
+#pragma GCC unroll 16
+    for (size_t j = 1; j < count; ++j) {
+#pragma GCC unroll 4
+        for (int i = 0; i < K; ++i) {
+            P x;
+            load(x, v + N * j + L * i);
+            b[i] = b[i] + x * w[j];
+        }
+    }
+}
+
 // Folds the accumulator row into destination pixels and converts them.
 // N is the number of samples per pixel, 0 for "any" (read from g.n).
 // T is the list length when known at compile time (0: plan.terms).
-template <int N, int T>
+template <class V, int N, int T>
 void fold_row(const geometry &g, const double *a, const column_plan &plan, JSAMPLE *out)
 {
-    const size_t n = N > 0 ? static_cast<size_t>(N) : g.n;
     const size_t terms = T > 0 ? T : plan.terms;
     const double *w = plan.weights;
-    for (size_t p = 0; p < g.wd; ++p, out += n, w += terms) {
-        const double *v = a + static_cast<size_t>(plan.first[p]) * n;
-        if constexpr (N == 1) {
-            double b = v[0] * w[0];
-#pragma GCC unroll 16
-            for (size_t j = 1; j < terms; ++j) b = b + v[j] * w[j];
-            out[0] = static_cast<JSAMPLE>(static_cast<int>(b));
-        } else if constexpr (N == 2 || N == 4) {
-            constexpr int pairs = N / 2;
-            vec2 b[pairs];
-            for (int i = 0; i < pairs; ++i) b[i] = load2(v + 2 * i) * w[0];
-#pragma GCC unroll 16
-            for (size_t j = 1; j < terms; ++j)
-                for (int i = 0; i < pairs; ++i) b[i] = b[i] + load2(v + N * j + 2 * i) * w[j];
-            for (int i = 0; i < pairs; ++i) {
-                out[2 * i] = static_cast<JSAMPLE>(static_cast<int>(b[i][0]));
-                out[2 * i + 1] = static_cast<JSAMPLE>(static_cast<int>(b[i][1]));
-            }
-        } else if constexpr (N == 3) {
-            vec2 b01 = load2(v) * w[0];
-            double b2 = v[2] * w[0];
-#pragma GCC unroll 16
-            for (size_t j = 1; j < terms; ++j) {
-                b01 = b01 + load2(v + 3 * j) * w[j];
-                b2 = b2 + v[3 * j + 2] * w[j];
-            }
-            out[0] = static_cast<JSAMPLE>(static_cast<int>(b01[0]));
-            out[1] = static_cast<JSAMPLE>(static_cast<int>(b01[1]));
-            out[2] = static_cast<JSAMPLE>(static_cast<int>(b2));
-        } else {
+    const uint32_t *const first = plan.first;  // read once: the byte stores could alias plan
+    if constexpr (N == 0) {
+        const size_t n = g.n;
+        for (size_t p = 0; p < g.wd; ++p, out += n, w += terms) {
+            const double *v = a + static_cast<size_t>(first[p]) * n;
             double b[16];
             for (size_t off = 0; off < n; off += 16) {
                 const size_t m = n - off < 16 ? n - off : 16;
@@ -417,130 +325,64 @@ void fold_row(const geometry &g, const double *a, const column_plan &plan, JSAMP
                 store_bytes(out + off, b, m);
             }
         }
+    } else {
+        using P = pixel_lanes<V, N>;
+        constexpr int L = lanes<P>, K = (N + L - 1) / L;
+        size_t p = 0;
+        // A pixel in four lanes: four pixels make sixteen bytes, packed and
+        // stored together.
+        if constexpr (L == 4) {
+            for (; p + 4 <= g.wd; p += 4, out += 4 * N, w += 4 * terms) {
+                P b[4][1];
+#pragma GCC unroll 4
+                for (size_t q = 0; q < 4; ++q)
+                    fold_pixel<N, T>(a + static_cast<size_t>(first[p + q]) * N, w + q * terms, terms, b[q]);
+                const P sums[4] = {b[0][0], b[1][0], b[2][0], b[3][0]};
+                const byte_vector<16> four = doubles_to_bytes<16>(sums);
+                if constexpr (N == 3) {  // every fourth byte left out
+                    const bytes8 head = __builtin_shufflevector(four, four, 0, 1, 2, 4, 5, 6, 8, 9);
+                    const bytes8 tail = __builtin_shufflevector(four, four, 10, 12, 13, 14, 3, 7, 11, 15);
+                    std::memcpy(out, &head, 8);
+                    std::memcpy(out + 8, &tail, 4);
+                } else {
+                    std::memcpy(out, &four, 16);
+                }
+            }
+        }
+        for (; p < g.wd; ++p, out += N, w += terms) {
+            P b[K];
+            fold_pixel<N, T>(a + static_cast<size_t>(first[p]) * N, w, terms, b);
+            for (int i = 0; i < N; ++i) out[i] = static_cast<JSAMPLE>(static_cast<int>(b[i / L][i % L]));
+        }
     }
 }
 
 using fold_fn = void (*)(const geometry &, const double *, const column_plan &, JSAMPLE *);
 
-#ifdef VISTREL_AVX2
-// One pixel of three or four samples folded in four lanes; T is the list
-// length when known at compile time (0: `terms`). With three samples the
-// fourth lane reads the next pixel's first sample (or the accumulator's zero
-// padding) and is never stored for good.
-template <int N, int T>
-AVX2_CODE inline __m256d fold_pixel(const double *v, const double *w, size_t terms)
+// The fold for the samples per pixel and the list length, both fixed where
+// they are small.
+template <class V>
+fold_fn fold_for(size_t n, size_t terms)
 {
-    __m256d b = _mm256_mul_pd(_mm256_loadu_pd(v), _mm256_broadcast_sd(w));
-    const size_t count = T > 0 ? T : terms;
-#pragma GCC unroll 16
-    for (size_t j = 1; j < count; ++j)
-        b = _mm256_add_pd(b, _mm256_mul_pd(_mm256_loadu_pd(v + N * j), _mm256_broadcast_sd(w + j)));
-    return b;
+    fold_fn fold = compiled<V, fold_row<V, 0, 0>>;
+    with_count<4>(n, [&]<int N>() {
+        fold = compiled<V, fold_row<V, N, 0>>;
+        with_count<10>(terms, [&]<int T>() { fold = compiled<V, fold_row<V, N, T>>; });
+    });
+    return fold;
 }
 
-// fold_row() for three or four samples, four pixels per round so that their
-// bytes are packed and stored together.
-template <int N, int T>
-AVX2_CODE void fold_row_avx2(const geometry &g, const double *a, const column_plan &plan, JSAMPLE *out)
+// Everything after the checks, with the kernels for lanes V.
+template <class V>
+int area(const geometry &g, const JSAMPLE *src, JSAMPLE *dst)
 {
-    const size_t terms = T > 0 ? T : plan.terms;
-    const double *w = plan.weights;
-    const uint32_t *first = plan.first;
-    size_t p = 0;
-    for (; p + 4 <= g.wd; p += 4, out += 4 * N, w += 4 * terms) {
-        __m128i i[4];
-        for (int k = 0; k < 4; ++k)
-            i[k] = _mm256_cvttpd_epi32(
-                fold_pixel<N, T>(a + static_cast<size_t>(first[p + k]) * N, w + k * terms, terms));
-        // Sixteen bytes, four per pixel; values lie in 0..255.
-        __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(i[0], i[1]), _mm_packs_epi32(i[2], i[3]));
-        if constexpr (N == 3) {
-            bytes = _mm_shuffle_epi8(bytes, _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1));
-            _mm_storel_epi64(reinterpret_cast<__m128i *>(out), bytes);
-            const uint32_t rest = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(bytes, 8)));
-            std::memcpy(out + 8, &rest, 4);
-        } else {
-            _mm_storeu_si128(reinterpret_cast<__m128i *>(out), bytes);
-        }
-    }
-    for (; p < g.wd; ++p, out += N, w += terms) {
-        const __m128i i = _mm256_cvttpd_epi32(
-            fold_pixel<N, T>(a + static_cast<size_t>(first[p]) * N, w, terms));
-        const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(i, i), i);
-        const uint32_t four = static_cast<uint32_t>(_mm_cvtsi128_si32(bytes));
-        std::memcpy(out, &four, N);
-    }
-}
-
-#endif
-
-// The fold for N samples with its list length fixed where it is short.
-template <int N, template <int, int> class Fold>
-fold_fn fold_with_terms(size_t terms)
-{
-    switch (terms) {
-    case 1: return Fold<N, 1>::run;
-    case 2: return Fold<N, 2>::run;
-    case 3: return Fold<N, 3>::run;
-    case 4: return Fold<N, 4>::run;
-    case 5: return Fold<N, 5>::run;
-    case 6: return Fold<N, 6>::run;
-    case 7: return Fold<N, 7>::run;
-    case 8: return Fold<N, 8>::run;
-    case 9: return Fold<N, 9>::run;
-    case 10: return Fold<N, 10>::run;
-    default: return Fold<N, 0>::run;
-    }
-}
-
-template <int N, int T>
-struct baseline_fold {
-    static constexpr fold_fn run = fold_row<N, T>;
-};
-
-#ifdef VISTREL_AVX2
-template <int N, int T>
-struct avx2_fold {
-    static constexpr fold_fn run = fold_row_avx2<N, T>;
-};
-#endif
-
-fold_fn fold_for(size_t n, size_t terms, bool wide)
-{
-#ifdef VISTREL_AVX2
-    if (wide && n == 3) return fold_with_terms<3, avx2_fold>(terms);
-    if (wide && n == 4) return fold_with_terms<4, avx2_fold>(terms);
-#endif
-    (void)wide;
-    switch (n) {
-    case 1: return fold_with_terms<1, baseline_fold>(terms);
-    case 2: return fold_with_terms<2, baseline_fold>(terms);
-    case 3: return fold_with_terms<3, baseline_fold>(terms);
-    case 4: return fold_with_terms<4, baseline_fold>(terms);
-    default: return fold_row<0, 0>;
-    }
-}
-
-}  // namespace
-
-int resize_area(const jpeg_decompress_struct &src_info, const jpeg_compress_struct &dst_info,
-                const JSAMPLE *src, JSAMPLE **dst_ptr)
-{
-    geometry g;
-    switch (start_resample(src_info, dst_info, src, dst_ptr, g)) {
-    case resample_start::failed: return -1;
-    case resample_start::finished: return 0;
-    case resample_start::go: break;
-    }
-    JSAMPLE *const dst = *dst_ptr;
-
     const double s = static_cast<double>(g.wd) / static_cast<double>(g.ws);
     column_plan plan;
     measure_columns(g, s, plan);
 
     // Working storage in one block: the accumulator with zero padding for
-    // the padded column lists (and one more value that the four-lane fold of
-    // three-sample pixels reads), the column weights, the byte table and the
+    // the padded column lists (and one more value that the fourth lane of a
+    // three-sample pixel reads), the column weights, the byte table and the
     // first columns.
     size_t a_count, w_count, doubles, bytes, first_bytes;
     if (!multiply(plan.reach + 1, g.n, &a_count) || !add(a_count, g.ls + 1, &a_count) ||
@@ -558,9 +400,7 @@ int resize_area(const jpeg_decompress_struct &src_info, const jpeg_compress_stru
     plan.first = reinterpret_cast<uint32_t *>(table + 256);
     for (size_t k = g.ls; k < a_count; ++k) a[k] = 0.0;
     fill_columns(g, s, plan);
-
-    const bool wide = resample_avx2_active();
-    const fold_fn fold = fold_for(g.n, plan.terms, wide);
+    const fold_fn fold = fold_for<V>(g.n, plan.terms);
 
     vertical_state st{s, true, 0, 0};
     row_step recipe[max_recipe];
@@ -582,7 +422,7 @@ int resize_area(const jpeg_decompress_struct &src_info, const jpeg_compress_stru
                 if (by_table)
                     apply_steps_to_table(table, recipe, count, started);
                 else
-                    apply_steps(wide, a, g.ls, recipe, count, started);
+                    apply_steps<V>(a, g.ls, recipe, count, started);
                 count = 0;
                 spilled = true;
             }
@@ -597,7 +437,7 @@ int resize_area(const jpeg_decompress_struct &src_info, const jpeg_compress_stru
             apply_steps_to_table(table, recipe, count, started);
             for (size_t k = 0; k < g.ls; ++k) a[k] = table[last_row[k]];
         } else {
-            apply_steps(wide, a, g.ls, recipe, count, started);
+            apply_steps<V>(a, g.ls, recipe, count, started);
         }
         if (spilled) {
             previous_count = 0;
@@ -611,4 +451,14 @@ int resize_area(const jpeg_decompress_struct &src_info, const jpeg_compress_stru
 
     std::free(storage);
     return 0;
+}
+
+}  // namespace
+
+int resize_area(const jpeg_decompress_struct &src_info, const jpeg_compress_struct &dst_info,
+                const JSAMPLE *src, JSAMPLE **dst_ptr)
+{
+    return run_resampler(src_info, dst_info, src, dst_ptr,
+                         []<class V>(const geometry &g, const JSAMPLE *from, JSAMPLE *to)
+                             { return area<V>(g, from, to); });
 }

@@ -19,8 +19,9 @@
 // - Every sample of a pixel is computed alike whatever the number of samples,
 //   so CMYK and two-sample images come out right.
 // - The arithmetic runs in vector lanes, one sample per lane: two lanes on
-//   the baseline instruction set, four with AVX2 where the processor has it.
-//   Each lane does exactly the scalar sequence, so both give the same bytes.
+//   the baseline instruction set, four with AVX2 where the processor has it,
+//   the same code compiled for each. Each lane does exactly the scalar
+//   sequence, so both give the same bytes.
 //
 // Everything lives on the stack in blocks of columns: this resampler
 // allocates nothing and so cannot fail for want of memory.
@@ -82,23 +83,12 @@ void plan_columns(const geometry &g, double q, size_t x_begin, size_t x_end, col
     }
 }
 
-#if defined(__SSE2__)
-// Four bytes from p as two pairs of exact doubles.
-inline void widen4(const JSAMPLE *p, vec2 &lo, vec2 &hi)
-{
-    int32_t bits;
-    std::memcpy(&bits, p, 4);
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i i = _mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(bits), zero), zero);
-    lo = _mm_cvtepi32_pd(i);
-    hi = _mm_cvtepi32_pd(_mm_shuffle_epi32(i, 0xee));
-}
-#endif
-
 // One source row interpolated at the block's columns: P(r, x0) × wx +
 // P(r, x1) × dx for every sample. N is the number of samples per pixel, 0
-// for "any" (read from g.n).
-template <int N>
+// for "any" (read from g.n). A pixel of three or four samples takes four
+// lanes; with three the fourth value is the next byte's and the next pixel
+// overwrites it (the row buffers have room for the last one's).
+template <class V, int N>
 void interpolate_columns(const geometry &g, const JSAMPLE *row, const column *cols, size_t count,
                          double *out)
 {
@@ -107,158 +97,58 @@ void interpolate_columns(const geometry &g, const JSAMPLE *row, const column *co
         const column &c = cols[j];
         const JSAMPLE *const left = row + c.o0;
         const JSAMPLE *const right = row + c.o1;
-#if defined(__SSE2__)
         if constexpr (N == 3 || N == 4) {
-            if (N == 4 || c.o1 + 4 <= g.ls) {  // o0 <= o1: both have four bytes to read
-                // Four lanes in two pairs; with three samples the fourth
-                // value is the next byte's and the next pixel overwrites it.
-                vec2 l01, l23, r01, r23;
-                widen4(left, l01, l23);
-                widen4(right, r01, r23);
-                const vec2 h01 = l01 * c.wx + r01 * c.dx;
-                const vec2 h23 = l23 * c.wx + r23 * c.dx;
-                std::memcpy(out, &h01, sizeof h01);
-                std::memcpy(out + 2, &h23, sizeof h23);
+            if (N == 4 || c.o1 + 4 <= g.ls) [[likely]] {  // o0 <= o1: both have four bytes to read
+                constexpr int L = lanes<V>, K = 4 / L;
+                V l[K], r[K], h[K];
+                bytes_to_doubles<4>(left, l);
+                bytes_to_doubles<4>(right, r);
+#pragma GCC unroll 4
+                for (int i = 0; i < K; ++i) h[i] = l[i] * c.wx + r[i] * c.dx;
+#pragma GCC unroll 4
+                for (int i = 0; i < K; ++i) store(out + L * i, h[i]);  // after every read of c, which they could alias
                 continue;
             }
         }
-#endif
         for (size_t i = 0; i < n; ++i) out[i] = left[i] * c.wx + right[i] * c.dx;
     }
 }
 
-#if defined(__SSE2__)
-// Four pairs of truncated values as eight bytes; the values lie in 0..255.
-inline void store8(JSAMPLE *out, const __m128i (&i)[4])
-{
-    const __m128i w = _mm_packs_epi32(_mm_unpacklo_epi64(i[0], i[1]), _mm_unpacklo_epi64(i[2], i[3]));
-    _mm_storel_epi64(reinterpret_cast<__m128i *>(out), _mm_packus_epi16(w, w));
-}
-#endif
-
 // Truncates `count` values toward zero into bytes (rows with dy = 0.0).
+template <class V>
 void narrow(const double *v, size_t count, JSAMPLE *out)
 {
+    constexpr int L = lanes<V>, K = 8 / L;
     size_t k = 0;
-#if defined(__SSE2__)
     for (; k + 8 <= count; k += 8) {
-        __m128i i[4];
+        V x[K];
 #pragma GCC unroll 4
-        for (int j = 0; j < 4; ++j) i[j] = _mm_cvttpd_epi32(_mm_loadu_pd(v + k + 2 * j));
-        store8(out + k, i);
+        for (int i = 0; i < K; ++i) load(x[i], v + k + L * i);
+        const byte_vector<8> b = doubles_to_bytes<8>(x);
+        std::memcpy(out + k, &b, 8);
     }
-#endif
     for (; k < count; ++k) out[k] = static_cast<JSAMPLE>(static_cast<int>(v[k]));
 }
 
 // top × wy + bottom × dy for `count` samples, truncated into bytes.
+template <class V>
 void blend(const double *top, const double *bottom, double wy, double dy, size_t count, JSAMPLE *out)
 {
+    constexpr int L = lanes<V>, K = 8 / L;
     size_t k = 0;
-#if defined(__SSE2__)
     for (; k + 8 <= count; k += 8) {
-        __m128i i[4];
+        V x[K];
 #pragma GCC unroll 4
-        for (int j = 0; j < 4; ++j) {
-            vec2 t, b;
-            std::memcpy(&t, top + k + 2 * j, sizeof t);
-            std::memcpy(&b, bottom + k + 2 * j, sizeof b);
-            i[j] = _mm_cvttpd_epi32(t * wy + b * dy);
+        for (int i = 0; i < K; ++i) {
+            V t, b;
+            load(t, top + k + L * i);
+            load(b, bottom + k + L * i);
+            x[i] = t * wy + b * dy;
         }
-        store8(out + k, i);
-    }
-#endif
-    for (; k < count; ++k) out[k] = static_cast<JSAMPLE>(static_cast<int>(top[k] * wy + bottom[k] * dy));
-}
-
-#ifdef VISTREL_AVX2
-// Four bytes from p as four exact doubles.
-AVX2_CODE inline __m256d widen4(const JSAMPLE *p)
-{
-    int32_t bits;
-    std::memcpy(&bits, p, 4);
-    return _mm256_cvtepi32_pd(_mm_cvtepu8_epi32(_mm_cvtsi32_si128(bits)));
-}
-
-// A row's last pixel of three samples, whose fourth byte would lie past the row.
-AVX2_CODE inline __m256d widen3(const JSAMPLE *p)
-{
-    return _mm256_setr_pd(p[0], p[1], p[2], 0.0);
-}
-
-// interpolate_columns() one pixel per vector. With three samples the fourth
-// lane holds the next byte of the row (or 0 at its end), and each store
-// writes one value past the pixel, which the next pixel overwrites (the row
-// buffers have room for the last one's).
-template <int N>
-AVX2_CODE void interpolate_columns_avx2(const geometry &g, const JSAMPLE *row, const column *cols,
-                                        size_t count, double *out)
-{
-    for (size_t j = 0; j < count; ++j, out += N) {
-        const column &c = cols[j];
-        __m256d left, right;
-        if (N == 4 || c.o1 + 4 <= g.ls) {  // o0 <= o1: both have room
-            left = widen4(row + c.o0);
-            right = widen4(row + c.o1);
-        } else {
-            left = c.o0 + 4 <= g.ls ? widen4(row + c.o0) : widen3(row + c.o0);
-            right = widen3(row + c.o1);
-        }
-        _mm256_storeu_pd(out, _mm256_add_pd(_mm256_mul_pd(left, _mm256_set1_pd(c.wx)),
-                                            _mm256_mul_pd(right, _mm256_set1_pd(c.dx))));
-    }
-}
-
-AVX2_CODE inline void store8(JSAMPLE *out, __m256d lo, __m256d hi)
-{
-    const __m128i w = _mm_packs_epi32(_mm256_cvttpd_epi32(lo), _mm256_cvttpd_epi32(hi));
-    _mm_storel_epi64(reinterpret_cast<__m128i *>(out), _mm_packus_epi16(w, w));
-}
-
-AVX2_CODE void narrow_avx2(const double *v, size_t count, JSAMPLE *out)
-{
-    size_t k = 0;
-    for (; k + 8 <= count; k += 8) store8(out + k, _mm256_loadu_pd(v + k), _mm256_loadu_pd(v + k + 4));
-    for (; k < count; ++k) out[k] = static_cast<JSAMPLE>(static_cast<int>(v[k]));
-}
-
-AVX2_CODE void blend_avx2(const double *top, const double *bottom, double wy, double dy, size_t count,
-                          JSAMPLE *out)
-{
-    const __m256d vwy = _mm256_set1_pd(wy), vdy = _mm256_set1_pd(dy);
-    size_t k = 0;
-    for (; k + 8 <= count; k += 8) {
-        const __m256d lo = _mm256_add_pd(_mm256_mul_pd(_mm256_loadu_pd(top + k), vwy),
-                                         _mm256_mul_pd(_mm256_loadu_pd(bottom + k), vdy));
-        const __m256d hi = _mm256_add_pd(_mm256_mul_pd(_mm256_loadu_pd(top + k + 4), vwy),
-                                         _mm256_mul_pd(_mm256_loadu_pd(bottom + k + 4), vdy));
-        store8(out + k, lo, hi);
+        const byte_vector<8> b = doubles_to_bytes<8>(x);
+        std::memcpy(out + k, &b, 8);
     }
     for (; k < count; ++k) out[k] = static_cast<JSAMPLE>(static_cast<int>(top[k] * wy + bottom[k] * dy));
-}
-#endif
-
-using columns_fn = void (*)(const geometry &, const JSAMPLE *, const column *, size_t, double *);
-using narrow_fn = void (*)(const double *, size_t, JSAMPLE *);
-using blend_fn = void (*)(const double *, const double *, double, double, size_t, JSAMPLE *);
-
-struct kernels {
-    columns_fn columns;
-    narrow_fn narrow;
-    blend_fn blend;
-};
-
-template <int N>
-kernels kernels_for(bool wide)
-{
-#ifdef VISTREL_AVX2
-    if (wide) {
-        if constexpr (N == 3 || N == 4) return {interpolate_columns_avx2<N>, narrow_avx2, blend_avx2};
-        return {interpolate_columns<N>, narrow_avx2, blend_avx2};
-    }
-#endif
-    (void)wide;
-    return {interpolate_columns<N>, narrow, blend};
 }
 
 // The two most recently interpolated source rows of the current block (one
@@ -269,22 +159,22 @@ struct row_cache {
     bool filled[2];
 };
 
-const double *cached_row(row_cache &cache, const kernels &k, const geometry &g, const JSAMPLE *src,
-                         size_t row, const column *cols, size_t count, const double *keep)
+template <class V, int N>
+const double *cached_row(row_cache &cache, const geometry &g, const JSAMPLE *src, size_t row,
+                         const column *cols, size_t count, const double *keep)
 {
     for (int i = 0; i < 2; ++i)
         if (cache.filled[i] && cache.row[i] == row) return cache.values[i];
     const int slot = cache.values[0] == keep ? 1 : 0;
-    k.columns(g, src + row * g.ls, cols, count, cache.values[slot]);
+    compiled<V, interpolate_columns<V, N>>(g, src + row * g.ls, cols, count, cache.values[slot]);
     cache.row[slot] = row;
     cache.filled[slot] = true;
     return cache.values[slot];
 }
 
-template <int N>
-void interpolate(const geometry &g, double q, const JSAMPLE *src, JSAMPLE *dst, bool wide)
+template <class V, int N>
+void interpolate(const geometry &g, double q, const JSAMPLE *src, JSAMPLE *dst)
 {
-    const kernels k = kernels_for<N>(wide);
     const size_t n = N > 0 ? static_cast<size_t>(N) : g.n;
     const size_t block = block_samples / n;
     column cols[block_samples];
@@ -298,13 +188,13 @@ void interpolate(const geometry &g, double q, const JSAMPLE *src, JSAMPLE *dst, 
         for (size_t y = 0; y < g.hd; ++y) {
             const row_position r = row_at(g, y, q);
             JSAMPLE *const out = dst + y * g.ld + x_begin * n;
-            const double *top = cached_row(cache, k, g, src, r.y0, cols, count, nullptr);
+            const double *top = cached_row<V, N>(cache, g, src, r.y0, cols, count, nullptr);
             if (r.dy == 0.0) {
-                k.narrow(top, samples, out);
+                compiled<V, narrow<V>>(top, samples, out);
                 continue;
             }
-            const double *bottom = cached_row(cache, k, g, src, r.y1, cols, count, top);
-            k.blend(top, bottom, r.wy, r.dy, samples, out);
+            const double *bottom = cached_row<V, N>(cache, g, src, r.y1, cols, count, top);
+            compiled<V, blend<V>>(top, bottom, r.wy, r.dy, samples, out);
         }
     }
 }
@@ -329,32 +219,28 @@ void interpolate_direct(const geometry &g, double q, const JSAMPLE *src, JSAMPLE
     }
 }
 
+// Everything after the checks, with the kernels for lanes V.
+template <class V>
+int bilinear(const geometry &g, const JSAMPLE *src, JSAMPLE *dst)
+{
+    const double q = static_cast<double>(g.ws) / static_cast<double>(g.wd);
+    const bool fixed = with_count<4>(g.n, [&]<int N>() { interpolate<V, N>(g, q, src, dst); });
+    if (!fixed) {
+        if (g.n <= block_samples)
+            interpolate<V, 0>(g, q, src, dst);
+        else
+            interpolate_direct(g, q, src, dst);
+    }
+    return 0;
+}
+
 }  // namespace
 
 int resize_bilinear(const jpeg_decompress_struct &src_info, const jpeg_compress_struct &dst_info,
                     const JSAMPLE *src, JSAMPLE **dst_ptr)
 {
-    geometry g;
-    switch (start_resample(src_info, dst_info, src, dst_ptr, g)) {
-    case resample_start::failed: return -1;
-    case resample_start::finished: return 0;
-    case resample_start::go: break;
-    }
-    JSAMPLE *const dst = *dst_ptr;
-
-    const double q = static_cast<double>(g.ws) / static_cast<double>(g.wd);
-    const bool wide = resample_avx2_active();
-    switch (g.n) {
-    case 1: interpolate<1>(g, q, src, dst, wide); break;
-    case 2: interpolate<2>(g, q, src, dst, wide); break;
-    case 3: interpolate<3>(g, q, src, dst, wide); break;
-    case 4: interpolate<4>(g, q, src, dst, wide); break;
-    default:
-        if (g.n <= block_samples)
-            interpolate<0>(g, q, src, dst, wide);
-        else
-            interpolate_direct(g, q, src, dst);
-        break;
-    }
-    return 0;
+    return run_resampler(src_info, dst_info, src, dst_ptr,
+                         []<class V>(const geometry &g, const JSAMPLE *from, JSAMPLE *to) {
+                             return bilinear<V>(g, from, to);
+                         });
 }
