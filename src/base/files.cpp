@@ -105,8 +105,9 @@ output_file open_output(const std::string &final_path, const char *open_failure_
     output_file out;
     out.final_path = final_path;
     const size_t slash = final_path.rfind('/');
-    const std::string dir_path = slash == std::string::npos ? "." : final_path.substr(0, slash + 1);
-    out.final_name = slash == std::string::npos ? final_path : final_path.substr(slash + 1);
+    const std::string dir_prefix = slash == std::string::npos ? "" : final_path.substr(0, slash + 1);
+    const std::string dir_path = dir_prefix.empty() ? "." : dir_prefix;
+    out.final_name = final_path.substr(dir_prefix.size());
     out.temp_path = final_path + ".tmp";
 
     // O_PATH: a directory that may be written but not listed serves too.
@@ -115,7 +116,7 @@ output_file open_output(const std::string &final_path, const char *open_failure_
     if (!out.dir) fatal_errno(open_failure_format, out.temp_path.c_str());
     // A final name at the length limit leaves no room for ".tmp".
     out.temp_name = fitted_name(name_limit(out.dir.fd), out.final_name, ".tmp");
-    out.temp_path = slash == std::string::npos ? out.temp_name : final_path.substr(0, slash + 1) + out.temp_name;
+    out.temp_path = dir_prefix + out.temp_name;
     // The run holds the gallery's lock, so nothing at the temporary name is
     // anyone's work in progress: a leftover, or something planted.
     if (unlinkat(out.dir.fd, out.temp_name.c_str(), 0) != 0 && errno != ENOENT)

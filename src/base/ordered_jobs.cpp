@@ -50,7 +50,7 @@ namespace {
 
 void write_out(std::FILE *stream, const std::string &text)
 {
-    std::fputs(shown_on(stream, text).c_str(), stream);
+    std::fputs(is_terminal(stream) ? terminal_safe(text).c_str() : text.c_str(), stream);
 }
 
 void vreport(std::FILE *stream, const char *format, va_list args)

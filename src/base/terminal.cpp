@@ -2,17 +2,17 @@
 
 #include <unistd.h>
 
-namespace {
-
 bool is_terminal(std::FILE *stream)
 {
-    // Asked once per stream: the answer does not change during a run.
+    // The answer does not change during a run.
     static const bool out = isatty(STDOUT_FILENO) == 1;
     static const bool err = isatty(STDERR_FILENO) == 1;
     if (stream == stdout) return out;
     if (stream == stderr) return err;
     return isatty(fileno(stream)) == 1;
 }
+
+namespace {
 
 // The length of the valid UTF-8 sequence at text[i] that encodes no control
 // character, or 0.
@@ -62,10 +62,4 @@ std::string terminal_safe(std::string_view text)
         shown += hex[b & 0x0F];
     }
     return shown;
-}
-
-std::string shown_on(std::FILE *stream, std::string_view text)
-{
-    if (!is_terminal(stream)) return std::string(text);
-    return terminal_safe(text);
 }

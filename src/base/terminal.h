@@ -7,10 +7,10 @@
 #include <string>
 #include <string_view>
 
-// The text as it should go to the stream: unchanged unless the stream is a
-// terminal; then every control byte but the newline, every C1 control
-// character and every byte that is not part of valid UTF-8 shows as \xHH.
-std::string shown_on(std::FILE *stream, std::string_view text);
+// Whether the stream is a terminal; asked of the system once per stream.
+bool is_terminal(std::FILE *stream);
 
-// The same, for a stream known to be a terminal.
+// The text as a terminal should get it: every control byte but the newline,
+// every C1 control character and every byte that is not part of valid UTF-8
+// shows as \xHH.
 std::string terminal_safe(std::string_view text);

@@ -86,8 +86,9 @@ void write_page(const std::string &album_path, std::span<const image_info> image
                  "<img src=\"%s/%s\"%s border=\"0\" width=\"%d\" height=\"%d\" alt=\"%s\"></a><br />\n"
                  "<b><em>%s</em></b>\n</td></tr>\n"
                  "<tr><td width=\"33%%\" align=\"center\" valign=\"top\">\n",
-                 page_head_start, title.c_str(), name.c_str(), link.c_str(), scaled_image.dir, link.c_str(),
-                 srcset(scaled_image_2x, image.name).c_str(), image.*scaled_image.width, image.*scaled_image.height, name.c_str(), caption.c_str());
+                 page_head_start, title.c_str(), name.c_str(), link.c_str(), scaled_image.dir,
+                 link.c_str(), srcset(scaled_image_2x, image.name).c_str(), image.*scaled_image.width,
+                 image.*scaled_image.height, name.c_str(), caption.c_str());
 
     if (i > 0) write_neighbour(out, images[i - 1], "previous image");
 

@@ -35,8 +35,8 @@ void write_cell(std::FILE *out, const image_info &image, bool show_caption)
     std::fprintf(out,
                  "<td align=\"center\">\n<a href=\"%s\"><img src=\"%s/%s\"%s border=\"0\" "
                  "alt=\"%s\" width=\"%d\" height=\"%d\"></a><br>\n",
-                 url_escape(image.page).c_str(), thumbnail.dir, link.c_str(), srcset(thumbnail_2x, image.name).c_str(),
-                 html_escape(image.name).c_str(),
+                 url_escape(image.page).c_str(), thumbnail.dir, link.c_str(),
+                 srcset(thumbnail_2x, image.name).c_str(), html_escape(image.name).c_str(),
                  image.*thumbnail.width, image.*thumbnail.height);
     if (show_caption) {
         std::fprintf(out, "<small>%s</small>\n", caption_html(image).c_str());
