@@ -33,26 +33,6 @@ namespace fs = std::filesystem;
 
 // ---- bytes and text ----
 
-std::string percent_decode(const std::string &text)
-{
-    const auto hex = [](char c) -> int {
-        if (c >= '0' && c <= '9') return c - '0';
-        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-        return -1;
-    };
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size() && hex(text[i + 1]) >= 0 && hex(text[i + 2]) >= 0) {
-            out += static_cast<char>(hex(text[i + 1]) * 16 + hex(text[i + 2]));
-            i += 2;
-        } else {
-            out += text[i];
-        }
-    }
-    return out;
-}
-
 // The text a browser shows for bytes read as UTF-8: every maximal invalid
 // subsequence becomes one U+FFFD, as the Encoding Standard decodes.
 std::string shown_as_utf8(const std::string &bytes)
@@ -114,12 +94,6 @@ std::string collapsed(const std::string &text)
         }
     }
     return out;
-}
-
-bool is_regular_file(const std::string &path)
-{
-    std::error_code ignored;
-    return fs::is_regular_file(path, ignored);
 }
 
 std::string file_name_of(const std::string &path) { return fs::path(path).filename().string(); }
@@ -575,6 +549,15 @@ TEST(http_server, serves_files_by_raw_path_bytes_and_nothing_else)
     EXPECT_EQ(server.missing(), missing);
 }
 
+// An empty gallery directory in root, with a stylesheet for its pages to load.
+std::string new_gallery(const temp_dir &root)
+{
+    const std::string gallery = root.file("gallery");
+    make_dir(gallery);
+    write_file(gallery + "/vistrel.css", "body { margin: 8px; }\n");
+    return gallery;
+}
+
 // ---- UTF-8 and Latin-1 names, with page numbers, covers and -2 ----
 
 TEST(browser_http, utf8_and_latin1_names_load_show_and_link_over_http_and_from_disk)
@@ -582,9 +565,7 @@ TEST(browser_http, utf8_and_latin1_names_load_show_and_link_over_http_and_from_d
     if (!chromium_installed())
         GTEST_SKIP() << chromium_path << " is not installed (scripts/install-deps installs it)";
     temp_dir root;
-    const std::string gallery = root.file("gallery");
-    make_dir(gallery);
-    write_file(gallery + "/vistrel.css", "body { margin: 8px; }\n");
+    const std::string gallery = new_gallery(root);
 
     // UTF-8 names and a title and captions in UTF-8; one name in Latin-1
     // (0xE9 alone is no UTF-8), captioned through its raw bytes. Seven
@@ -691,9 +672,7 @@ TEST(browser_links, no_url_of_any_page_leaves_the_gallery)
     if (!chromium_installed())
         GTEST_SKIP() << chromium_path << " is not installed (scripts/install-deps installs it)";
     temp_dir root;
-    const std::string gallery = root.file("gallery");
-    make_dir(gallery);
-    write_file(gallery + "/vistrel.css", "body { margin: 8px; }\n");
+    const std::string gallery = new_gallery(root);
 
     // Raw, each would be a URL of another host or scheme, a path above the
     // gallery, or a cut-short path: backslashes are slashes to a browser,
@@ -736,9 +715,7 @@ TEST(browser_http, names_starting_with_a_blank_are_linked_to_their_own_files)
     if (!chromium_installed())
         GTEST_SKIP() << chromium_path << " is not installed (scripts/install-deps installs it)";
     temp_dir root;
-    const std::string gallery = root.file("gallery");
-    make_dir(gallery);
-    write_file(gallery + "/vistrel.css", "body { margin: 8px; }\n");
+    const std::string gallery = new_gallery(root);
     write_jpegs(gallery + "/ lead", {" x.jpg", "y.jpg"}, 1);
     const run_result r = run_vistrel({"-C", gallery});
     ASSERT_EQ(r.status, 0) << r.err;
@@ -752,10 +729,8 @@ TEST(browser_long_names, thumbnails_lead_to_the_shortened_pages_which_show_their
     if (!chromium_installed())
         GTEST_SKIP() << chromium_path << " is not installed (scripts/install-deps installs it)";
     temp_dir root;
-    const std::string gallery = root.file("gallery");
+    const std::string gallery = new_gallery(root);
     const std::string album = gallery + "/long";
-    make_dir(gallery);
-    write_file(gallery + "/vistrel.css", "body { margin: 8px; }\n");
     std::string two_byte;
     for (int i = 0; i < 125; ++i) two_byte += as_utf8(u8"é");
     std::string three_byte;

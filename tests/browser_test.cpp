@@ -24,6 +24,7 @@
 #include "support/jpeg_fixture.h"
 #include "support/run_vistrel.h"
 #include "support/temp_dir.h"
+#include "support/url_text.h"
 
 namespace {
 
@@ -91,39 +92,6 @@ void build_gallery(const std::string &gallery)
     write_jpeg(formats + "/progressive.jpg",
                {.width = 120, .height = 90, .progressive = true, .seed = 33});
     write_jpeg(formats + "/portrait.jpg", {.width = 90, .height = 160, .seed = 34});
-}
-
-std::string percent_encode_path(const std::string &path)
-{
-    static constexpr char hex[] = "0123456789ABCDEF";
-    std::string out;
-    for (const char c : path) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (std::isalnum(byte) || c == '/' || c == '-' || c == '.' || c == '_' || c == '~') {
-            out += c;
-        } else {
-            out += '%';
-            out += hex[byte >> 4];
-            out += hex[byte & 0x0F];
-        }
-    }
-    return out;
-}
-
-std::string percent_decode(const std::string &text)
-{
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size() &&
-            std::isxdigit(static_cast<unsigned char>(text[i + 1])) &&
-            std::isxdigit(static_cast<unsigned char>(text[i + 2]))) {
-            out += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
-            i += 2;
-        } else {
-            out += text[i];
-        }
-    }
-    return out;
 }
 
 // The path a file:// URL names, or nothing for any other URL.
@@ -200,7 +168,7 @@ void write_harness(const std::string &path, const std::vector<std::string> &page
 {
     std::string html = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>harness</title></head><body>\n";
     for (const std::string &page : pages)
-        html += "<iframe src=\"file://" + percent_encode_path(page) + "\"></iframe>\n";
+        html += "<iframe src=\"" + file_url(page) + "\"></iframe>\n";
     html += "<pre id=\"results\"></pre>\n<script>" + std::string(harness_script) + "</script>\n</body></html>\n";
     write_file(path, html);
 }
@@ -309,12 +277,6 @@ harness_findings parse_findings(const std::string &dom, size_t page_count)
         }
     }
     return found;
-}
-
-bool is_regular_file(const std::string &path)
-{
-    std::error_code ignored;
-    return fs::is_regular_file(path, ignored);
 }
 
 std::string file_name_of(const std::string &path) { return fs::path(path).filename().string(); }
@@ -427,7 +389,7 @@ TEST(browser, every_page_loads_shows_its_images_links_to_files_and_runs_nothing)
         {"--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
          "--disable-background-networking", "--disable-component-update", "--disable-sync",
          "--user-data-dir=" + root.file("profile"), "--allow-file-access-from-files", "--dump-dom",
-         "--virtual-time-budget=30000", "file://" + percent_encode_path(harness)},
+         "--virtual-time-budget=30000", file_url(harness)},
         120);
     ASSERT_EQ(browser.status, 0) << "chromium failed or hung:\n" << browser.err;
 

@@ -40,11 +40,6 @@ bool is_dir(const std::string &path)
     return stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
 }
 
-bool is_symlink(const std::string &path)
-{
-    struct stat status;
-    return lstat(path.c_str(), &status) == 0 && S_ISLNK(status.st_mode);
-}
 
 class cache : public testing::Test {
 protected:

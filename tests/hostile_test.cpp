@@ -41,17 +41,6 @@ std::map<std::string, std::string> tree_state(const std::string &root)
     return state;
 }
 
-bool is_link(const std::string &path)
-{
-    struct stat status;
-    return lstat(path.c_str(), &status) == 0 && S_ISLNK(status.st_mode);
-}
-
-bool is_regular(const std::string &path)
-{
-    struct stat status;
-    return lstat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
-}
 
 // Starts a run on a gallery big enough to take a while, and returns once the
 // run has begun writing, and so holds the gallery's lock, stopped there.
@@ -156,7 +145,7 @@ TEST(hostile, planted_links_are_never_followed)
     EXPECT_EQ(read_file(victim), "precious");
     for (const std::string &path : {a + "/x.jpg.html", a + "/index.html", g.file("index.html"),
                                     a + "/.scaled/x.jpg", a + "/.thumbs/x.jpg"}) {
-        EXPECT_TRUE(is_regular(path)) << path;
+        EXPECT_TRUE(is_regular_file(path)) << path;
         EXPECT_FALSE(file_exists(path + ".tmp")) << path;
     }
     EXPECT_EQ(decode_jpeg(a + "/.thumbs/x.jpg").height, 96);
@@ -183,7 +172,7 @@ TEST(hostile, a_linked_cache_directory_is_refused_and_nothing_outside_is_deleted
         const run_result r = run_vistrel({g.path});
         EXPECT_EQ(r.status, 1);
         EXPECT_EQ(r.err, "vistrel: " + c.message(a));
-        EXPECT_TRUE(is_link(a + "/" + c.dir));
+        EXPECT_TRUE(is_symlink(a + "/" + c.dir));
 
         // An album without images has no cache to make, only orphans to
         // remove: the link is not listed, so nothing behind it goes.
@@ -246,8 +235,8 @@ TEST(hostile, names_at_the_length_limit)
     std::vector<std::string> pages;
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name.size());
-        EXPECT_TRUE(is_regular(a + "/.scaled/" + c.name));
-        EXPECT_TRUE(is_regular(a + "/.thumbs/" + c.name));
+        EXPECT_TRUE(is_regular_file(a + "/.scaled/" + c.name));
+        EXPECT_TRUE(is_regular_file(a + "/.thumbs/" + c.name));
         std::string page = c.name + ".html";
         if (c.page_shortened) {
             // Some prefix of the name, a tilde, 16 hex digits, ".html".
@@ -262,7 +251,7 @@ TEST(hostile, names_at_the_length_limit)
             EXPECT_TRUE(is_valid_utf8(page));
             EXPECT_EQ(page.find_first_not_of("0123456789abcdef", page.size() - 21), page.size() - 5);
         }
-        EXPECT_TRUE(is_regular(a + "/" + page));
+        EXPECT_TRUE(is_regular_file(a + "/" + page));
         std::string href;
         for (const char ch : page) {
             char hex[4];

@@ -492,20 +492,3 @@ void devtools_page::save_screenshot(const std::string &path, const screenshot_re
     if (!out.flush()) throw std::runtime_error("devtools: cannot write " + path);
 }
 
-std::string file_url(const std::string &path)
-{
-    static constexpr char hex[] = "0123456789ABCDEF";
-    std::string url = "file://";
-    for (const char c : path) {
-        const auto byte = static_cast<unsigned char>(c);
-        if ((byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') || (byte >= '0' && byte <= '9') ||
-            c == '/' || c == '-' || c == '.' || c == '_' || c == '~') {
-            url += c;
-        } else {
-            url += '%';
-            url += hex[byte >> 4];
-            url += hex[byte & 0x0F];
-        }
-    }
-    return url;
-}

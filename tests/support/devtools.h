@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "support/json.h"
+#include "support/url_text.h"
 
 // The Debian package's launcher; scripts/install-deps installs it.
 inline constexpr const char *chromium_path = "/usr/bin/chromium";
@@ -159,10 +160,6 @@ private:
     std::string target_;
     std::string session_;
 };
-
-// file:// URL of an absolute path, every byte but unreserved ones and '/'
-// percent-encoded.
-std::string file_url(const std::string &path);
 
 // ---- template members ----
 

@@ -10,27 +10,12 @@
 
 #include <strings.h>
 
-#include <cctype>
 #include <cstring>
 #include <stdexcept>
 
-namespace {
+#include "support/url_text.h"
 
-std::string percent_decode(const std::string &text)
-{
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size() &&
-            std::isxdigit(static_cast<unsigned char>(text[i + 1])) &&
-            std::isxdigit(static_cast<unsigned char>(text[i + 2]))) {
-            out += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
-            i += 2;
-        } else {
-            out += text[i];
-        }
-    }
-    return out;
-}
+namespace {
 
 const char *content_type(const std::string &path)
 {

@@ -44,17 +44,7 @@ std::string short_name(const std::string &url)
     while (!path.empty() && path.back() == '/') path.pop_back();
     const size_t slash = path.find_last_of('/');
     const std::string encoded = slash == std::string::npos ? path : path.substr(slash + 1);
-    std::string name;
-    for (size_t i = 0; i < encoded.size(); ++i) {
-        if (encoded[i] == '%' && i + 2 < encoded.size() &&
-            std::isxdigit(static_cast<unsigned char>(encoded[i + 1])) &&
-            std::isxdigit(static_cast<unsigned char>(encoded[i + 2]))) {
-            name += static_cast<char>(std::stoi(encoded.substr(i + 1, 2), nullptr, 16));
-            i += 2;
-        } else {
-            name += encoded[i];
-        }
-    }
+    std::string name = percent_decode(encoded);
     for (char &c : name) {
         const bool safe = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
                           c == '.' || c == '-' || c == '_';

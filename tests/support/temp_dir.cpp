@@ -59,6 +59,18 @@ bool file_exists(const std::string &path)
     return lstat(path.c_str(), &status) == 0;
 }
 
+bool is_symlink(const std::string &path)
+{
+    struct stat status;
+    return lstat(path.c_str(), &status) == 0 && S_ISLNK(status.st_mode);
+}
+
+bool is_regular_file(const std::string &path)
+{
+    struct stat status;
+    return lstat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
+}
+
 void make_dir(const std::string &path)
 {
     if (mkdir(path.c_str(), 0777) != 0) throw std::runtime_error("cannot mkdir " + path);

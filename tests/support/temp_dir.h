@@ -20,6 +20,8 @@ struct temp_dir {
 std::string read_file(const std::string &path);
 void write_file(const std::string &path, const std::string &content);
 bool file_exists(const std::string &path);  // lstat: links count, even dangling
+bool is_symlink(const std::string &path);
+bool is_regular_file(const std::string &path);  // lstat: a link to a file is not one
 void make_dir(const std::string &path);
 void set_mtime(const std::string &path, int64_t seconds);
 int64_t mtime_of(const std::string &path);
