@@ -2,6 +2,8 @@
 // has the tag, read from files that libexif loads as the pipeline does.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+
 #include <libexif/exif-data.h>
 
 #include <cstdlib>
@@ -16,14 +18,11 @@
 
 namespace {
 
-struct exif_deleter {
-    void operator()(ExifData *d) const { exif_data_unref(d); }
-};
-using unique_exif = std::unique_ptr<ExifData, exif_deleter>;
-
+// Read as the pipeline reads a photograph: through its open descriptor.
 unique_exif load(const std::string &path)
 {
-    unique_exif data(exif_data_new_from_file(path.c_str()));
+    const unique_fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    unique_exif data = read_exif_data(fd.fd);
     if (!data) throw std::runtime_error("no EXIF data in " + path);
     return data;
 }

@@ -192,7 +192,8 @@ TEST(gallery, failure_in_an_album_leaves_the_previous_page_whole)
     EXPECT_EQ(r.out, "Directory " + g.path + "/a\nImage " + g.path + "/a/broken.jpg\n");
     EXPECT_EQ(r.err, "vistrel: " + g.path + "/a/broken.jpg: Not a JPEG file: starts with 0x74 0x68\n");
     EXPECT_EQ(read_file(g.file("index.html")), "previous page");
-    EXPECT_TRUE(file_exists(g.file("index.html.tmp")));
+    // Nothing half-written stays behind: the page begun goes with the failure.
+    EXPECT_FALSE(file_exists(g.file("index.html.tmp")));
     EXPECT_FALSE(file_exists(g.file("a/.scaled/broken.jpg.tmp")));
     EXPECT_FALSE(file_exists(g.file("a/.thumbs/broken.jpg.tmp")));
 }
@@ -208,8 +209,8 @@ TEST(gallery, unreadable_directories_are_reported)
     EXPECT_EQ(gallery.status, 1);
     EXPECT_EQ(gallery.out, "");
     EXPECT_EQ(gallery.err, "vistrel: can't opendir(" + locked + "): Permission denied\n");
-    // The page was begun before the listing failed, and stays as it is.
-    EXPECT_TRUE(file_exists(locked + "/index.html.tmp"));
+    // The page was begun before the listing failed, and went with it.
+    EXPECT_FALSE(file_exists(locked + "/index.html.tmp"));
 
     const std::string album = locked + "/album";
     make_dir(album);

@@ -7,9 +7,8 @@
 #include <thread>
 #include <vector>
 
-#include "base/fatal.h"
 #include "base/ordered_jobs.h"
-#include "base/settings.h"
+#include "base/report.h"
 #include "support/capture_output.h"
 
 namespace {
@@ -19,11 +18,13 @@ TEST(ordered_jobs, output_follows_job_order_whatever_the_start_order)
     const std::vector<size_t> backwards = {7, 6, 5, 4, 3, 2, 1, 0};
     for (int threads : {1, 2, 5}) {
         const captured_output output = capture_output([&] {
-            run_ordered(8, threads, [](size_t i) {
+            const outcome done = run_ordered(8, threads, [](size_t i) {
                 report_out("job %zu\n", i);
                 if (i % 3 == 0) report_err("note %zu\n", i);
                 report_out("job %zu done\n", i);
+                return outcome{};
             }, backwards);
+            EXPECT_TRUE(done.ok());
         });
         const std::string &out = output.out;
         const std::string &err = output.err;
@@ -38,20 +39,44 @@ TEST(ordered_jobs, output_follows_job_order_whatever_the_start_order)
 }
 
 // Every thread may stop at a failing job before the earlier jobs have even
-// started: the earlier jobs still run, and the first failure in job order
-// is the one reported, after the output of the jobs before it.
-TEST(ordered_jobs, failures_taken_first_still_end_the_run_in_order)
+// started: the earlier jobs still run, the first failure in job order is the
+// one returned, after the output of the jobs before it, and what later jobs
+// reported is dropped.
+TEST(ordered_jobs, failures_taken_first_still_end_the_work_in_order)
 {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    settings.progname = "vistrel";
-    EXPECT_EXIT(
-        {
-            run_ordered(6, 2, [](size_t i) {
+    for (int threads : {1, 2, 4}) {
+        std::atomic<int> ran_after{0};
+        outcome done;
+        const captured_output output = capture_output([&] {
+            done = run_ordered(6, threads, [&](size_t i) -> outcome {
                 report_out("job %zu\n", i);
-                if (i >= 3) fatal("job %zu failed\n", i);
+                if (i > 3) ++ran_after;
+                if (i >= 3) return failure{"job " + std::to_string(i) + " failed\n"};
+                return {};
             }, {5, 4, 3, 0, 1, 2});
-        },
-        testing::ExitedWithCode(1), "^vistrel: job 3 failed\n$");
+        });
+        ASSERT_FALSE(done.ok()) << threads;
+        EXPECT_EQ(done.error().text, "job 3 failed\n") << threads;
+        EXPECT_EQ(output.out, "job 0\njob 1\njob 2\njob 3\n") << threads;
+        EXPECT_EQ(output.err, "") << threads;
+    }
+}
+
+// A job after a failed one is told to stop, and the work ends without
+// waiting for it to finish on its own; no thread is left behind.
+TEST(ordered_jobs, jobs_after_a_failure_are_told_to_stop)
+{
+    std::atomic<bool> told{false};
+    const outcome done = run_ordered(2, 2, [&](size_t i) -> outcome {
+        if (i == 0) return failure{"first failed\n"};
+        while (!job_cancelled()) std::this_thread::yield();
+        told = true;
+        return failure{};
+    }, {1, 0});
+    ASSERT_FALSE(done.ok());
+    EXPECT_EQ(done.error().text, "first failed\n");
+    EXPECT_TRUE(told);
+    EXPECT_FALSE(job_cancelled());
 }
 
 TEST(ordered_jobs, outside_a_job_reports_go_straight_out)
@@ -69,7 +94,7 @@ TEST(ordered_jobs, memory_shares_beyond_the_budget_are_taken_one_at_a_time)
     for (const auto &[share, most_at_once] :
          {std::pair{jobs_memory_budget + 1, 1}, std::pair{jobs_memory_budget / 4, 4}}) {
         std::atomic<int> holding{0}, most{0}, arrived{0};
-        run_ordered(4, 4, [&, share = share](size_t) {
+        const outcome done = run_ordered(4, 4, [&, share = share](size_t) {
             // Every job asks before any has finished.
             ++arrived;
             while (arrived < 4) std::this_thread::yield();
@@ -79,31 +104,34 @@ TEST(ordered_jobs, memory_shares_beyond_the_budget_are_taken_one_at_a_time)
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
             --holding;
+            return outcome{};
         });
+        EXPECT_TRUE(done.ok());
         EXPECT_EQ(most, most_at_once) << share;
     }
 }
 
-// A job that ends the run holds still, but gives its share back: an earlier
-// job waiting for it still finishes and is written out first.
+// A failing job gives its memory share back as it returns: an earlier job
+// waiting for the share still finishes and is written out first.
 TEST(ordered_jobs, a_failing_job_gives_its_memory_share_back)
 {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    settings.progname = "vistrel";
-    EXPECT_EXIT(
-        {
-            std::atomic<bool> taken{false};
-            run_ordered(2, 2, [&](size_t i) {
-                if (i == 1) {
-                    memory_share claim(jobs_memory_budget + 1);
-                    taken = true;
-                    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-                    fatal("job 1 failed\n");
-                }
-                while (!taken) std::this_thread::yield();
+    std::atomic<bool> taken{false};
+    outcome done;
+    const captured_output output = capture_output([&] {
+        done = run_ordered(2, 2, [&](size_t i) -> outcome {
+            if (i == 1) {
                 memory_share claim(jobs_memory_budget + 1);
-                report_out("job 0 done\n");
-            }, {1, 0});
-        },
-        testing::ExitedWithCode(1), "^vistrel: job 1 failed\n$");
+                taken = true;
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                return failure{"job 1 failed\n"};
+            }
+            while (!taken) std::this_thread::yield();
+            memory_share claim(jobs_memory_budget + 1);
+            report_out("job 0 done\n");
+            return {};
+        }, {1, 0});
+    });
+    ASSERT_FALSE(done.ok());
+    EXPECT_EQ(done.error().text, "job 1 failed\n");
+    EXPECT_EQ(output.out, "job 0 done\n");
 }

@@ -28,7 +28,7 @@ using captured = captured_output;
 captured remove_orphans_captured(const std::string &album, const derived_image &kind,
                                  const std::vector<image_info> &images)
 {
-    return capture_output([&] { remove_orphans(album, kind, images); });
+    return capture_output([&] { remove_orphans(held_dir(album), kind, images); });
 }
 
 // What process_album does when orphan removal is on: .scaled, then .thumbs.

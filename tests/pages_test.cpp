@@ -19,6 +19,8 @@
 #include "pages/index_pages.h"
 #include "support/temp_dir.h"
 
+#include <unistd.h>
+
 namespace {
 
 const std::string footer = "<hr />\n<div class=\"generated\">test footer</div>\n";
@@ -27,11 +29,21 @@ class pages_test : public testing::Test {
 protected:
     void SetUp() override
     {
-        settings = settings_record{};
         album = dir.file("trip");
         make_dir(album);
     }
-    void TearDown() override { settings = settings_record{}; }
+
+    // The page writers on the album held open, as the album driver calls them.
+    result<int32_t> write_index(std::span<const image_info> images, const std::string &title = "my webgallery")
+    {
+        return write_index_pages(held_dir(album), images, title, footer, config);
+    }
+    outcome write_images(std::span<const image_info> images, const std::string &title = "my webgallery")
+    {
+        return write_image_pages(held_dir(album), images, title, footer, config);
+    }
+
+    settings_record config;
 
     temp_dir dir;
     std::string album;
@@ -119,7 +131,7 @@ TEST_F(pages_test, index_single_image_whole_page)
     image.file_size = 1023;  // below one KB shows 0 KB
     const std::vector<image_info> images{image};
 
-    EXPECT_EQ(write_index_pages(album, images, false, "my webgallery", footer), 1);
+    EXPECT_EQ(*write_index(images), 1);
     EXPECT_EQ(read_file(album + "/index.html"),
               R"page(<html>
 <head>
@@ -202,15 +214,15 @@ std::string page_list(size_t pages, size_t current)
 TEST_P(index_paging, pages_links_and_rows)
 {
     const paging_case &c = GetParam();
-    settings.columns = c.columns;
-    settings.rows = c.rows;
+    config.columns = c.columns;
+    config.rows = c.rows;
     // A page numbered above the new count, left from an earlier run, stays.
     write_file(album + "/index9.html", "old");
 
     for (const bool numbers : {false, true}) {
         SCOPED_TRACE(numbers ? "-n" : "without -n");
-        settings.page_numbers = numbers;
-        EXPECT_EQ(write_index_pages(album, numbered_images(c.count), false, "my webgallery", footer),
+        config.page_numbers = numbers;
+        EXPECT_EQ(*write_index(numbered_images(c.count)),
                   static_cast<int32_t>(c.pages.size()));
 
         std::set<std::string> files{"index9.html"};
@@ -237,10 +249,10 @@ TEST_P(index_paging, pages_links_and_rows)
 
 TEST_F(pages_test, page_list_text)
 {
-    settings.columns = 2;
-    settings.rows = 2;
-    settings.page_numbers = true;
-    write_index_pages(album, numbered_images(9), false, "my webgallery", footer);
+    config.columns = 2;
+    config.rows = 2;
+    config.page_numbers = true;
+    ASSERT_TRUE(write_index(numbered_images(9)).ok());
     const std::string page = read_file(album + "/index2.html");
     const std::string list =
         "<p class=\"pagelist\"><a href=\"index.html\">1</a> <b>2</b> <a href=\"index3.html\">3</a></p>\n";
@@ -295,7 +307,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(pages_test, index_writes_nothing_without_images)
 {
-    EXPECT_EQ(write_index_pages(album, {}, false, "my webgallery", footer), 0);
+    EXPECT_EQ(*write_index({}), 0);
     EXPECT_TRUE(list_dir(album).empty());
 }
 
@@ -304,7 +316,7 @@ TEST_F(pages_test, index_titles)
 {
     const std::vector<image_info> images = numbered_images(1);
     for (const std::string title : {"Summer <em>2024</em> &amp; more", "", "<b>Mine</b>"}) {
-        write_index_pages(album, images, false, title, footer);
+        ASSERT_TRUE(write_index(images, title).ok());
         const std::string page = read_file(album + "/index.html");
         EXPECT_EQ(page.substr(0, index_head(title, 1).size()), index_head(title, 1)) << title;
     }
@@ -321,7 +333,8 @@ TEST_F(pages_test, index_show_caption)
     images[1].page = images[1].name + ".html";
     images[1].caption = images[1].name;
 
-    write_index_pages(album, images, true, "my webgallery", footer);
+    config.show_caption = true;
+    ASSERT_TRUE(write_index(images).ok());
     EXPECT_EQ(read_file(album + "/index.html"),
               index_head("my webgallery", 1) + index_middle("pictures 1 - 2 of 2") + index_header_end + index_grid_start +
                   "<tr>\n"
@@ -346,7 +359,7 @@ TEST_F(pages_test, index_hostile_name)
     image.page = image.name + ".html";
     image.caption = image.name;
 
-    write_index_pages(album, std::vector<image_info>{image}, false, "my webgallery", footer);
+    ASSERT_TRUE(write_index(std::vector<image_info>{image}).ok());
     EXPECT_EQ(read_file(album + "/index.html"),
               index_head("my webgallery", 1) + index_middle("pictures 1 - 1 of 1") + index_header_end + index_grid_start +
                   "<tr>\n<td align=\"center\">\n"
@@ -406,7 +419,7 @@ std::vector<image_info> trip_images()
 
 TEST_F(pages_test, image_pages_whole_text)
 {
-    write_image_pages(album, trip_images(), "Trip", footer);
+    ASSERT_TRUE(write_images(trip_images(), "Trip").ok());
 
     EXPECT_EQ(list_dir(album), (std::set<std::string>{"a.jpg.html", "b.jpg.html", "c.jpg.html"}));
 
@@ -581,8 +594,8 @@ End EXIF data -->
         {static_cast<exif_mode_t>(7), ""},
     };
     for (const mode_case &c : cases) {
-        settings.exif_mode = c.mode;
-        write_image_pages(album, std::span<const image_info>(&image, 1), "my webgallery", footer);
+        config.exif_mode = c.mode;
+        ASSERT_TRUE(write_images(std::span<const image_info>(&image, 1)).ok());
         EXPECT_EQ(read_file(album + "/x.jpg.html"), head + c.block + tail) << "mode " << c.mode;
     }
 
@@ -590,8 +603,8 @@ End EXIF data -->
     for (auto field : {&image_info::exif_taken, &image_info::exif_aperture, &image_info::exif_exposure,
                        &image_info::exif_flash, &image_info::exif_model})
         (image.*field).reset();
-    settings.exif_mode = EXIF_COMMENT;
-    write_image_pages(album, std::span<const image_info>(&image, 1), "my webgallery", footer);
+    config.exif_mode = EXIF_COMMENT;
+    ASSERT_TRUE(write_images(std::span<const image_info>(&image, 1)).ok());
     EXPECT_EQ(read_file(album + "/x.jpg.html"),
               head + "<!-- Begin EXIF data\nEnd EXIF data -->\n" + tail);
 }
@@ -614,9 +627,9 @@ TEST_F(pages_test, image_page_hostile_names)
     images[1].height = 1;
     images[1].scaled_width = 20;
     images[1].scaled_height = 10;
-    settings.exif_mode = EXIF_NONE;
+    config.exif_mode = EXIF_NONE;
 
-    write_image_pages(album, images, "my webgallery", footer);
+    ASSERT_TRUE(write_images(images).ok());
     EXPECT_EQ(list_dir(album), (std::set<std::string>{"50% \"off\" #1?.jpg.html",
                                                       "<img src=x onerror=alert(1)>:'.jpg.html"}));
     EXPECT_EQ(read_file(album + "/<img src=x onerror=alert(1)>:'.jpg.html"), R"page(<html>
@@ -666,12 +679,12 @@ TEST_F(pages_test, image_back_pages)
         {65535, 65537, 3, {1, 1, 1}},
         {INT32_MAX, INT32_MAX, 3, {1, 1, 1}},
     };
-    settings.exif_mode = EXIF_NONE;
+    config.exif_mode = EXIF_NONE;
     for (const back_case &c : cases) {
-        settings.columns = c.columns;
-        settings.rows = c.rows;
+        config.columns = c.columns;
+        config.rows = c.rows;
         const std::vector<image_info> images = numbered_images(c.count);
-        write_image_pages(album, images, "my webgallery", footer);
+        ASSERT_TRUE(write_images(images).ok());
         for (int i = 0; i < c.count; ++i) {
             const int b = c.back_pages[static_cast<size_t>(i)];
             const std::string link =
@@ -685,43 +698,28 @@ TEST_F(pages_test, image_back_pages)
 }
 
 // ---------------------------------------------------------------------------
-// Failures: one message with the program name, status 1; pages already
-// written stay whole and the failing page's temporary file stays behind.
-
-using page_writer = void (*)(const std::string &album_path, const std::vector<image_info> &images);
-
-void write_index(const std::string &album_path, const std::vector<image_info> &images)
-{
-    write_index_pages(album_path, images, false, "my webgallery", footer);
-}
-
-void write_images(const std::string &album_path, const std::vector<image_info> &images)
-{
-    write_image_pages(album_path, images, "my webgallery", footer);
-}
+// Failures come back as values naming the page's temporary file; pages
+// already written stay whole, and the failing page leaves nothing behind.
 
 TEST_F(pages_test, open_failure_messages)
 {
-    // The album path runs through a regular file: ENOTDIR even for root.
-    write_file(dir.file("plain"), "");
-    const std::string bad = dir.file("plain") + "/trip";
+    // The album held open, then taken away: nothing can be created in it.
+    const open_dir gone = held_dir(album);
+    ASSERT_EQ(rmdir(album.c_str()), 0);
     const std::vector<image_info> images = numbered_images(1);
 
-    EXPECT_EXIT(write_index(bad, images), testing::ExitedWithCode(1),
-                testing::Eq("vistrel: can't fopen(" + bad + "/index.html.tmp): Not a directory\n"));
-    EXPECT_EXIT(write_images(bad, images), testing::ExitedWithCode(1),
-                testing::Eq("vistrel: fopen(" + bad + "/p00.jpg.html.tmp) failed: Not a directory\n"));
-
-    settings.progname = "/usr/local/bin/vistrel";
-    EXPECT_EXIT(write_images(bad, images), testing::ExitedWithCode(1),
-                testing::Eq("/usr/local/bin/vistrel: fopen(" + bad +
-                            "/p00.jpg.html.tmp) failed: Not a directory\n"));
+    const result<int32_t> index = write_index_pages(gone, images, "my webgallery", footer, config);
+    ASSERT_FALSE(index.ok());
+    EXPECT_EQ(index.error().text, "can't fopen(" + album + "/index.html.tmp): No such file or directory\n");
+    const outcome image = write_image_pages(gone, images, "my webgallery", footer, config);
+    ASSERT_FALSE(image.ok());
+    EXPECT_EQ(image.error().text, "fopen(" + album + "/p00.jpg.html.tmp) failed: No such file or directory\n");
 }
 
 TEST_F(pages_test, rename_failure_keeps_earlier_pages)
 {
-    settings.columns = 1;
-    settings.rows = 1;
+    config.columns = 1;
+    config.rows = 1;
     const std::vector<image_info> images = numbered_images(3);
 
     // A directory where the second page belongs: its rename fails.
@@ -730,22 +728,22 @@ TEST_F(pages_test, rename_failure_keeps_earlier_pages)
     make_dir(album + "/p01.jpg.html");
     write_file(album + "/p01.jpg.html/keep", "");
 
-    EXPECT_EXIT(write_index(album, images), testing::ExitedWithCode(1),
-                testing::Eq("vistrel: can't rename(" + album + "/index2.html.tmp, " + album +
-                            "/index2.html): Is a directory\n"));
-    EXPECT_EXIT(write_images(album, images), testing::ExitedWithCode(1),
-                testing::Eq("vistrel: can't rename(" + album + "/p01.jpg.html.tmp, " + album +
-                            "/p01.jpg.html): Is a directory\n"));
+    const result<int32_t> index = write_index(images);
+    ASSERT_FALSE(index.ok());
+    EXPECT_EQ(index.error().text,
+              "can't rename(" + album + "/index2.html.tmp, " + album + "/index2.html): Is a directory\n");
+    const outcome image = write_images(images);
+    ASSERT_FALSE(image.ok());
+    EXPECT_EQ(image.error().text,
+              "can't rename(" + album + "/p01.jpg.html.tmp, " + album + "/p01.jpg.html): Is a directory\n");
 
-    // The children stopped at the second page: the first is complete under
-    // its final name, the second only as its temporary file.
-    EXPECT_EQ(list_dir(album), (std::set<std::string>{"index.html", "index2.html", "index2.html.tmp",
-                                                      "p00.jpg.html", "p01.jpg.html",
-                                                      "p01.jpg.html.tmp"}));
+    // Both stopped at the second page: the first is complete under its
+    // final name, and the second left no temporary file behind.
+    EXPECT_EQ(list_dir(album), (std::set<std::string>{"index.html", "index2.html", "p00.jpg.html", "p01.jpg.html"}));
     const std::string first = read_file(album + "/index.html");
     EXPECT_EQ(first.substr(first.size() - index_tail.size()), index_tail);
-    const std::string image = read_file(album + "/p00.jpg.html");
-    EXPECT_EQ(image.substr(image.size() - 14), "</body></html>");
+    const std::string image_page = read_file(album + "/p00.jpg.html");
+    EXPECT_EQ(image_page.substr(image_page.size() - 14), "</body></html>");
 }
 
 }  // namespace

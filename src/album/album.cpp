@@ -1,7 +1,6 @@
 #include "album/album.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <vector>
 
 #include "album/cache_dirs.h"
@@ -10,9 +9,7 @@
 #include "album/image_order.h"
 #include "album/orphans.h"
 #include "base/derived_images.h"
-#include "base/files.h"
-#include "base/ordered_jobs.h"
-#include "base/settings.h"
+#include "base/report.h"
 #include "image/pipeline.h"
 #include "pages/image_pages.h"
 #include "pages/index_pages.h"
@@ -29,37 +26,55 @@ void set_captions(std::vector<image_info> &images, const album_description &desc
     }
 }
 
+// Everything an album with images gets: derived files and pages.
+outcome derive_and_page(album_dirs &dirs, std::vector<image_info> &images, album_result &summary,
+                        const settings_record &config, const std::string &footer)
+{
+    const size_t limit = name_limit(dirs.album.fd.fd);
+    for (image_info &image : images) image.page = fitted_name(limit, image.name, ".html");
+    if (outcome opened = open_cache_dirs(dirs, config); !opened.ok()) return opened;
+    const album_description description = read_description(dirs.album.path);
+    summary.title = description.title;
+    set_captions(images, description);
+    // Derived in listing order, so progress lines follow the directory.
+    if (outcome derived = process_images(dirs, images, config); !derived.ok()) return derived;
+    const image_order_fn order = order_function(config.image_order);
+    std::sort(images.begin(), images.end(),
+              [order](const image_info &a, const image_info &b) { return order(a, b) < 0; });
+    // The album title and -d are the owner's own markup: written unchanged.
+    const std::string &title = summary.title ? *summary.title : config.default_title;
+    summary.cover = images.front();
+    if (outcome written = write_image_pages(dirs.album, images, title, footer, config); !written.ok())
+        return written;
+    const result<int32_t> pages = write_index_pages(dirs.album, images, title, footer, config);
+    if (!pages.ok()) return pages.error();
+    report_out("%d thumbnail index pages created.\n", *pages);
+    return {};
+}
+
 }  // namespace
 
-album_result process_album(const std::string &album_path, const std::string &footer)
+result<album_result> process_album(const open_dir &gallery, const std::string &name,
+                                   const settings_record &config, const std::string &footer)
 {
-    album_result result;
-    std::vector<image_info> images = list_images(album_path);
-    result.images = static_cast<int32_t>(images.size());
+    album_dirs dirs;
+    dirs.album.path = join_path(gallery.path, name);
+    dirs.album.fd = unique_fd(open_dir_at(gallery.fd.fd, name));
+    if (!dirs.album.fd) return message::cant_opendir(dirs.album.path);
 
+    album_result summary;
+    result<std::vector<image_info>> listed = list_images(dirs.album);
+    if (!listed.ok()) return listed.error();
+    std::vector<image_info> &images = *listed;
+    summary.images = static_cast<int32_t>(images.size());
     if (!images.empty()) {
-        const size_t limit = name_limit(album_path);
-        for (image_info &image : images) image.page = fitted_name(limit, image.name, ".html");
-        ensure_cache_dirs(album_path);
-        const album_description description = read_description(album_path);
-        result.title = description.title;
-        set_captions(images, description);
-        // Derived in listing order, so progress lines follow the directory.
-        process_images(album_path, images);
-        const image_order_fn order = order_function(settings.image_order);
-        std::sort(images.begin(), images.end(),
-                  [order](const image_info &a, const image_info &b) { return order(a, b) < 0; });
-        // The album title and -d are the owner's own markup: written unchanged.
-        const std::string &title = result.title ? *result.title : settings.default_title;
-        result.cover = images.front();
-        write_image_pages(album_path, images, title, footer);
-        const int32_t pages = write_index_pages(album_path, images, settings.show_caption, title, footer);
-        report_out("%d thumbnail index pages created.\n", pages);
+        if (outcome done = derive_and_page(dirs, images, summary, config, footer); !done.ok())
+            return done.error();
     }
-    if (settings.remove_orphans)
-        for (const derived_image &kind : derived_images) remove_orphans(album_path, kind, images);
+    if (config.remove_orphans)
+        for (const derived_image &kind : derived_images) remove_orphans(dirs.album, kind, images);
 
-    report_out("%d image%s processed in album '%s'.\n", result.images, result.images == 1 ? "" : "s",
-                result.title ? result.title->c_str() : album_path.c_str());
-    return result;
+    report_out("%d image%s processed in album '%s'.\n", summary.images, summary.images == 1 ? "" : "s",
+               summary.title ? summary.title->c_str() : dirs.album.path.c_str());
+    return summary;
 }

@@ -5,7 +5,10 @@
 #include <optional>
 #include <string>
 
+#include "base/failure.h"
+#include "base/files.h"
 #include "base/image_info.h"
+#include "base/settings.h"
 
 struct album_result {
     int32_t images = 0;
@@ -13,5 +16,8 @@ struct album_result {
     std::optional<image_info> cover;   // the first image in page order
 };
 
-// Derives, pages and cleans one album. footer ends every page.
-album_result process_album(const std::string &album_path, const std::string &footer);
+// Derives, pages and cleans the album `name` of the gallery held open. The
+// album is opened once, never through a link, and everything in it is
+// reached through it. footer ends every page.
+result<album_result> process_album(const open_dir &gallery, const std::string &name,
+                                   const settings_record &config, const std::string &footer);

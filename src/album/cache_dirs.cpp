@@ -4,32 +4,39 @@
 
 #include <cerrno>
 
-#include "base/derived_images.h"
-#include "base/fatal.h"
-#include "base/files.h"
-
 namespace {
 
 // A symbolic link is refused like any other non-directory: whoever can
 // write into the album must not make the run write or delete elsewhere.
-void ensure_dir(const std::string &path, const derived_image &kind)
+outcome open_cache_dir(album_dirs &dirs, const derived_image &kind)
 {
+    const int album = dirs.album.fd.fd;
+    open_dir &cache = dirs.cache[index_of(kind)];
+    cache.path = join_path(dirs.album.path, kind.dir);
     struct stat status;
-    if (lstat(path.c_str(), &status) == 0) {
-        if (S_ISDIR(status.st_mode)) return;
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wformat-nonliteral"
-        fatal(kind.not_a_directory_format, path.c_str());
-#pragma GCC diagnostic pop
+    if (stat_entry(album, kind.dir, status)) {
+        if (!S_ISDIR(status.st_mode)) return kind.not_a_directory(cache.path);
+    } else {
+        if (errno != ENOENT) return message::cant_stat(cache.path);
+        if (mkdirat(album, kind.dir, 0777) != 0) return message::cant_mkdir(cache.path);
     }
-    if (errno != ENOENT) fatal_errno("can't stat(%s)", path.c_str());
-    if (mkdir(path.c_str(), 0777) != 0) fatal_errno("can't mkdir(%s)", path.c_str());
+    cache.fd = unique_fd(open_dir_at(album, kind.dir));
+    // Swapped for something else since it was looked at.
+    if (!cache.fd) {
+        if (errno == ELOOP || errno == ENOTDIR) return kind.not_a_directory(cache.path);
+        return message::cant_opendir(cache.path);
+    }
+    return {};
 }
 
 }  // namespace
 
-void ensure_cache_dirs(const std::string &album_path)
+outcome open_cache_dirs(album_dirs &dirs, const settings_record &config)
 {
-    for (const derived_image &kind : derived_images)
-        if (is_made(kind)) ensure_dir(join_path(album_path, kind.dir), kind);
+    for (const derived_image &kind : derived_images) {
+        if (!is_made(kind, config)) continue;
+        outcome opened = open_cache_dir(dirs, kind);
+        if (!opened.ok()) return opened;
+    }
+    return {};
 }

@@ -1,8 +1,11 @@
 // The album's cache directories, one per derived image.
 #pragma once
 
-#include <string>
+#include "base/derived_images.h"
+#include "base/failure.h"
+#include "base/settings.h"
 
-// Makes sure every cache directory of the album is a directory, creating
-// the missing ones; anything else in their place ends the run.
-void ensure_cache_dirs(const std::string &album_path);
+// Makes sure every cache directory this run makes is a directory, creating
+// the missing ones, and holds each open in dirs.cache; anything else in
+// their place fails the run.
+[[nodiscard]] outcome open_cache_dirs(album_dirs &dirs, const settings_record &config);

@@ -10,21 +10,12 @@
 #include <cstring>
 #include <new>
 
-#include "base/fatal.h"
 #include "base/files.h"
-#include "base/ordered_jobs.h"
+#include "base/report.h"
 
 namespace {
 
-std::string copy_text(const char *text, size_t length)
-{
-    try {
-        return std::string(text, length);
-    } catch (const std::bad_alloc &) {
-        errno = ENOMEM;
-        fatal_errno("can't strdup(%.*s)", static_cast<int>(length), text);
-    }
-}
+std::string copy_text(const char *text, size_t length) { return std::string(text, length); }
 
 }  // namespace
 
@@ -73,12 +64,7 @@ album_description read_description(const std::string &album_path)
             continue;
         }
         description_entry entry{copy_text(word, std::strlen(word)), std::move(text)};
-        try {
-            description.entries.push_back(std::move(entry));
-        } catch (const std::bad_alloc &) {
-            errno = ENOMEM;
-            fatal_errno("can't realloc");
-        }
+        description.entries.push_back(std::move(entry));
     }
     // A read error ends the file like its end does.
     return description;

@@ -4,8 +4,6 @@
 
 #include <cstring>
 
-#include "base/files.h"
-
 bool is_jpeg_name(const char *name)
 {
     const char *dot = std::strrchr(name, '.');
@@ -13,10 +11,12 @@ bool is_jpeg_name(const char *name)
     return strcasecmp(dot + 1, "jpg") == 0 || strcasecmp(dot + 1, "jpeg") == 0;
 }
 
-std::vector<image_info> list_images(const std::string &album_path)
+result<std::vector<image_info>> list_images(const open_dir &album)
 {
+    result<std::vector<dir_entry>> entries = list_directory(album, message::error_on_closedir);
+    if (!entries.ok()) return entries.error();
     std::vector<image_info> images;
-    for (const dir_entry &entry : list_directory(album_path, "error on closedir(%s)")) {
+    for (const dir_entry &entry : *entries) {
         if (entry.type == DT_REG && is_jpeg_name(entry.name.c_str())) {
             images.emplace_back();
             images.back().name = entry.name;

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "base/failure.h"
+#include "base/files.h"
 #include "base/image_info.h"
 
 // True when the name ends, after its last dot, in "jpg" or "jpeg" (any case).
@@ -11,4 +13,4 @@ bool is_jpeg_name(const char *name);
 
 // The album's images in the order the listing delivers them, only their
 // names set. Only what the listing itself reports as a regular file counts.
-std::vector<image_info> list_images(const std::string &album_path);
+result<std::vector<image_info>> list_images(const open_dir &album);

@@ -1,26 +1,24 @@
 #include "album/orphans.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <string>
 #include <string_view>
 #include <unordered_set>
 
 #include "album/image_listing.h"
-#include "base/files.h"
-#include "base/ordered_jobs.h"
+#include "base/report.h"
 
 // Orphan removal only reports: a cache directory it cannot read or a file
 // it cannot delete never ends the run, and its lines carry no program name.
-void remove_orphans(const std::string &album_path, const derived_image &kind,
-                    std::span<const image_info> images)
+void remove_orphans(const open_dir &album, const derived_image &kind, std::span<const image_info> images)
 {
-    const std::string dir_path = join_path(album_path, kind.dir);
+    const std::string dir_path = join_path(album.path, kind.dir);
     // Never through a link: the deletions stay inside the album.
-    const int fd = open_dir_no_follow(dir_path);
+    const int fd = openat(album.fd.fd, kind.dir, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     unique_dir dir(fd >= 0 ? fdopendir(fd) : nullptr);
     if (fd >= 0 && !dir) close(fd);
     // Double-density directories are looked after whenever they exist, and
@@ -31,14 +29,20 @@ void remove_orphans(const std::string &album_path, const derived_image &kind,
         return;
     }
 
-    const size_t page_limit = name_limit(album_path);
+    const size_t page_limit = name_limit(album.fd.fd);
     std::unordered_set<std::string_view> names;
     names.reserve(images.size());
     for (const image_info &image : images) names.insert(image.name);
 
     while (const dirent *entry = readdir(dir.get())) {
-        // The listing's own entry type: links and unknown types are never candidates.
-        if (entry->d_type != DT_REG || !is_jpeg_name(entry->d_name)) continue;
+        // Never a link; a type the file system does not tell is asked of the
+        // entry itself.
+        unsigned char type = entry->d_type;
+        struct stat status;
+        if (type == DT_UNKNOWN && stat_entry(dirfd(dir.get()), entry->d_name, status) &&
+            S_ISREG(status.st_mode))
+            type = DT_REG;
+        if (type != DT_REG || !is_jpeg_name(entry->d_name)) continue;
         if (names.contains(entry->d_name)) continue;  // byte-wise, case-sensitive
 
         const std::string derived = join_path(dir_path, entry->d_name);
@@ -48,8 +52,9 @@ void remove_orphans(const std::string &album_path, const derived_image &kind,
             report_err("can't unlink(%s)\n", derived.c_str());
 
         // The page usually went with the other cache directory's pass: silent then.
-        const std::string page = join_path(album_path, fitted_name(page_limit, entry->d_name, ".html"));
-        if (unlink(page.c_str()) == 0) report_out("deleted orphan %s\n", page.c_str());
+        const std::string page = fitted_name(page_limit, entry->d_name, ".html");
+        if (unlinkat(album.fd.fd, page.c_str(), 0) == 0)
+            report_out("deleted orphan %s\n", join_path(album.path, page).c_str());
     }
 
     if (closedir(dir.release()) != 0) report_err("can't closedir(%s)\n", dir_path.c_str());

@@ -2,12 +2,13 @@
 #pragma once
 
 #include <span>
-#include <string>
 
 #include "base/derived_images.h"
+#include "base/files.h"
 #include "base/image_info.h"
 
 // Deletes from the album's cache directory of `kind` every JPEG-named file
-// that no image is called, with its image page. Reports, never ends the run.
-void remove_orphans(const std::string &album_path, const derived_image &kind,
-                    std::span<const image_info> images);
+// that no image is called, with its image page. Everything is reached
+// through the album held open, never through a link. Reports, never fails
+// the run.
+void remove_orphans(const open_dir &album, const derived_image &kind, std::span<const image_info> images);

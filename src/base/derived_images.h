@@ -6,9 +6,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <string>
 
+#include "base/files.h"
 #include "base/image_info.h"
+#include "base/messages.h"
 #include "base/settings.h"
 
 struct derived_image {
@@ -16,7 +19,7 @@ struct derived_image {
     int32_t settings_record::*height_option;
     int32_t image_info::*width;
     int32_t image_info::*height;
-    const char *not_a_directory_format;      // for a cache directory that is no directory
+    path_message not_a_directory;            // for a cache directory that is no directory
     // -2's double-density images: exactly twice the width and height of
     // the entry they double, made only with -2.
     std::ptrdiff_t doubles = -1;             // index of that entry, or -1
@@ -26,29 +29,32 @@ struct derived_image {
 // chooses the decode's reduction, so the largest come first.
 inline constexpr derived_image derived_images[] = {
     {".scaled2x", &settings_record::scaled_height, &image_info::scaled2x_width,
-     &image_info::scaled2x_height, "'%s' exists, but is not a directory\n", 1},
+     &image_info::scaled2x_height, message::quoted_not_a_directory, 1},
     {".scaled", &settings_record::scaled_height, &image_info::scaled_width,
-     &image_info::scaled_height, "'%s' exists, but is not a directory\n"},
+     &image_info::scaled_height, message::quoted_not_a_directory},
     {".thumbs2x", &settings_record::thumb_height, &image_info::thumb2x_width,
-     &image_info::thumb2x_height, "'%s' exists, but is not a directory\n", 3},
+     &image_info::thumb2x_height, message::quoted_not_a_directory, 3},
     {".thumbs", &settings_record::thumb_height, &image_info::thumb_width, &image_info::thumb_height,
-     "%s exists, but is not a directory\n"},
+     message::unquoted_not_a_directory},
 };
+inline constexpr size_t derived_kinds = std::size(derived_images);
 
 inline constexpr const derived_image &scaled_image_2x = derived_images[0];
 inline constexpr const derived_image &scaled_image = derived_images[1];
 inline constexpr const derived_image &thumbnail_2x = derived_images[2];
 inline constexpr const derived_image &thumbnail = derived_images[3];
 
+inline size_t index_of(const derived_image &kind) { return static_cast<size_t>(&kind - derived_images); }
+
 // Whether this run makes the derived image at all.
-inline bool is_made(const derived_image &kind)
+inline bool is_made(const derived_image &kind, const settings_record &config)
 {
-    return kind.doubles < 0 || settings.double_density;
+    return kind.doubles < 0 || config.double_density;
 }
 
-// "<album>/<dir>/<name>".
-inline std::string derived_path(const std::string &album_path, const derived_image &kind,
-                                const std::string &name)
-{
-    return album_path + '/' + kind.dir + '/' + name;
-}
+// An album held open with its cache directories, each in the row of its
+// kind; a cache directory this run neither makes nor found is not open.
+struct album_dirs {
+    open_dir album;
+    open_dir cache[derived_kinds];
+};

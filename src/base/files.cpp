@@ -6,8 +6,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
-
-#include "base/fatal.h"
+#include <cstring>
 
 std::string join_path(const std::string &dir, const std::string &name)
 {
@@ -40,14 +39,22 @@ int unique_fd::release()
     return descriptor;
 }
 
-int open_dir_no_follow(const std::string &path)
+int open_named_dir(const std::string &path)
 {
-    return open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    return open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+}
+
+int open_dir_at(int dir_fd, const std::string &name)
+{
+    return openat(dir_fd, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+}
+
+bool stat_entry(int dir_fd, const std::string &name, struct stat &status)
+{
+    return fstatat(dir_fd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
 namespace {
-
-size_t name_max(long limit) { return limit > 0 ? static_cast<size_t>(limit) : 255; }
 
 // FNV-1a, 64 bits: stable across runs, machines and versions.
 uint64_t name_hash(const std::string &name)
@@ -60,11 +67,25 @@ uint64_t name_hash(const std::string &name)
     return hash;
 }
 
+unsigned char type_of(const struct stat &status)
+{
+    if (S_ISREG(status.st_mode)) return DT_REG;
+    if (S_ISDIR(status.st_mode)) return DT_DIR;
+    if (S_ISLNK(status.st_mode)) return DT_LNK;
+    if (S_ISFIFO(status.st_mode)) return DT_FIFO;
+    if (S_ISSOCK(status.st_mode)) return DT_SOCK;
+    if (S_ISCHR(status.st_mode)) return DT_CHR;
+    if (S_ISBLK(status.st_mode)) return DT_BLK;
+    return DT_UNKNOWN;
+}
+
 }  // namespace
 
-size_t name_limit(const std::string &dir) { return name_max(pathconf(dir.c_str(), _PC_NAME_MAX)); }
-
-size_t name_limit(int dir_fd) { return name_max(fpathconf(dir_fd, _PC_NAME_MAX)); }
+size_t name_limit(int dir_fd)
+{
+    const long limit = fpathconf(dir_fd, _PC_NAME_MAX);
+    return limit > 0 ? static_cast<size_t>(limit) : 255;
+}
 
 std::string fitted_name(size_t limit, const std::string &name, const std::string &suffix)
 {
@@ -81,66 +102,95 @@ std::string fitted_name(size_t limit, const std::string &name, const std::string
     return fitted;
 }
 
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wformat-nonliteral"
-
-std::vector<dir_entry> list_directory(const std::string &path, const char *closedir_failure_format)
+result<std::vector<dir_entry>> list_directory(const open_dir &dir, path_message closedir_failure)
 {
-    unique_dir dir(opendir(path.c_str()));
-    if (!dir) fatal_errno("can't opendir(%s)", path.c_str());
+    // A descriptor of its own to read with: the held one is O_PATH.
+    const int fd = openat(dir.fd.fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    unique_dir stream(fd >= 0 ? fdopendir(fd) : nullptr);
+    if (!stream) {
+        const int saved = errno;
+        if (fd >= 0) close(fd);
+        errno = saved;
+        return message::cant_opendir(dir.path);
+    }
     std::vector<dir_entry> entries;
     errno = 0;
-    while (const dirent *entry = readdir(dir.get())) {
-        entries.push_back({entry->d_name, entry->d_type});
+    while (const dirent *entry = readdir(stream.get())) {
+        const char *name = entry->d_name;
+        if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) {
+            errno = 0;
+            continue;
+        }
+        unsigned char type = entry->d_type;
+        struct stat status;
+        if (type == DT_UNKNOWN && stat_entry(dir.fd.fd, name, status)) type = type_of(status);
+        entries.push_back({name, type});
         errno = 0;
     }
-    if (errno != 0) fatal_errno("can't readdir(%s)", path.c_str());
-    if (closedir(dir.release()) != 0) fatal_errno(closedir_failure_format, path.c_str());
+    if (errno != 0) return message::cant_readdir(dir.path);
+    if (closedir(stream.release()) != 0) return closedir_failure(dir.path);
     return entries;
 }
 
-output_file open_output(const std::string &final_path, const char *open_failure_format,
-                        parent_link parent)
+output_file::output_file(output_file &&other) noexcept
+    : dir_(other.dir_), final_name(std::move(other.final_name)), temp_name(std::move(other.temp_name)),
+      final_path_(std::move(other.final_path_)), temp_path(std::move(other.temp_path)),
+      file_(std::move(other.file_)), placed(other.placed)
+{
+    other.placed = true;  // nothing left for the moved-from one to remove
+}
+
+output_file::~output_file()
+{
+    if (placed || temp_name.empty()) return;
+    file_.reset();
+    unlinkat(dir_, temp_name.c_str(), 0);
+}
+
+result<output_file> open_output(const open_dir &dir, const std::string &name, path_message open_failure)
 {
     output_file out;
-    out.final_path = final_path;
-    const size_t slash = final_path.rfind('/');
-    const std::string dir_prefix = slash == std::string::npos ? "" : final_path.substr(0, slash + 1);
-    const std::string dir_path = dir_prefix.empty() ? "." : dir_prefix;
-    out.final_name = final_path.substr(dir_prefix.size());
-    out.temp_path = final_path + ".tmp";
-
-    // O_PATH: a directory that may be written but not listed serves too.
-    const int no_follow = parent == parent_link::refuse ? O_NOFOLLOW : 0;
-    out.dir = unique_fd(open(dir_path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC | no_follow));
-    if (!out.dir) fatal_errno(open_failure_format, out.temp_path.c_str());
+    out.dir_ = dir.fd.fd;
+    out.final_name = name;
+    out.final_path_ = join_path(dir.path, name);
     // A final name at the length limit leaves no room for ".tmp".
-    out.temp_name = fitted_name(name_limit(out.dir.fd), out.final_name, ".tmp");
-    out.temp_path = dir_prefix + out.temp_name;
+    out.temp_name = fitted_name(name_limit(dir.fd.fd), name, ".tmp");
+    out.temp_path = join_path(dir.path, out.temp_name);
     // The run holds the gallery's lock, so nothing at the temporary name is
     // anyone's work in progress: a leftover, or something planted.
-    if (unlinkat(out.dir.fd, out.temp_name.c_str(), 0) != 0 && errno != ENOENT)
-        fatal_errno(open_failure_format, out.temp_path.c_str());
-    const int fd = openat(out.dir.fd, out.temp_name.c_str(),
+    if (unlinkat(dir.fd.fd, out.temp_name.c_str(), 0) != 0 && errno != ENOENT) {
+        out.placed = true;  // not ours to remove
+        return open_failure(out.temp_path);
+    }
+    const int fd = openat(dir.fd.fd, out.temp_name.c_str(),
                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd < 0) fatal_errno(open_failure_format, out.temp_path.c_str());
-    out.file.reset(fdopen(fd, "w"));
-    if (!out.file) {
+    if (fd < 0) {
+        out.placed = true;
+        return open_failure(out.temp_path);
+    }
+    out.file_.reset(fdopen(fd, "w"));
+    if (!out.file_) {
         const int saved = errno;
         close(fd);
         errno = saved;
-        fatal_errno(open_failure_format, out.temp_path.c_str());
+        return open_failure(out.temp_path);  // the destructor removes the file
     }
     return out;
 }
 
-#pragma GCC diagnostic pop
-
-void finish_output(output_file &out)
+outcome finish_output(output_file &out)
 {
-    // fclose reports the write errors that the buffered writes kept back.
-    if (std::fclose(out.file.release()) != 0)
-        fatal_errno("can't fclose(%s)", out.temp_path.c_str());
-    if (renameat(out.dir.fd, out.temp_name.c_str(), out.dir.fd, out.final_name.c_str()) != 0)
-        fatal_errno("can't rename(%s, %s)", out.temp_path.c_str(), out.final_path.c_str());
+    std::FILE *file = out.file_.get();
+    // Buffered writes report their errors only here: a page or an image cut
+    // short by a full disk never reaches its final name.
+    errno = 0;
+    if (std::fflush(file) != 0 || std::ferror(file)) {
+        if (errno == 0) errno = EIO;
+        return message::cant_write(out.temp_path);
+    }
+    if (std::fclose(out.file_.release()) != 0) return message::cant_fclose(out.temp_path);
+    if (renameat(out.dir_, out.temp_name.c_str(), out.dir_, out.final_name.c_str()) != 0)
+        return message::cant_rename(out.temp_path, out.final_path_);
+    out.placed = true;
+    return {};
 }

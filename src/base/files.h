@@ -1,14 +1,20 @@
-// Owners for stdio files and directory streams, the listing of a directory,
-// and the write-then-rename road by which every output file reaches its
-// final name complete.
+// Directories held open and everything reached through them: a directory is
+// looked up by its path once, and what is inside it only through its
+// descriptor after that, never following a symbolic link, so a directory or
+// file swapped for a link while the run goes on redirects nothing. Paths are
+// still carried, but only to name things in messages.
 #pragma once
 
 #include <dirent.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "base/failure.h"
+#include "base/messages.h"
 
 struct file_closer {
     void operator()(std::FILE *f) const { std::fclose(f); }
@@ -32,17 +38,28 @@ struct unique_fd {
     explicit operator bool() const { return fd >= 0; }
 };
 
-// Opens a directory that someone else may be able to swap for a symbolic
-// link: the last component is never followed. -1 with errno on failure.
-int open_dir_no_follow(const std::string &path);
+// A directory held open, and its path for messages. The descriptor is an
+// O_PATH one: enough to reach entries, create, rename and remove them, and it
+// needs no permission to read or write the directory itself.
+struct open_dir {
+    unique_fd fd;
+    std::string path;
+};
+
+// The directory the user names, following a link there as the user chose.
+// -1 with errno on failure.
+int open_named_dir(const std::string &path);
+
+// The entry `name` of a directory held open, as a directory: never a link.
+// -1 with errno on failure (ELOOP or ENOTDIR for a link or a file).
+int open_dir_at(int dir_fd, const std::string &name);
 
 // "<dir>/<name>": paths are joined with a single slash and have no length
 // limit of their own; the system refuses what it cannot take.
 std::string join_path(const std::string &dir, const std::string &name);
 
-// The longest file name a directory takes, by its path or an open
-// descriptor; 255, the usual limit, when the system cannot tell.
-size_t name_limit(const std::string &dir);
+// The longest file name a directory takes; 255, the usual limit, when the
+// system cannot tell.
 size_t name_limit(int dir_fd);
 
 // The name for "<name><suffix>" in a directory whose limit is given: that
@@ -52,43 +69,57 @@ size_t name_limit(int dir_fd);
 std::string fitted_name(size_t limit, const std::string &name, const std::string &suffix);
 
 // One entry of a directory listing, typed as the listing itself reports it:
-// symbolic links are not followed.
+// symbolic links are not followed. Where the file system does not tell the
+// type, it is asked of the entry itself, still without following a link.
 struct dir_entry {
     std::string name;
     unsigned char type;  // DT_REG, DT_DIR, ...
 };
 
-// Every entry of the directory, in the order the system lists them. Any
-// failure ends the run: "can't opendir(%s)", "can't readdir(%s)", or
-// closedir_failure_format (one %s, the path) when closing fails.
-std::vector<dir_entry> list_directory(const std::string &path, const char *closedir_failure_format);
+// Every entry of the directory, in the order the system lists them, but "."
+// and "..". Fails with "can't opendir(%s)", "can't readdir(%s)", or
+// closedir_failure (the path) when closing fails.
+result<std::vector<dir_entry>> list_directory(const open_dir &dir, path_message closedir_failure);
+
+// The entry's status, without following a link; false with errno when
+// there is none.
+bool stat_entry(int dir_fd, const std::string &name, struct stat &status);
 
 // An output file under construction: written to "<final>.tmp", then moved
-// to its final name by finish_output once it is closed. Both names live in
-// the directory held open, so swapping a directory of the path for a
-// symbolic link meanwhile redirects nothing.
-struct output_file {
-    std::string final_path;
-    std::string temp_path;
-    unique_fd dir;
-    std::string final_name;  // in dir
+// to its final name by finish_output once it is complete. An output
+// dropped unfinished, on any road, takes its temporary file with it.
+class output_file {
+public:
+    output_file() = default;
+    output_file(output_file &&other) noexcept;
+    output_file &operator=(output_file &&other) = delete;
+    ~output_file();
+
+    std::FILE *stream() const { return file_.get(); }
+    const std::string &final_path() const { return final_path_; }
+
+    friend result<output_file> open_output(const open_dir &dir, const std::string &name,
+                                           path_message open_failure);
+    friend outcome finish_output(output_file &out);
+
+private:
+    int dir_ = -1;  // the directory's descriptor, held by its owner
+    std::string final_name;
     std::string temp_name;
-    unique_file file;
+    std::string final_path_;  // for messages
+    std::string temp_path;
+    unique_file file_;
+    bool placed = false;
 };
 
-// Where an output file's directory may be a symbolic link: only the gallery
-// directory, which the user names. Directories inside it are never followed.
-enum class parent_link { refuse, follow };
+// Creates "<name>.tmp" afresh for writing in the directory: whatever is at
+// that name (a leftover, a planted link or FIFO) is removed first, and the
+// new file is created exclusively, never through a link. Fails with
+// open_failure (the temporary path) and the system's reason.
+[[nodiscard]] result<output_file> open_output(const open_dir &dir, const std::string &name,
+                                              path_message open_failure = message::cant_fopen);
 
-// Creates "<final>.tmp" afresh for writing: whatever is at that name (a
-// leftover, a planted link or FIFO) is removed first, and the new file is
-// created exclusively, never through a link. On failure reports
-// open_failure_format (a format with one %s, the temporary path, without
-// the program name or the system's error text) and ends the run.
-output_file open_output(const std::string &final_path,
-                        const char *open_failure_format = "can't fopen(%s)",
-                        parent_link parent = parent_link::refuse);
-
-// Closes the file and renames it into place; any failure ends the run with
-// "can't fclose(%s)" or "can't rename(%s, %s)".
-void finish_output(output_file &out);
+// Checks that every write reached the file, closes it and renames it into
+// place. On failure the temporary file is removed and the final name keeps
+// what it had: "can't write(%s)", "can't fclose(%s)" or "can't rename(%s, %s)".
+[[nodiscard]] outcome finish_output(output_file &out);

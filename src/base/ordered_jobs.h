@@ -3,24 +3,30 @@
 // standard error in job order, byte for byte what one thread would write.
 #pragma once
 
-#include <cstdarg>
 #include <cstddef>
 #include <functional>
-#include <string>
 #include <vector>
+
+#include "base/failure.h"
 
 // Runs job(0) .. job(count - 1) on up to `threads` threads and writes out
 // what each reported, in job order, as each job and those before it are
-// done. When a job ends the run (fatal), the run ends with status 1 once the
-// jobs before it have been written out, exactly where one thread would have.
+// done. The first job in job order that fails ends the work exactly where
+// one thread would have: the jobs before it still run and are written out,
+// the jobs after it are not started, or are told to stop (job_cancelled),
+// and what they reported is dropped. Its failure is returned, unwritten.
 // `start_order`, when given, is the order in which the jobs are started (a
 // permutation of 0 .. count - 1): the longest first keeps every thread busy
 // to the end. What is written out follows job order all the same.
-void run_ordered(size_t count, int threads, const std::function<void(size_t)> &job,
-                 const std::vector<size_t> &start_order = {});
+outcome run_ordered(size_t count, int threads, const std::function<outcome(size_t)> &job,
+                    const std::vector<size_t> &start_order = {});
 
 // True on a job thread of run_ordered.
 bool inside_ordered_job();
+
+// True when the job running on this thread comes after a failed one: its
+// work will be thrown away, so it may stop early. Never true outside a job.
+bool job_cancelled();
 
 // The CPUs this process may run on: the number of jobs that keeps them busy.
 int usable_cpus();
@@ -30,7 +36,7 @@ int usable_cpus();
 // claims at once cannot add up beyond it; a share larger than the whole
 // budget is granted only while no other is held, one at a time. Shares below
 // smallest_share, and all shares outside a job, are granted at once. The
-// share ends with its owner, or when its job ends the run.
+// share ends with its owner, on every road out.
 inline constexpr size_t smallest_share = size_t{64} << 20;
 inline constexpr size_t jobs_memory_budget = size_t{1} << 30;
 
@@ -44,16 +50,3 @@ public:
 private:
     size_t bytes_ = 0;
 };
-
-// A progress line for standard output, or a note for standard error: written
-// at once, or kept in the job's log on a job thread. On a terminal, control
-// bytes in what is written show as \xHH.
-void report_out(const char *format, ...) __attribute__((format(printf, 1, 2)));
-void report_err(const char *format, ...) __attribute__((format(printf, 1, 2)));
-
-// printf into a string.
-std::string format_text(const char *format, va_list args);
-
-// Writes the complete message to standard error and ends the run with
-// status 1; on a job thread, the message waits for its turn.
-[[noreturn]] void end_run(const std::string &message);

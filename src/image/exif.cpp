@@ -2,10 +2,9 @@
 
 #include <libexif/exif-utils.h>
 
-#include <cerrno>
-#include <new>
+#include <unistd.h>
 
-#include "base/fatal.h"
+#include <libexif/exif-loader.h>
 
 std::optional<std::string> exif_string(ExifData *data, ExifTag tag)
 {
@@ -20,12 +19,7 @@ std::optional<std::string> exif_string(ExifData *data, ExifTag tag)
         const char *text = exif_entry_get_value(entry, buffer, sizeof buffer);
         if (!text) continue;
         buffer[sizeof buffer - 1] = '\0';
-        try {
-            return std::string(buffer);
-        } catch (const std::bad_alloc &) {
-            errno = ENOMEM;
-            fatal_errno("can't strdup(%s)", buffer);
-        }
+        return std::string(buffer);
     }
     return std::nullopt;
 }
@@ -61,4 +55,22 @@ std::optional<int64_t> exif_date_time(const std::string &text)
     if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60)
         return std::nullopt;
     return key;
+}
+
+unique_exif read_exif_data(int fd)
+{
+    // What libexif's own reader of a file does, fed by descriptor: the same
+    // pieces in the same sizes, so the same data is found.
+    ExifLoader *loader = exif_loader_new();
+    if (!loader) return nullptr;
+    unsigned char piece[1024];
+    for (off_t offset = 0;;) {
+        const ssize_t got = pread(fd, piece, sizeof piece, offset);
+        if (got <= 0) break;
+        offset += got;
+        if (!exif_loader_write(loader, piece, static_cast<unsigned int>(got))) break;
+    }
+    unique_exif data(exif_loader_get_data(loader));
+    exif_loader_unref(loader);
+    return data;
 }

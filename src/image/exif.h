@@ -4,8 +4,18 @@
 #include <libexif/exif-data.h>
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
+
+struct exif_data_freer {
+    void operator()(ExifData *data) const { exif_data_free(data); }
+};
+using unique_exif = std::unique_ptr<ExifData, exif_data_freer>;
+
+// The EXIF data of the open file, read through its descriptor without
+// moving its offset; none when it has none.
+unique_exif read_exif_data(int fd);
 
 // The value of one EXIF tag as libexif renders it, from the first of the five
 // IFDs that yields a text; none when no IFD does.

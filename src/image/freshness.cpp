@@ -3,15 +3,13 @@
 #include <cerrno>
 #include <cstdint>
 
-#include "base/fatal.h"
-
-bool is_fresh(const std::string &derived_path, const struct stat &source)
+result<bool> is_fresh(const open_dir &cache, const std::string &name, const struct stat &source)
 {
     // A link is never fresh, so the next write replaces the link itself.
     struct stat status;
-    if (lstat(derived_path.c_str(), &status) != 0) {
+    if (!stat_entry(cache.fd.fd, name, status)) {
         if (errno == ENOENT) return false;
-        fatal_errno("can't stat(%s)", derived_path.c_str());
+        return message::cant_stat(join_path(cache.path, name));
     }
     if (S_ISLNK(status.st_mode)) return false;
     // Whole seconds only: a source changed again within the second its

@@ -5,6 +5,10 @@
 
 #include <string>
 
-// Whether a derived file exists, is no symbolic link, and is not older, in
-// whole seconds, than the source whose status is given.
-bool is_fresh(const std::string &derived_path, const struct stat &source);
+#include "base/failure.h"
+#include "base/files.h"
+
+// Whether the derived file `name` in its cache directory exists, is no
+// symbolic link, and is not older, in whole seconds, than the source whose
+// status is given. Fails with "can't stat(%s)" when the system cannot tell.
+result<bool> is_fresh(const open_dir &cache, const std::string &name, const struct stat &source);

@@ -3,51 +3,64 @@
 #include <cerrno>
 #include <new>
 
-#include "base/fatal.h"
-#include "base/files.h"
+#include "base/messages.h"
 #include "base/ordered_jobs.h"
+#include "base/report.h"
 
 namespace {
 
 // Enough for the coefficients of a progressive photograph of 600 megapixels.
 constexpr long largest_decode_memory = 2048L * 1024 * 1024;
 
-// Warnings in exactly the words and lines libjpeg's standard handler would
-// print; on a job thread they join the image's ordered log.
-void routed_output_message(j_common_ptr info)
+codec_errors &errors_of(j_common_ptr info) { return *reinterpret_cast<codec_errors *>(info->err); }
+
+// Warnings in libjpeg's own words, naming the file as every other message
+// does; on a job thread they join the image's ordered log.
+void report_warning(j_common_ptr info)
 {
-    char text[JMSG_LENGTH_MAX];
-    (*info->err->format_message)(info, text);
-    report_err("%s\n", text);
+    codec_errors &errors = errors_of(info);
+    (*info->err->format_message)(info, errors.text);
+    report_err("%s: %s: %s\n", program_name().c_str(), errors.path->c_str(), errors.text);
 }
 
-// Names the file: libjpeg's own text does not say which one it means.
-[[noreturn]] void routed_error_exit(j_common_ptr info)
+// libjpeg must not return from here: back to the guard, with its text kept.
+[[noreturn]] void jump_back(j_common_ptr info)
 {
-    char text[JMSG_LENGTH_MAX];
-    (*info->err->format_message)(info, text);
-    const auto *path = static_cast<const std::string *>(info->client_data);
-    fatal("%s: %s\n", path->c_str(), text);
+    codec_errors &errors = errors_of(info);
+    (*info->err->format_message)(info, errors.text);
+    std::longjmp(errors.jump, 1);
 }
 
-// libjpeg's standard error manager, its output routed.
-void setup_errors(jpeg_error_mgr &errors)
+void setup_errors(codec_errors &errors, const std::string &path)
 {
-    jpeg_std_error(&errors);
-    errors.output_message = routed_output_message;
-    errors.error_exit = routed_error_exit;
+    jpeg_std_error(&errors.manager);
+    errors.manager.output_message = report_warning;
+    errors.manager.error_exit = jump_back;
+    errors.path = &path;
+    errors.text[0] = '\0';
+}
+
+// The one place that calls into libjpeg with a way back: when libjpeg gives
+// up, its error handler jumps here, and the failure returns as a value. The
+// body must own nothing that needs destroying, since a jump skips it; what
+// it fills lives with the caller.
+template <class Body>
+outcome guarded(codec_errors &errors, Body &&body)
+{
+    if (setjmp(errors.jump) != 0) return message::codec_error(*errors.path, errors.text);
+    body();
+    return {};
 }
 
 // The compressor for one derived file; destroyed before the rename.
 struct compressor {
-    jpeg_error_mgr errors;
+    codec_errors errors;
     jpeg_compress_struct info;
 
     explicit compressor(const std::string &path)
     {
-        setup_errors(errors);
-        info.err = &errors;
-        info.client_data = const_cast<std::string *>(&path);
+        setup_errors(errors, path);
+        info.err = &errors.manager;
         jpeg_create_compress(&info);
     }
     ~compressor() { jpeg_destroy_compress(&info); }
@@ -73,25 +86,31 @@ size_t whole_image_memory(const jpeg_decompress_struct &info)
 
 }  // namespace
 
-pixel_buffer allocate_pixels(size_t size)
+result<pixel_buffer> allocate_pixels(size_t size)
 {
     pixel_buffer buffer;
     buffer.samples.reset(new (std::nothrow) JSAMPLE[size > 0 ? size : 1]);
     if (!buffer.samples) {
         errno = ENOMEM;
-        fatal_errno("can't malloc");
+        return message::cant_malloc();
     }
     buffer.size = size;
     return buffer;
 }
 
+// Creating the object cannot fail but for memory, which ends the run as
+// every exhaustion of memory does.
 decompressor::decompressor(std::FILE *source, std::string source_path) : path(std::move(source_path))
 {
-    setup_errors(errors);
-    info.err = &errors;
-    info.client_data = &path;
+    setup_errors(errors, path);
+    info.err = &errors.manager;
     jpeg_create_decompress(&info);
     jpeg_stdio_src(&info, source);
+}
+
+outcome read_header(decompressor &source)
+{
+    return guarded(source.errors, [&] { jpeg_read_header(&source.info, TRUE); });
 }
 
 decompressor::~decompressor() { jpeg_destroy_decompress(&info); }
@@ -106,7 +125,7 @@ unsigned reduction_for(JDIMENSION image_width, int32_t target_width)
     return 1;
 }
 
-decoded_image decode_image(decompressor &source, unsigned denom)
+result<decoded_image> decode_image(decompressor &source, unsigned denom)
 {
     jpeg_decompress_struct &info = source.info;
     if (denom > 1) {
@@ -115,69 +134,93 @@ decoded_image decode_image(decompressor &source, unsigned denom)
     }
     // A progressive file holds every coefficient of the full image until the
     // last scan, so a tiny file that claims a huge size could take all the
-    // memory there is. Past this bound libjpeg ends the run instead.
+    // memory there is. Past this bound libjpeg gives up instead.
     info.mem->max_memory_to_use = largest_decode_memory;
     memory_share share(whole_image_memory(info));
-    jpeg_start_decompress(&info);
+    if (outcome started = guarded(source.errors, [&] { jpeg_start_decompress(&info); }); !started.ok())
+        return started.error();
 
     const size_t row_size = size_t{info.output_width} * static_cast<size_t>(info.output_components);
     decoded_image picture;
-    picture.pixels = allocate_pixels(size_t{info.output_height} * row_size);
+    result<pixel_buffer> allocated = allocate_pixels(size_t{info.output_height} * row_size);
+    if (!allocated.ok()) return allocated.error();
+    picture.pixels = std::move(*allocated);
     picture.width = info.output_width;
     picture.height = info.output_height;
     picture.components = info.output_components;
     picture.color_space = info.out_color_space;
+    JSAMPLE *const samples = picture.pixels.samples.get();
+    bool stopped = false;
     // Scanlines go straight into the buffer, a few rows per call as libjpeg
     // prefers: the same bytes as row by row through a bounce buffer.
-    JSAMPROW rows[4];
-    while (info.output_scanline < info.output_height) {
-        const JDIMENSION left = info.output_height - info.output_scanline;
-        const JDIMENSION batch = left < 4 ? left : 4;
-        for (JDIMENSION r = 0; r < batch; ++r)
-            rows[r] = picture.pixels.samples.get() + size_t{info.output_scanline + r} * row_size;
-        jpeg_read_scanlines(&info, rows, batch);
-    }
-    jpeg_finish_decompress(&info);
+    outcome read = guarded(source.errors, [&] {
+        JSAMPROW rows[4];
+        while (info.output_scanline < info.output_height) {
+            if (job_cancelled()) {
+                stopped = true;
+                return;
+            }
+            const JDIMENSION left = info.output_height - info.output_scanline;
+            const JDIMENSION batch = left < 4 ? left : 4;
+            for (JDIMENSION r = 0; r < batch; ++r)
+                rows[r] = samples + size_t{info.output_scanline + r} * row_size;
+            jpeg_read_scanlines(&info, rows, batch);
+        }
+        jpeg_finish_decompress(&info);
+    });
+    if (!read.ok()) return read.error();
+    if (stopped) return failure{};
     return picture;
 }
 
-void encode_image(const decoded_image &picture, resampler_fn resample, const std::string &name,
-                  const std::string &final_path, int32_t width, int32_t height, pixel_buffer &dst)
+outcome encode_image(const decoded_image &picture, resampler_fn resample, const std::string &image_name,
+                     const open_dir &dir, const std::string &name, int32_t width, int32_t height,
+                     pixel_buffer &dst)
 {
-    output_file file = open_output(final_path);
+    result<output_file> opened = open_output(dir, name);
+    if (!opened.ok()) return opened.error();
+    output_file &file = *opened;
     // The resamplers read the source geometry from a decompressor's fields.
     jpeg_decompress_struct src_info{};
     src_info.output_width = picture.width;
     src_info.output_height = picture.height;
     src_info.num_components = picture.components;
     {
-        compressor out(final_path);
+        compressor out(file.final_path());
         out.info.image_width = static_cast<JDIMENSION>(width);
         out.info.image_height = static_cast<JDIMENSION>(height);
         out.info.input_components = picture.components;
         out.info.in_color_space = picture.color_space;
-        jpeg_stdio_dest(&out.info, file.file.get());
-        jpeg_set_defaults(&out.info);
 
         const size_t row_size = size_t(width) * static_cast<size_t>(src_info.num_components);
         const size_t needed = size_t(height) * row_size;
-        if (!dst.samples || dst.size < needed) dst = allocate_pixels(needed);
-
-        JSAMPLE *samples = dst.samples.get();
-        if (resample(src_info, out.info, picture.pixels.samples.get(), &samples) != 0)
-            fatal_errno("can't resize image '%s'", name.c_str());
-
-        jpeg_start_compress(&out.info, TRUE);
-        JSAMPROW rows[16];
-        while (out.info.next_scanline < out.info.image_height) {
-            const JDIMENSION left = out.info.image_height - out.info.next_scanline;
-            const JDIMENSION batch = left < 16 ? left : 16;
-            for (JDIMENSION r = 0; r < batch; ++r)
-                rows[r] = samples + size_t{out.info.next_scanline + r} * row_size;
-            jpeg_write_scanlines(&out.info, rows, batch);
+        if (!dst.samples || dst.size < needed) {
+            result<pixel_buffer> allocated = allocate_pixels(needed);
+            if (!allocated.ok()) return allocated.error();
+            dst = std::move(*allocated);
         }
-        // libjpeg's stdio destination flushes and checks for write errors here.
-        jpeg_finish_compress(&out.info);
+        JSAMPLE *samples = dst.samples.get();
+        if (outcome set = guarded(out.errors, [&] { jpeg_set_defaults(&out.info); }); !set.ok()) return set;
+        if (resample(src_info, out.info, picture.pixels.samples.get(), &samples) != 0)
+            return message::cant_resize(image_name);
+
+        outcome written = guarded(out.errors, [&] {
+            jpeg_stdio_dest(&out.info, file.stream());
+            jpeg_start_compress(&out.info, TRUE);
+            JSAMPROW rows[16];
+            while (out.info.next_scanline < out.info.image_height) {
+                const JDIMENSION left = out.info.image_height - out.info.next_scanline;
+                const JDIMENSION batch = left < 16 ? left : 16;
+                for (JDIMENSION r = 0; r < batch; ++r)
+                    rows[r] = samples + size_t{out.info.next_scanline + r} * row_size;
+                jpeg_write_scanlines(&out.info, rows, batch);
+            }
+            // libjpeg's stdio destination flushes and checks for write errors here.
+            jpeg_finish_compress(&out.info);
+        });
+        if (!written.ok()) return written;
     }
-    finish_output(file);
+    // A job told to stop puts nothing in place.
+    if (job_cancelled()) return failure{};
+    return finish_output(file);
 }

@@ -1,7 +1,11 @@
 // libjpeg's codec objects as owners, and the two moves the pipeline makes
-// with them: decode at a reduction, encode through a temporary file.
+// with them: decode at a reduction, encode through a temporary file. libjpeg
+// gives up on bad data by calling its error handler, which must not return:
+// here it jumps back to the one function that called into libjpeg, and the
+// failure comes back as a value naming the file, with everything released.
 #pragma once
 
+#include <csetjmp>
 #include <cstdio>  // jpeglib.h needs FILE and size_t first
 #include <jpeglib.h>
 
@@ -9,15 +13,24 @@
 #include <memory>
 #include <string>
 
+#include "base/failure.h"
+#include "base/files.h"
 #include "image/resample.h"
 
+// libjpeg's standard error manager but for where its messages go: warnings
+// are reported as "<program>: <path>: <libjpeg's text>" (in job order, on a
+// job thread) and the work goes on; a fatal error jumps back to the guard.
+struct codec_errors {
+    jpeg_error_mgr manager;
+    std::jmp_buf jump;
+    const std::string *path;
+    char text[JMSG_LENGTH_MAX];
+};
+
 // A decompressor reading one open source file, whose path names it in
-// messages. libjpeg's standard error manager stays in charge but for where
-// its messages go: warnings are printed (in job order, on a job thread) and
-// the work goes on; a fatal error ends the run with
-// "<progname>: <path>: <libjpeg's message>".
+// messages. The file stays its caller's.
 struct decompressor {
-    jpeg_error_mgr errors;
+    codec_errors errors;
     jpeg_decompress_struct info;
     std::string path;
 
@@ -27,14 +40,17 @@ struct decompressor {
     decompressor &operator=(const decompressor &) = delete;
 };
 
+// Reads the header: size, colour model, markers.
+[[nodiscard]] outcome read_header(decompressor &source);
+
 // Samples, rows top to bottom, interleaved, no gap between rows.
 struct pixel_buffer {
     std::unique_ptr<JSAMPLE[]> samples;
     size_t size = 0;  // bytes
 };
 
-// Allocates a buffer of size bytes; exhausted memory ends the run.
-pixel_buffer allocate_pixels(size_t size);
+// A buffer of size bytes, or "can't malloc".
+result<pixel_buffer> allocate_pixels(size_t size);
 
 // A decoded picture and what an encoder needs to know of it.
 struct decoded_image {
@@ -52,11 +68,15 @@ unsigned reduction_for(JDIMENSION image_width, int32_t target_width);
 // Decodes the whole image at 1/denom. Only the scale is changed from
 // libjpeg's defaults: the derived bytes depend on them. A file that makes
 // libjpeg hold its whole image at once (progressive, or in several scans)
-// takes its share of the jobs' memory for as long as the decode lasts.
-decoded_image decode_image(decompressor &source, unsigned denom);
+// takes its share of the jobs' memory for as long as the decode lasts. A job
+// told to stop stops between rows, with an empty failure.
+result<decoded_image> decode_image(decompressor &source, unsigned denom);
 
 // Resamples the picture to width x height and writes it as a JPEG with
-// jpeg_set_defaults alone, to "<final_path>.tmp", renamed into place.
-// dst is reused when it holds at least the bytes needed, else replaced.
-void encode_image(const decoded_image &picture, resampler_fn resample, const std::string &name,
-                  const std::string &final_path, int32_t width, int32_t height, pixel_buffer &dst);
+// jpeg_set_defaults alone to `name` in the directory, through a temporary
+// file renamed into place. dst is reused when it holds at least the bytes
+// needed, else replaced. On failure nothing is put in place.
+[[nodiscard]] outcome encode_image(const decoded_image &picture, resampler_fn resample,
+                                   const std::string &image_name, const open_dir &dir,
+                                   const std::string &name, int32_t width, int32_t height,
+                                   pixel_buffer &dst);

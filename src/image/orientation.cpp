@@ -28,14 +28,16 @@ placement place(int orientation, std::ptrdiff_t w, std::ptrdiff_t h)
 
 }  // namespace
 
-void turn_upright(decoded_image &picture, int orientation)
+outcome turn_upright(decoded_image &picture, int orientation)
 {
-    if (orientation < 2 || orientation > 8) return;
+    if (orientation < 2 || orientation > 8) return {};
     const auto w = static_cast<std::ptrdiff_t>(picture.width);
     const auto h = static_cast<std::ptrdiff_t>(picture.height);
     const auto n = static_cast<size_t>(picture.components);
     const placement p = place(orientation, w, h);
-    pixel_buffer upright = allocate_pixels(picture.pixels.size);
+    result<pixel_buffer> allocated = allocate_pixels(picture.pixels.size);
+    if (!allocated.ok()) return allocated.error();
+    pixel_buffer upright = std::move(*allocated);
     const JSAMPLE *src = picture.pixels.samples.get();
     JSAMPLE *dst = upright.samples.get();
 
@@ -55,4 +57,5 @@ void turn_upright(decoded_image &picture, int orientation)
     }
     picture.pixels = std::move(upright);
     if (turns_sideways(orientation)) std::swap(picture.width, picture.height);
+    return {};
 }

@@ -9,4 +9,4 @@ inline bool turns_sideways(int orientation) { return orientation >= 5 && orienta
 
 // Turns the picture upright by the lossless flips and transposes that
 // orientation 2 to 8 stands for; 1 and anything else leave it as it is.
-void turn_upright(decoded_image &picture, int orientation);
+[[nodiscard]] outcome turn_upright(decoded_image &picture, int orientation);

@@ -1,17 +1,18 @@
 #include "image/pipeline.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
-#include <memory>
+#include <optional>
 #include <vector>
 
-#include "base/derived_images.h"
-#include "base/fatal.h"
 #include "base/files.h"
+#include "base/messages.h"
 #include "base/ordered_jobs.h"
-#include "base/settings.h"
+#include "base/report.h"
 #include "image/derived_size.h"
 #include "image/exif.h"
 #include "image/freshness.h"
@@ -21,49 +22,41 @@
 
 namespace {
 
-struct exif_data_freer {
-    void operator()(ExifData *data) const { exif_data_free(data); }
-};
-using unique_exif = std::unique_ptr<ExifData, exif_data_freer>;
-
-[[noreturn]] void refuse_size(const std::string &source_path, int32_t height, double width)
+failure refuse_size(const std::string &source_path, int32_t height, double width)
 {
-    if (height > largest_jpeg_dimension)
-        fatal("can't scale '%s' to a height of %d pixels: JPEG images are at most %d pixels high\n",
-              source_path.c_str(), height, largest_jpeg_dimension);
-    fatal("can't scale '%s' to a height of %d pixels: it would be %.0f pixels wide, and JPEG "
-          "images are at most %d pixels wide\n",
-          source_path.c_str(), height, width, largest_jpeg_dimension);
+    if (height > largest_jpeg_dimension) return message::too_high(source_path, height, largest_jpeg_dimension);
+    return message::too_wide(source_path, height, width, largest_jpeg_dimension);
 }
 
-// Every made derived image's size, or the end of the run before any file of
-// the image is opened, naming the image.
-void set_derived_sizes(const std::string &source_path, image_info &image)
+// Every made derived image's size, or the failure that names the image,
+// before any file of the image is opened.
+outcome set_derived_sizes(const std::string &source_path, image_info &image, const settings_record &config)
 {
     for (const derived_image &kind : derived_images) {
         if (kind.doubles >= 0) continue;
-        const int32_t height = settings.*kind.height_option;
+        const int32_t height = config.*kind.height_option;
         const derived_width_result result = derived_width(image.width, image.height, height);
-        if (result.status != derived_width_result::ok) refuse_size(source_path, height, result.exact);
+        if (result.status != derived_width_result::ok) return refuse_size(source_path, height, result.exact);
         image.*kind.height = height;
         image.*kind.width = result.width;
     }
     for (const derived_image &kind : derived_images) {
-        if (kind.doubles < 0 || !is_made(kind)) continue;
+        if (kind.doubles < 0 || !is_made(kind, config)) continue;
         const derived_image &single = derived_images[kind.doubles];
         const int64_t width = int64_t{2} * (image.*single.width);
         const int64_t height = int64_t{2} * (image.*single.height);
         if (width > largest_jpeg_dimension || height > largest_jpeg_dimension)
-            refuse_size(source_path, static_cast<int32_t>(height), static_cast<double>(width));
+            return refuse_size(source_path, static_cast<int32_t>(height), static_cast<double>(width));
         image.*kind.width = static_cast<int32_t>(width);
         image.*kind.height = static_cast<int32_t>(height);
     }
+    return {};
 }
 
 // Fills the EXIF fields of the record; returns the picture's orientation.
-int read_exif(const std::string &source_path, image_info &image)
+int read_exif(int fd, image_info &image)
 {
-    unique_exif exif(exif_data_new_from_file(source_path.c_str()));
+    const unique_exif exif = read_exif_data(fd);
     if (!exif) {
         report_err("   %s: no EXIF data found\n", image.name.c_str());
         return 1;
@@ -77,73 +70,178 @@ int read_exif(const std::string &source_path, image_info &image)
     return exif_orientation(exif.get());
 }
 
-bool is_stale(const std::string &derived, const struct stat &source)
+// A photograph opened once: the stream owns the descriptor, and status is
+// what the descriptor said when it was opened.
+struct photo {
+    unique_file file;
+    struct stat status;
+};
+
+// Never through a link, never blocking on a FIFO, and only a regular file.
+result<photo> open_photo(int album_fd, const std::string &name, const std::string &path)
 {
-    return settings.force || !is_fresh(derived, source);
+    photo opened;
+    const int fd = openat(album_fd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return message::cant_fopen(path);
+    opened.file.reset(fdopen(fd, "rb"));
+    if (!opened.file) {
+        const int saved = errno;
+        close(fd);
+        errno = saved;
+        return message::cant_fopen(path);
+    }
+    if (fstat(fd, &opened.status) != 0) return message::cant_stat(path);
+    if (!S_ISREG(opened.status.st_mode)) return message::not_a_regular_photo(path);
+    return opened;
 }
 
-// Fills one record and writes whichever derived images are stale, decoding
-// the source at most once, at the reduction the first of them needs.
-void derive_image(const std::string &album_path, image_info &image, resampler_fn resample)
+bool same_time(const timespec &a, const timespec &b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; }
+
+// Whether the photograph is still what was opened: the same content (size,
+// modification and change times of the open file), and still the file
+// under its name (no rename over it). Updates status to the file's latest.
+bool unchanged(photo &source, int album_fd, const std::string &name)
 {
-    const std::string source_path = join_path(album_path, image.name);
-    report_out("Image %s\n", source_path.c_str());
+    const struct stat before = source.status;
+    struct stat now;
+    if (fstat(fileno(source.file.get()), &now) != 0) return false;
+    source.status = now;
+    struct stat named;
+    if (!stat_entry(album_fd, name, named)) return false;
+    return now.st_size == before.st_size && same_time(now.st_mtim, before.st_mtim) &&
+           same_time(now.st_ctim, before.st_ctim) && named.st_dev == now.st_dev && named.st_ino == now.st_ino;
+}
 
-    struct stat status;
-    if (stat(source_path.c_str(), &status) != 0) fatal_errno("can't stat(%s)", source_path.c_str());
-    // The first derived image is looked at before the source is opened.
-    constexpr size_t kinds = std::size(derived_images);
-    bool stale[kinds] = {};
+result<bool> is_stale(const open_dir &cache, const std::string &name, const struct stat &source,
+                      const settings_record &config)
+{
+    if (config.force) return true;
+    result<bool> fresh = is_fresh(cache, name, source);
+    if (!fresh.ok()) return fresh.error();
+    return !*fresh;
+}
+
+// One reading of a photograph: its record filled, which derived files are
+// stale, and the picture decoded if any is.
+struct photo_reading {
+    photo source;
+    bool stale[derived_kinds] = {};
+    decoded_image picture;  // empty when nothing is stale
+};
+
+result<photo_reading> read_photo(const album_dirs &dirs, image_info &image, const std::string &source_path,
+                                 const settings_record &config)
+{
+    photo_reading reading;
+    // Nothing of an earlier reading may stay on the record.
+    image.exif_model = image.exif_taken = image.exif_exposure = image.exif_aperture = image.exif_flash =
+        std::nullopt;
+    image.taken_time = std::nullopt;
+    result<photo> opened = open_photo(dirs.album.fd.fd, image.name, source_path);
+    if (!opened.ok()) return opened.error();
+    reading.source = std::move(*opened);
+    const struct stat &status = reading.source.status;
+
+    // The first derived image is looked at before the source is read.
     size_t first_made = 0;
-    while (!is_made(derived_images[first_made])) ++first_made;
-    stale[first_made] = is_stale(derived_path(album_path, derived_images[first_made], image.name), status);
+    while (!is_made(derived_images[first_made], config)) ++first_made;
+    result<bool> stale = is_stale(dirs.cache[first_made], image.name, status, config);
+    if (!stale.ok()) return stale.error();
+    reading.stale[first_made] = *stale;
 
-    unique_file source(std::fopen(source_path.c_str(), "rb"));
-    if (!source) fatal_errno("can't fopen(%s)", source_path.c_str());
-    decompressor decoder(source.get(), source_path);
-    jpeg_read_header(&decoder.info, TRUE);
+    decompressor decoder(reading.source.file.get(), source_path);
+    if (outcome header = read_header(decoder); !header.ok()) return header.error();
 
     image.file_size = status.st_size;
     image.mtime = status.st_mtime;
-    const int orientation = read_exif(source_path, image);
+    const int orientation = read_exif(fileno(reading.source.file.get()), image);
     // From here on the picture is what the viewer sees: upright.
     const auto stored_width = static_cast<int32_t>(decoder.info.image_width);
     const auto stored_height = static_cast<int32_t>(decoder.info.image_height);
     const bool sideways = turns_sideways(orientation);
     image.width = sideways ? stored_height : stored_width;
     image.height = sideways ? stored_width : stored_height;
-    set_derived_sizes(source_path, image);
+    if (outcome sized = set_derived_sizes(source_path, image, config); !sized.ok()) return sized.error();
 
-    decoded_image picture;  // decoded once, for whichever derived image needs it first
-    pixel_buffer dst;       // one derived image's rows, reused for the next
-    for (size_t k = first_made; k < kinds; ++k) {
+    for (size_t k = first_made; k < derived_kinds; ++k) {
         const derived_image &kind = derived_images[k];
-        if (!is_made(kind)) continue;
-        const std::string path = derived_path(album_path, kind, image.name);
-        if (k != first_made) stale[k] = is_stale(path, status);
-        if (!stale[k]) continue;
-        if (!picture.pixels.samples) {
-            const auto upright_width = static_cast<JDIMENSION>(image.width);
-            picture = decode_image(decoder, reduction_for(upright_width, image.*kind.width));
-            turn_upright(picture, orientation);
+        if (!is_made(kind, config)) continue;
+        if (k != first_made) {
+            stale = is_stale(dirs.cache[k], image.name, status, config);
+            if (!stale.ok()) return stale.error();
+            reading.stale[k] = *stale;
         }
-        encode_image(picture, resample, image.name, path, image.*kind.width, image.*kind.height, dst);
+        // Decoded once, at the reduction the first stale one needs.
+        if (!reading.stale[k] || reading.picture.pixels.samples) continue;
+        const auto upright_width = static_cast<JDIMENSION>(image.width);
+        result<decoded_image> decoded = decode_image(decoder, reduction_for(upright_width, image.*kind.width));
+        if (!decoded.ok()) return decoded.error();
+        reading.picture = std::move(*decoded);
+        if (outcome turned = turn_upright(reading.picture, orientation); !turned.ok()) return turned.error();
+    }
+    return reading;
+}
+
+outcome write_derived(const album_dirs &dirs, const image_info &image, const photo_reading &reading,
+                      resampler_fn resample)
+{
+    pixel_buffer dst;  // one derived image's rows, reused for the next
+    for (size_t k = 0; k < derived_kinds; ++k) {
+        if (!reading.stale[k]) continue;
+        const derived_image &kind = derived_images[k];
+        outcome written = encode_image(reading.picture, resample, image.name, dirs.cache[k], image.name,
+                                       image.*kind.width, image.*kind.height, dst);
+        if (!written.ok()) return written;
+    }
+    return {};
+}
+
+// A photograph that would not hold still: what was derived from it earlier
+// goes, so the next run makes it afresh from whatever it is then.
+void drop_derived(const album_dirs &dirs, const image_info &image, const settings_record &config)
+{
+    for (size_t k = 0; k < derived_kinds; ++k)
+        if (is_made(derived_images[k], config)) unlinkat(dirs.cache[k].fd.fd, image.name.c_str(), 0);
+}
+
+// Fills one record and writes whichever derived images are stale, decoding
+// the source at most once. A photograph that changes while it is read is
+// read once more; one that changes again gets its pages but no derived image.
+outcome derive_image(const album_dirs &dirs, image_info &image, const settings_record &config,
+                     resampler_fn resample)
+{
+    const std::string source_path = join_path(dirs.album.path, image.name);
+    report_out("Image %s\n", source_path.c_str());
+    for (int attempt = 0;; ++attempt) {
+        result<photo_reading> reading = read_photo(dirs, image, source_path, config);
+        if (!reading.ok()) return reading.error();
+        if (unchanged(reading->source, dirs.album.fd.fd, image.name))
+            return write_derived(dirs, image, *reading, resample);
+        // The pages show the file as it was last seen.
+        image.file_size = reading->source.status.st_size;
+        image.mtime = reading->source.status.st_mtime;
+        if (attempt == 0) {
+            report_err("   %s: changed while it was read, reading it again\n", image.name.c_str());
+            continue;
+        }
+        report_err("   %s: still changing, its derived images are left for the next run\n", image.name.c_str());
+        drop_derived(dirs, image, config);
+        return {};
     }
 }
 
 // Image indices by falling file size, a fair guess at the work each needs,
 // so that no large photograph is left to run alone at the end.
-std::vector<size_t> largest_first(const std::string &album_path, std::span<const image_info> images)
+std::vector<size_t> largest_first(int album_fd, std::span<const image_info> images)
 {
     std::vector<std::pair<int64_t, size_t>> sizes;
     sizes.reserve(images.size());
     for (size_t i = 0; i < images.size(); ++i) {
         struct stat status;
-        const bool known = stat(join_path(album_path, images[i].name).c_str(), &status) == 0;
+        const bool known = stat_entry(album_fd, images[i].name, status);
         sizes.emplace_back(known ? -static_cast<int64_t>(status.st_size) : 0, i);
     }
-    std::stable_sort(sizes.begin(), sizes.end(),
-                     [](const auto &a, const auto &b) { return a.first < b.first; });
+    std::stable_sort(sizes.begin(), sizes.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
     std::vector<size_t> order;
     order.reserve(sizes.size());
     for (const auto &entry : sizes) order.push_back(entry.second);
@@ -152,16 +250,17 @@ std::vector<size_t> largest_first(const std::string &album_path, std::span<const
 
 }  // namespace
 
-void process_images(const std::string &album_path, std::span<image_info> images)
+outcome process_images(const album_dirs &dirs, std::span<image_info> images, const settings_record &config)
 {
-    const resampler_fn resample = settings.bilinear ? resize_bilinear : resize_area;
-    const int threads = settings.jobs > 0 ? settings.jobs : usable_cpus();
+    const resampler_fn resample = config.bilinear ? resize_bilinear : resize_area;
+    const int threads = config.jobs > 0 ? config.jobs : usable_cpus();
     if (threads <= 1 || images.size() <= 1) {
-        for (image_info &image : images) derive_image(album_path, image, resample);
-        return;
+        for (image_info &image : images)
+            if (outcome done = derive_image(dirs, image, config, resample); !done.ok()) return done;
+        return {};
     }
     // Each image touches only its own record and files.
-    run_ordered(images.size(), threads,
-                [&](size_t i) { derive_image(album_path, images[i], resample); },
-                largest_first(album_path, images));
+    return run_ordered(
+        images.size(), threads, [&](size_t i) { return derive_image(dirs, images[i], config, resample); },
+        largest_first(dirs.album.fd.fd, images));
 }

@@ -7,7 +7,7 @@
 
 #include "base/derived_images.h"
 #include "base/files.h"
-#include "base/settings.h"
+#include "base/messages.h"
 #include "pages/escape.h"
 #include "pages/page_parts.h"
 
@@ -29,9 +29,9 @@ constexpr exif_field exif_fields[] = {
 
 // EXIF texts come from the photograph, not from the gallery owner: escaped,
 // which also keeps a "-->" in one from closing the comment early.
-void write_exif(std::FILE *out, const image_info &image)
+void write_exif(std::FILE *out, const image_info &image, exif_mode_t mode)
 {
-    switch (settings.exif_mode) {
+    switch (mode) {
     case EXIF_TABLE:
         std::fputs("<table width=\"100%\" border=\"1\">\n", out);
         for (const exif_field &field : exif_fields) {
@@ -55,24 +55,27 @@ void write_exif(std::FILE *out, const image_info &image)
     }
 }
 
-void write_neighbour(std::FILE *out, const image_info &neighbour, const char *label)
+void write_neighbour(std::FILE *out, const image_info &neighbour, const char *label,
+                     const settings_record &config)
 {
     const std::string link = url_escape(neighbour.name);
     std::fprintf(out,
                  "<a href=\"%s\"><img src=\"%s/%s\"%s border=\"0\" width=\"%d\" "
                  "height=\"%d\" alt=\"%s\"><br><small>%s</small></a>",
                  url_escape(neighbour.page).c_str(), thumbnail.dir, link.c_str(),
-                 srcset(thumbnail_2x, neighbour.name).c_str(), neighbour.*thumbnail.width,
+                 srcset(thumbnail_2x, config, neighbour.name).c_str(), neighbour.*thumbnail.width,
                  neighbour.*thumbnail.height,
                  html_escape(neighbour.name).c_str(), label);
 }
 
-void write_page(const std::string &album_path, std::span<const image_info> images, size_t i,
-                const std::string &title, const std::string &footer, int64_t back_page)
+outcome write_page(const open_dir &album, std::span<const image_info> images, size_t i,
+                   const std::string &title, const std::string &footer, int64_t back_page,
+                   const settings_record &config)
 {
     const image_info &image = images[i];
-    output_file file = open_output(join_path(album_path, image.page), "fopen(%s) failed");
-    std::FILE *out = file.file.get();
+    result<output_file> file = open_output(album, image.page, message::fopen_failed);
+    if (!file.ok()) return file.error();
+    std::FILE *out = file->stream();
 
     const std::string name = html_escape(image.name);
     const std::string link = url_escape(image.name);
@@ -87,36 +90,40 @@ void write_page(const std::string &album_path, std::span<const image_info> image
                  "<b><em>%s</em></b>\n</td></tr>\n"
                  "<tr><td width=\"33%%\" align=\"center\" valign=\"top\">\n",
                  page_head_start, title.c_str(), name.c_str(), link.c_str(), scaled_image.dir,
-                 link.c_str(), srcset(scaled_image_2x, image.name).c_str(), image.*scaled_image.width,
+                 link.c_str(), srcset(scaled_image_2x, config, image.name).c_str(), image.*scaled_image.width,
                  image.*scaled_image.height, name.c_str(), caption.c_str());
 
-    if (i > 0) write_neighbour(out, images[i - 1], "previous image");
+    if (i > 0) write_neighbour(out, images[i - 1], "previous image", config);
 
     std::fprintf(out,
                  "</td>\n<td width=\"34%%\" align=\"center\">\n"
                  "<small><a href=\"%s\">Original size (%d x %d, %" PRId64 " KB)</a></small>\n<p>\n",
                  link.c_str(), image.width, image.height, image.file_size / 1024);
 
-    write_exif(out, image);
+    write_exif(out, image, config.exif_mode);
 
     std::fprintf(out, "<a href=\"%s\">Back to thumbnails</a>\n", index_page_name(back_page).c_str());
 
     // Closes the <small> that only the EXIF table opens; kept in every mode.
     std::fputs("</small>\n</td>\n<td width=\"33%\" align=\"center\" valign=\"top\">", out);
 
-    if (i + 1 < images.size()) write_neighbour(out, images[i + 1], "next image");
+    if (i + 1 < images.size()) write_neighbour(out, images[i + 1], "next image", config);
 
     std::fprintf(out, "</td>\n</tr>\n</table>\n%s</body></html>", footer.c_str());
-    finish_output(file);
+    return finish_output(*file);
 }
 
 }  // namespace
 
-void write_image_pages(const std::string &album_path, std::span<const image_info> images,
-                       const std::string &title, const std::string &footer)
+outcome write_image_pages(const open_dir &album, std::span<const image_info> images, const std::string &title,
+                          const std::string &footer, const settings_record &config)
 {
     // The back link goes to the thumbnail index page that shows the image.
-    const int64_t capacity = index_page_capacity();
-    for (size_t i = 0; i < images.size(); ++i)
-        write_page(album_path, images, i, title, footer, static_cast<int64_t>(i) / capacity + 1);
+    const int64_t capacity = index_page_capacity(config);
+    for (size_t i = 0; i < images.size(); ++i) {
+        outcome written =
+            write_page(album, images, i, title, footer, static_cast<int64_t>(i) / capacity + 1, config);
+        if (!written.ok()) return written;
+    }
+    return {};
 }

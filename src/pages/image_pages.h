@@ -4,9 +4,13 @@
 #include <span>
 #include <string>
 
+#include "base/failure.h"
+#include "base/files.h"
 #include "base/image_info.h"
+#include "base/settings.h"
 
 // Writes every image's page, in display order. title heads each page (the
 // owner's markup, unchanged) and footer ends it.
-void write_image_pages(const std::string &album_path, std::span<const image_info> images,
-                       const std::string &title, const std::string &footer);
+[[nodiscard]] outcome write_image_pages(const open_dir &album, std::span<const image_info> images,
+                                        const std::string &title, const std::string &footer,
+                                        const settings_record &config);

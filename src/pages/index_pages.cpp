@@ -6,7 +6,6 @@
 
 #include "base/derived_images.h"
 #include "base/files.h"
-#include "base/settings.h"
 #include "pages/escape.h"
 #include "pages/page_parts.h"
 
@@ -20,25 +19,25 @@ struct page_layout {
     int64_t pages;
 };
 
-page_layout compute_layout(int64_t count)
+page_layout compute_layout(int64_t count, const settings_record &config)
 {
     page_layout p;
-    p.capacity = index_page_capacity();
+    p.capacity = index_page_capacity(config);
     p.count = count;
     p.pages = count / p.capacity + (count % p.capacity != 0 ? 1 : 0);
     return p;
 }
 
-void write_cell(std::FILE *out, const image_info &image, bool show_caption)
+void write_cell(std::FILE *out, const image_info &image, const settings_record &config)
 {
     const std::string link = url_escape(image.name);
     std::fprintf(out,
                  "<td align=\"center\">\n<a href=\"%s\"><img src=\"%s/%s\"%s border=\"0\" "
                  "alt=\"%s\" width=\"%d\" height=\"%d\"></a><br>\n",
                  url_escape(image.page).c_str(), thumbnail.dir, link.c_str(),
-                 srcset(thumbnail_2x, image.name).c_str(), html_escape(image.name).c_str(),
+                 srcset(thumbnail_2x, config, image.name).c_str(), html_escape(image.name).c_str(),
                  image.*thumbnail.width, image.*thumbnail.height);
-    if (show_caption) {
+    if (config.show_caption) {
         std::fprintf(out, "<small>%s</small>\n", caption_html(image).c_str());
     } else {
         std::fprintf(out, "<small>%d x %d, %" PRId64 " KB</small>\n", image.width, image.height,
@@ -48,9 +47,9 @@ void write_cell(std::FILE *out, const image_info &image, bool show_caption)
 }
 
 // -n: every page of the album by its number, the current one in bold.
-void write_page_list(std::FILE *out, const page_layout &layout, int64_t page)
+void write_page_list(std::FILE *out, const page_layout &layout, int64_t page, const settings_record &config)
 {
-    if (!settings.page_numbers || layout.pages < 2) return;
+    if (!config.page_numbers || layout.pages < 2) return;
     std::fputs("<p class=\"pagelist\">", out);
     for (int64_t p = 1; p <= layout.pages; ++p) {
         if (p > 1) std::fputc(' ', out);
@@ -62,17 +61,18 @@ void write_page_list(std::FILE *out, const page_layout &layout, int64_t page)
     std::fputs("</p>\n", out);
 }
 
-void write_page(const std::string &album_path, std::span<const image_info> images,
-                const page_layout &layout, int64_t page, const std::string &title,
-                const std::string &footer, bool show_caption)
+outcome write_page(const open_dir &album, std::span<const image_info> images, const page_layout &layout,
+                   int64_t page, const std::string &title, const std::string &footer,
+                   const settings_record &config)
 {
     const int64_t capacity = layout.capacity;
     const int64_t count = layout.count;
     const int64_t first = (page - 1) * capacity;
     const int64_t end = page * capacity < count ? page * capacity : count;
 
-    output_file file = open_output(join_path(album_path, index_page_name(page)));
-    std::FILE *out = file.file.get();
+    result<output_file> file = open_output(album, index_page_name(page));
+    if (!file.ok()) return file.error();
+    std::FILE *out = file->stream();
 
     std::fprintf(out,
                  "%s<title>%s / %" PRId64 "</title>\n"
@@ -102,35 +102,38 @@ void write_page(const std::string &album_path, std::span<const image_info> image
     }
 
     std::fputs("</small></th>\n</tr>\n</table>\n", out);
-    write_page_list(out, layout, page);
+    write_page_list(out, layout, page, config);
     std::fputs("<p>\n<table width=\"100%\" border=\"0\">\n", out);
 
     // Pages start at multiples of capacity, itself a multiple of columns, so
     // the album-wide index breaks the rows where the page-local one would.
-    const int64_t columns = settings.columns;
+    const int64_t columns = config.columns;
     for (int64_t i = first; i < end; ++i) {
         if (i % columns == 0) std::fputs("<tr>\n", out);
-        write_cell(out, images[static_cast<size_t>(i)], show_caption);
+        write_cell(out, images[static_cast<size_t>(i)], config);
         if (i % columns == columns - 1 || i == count - 1) std::fputs("</tr>\n", out);
     }
 
     std::fputs("</table>\n", out);
-    write_page_list(out, layout, page);
+    write_page_list(out, layout, page, config);
     std::fprintf(out,
                  "<p align=\"center\">\n<a href=\"../index.html\"><small>Back to gallery "
                  "index</small></a>\n</p>\n%s</body>\n</html>\n",
                  footer.c_str());
-    finish_output(file);
+    return finish_output(*file);
 }
 
 }  // namespace
 
-int32_t write_index_pages(const std::string &album_path, std::span<const image_info> images,
-                          bool show_caption, const std::string &title, const std::string &footer)
+result<int32_t> write_index_pages(const open_dir &album, std::span<const image_info> images,
+                                  const std::string &title, const std::string &footer,
+                                  const settings_record &config)
 {
-    const page_layout layout = compute_layout(static_cast<int64_t>(images.size()));
+    const page_layout layout = compute_layout(static_cast<int64_t>(images.size()), config);
     if (layout.pages <= 0) return 0;
-    for (int64_t page = 1; page <= layout.pages; ++page)
-        write_page(album_path, images, layout, page, title, footer, show_caption);
+    for (int64_t page = 1; page <= layout.pages; ++page) {
+        outcome written = write_page(album, images, layout, page, title, footer, config);
+        if (!written.ok()) return written.error();
+    }
     return static_cast<int32_t>(layout.pages);
 }

@@ -5,10 +5,13 @@
 #include <span>
 #include <string>
 
+#include "base/failure.h"
+#include "base/files.h"
 #include "base/image_info.h"
+#include "base/settings.h"
 
 // Writes the album's index pages, rows x columns thumbnails each, and
-// returns how many. show_caption puts each caption under its thumbnail
-// instead of the image's size; title heads each page and footer ends it.
-int32_t write_index_pages(const std::string &album_path, std::span<const image_info> images,
-                          bool show_caption, const std::string &title, const std::string &footer);
+// returns how many. title heads each page and footer ends it.
+result<int32_t> write_index_pages(const open_dir &album, std::span<const image_info> images,
+                                  const std::string &title, const std::string &footer,
+                                  const settings_record &config);

@@ -1,9 +1,11 @@
 #include "pages/page_parts.h"
 
-#include "base/settings.h"
 #include "pages/escape.h"
 
-int64_t index_page_capacity() { return int64_t{settings.rows} * int64_t{settings.columns}; }
+int64_t index_page_capacity(const settings_record &config)
+{
+    return int64_t{config.rows} * int64_t{config.columns};
+}
 
 std::string index_page_name(int64_t page)
 {
@@ -11,9 +13,10 @@ std::string index_page_name(int64_t page)
     return "index" + std::to_string(page) + ".html";
 }
 
-std::string srcset(const derived_image &doubled, const std::string &name, const std::string &album_dir)
+std::string srcset(const derived_image &doubled, const settings_record &config, const std::string &name,
+                   const std::string &album_dir)
 {
-    if (!is_made(doubled)) return {};
+    if (!is_made(doubled, config)) return {};
     std::string url;
     if (!album_dir.empty()) {
         url += url_escape(album_dir);

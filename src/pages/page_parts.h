@@ -6,6 +6,7 @@
 
 #include "base/derived_images.h"
 #include "base/image_info.h"
+#include "base/settings.h"
 
 // The first lines of every page's head: the encoding the pages are written
 // in, and a viewport so that phones lay them out at their own width.
@@ -15,7 +16,7 @@ inline constexpr const char page_head_start[] =
 
 // Thumbnails on a full index page: rows x columns, each a positive int32,
 // so counted in 64 bits where the product always fits.
-int64_t index_page_capacity();
+int64_t index_page_capacity(const settings_record &config);
 
 // The file name of index page `page` (from 1): index.html, index2.html, ...
 std::string index_page_name(int64_t page);
@@ -24,7 +25,7 @@ std::string index_page_name(int64_t page);
 // high-density screens, to follow a src attribute: ` srcset="<dir>/<name> 2x"`,
 // or from the gallery page ` srcset="<album>/<dir>/<name> 2x"`. Empty
 // without -2.
-std::string srcset(const derived_image &doubled, const std::string &name,
+std::string srcset(const derived_image &doubled, const settings_record &config, const std::string &name,
                    const std::string &album_dir = {});
 
 // The caption as it goes into a page: one from .description is the owner's

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/report.h"
 #include "base/settings.h"
 
 namespace {
@@ -34,7 +35,7 @@ int32_t settings_record::*numeric_field(char option)
 
 [[noreturn]] void invalid_argument(char option, const char *arg)
 {
-    std::fprintf(stderr, "%s: invalid argument '-%c %s'\n", settings.progname.c_str(), option, arg);
+    report_err("%s: invalid argument '-%c %s'\n", settings.progname.c_str(), option, arg);
     usage();
 }
 
@@ -62,8 +63,7 @@ bool set_order(image_order_t &order, const char *name)
 
 void usage()
 {
-    std::fprintf(stderr,
-                 "\nUsage:\n"
+    report_err("\nUsage:\n"
                  "vistrel [options] /path/to/gallery\n\n"
                  "Available options:\n"
                  "   -c <x> ... columns per thumbnail index page (default: %d)\n"

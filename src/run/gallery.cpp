@@ -3,20 +3,18 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <vector>
 
 #include "album/album.h"
-#include "base/fatal.h"
 #include "base/files.h"
-#include "base/ordered_jobs.h"
-#include "base/settings.h"
+#include "base/messages.h"
+#include "base/report.h"
 #include "pages/gallery_page.h"
 #include "run/command_line.h"
 
@@ -39,10 +37,11 @@ std::string build_page_footer()
 }
 
 // The gallery's entries in name order.
-std::vector<dir_entry> list_gallery(const std::string &gallery_path)
+result<std::vector<dir_entry>> list_gallery(const open_dir &gallery)
 {
-    std::vector<dir_entry> entries = list_directory(gallery_path, "can't closedir(%s)");
-    std::sort(entries.begin(), entries.end(), [](const dir_entry &a, const dir_entry &b) {
+    result<std::vector<dir_entry>> entries = list_directory(gallery, message::cant_closedir);
+    if (!entries.ok()) return entries;
+    std::sort(entries->begin(), entries->end(), [](const dir_entry &a, const dir_entry &b) {
         return std::strcoll(a.name.c_str(), b.name.c_str()) < 0;
     });
     return entries;
@@ -52,42 +51,64 @@ std::vector<dir_entry> list_gallery(const std::string &gallery_path)
 // The lock is on the gallery directory itself, so nothing is written for
 // it, and it ends with the process however that ends. A gallery that cannot
 // be opened for it is run unlocked, to fail where it always has.
-void lock_gallery(const std::string &gallery_path)
+outcome lock_gallery(const open_dir &gallery, const std::string &operand, unique_fd &lock)
 {
-    const int fd = open(gallery_path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK)
-        fatal("'%s' is being updated by another run\n", gallery_path.c_str());
-    // Kept open, and so locked, until the process ends.
+    lock = unique_fd(openat(gallery.fd.fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!lock) return {};
+    if (flock(lock.fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) return message::gallery_locked(operand);
+    return {};
+}
+
+outcome write_gallery(const open_dir &gallery, const std::string &operand, const settings_record &config)
+{
+    unique_fd lock;
+    if (outcome locked = lock_gallery(gallery, operand, lock); !locked.ok()) return locked;
+    const std::string footer = build_page_footer();
+
+    result<output_file> page = open_gallery_page(gallery, config);
+    if (!page.ok()) return page.error();
+    result<std::vector<dir_entry>> entries = list_gallery(gallery);
+    if (!entries.ok()) return entries.error();
+    int32_t albums = 0;
+    for (const dir_entry &entry : *entries) {
+        if (!is_album(entry)) continue;
+        report_out("Directory %s\n", join_path(gallery.path, entry.name).c_str());
+        result<album_result> album = process_album(gallery, entry.name, config, footer);
+        if (!album.ok()) return album.error();
+        write_album_item(*page, entry.name, album->title, album->images, album->cover, config);
+        ++albums;
+    }
+    if (outcome finished = finish_gallery_page(*page, footer); !finished.ok()) return finished;
+
+    report_out("%d album%s processed.\n", albums, albums == 1 ? "" : "s");
+    return {};
 }
 
 }  // namespace
 
-void run_gallery(std::string gallery_path)
+int run_gallery(std::string gallery_path, const settings_record &config)
 {
     struct stat status;
-    if (stat(gallery_path.c_str(), &status) != 0) fatal_errno("can't stat(%s)", gallery_path.c_str());
+    if (stat(gallery_path.c_str(), &status) != 0) {
+        report_failure(message::cant_stat(gallery_path));
+        return 1;
+    }
     if (!S_ISDIR(status.st_mode)) {
-        std::fprintf(stderr, "%s: '%s' is not a directory\n", settings.progname.c_str(),
-                     gallery_path.c_str());
+        report_err("%s: '%s' is not a directory\n", program_name().c_str(), gallery_path.c_str());
         usage();
     }
-    lock_gallery(gallery_path);
-    const std::string footer = build_page_footer();
+    const std::string operand = gallery_path;
     if (!gallery_path.empty() && gallery_path.back() == '/') gallery_path.pop_back();
-
-    output_file page = open_gallery_page(gallery_path);
-    int32_t albums = 0;
-    for (const dir_entry &entry : list_gallery(gallery_path)) {
-        if (!is_album(entry)) continue;
-        const std::string album_path = join_path(gallery_path, entry.name);
-        report_out("Directory %s\n", album_path.c_str());
-        const album_result album = process_album(album_path, footer);
-        write_album_item(page, entry.name, album.title, album.images, album.cover);
-        ++albums;
+    // The one path followed: the user named it, link or not.
+    open_dir gallery{unique_fd(open_named_dir(operand)), gallery_path};
+    if (!gallery.fd) {
+        report_failure(message::cant_opendir(operand));
+        return 1;
     }
-    finish_gallery_page(page, footer);
-
-    report_out("%d album%s processed.\n", albums, albums == 1 ? "" : "s");
-    std::exit(0);
+    const outcome written = write_gallery(gallery, operand, config);
+    if (!written.ok()) {
+        report_failure(written.error());
+        return 1;
+    }
+    return 0;
 }

@@ -1,21 +1,35 @@
-#include <cerrno>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <new>
+#include <unistd.h>
 
+#include <new>
+#include <string>
+
+#include "base/report.h"
 #include "base/settings.h"
 #include "run/command_line.h"
 #include "run/gallery.h"
 
+namespace {
+
+// Exhausted memory ends the run at once, from whichever thread meets it, with
+// a message that needs no memory of its own: nothing else can be trusted to
+// finish. Files under their final names keep what they had.
+[[noreturn]] void out_of_memory()
+{
+    static constexpr char text[] = ": can't malloc: Cannot allocate memory\n";
+    const std::string &name = program_name();
+    ssize_t ignored = write(STDERR_FILENO, name.data(), name.size());
+    ignored = write(STDERR_FILENO, text, sizeof text - 1);
+    (void)ignored;
+    _exit(1);
+}
+
+}  // namespace
+
 int main(int argc, char **argv)
 {
     settings.progname = argc > 0 && argv[0] ? argv[0] : "vistrel";
-    // Exhausted memory ends the run like every other error, with a message
-    // that needs no memory of its own.
-    std::set_new_handler([] {
-        std::fprintf(stderr, "%s: can't malloc: %s\n", settings.progname.c_str(), std::strerror(ENOMEM));
-        std::exit(1);
-    });
-    run_gallery(parse_command_line(argc, argv));
+    set_program_name(settings.progname);
+    std::set_new_handler(out_of_memory);
+    const std::string gallery = parse_command_line(argc, argv);
+    return run_gallery(gallery, settings);
 }

@@ -90,3 +90,5 @@ int64_t mtime_of(const std::string &path)
     if (stat(path.c_str(), &status) != 0) throw std::runtime_error("cannot stat " + path);
     return status.st_mtime;
 }
+
+open_dir held_dir(const std::string &path) { return open_dir{unique_fd(open_named_dir(path)), path}; }

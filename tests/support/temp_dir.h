@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "base/files.h"
+
 struct temp_dir {
     temp_dir();
     ~temp_dir();
@@ -25,3 +27,6 @@ bool is_regular_file(const std::string &path);  // lstat: a link to a file is no
 void make_dir(const std::string &path);
 void set_mtime(const std::string &path, int64_t seconds);
 int64_t mtime_of(const std::string &path);
+
+// The directory held open as the program holds one, named by its path.
+open_dir held_dir(const std::string &path);

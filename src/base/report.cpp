@@ -1,0 +1,63 @@
+#include "base/report.h"
+
+#include "base/terminal.h"
+
+namespace {
+
+std::string &program_name_storage()
+{
+    static std::string name = "vistrel";
+    return name;
+}
+
+thread_local report_log *current_log = nullptr;
+
+void vreport(std::FILE *stream, const char *format, va_list args)
+{
+    if (current_log)
+        current_log->emplace_back(stream, format_text(format, args));
+    else
+        write_out(stream, format_text(format, args));
+}
+
+}  // namespace
+
+void set_program_name(std::string name) { program_name_storage() = std::move(name); }
+
+const std::string &program_name() { return program_name_storage(); }
+
+std::string format_text(const char *format, va_list args)
+{
+    va_list copy;
+    va_copy(copy, args);
+    const int length = std::vsnprintf(nullptr, 0, format, copy);
+    va_end(copy);
+    std::string text(length > 0 ? static_cast<size_t>(length) : 0, '\0');
+    if (length > 0) std::vsnprintf(text.data(), text.size() + 1, format, args);
+    return text;
+}
+
+void write_out(std::FILE *stream, const std::string &text)
+{
+    std::fputs(is_terminal(stream) ? terminal_safe(text).c_str() : text.c_str(), stream);
+}
+
+void set_report_log(report_log *log) { current_log = log; }
+
+void report_out(const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    vreport(stdout, format, args);
+    va_end(args);
+}
+
+void report_err(const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    vreport(stderr, format, args);
+    va_end(args);
+}
+
+void report_failure(const failure &error) { report_err("%s: %s", program_name().c_str(), error.text.c_str()); }

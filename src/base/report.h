@@ -1,0 +1,35 @@
+// Where messages go: progress on standard output, notes and failures on
+// standard error. On a job thread of run_ordered they are kept in the job's
+// log and written out in job order; on a terminal, control bytes in them
+// show as \xHH, so a name cannot command the terminal.
+#pragma once
+
+#include <cstdarg>
+#include <cstdio>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "base/failure.h"
+
+// The name the program was invoked by, which starts every failure message
+// and every codec warning. Set once, before any work starts.
+void set_program_name(std::string name);
+const std::string &program_name();
+
+void report_out(const char *format, ...) __attribute__((format(printf, 1, 2)));
+void report_err(const char *format, ...) __attribute__((format(printf, 1, 2)));
+
+// "<program>: " + the failure's text, on standard error.
+void report_failure(const failure &error);
+
+// printf into a string.
+std::string format_text(const char *format, va_list args);
+
+// The log a job thread's reports go to instead of the streams; null outside
+// a job. Set by the job runner around each job.
+using report_log = std::vector<std::pair<std::FILE *, std::string>>;
+void set_report_log(report_log *log);
+
+// Writes the text to the stream at once, made safe when it is a terminal.
+void write_out(std::FILE *stream, const std::string &text);
