@@ -209,7 +209,9 @@ TEST(pipeline, truncated_jpeg_warns_and_still_yields_derived_files)
     write_file(a.image("cut.jpg"), std::string(bytes.begin(), bytes.end()));
     const run_result r = a.run();
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.err.find("Premature end of JPEG file\n"), std::string::npos) << r.err;
+    // libjpeg's warnings name the file, like its fatal messages.
+    EXPECT_NE(r.err.find("vistrel: " + a.image("cut.jpg") + ": Premature end of JPEG file\n"), std::string::npos)
+        << r.err;
     EXPECT_EQ(decode_jpeg(a.scaled("cut.jpg")).width, 640);
     EXPECT_EQ(decode_jpeg(a.thumb("cut.jpg")).width, 128);
 }
@@ -255,6 +257,36 @@ TEST(pipeline, unwritable_temporary_file_is_reported)
     const run_result r = a.run();
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "   x.jpg: no EXIF data found\nvistrel: can't fopen(" + a.scaled("x.jpg.tmp") + "): Is a directory\n");
+}
+
+// A disk that fills up under the run, as a file size limit makes it: the
+// write fails with a message naming the file, the temporary file goes, and
+// what was under the final name stays as it was.
+TEST(pipeline, a_failed_write_puts_nothing_in_place)
+{
+    album a;
+    a.add("x.jpg", {.width = 1600, .height = 1200, .seed = 3});
+    ASSERT_EQ(a.run().status, 0);
+    const std::string before = read_file(a.scaled("x.jpg"));
+    // 16 blocks of 512 bytes: the pages fit, the scaled image does not.
+    const run_result r = run_command("/bin/sh", {"-c", "trap '' XFSZ; ulimit -f 16; exec \"$0\" -f \"$1\"",
+                                                 vistrel_binary(), a.gallery.path}, 60);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find(a.scaled("x.jpg") + ": Output file write error --- out of disk space?\n"), std::string::npos)
+        << r.err;
+    EXPECT_EQ(read_file(a.scaled("x.jpg")), before);
+    EXPECT_FALSE(file_exists(a.scaled("x.jpg.tmp")));
+
+    // A page cut short by the limit (a block; the images are fresh): reported,
+    // and the page stays whole.
+    const std::string page = read_file(a.dir + "/x.jpg.html");
+    const run_result pages = run_command("/bin/sh", {"-c", "trap '' XFSZ; ulimit -f 1; exec \"$0\" \"$1\"",
+                                                     vistrel_binary(), a.gallery.path}, 60);
+    EXPECT_EQ(pages.status, 1);
+    EXPECT_NE(pages.err.find("can't write(" + a.dir + "/x.jpg.html.tmp): File too large\n"), std::string::npos)
+        << pages.err;
+    EXPECT_EQ(read_file(a.dir + "/x.jpg.html"), page);
+    EXPECT_FALSE(file_exists(a.dir + "/x.jpg.html.tmp"));
 }
 
 // A few hundred bytes claiming a 40000 x 40000 progressive image would need

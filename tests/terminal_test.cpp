@@ -100,4 +100,19 @@ TEST(terminal, names_on_a_terminal_are_shown_not_obeyed)
     EXPECT_EQ(r.err, "   " + name + ": no EXIF data found\n");
 }
 
+// Words of the command line are shown like names: an argument, an option
+// letter and the gallery operand.
+TEST(terminal, command_line_words_on_a_terminal_are_shown_not_obeyed)
+{
+    temp_dir g;
+    write_file(g.file("f\x1b[31m"), "");
+    const std::vector<std::vector<std::string>> words = {
+        {"-c", "\x1b[31m", g.path}, {"-\x1b", g.path}, {g.file("f\x1b[31m")}, {"-d", "\x1b[2J", "-x", g.path}};
+    for (const std::vector<std::string> &args : words) {
+        const std::string shown = run_on_terminal(args);
+        EXPECT_EQ(shown.find('\x1b'), std::string::npos) << shown;
+        EXPECT_NE(shown.find("\\x1B"), std::string::npos) << shown;
+    }
+}
+
 }  // namespace

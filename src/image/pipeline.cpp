@@ -124,23 +124,19 @@ result<bool> is_stale(const open_dir &cache, const std::string &name, const stru
 // One reading of a photograph: its record filled, which derived files are
 // stale, and the picture decoded if any is.
 struct photo_reading {
-    photo source;
     bool stale[derived_kinds] = {};
     decoded_image picture;  // empty when nothing is stale
 };
 
-result<photo_reading> read_photo(const album_dirs &dirs, image_info &image, const std::string &source_path,
-                                 const settings_record &config)
+result<photo_reading> read_photo(const album_dirs &dirs, image_info &image, photo &source,
+                                 const std::string &source_path, const settings_record &config)
 {
     photo_reading reading;
     // Nothing of an earlier reading may stay on the record.
     image.exif_model = image.exif_taken = image.exif_exposure = image.exif_aperture = image.exif_flash =
         std::nullopt;
     image.taken_time = std::nullopt;
-    result<photo> opened = open_photo(dirs.album.fd.fd, image.name, source_path);
-    if (!opened.ok()) return opened.error();
-    reading.source = std::move(*opened);
-    const struct stat &status = reading.source.status;
+    const struct stat &status = source.status;
 
     // The first derived image is looked at before the source is read.
     size_t first_made = 0;
@@ -149,12 +145,12 @@ result<photo_reading> read_photo(const album_dirs &dirs, image_info &image, cons
     if (!stale.ok()) return stale.error();
     reading.stale[first_made] = *stale;
 
-    decompressor decoder(reading.source.file.get(), source_path);
+    decompressor decoder(source.file.get(), source_path);
     if (outcome header = read_header(decoder); !header.ok()) return header.error();
 
     image.file_size = status.st_size;
     image.mtime = status.st_mtime;
-    const int orientation = read_exif(fileno(reading.source.file.get()), image);
+    const int orientation = read_exif(fileno(source.file.get()), image);
     // From here on the picture is what the viewer sees: upright.
     const auto stored_width = static_cast<int32_t>(decoder.info.image_width);
     const auto stored_height = static_cast<int32_t>(decoder.info.image_height);
@@ -213,13 +209,19 @@ outcome derive_image(const album_dirs &dirs, image_info &image, const settings_r
     const std::string source_path = join_path(dirs.album.path, image.name);
     report_out("Image %s\n", source_path.c_str());
     for (int attempt = 0;; ++attempt) {
-        result<photo_reading> reading = read_photo(dirs, image, source_path, config);
-        if (!reading.ok()) return reading.error();
-        if (unchanged(reading->source, dirs.album.fd.fd, image.name))
+        result<photo> source = open_photo(dirs.album.fd.fd, image.name, source_path);
+        if (!source.ok()) return source.error();
+        const result<photo_reading> reading = read_photo(dirs, image, *source, source_path, config);
+        // A file cut short or half rewritten under the reader may well fail
+        // to decode: that is a change too, not bad input.
+        if (unchanged(*source, dirs.album.fd.fd, image.name)) {
+            if (!reading.ok()) return reading.error();
             return write_derived(dirs, image, *reading, resample);
+        }
+        if (!reading.ok() && reading.error().text.empty()) return reading.error();  // told to stop
         // The pages show the file as it was last seen.
-        image.file_size = reading->source.status.st_size;
-        image.mtime = reading->source.status.st_mtime;
+        image.file_size = source->status.st_size;
+        image.mtime = source->status.st_mtime;
         if (attempt == 0) {
             report_err("   %s: changed while it was read, reading it again\n", image.name.c_str());
             continue;

@@ -91,7 +91,10 @@ std::string parse_command_line(int argc, char **argv)
 {
     // The leading '+' keeps glibc from permuting: words after the operand
     // are operands, not options.
-    static constexpr const char *option_string = "+c:d:h:H:j:r:s:2CDeEflnov";
+    // The leading ':' has getopt leave its diagnostics to us, so that a word
+    // of the command line reaches a terminal as safely as any name.
+    static constexpr const char *option_string = "+:c:d:h:H:j:r:s:2CDeEflnov";
+    opterr = 0;
     int option;
     while ((option = getopt(argc, argv, option_string)) != -1) {
         switch (option) {
@@ -121,8 +124,11 @@ std::string parse_command_line(int argc, char **argv)
         case 'v':
             std::fprintf(stderr, "vistrel version %s\n", vistrel_version);
             std::exit(0);
+        case ':':
+            report_err("%s: option requires an argument -- '%c'\n", settings.progname.c_str(), optopt);
+            usage();
         default:
-            // getopt has already printed its own diagnostic.
+            report_err("%s: invalid option -- '%c'\n", settings.progname.c_str(), optopt);
             usage();
         }
     }
