@@ -226,7 +226,10 @@ TEST(gallery, unreadable_directories_are_reported)
 }  // namespace
 
 // -C: each album's first image in page order leads to it from the gallery
-// page; an album without images has neither cover nor link.
+// page, offering all its derived images by width (ties in the order
+// thumbnail, scaled image, then their doubles) for the browser to choose
+// from at the card's size; an album without images has neither cover nor
+// link.
 TEST(gallery, album_covers)
 {
     temp_dir g;
@@ -235,20 +238,40 @@ TEST(gallery, album_covers)
     write_jpeg(g.file("my trip/b.jpg"), {.width = 40, .height = 30});
     write_jpeg(g.file("my trip/Caf\xc3\xa9 1.jpg"), {.width = 400, .height = 300});
     write_file(g.file("my trip/.description"), ". Summer\n");
+    const auto item = [](const std::string &src, const std::string &srcset, const std::string &size) {
+        return "<li class=\"albumitem\"><a href=\"my trip/index.html\"><img class=\"albumcover\" src=\"my trip/" +
+               src + "\" srcset=\"" + srcset +
+               "\" sizes=\"(max-width: 40em) calc(100vw - 1.5em), 16em\" " + size +
+               " loading=\"lazy\" alt=\"\">Summer</a> (2 images)\n";
+    };
+    const std::string cafe = "Caf%C3%A9%201.jpg";
     const struct {
         std::vector<std::string> options;
         std::string item;
     } cases[] = {
         {{"-C"},
-         "<li class=\"albumitem\"><a href=\"my trip/index.html\"><img class=\"albumcover\" "
-         "src=\"my trip/.thumbs/Caf%C3%A9 1.jpg\" width=\"128\" height=\"96\" alt=\"\">Summer</a> (2 images)\n"},
+         item(".scaled/Caf%C3%A9 1.jpg",
+              "my%20trip/.thumbs/" + cafe + " 128w, my%20trip/.scaled/" + cafe + " 640w",
+              "width=\"640\" height=\"480\"")},
         {{"-C", "-s", "size"},
-         "<li class=\"albumitem\"><a href=\"my trip/index.html\"><img class=\"albumcover\" "
-         "src=\"my trip/.thumbs/b.jpg\" width=\"128\" height=\"96\" alt=\"\">Summer</a> (2 images)\n"},
+         item(".scaled/b.jpg", "my%20trip/.thumbs/b.jpg 128w, my%20trip/.scaled/b.jpg 640w",
+              "width=\"640\" height=\"480\"")},
         {{"-C", "-2"},
-         "<li class=\"albumitem\"><a href=\"my trip/index.html\"><img class=\"albumcover\" "
-         "src=\"my trip/.thumbs/Caf%C3%A9 1.jpg\" srcset=\"my%20trip/.thumbs2x/Caf%C3%A9%201.jpg 2x\" "
-         "width=\"128\" height=\"96\" alt=\"\">Summer</a> (2 images)\n"},
+         item(".scaled/Caf%C3%A9 1.jpg",
+              "my%20trip/.thumbs/" + cafe + " 128w, my%20trip/.thumbs2x/" + cafe + " 256w, my%20trip/.scaled/" +
+                  cafe + " 640w, my%20trip/.scaled2x/" + cafe + " 1280w",
+              "width=\"640\" height=\"480\"")},
+        // The double thumbnail as wide as the scaled image.
+        {{"-C", "-2", "-h", "240"},
+         item(".scaled/Caf%C3%A9 1.jpg",
+              "my%20trip/.thumbs/" + cafe + " 320w, my%20trip/.scaled/" + cafe + " 640w, my%20trip/.thumbs2x/" +
+                  cafe + " 640w, my%20trip/.scaled2x/" + cafe + " 1280w",
+              "width=\"640\" height=\"480\"")},
+        // Thumbnails higher than the scaled images.
+        {{"-C", "-h", "200", "-H", "100"},
+         item(".scaled/Caf%C3%A9 1.jpg",
+              "my%20trip/.scaled/" + cafe + " 133w, my%20trip/.thumbs/" + cafe + " 267w",
+              "width=\"133\" height=\"100\"")},
         {{}, "<li class=\"albumitem\"><a href=\"my trip/index.html\">Summer</a> (2 images)\n"},
     };
     for (const auto &c : cases) {

@@ -260,6 +260,80 @@ TEST_F(pages_test, page_list_text)
     EXPECT_NE(page.find("</tr>\n</table>\n" + list + "<p align=\"center\">"), std::string::npos);
 }
 
+// The list as a reader sees it, "1 … 5 6 [7] 8 9 … 20", spelled out as
+// markup: [n] the current page, … a gap, any other number a link.
+std::string page_list_markup(const std::string &shown)
+{
+    std::string list = "<p class=\"pagelist\">";
+    size_t start = 0;
+    while (start < shown.size()) {
+        size_t end = shown.find(' ', start);
+        if (end == std::string::npos) end = shown.size();
+        const std::string entry = shown.substr(start, end - start);
+        if (start > 0) list += " ";
+        if (entry == "\u2026")
+            list += "<span class=\"gap\">&hellip;</span>";
+        else if (entry.front() == '[')
+            list += "<b>" + entry.substr(1, entry.size() - 2) + "</b>";
+        else
+            list += "<a href=\"" + std::string(entry == "1" ? "index" : "index" + entry) + ".html\">" + entry + "</a>";
+        start = end + 1;
+    }
+    return list + "</p>\n";
+}
+
+// -n in a long album: page 1, the last page and two on either side of the
+// current one, each run of the others one gap; every page of up to nine.
+TEST_F(pages_test, page_list_of_long_albums)
+{
+    struct list_case {
+        int pages;
+        int page;
+        const char *shown;
+    };
+    const list_case cases[] = {
+        {9, 1, "[1] 2 3 4 5 6 7 8 9"},
+        {9, 2, "1 [2] 3 4 5 6 7 8 9"},
+        {9, 5, "1 2 3 4 [5] 6 7 8 9"},
+        {9, 8, "1 2 3 4 5 6 7 [8] 9"},
+        {9, 9, "1 2 3 4 5 6 7 8 [9]"},
+        {10, 1, "[1] 2 3 \u2026 10"},
+        {10, 2, "1 [2] 3 4 \u2026 10"},
+        {10, 4, "1 2 3 [4] 5 6 \u2026 10"},
+        {10, 5, "1 \u2026 3 4 [5] 6 7 \u2026 10"},
+        {10, 9, "1 \u2026 7 8 [9] 10"},
+        {10, 10, "1 \u2026 8 9 [10]"},
+        {300, 1, "[1] 2 3 \u2026 300"},
+        {300, 2, "1 [2] 3 4 \u2026 300"},
+        {300, 150, "1 \u2026 148 149 [150] 151 152 \u2026 300"},
+        {300, 299, "1 \u2026 297 298 [299] 300"},
+        {300, 300, "1 \u2026 298 299 [300]"},
+    };
+    config.columns = 1;
+    config.rows = 1;
+    config.page_numbers = true;
+    int written = 0;
+    for (const list_case &c : cases) {
+        SCOPED_TRACE(std::to_string(c.page) + " of " + std::to_string(c.pages));
+        if (c.pages != written) {
+            ASSERT_EQ(*write_index(numbered_images(c.pages)), c.pages);
+            written = c.pages;
+        }
+        const std::string file = c.page == 1 ? "index.html" : "index" + std::to_string(c.page) + ".html";
+        const std::string page = read_file(album + "/" + file);
+        const std::string list = page_list_markup(c.shown);
+        // Above and below the thumbnails, and nowhere else.
+        const size_t above = page.find(index_header_end + list + index_grid_start);
+        ASSERT_NE(above, std::string::npos) << page;
+        EXPECT_NE(page.find("</table>\n" + list + "<p align=\"center\">", above + list.size()), std::string::npos)
+            << page;
+        size_t lists = 0;
+        for (size_t at = page.find("<p class="); at != std::string::npos; at = page.find("<p class=", at + 1))
+            ++lists;
+        EXPECT_EQ(lists, 2u);
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(
     cases, index_paging,
     testing::Values(
@@ -505,6 +579,29 @@ TEST_F(pages_test, image_pages_whole_text)
     EXPECT_NE(last.find("<small>previous image</small></a></td>\n"), std::string::npos);
     EXPECT_NE(last.find("<td width=\"33%\" align=\"center\" valign=\"top\"></td>\n</tr>\n</table>\n"),
               std::string::npos);
+}
+
+// -n: each image page says where the image stands in the album's order, on
+// a line of its own before the link to the original; nothing else changes.
+TEST_F(pages_test, image_pages_position)
+{
+    const std::vector<image_info> images = trip_images();
+    ASSERT_TRUE(write_images(images, "Trip").ok());
+    std::vector<std::string> plain;
+    for (const image_info &image : images) plain.push_back(read_file(album + "/" + image.page));
+
+    config.page_numbers = true;
+    ASSERT_TRUE(write_images(images, "Trip").ok());
+    const std::string cell = "<td width=\"34%\" align=\"center\">\n";
+    for (size_t i = 0; i < images.size(); ++i) {
+        SCOPED_TRACE(images[i].name);
+        std::string expected = plain[i];
+        const size_t at = expected.find(cell + "<small><a href=\"" + images[i].name + "\">Original size (");
+        ASSERT_NE(at, std::string::npos) << expected;
+        expected.insert(at + cell.size(),
+                        "<small class=\"position\">" + std::to_string(i + 1) + " of 3</small><br />\n");
+        EXPECT_EQ(read_file(album + "/" + images[i].page), expected);
+    }
 }
 
 // One image, all five EXIF texts (two of them hostile), in every EXIF mode:

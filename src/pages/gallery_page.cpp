@@ -1,9 +1,46 @@
 #include "pages/gallery_page.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <vector>
 
 #include "pages/escape.h"
 #include "pages/page_parts.h"
+
+namespace {
+
+// The width a cover is shown at, as the stylesheet lays out the album
+// cards: the whole width of a phone's screen but the page's margins, else
+// a card of 16em. The sample stylesheet must agree with it.
+constexpr const char cover_sizes[] = "(max-width: 40em) calc(100vw - 1.5em), 16em";
+
+// Every derived image of the cover, offered by width so that the browser
+// takes the smallest that is sharp at the card's size and the screen's
+// density: the thumbnail where it will do, the scaled image on a phone.
+std::string cover_img(const std::string &dir_name, const image_info &cover, const settings_record &config)
+{
+    struct candidate {
+        const derived_image *kind;
+        int32_t width;
+    };
+    std::vector<candidate> candidates;
+    for (const derived_image *kind : {&thumbnail, &scaled_image, &thumbnail_2x, &scaled_image_2x})
+        if (is_made(*kind, config)) candidates.push_back({kind, cover.*kind->width});
+    std::stable_sort(candidates.begin(), candidates.end(),
+                     [](const candidate &a, const candidate &b) { return a.width < b.width; });
+    std::string list;
+    for (const candidate &c : candidates) {
+        if (!list.empty()) list += ", ";
+        list += candidate_url(*c.kind, cover.name, dir_name) + ' ' + std::to_string(c.width) + 'w';
+    }
+    const std::string album = url_escape(dir_name);
+    return "<img class=\"albumcover\" src=\"" + album + '/' + scaled_image.dir + '/' + url_escape(cover.name) +
+           "\" srcset=\"" + list + "\" sizes=\"" + cover_sizes + "\" width=\"" +
+           std::to_string(cover.*scaled_image.width) + "\" height=\"" +
+           std::to_string(cover.*scaled_image.height) + "\" loading=\"lazy\" alt=\"\">";
+}
+
+}  // namespace
 
 result<output_file> open_gallery_page(const open_dir &gallery, const settings_record &config)
 {
@@ -33,12 +70,7 @@ void write_album_item(output_file &page, const std::string &dir_name,
     }
     const std::string album = url_escape(dir_name);
     std::fprintf(out, "<li class=\"albumitem\"><a href=\"%s/index.html\">", album.c_str());
-    if (config.album_covers && cover) {
-        std::fprintf(out, "<img class=\"albumcover\" src=\"%s/%s/%s\"%s width=\"%d\" height=\"%d\" alt=\"\">",
-                     album.c_str(), thumbnail.dir, url_escape(cover->name).c_str(),
-                     srcset(thumbnail_2x, config, cover->name, dir_name).c_str(), (*cover).*thumbnail.width,
-                     (*cover).*thumbnail.height);
-    }
+    if (config.album_covers && cover) std::fputs(cover_img(dir_name, *cover, config).c_str(), out);
     std::fprintf(out, "%s</a> (%d image%s)\n", shown.c_str(), images, plural);
 }
 

@@ -17,7 +17,7 @@ result<output_file> open_gallery_page(const open_dir &gallery, const settings_re
 
 // One album's list item. dir_name is the album's directory name; its title
 // from .description, when it has one, is the owner's markup. With -C, the
-// cover's thumbnail leads to the album.
+// cover, the first image in every size made of it, leads to the album.
 void write_album_item(output_file &page, const std::string &dir_name,
                       const std::optional<std::string> &title, int32_t images,
                       const std::optional<image_info> &cover, const settings_record &config);

@@ -95,9 +95,11 @@ outcome write_page(const open_dir &album, std::span<const image_info> images, si
 
     if (i > 0) write_neighbour(out, images[i - 1], "previous image", config);
 
-    std::fprintf(out,
-                 "</td>\n<td width=\"34%%\" align=\"center\">\n"
-                 "<small><a href=\"%s\">Original size (%d x %d, %" PRId64 " KB)</a></small>\n<p>\n",
+    std::fputs("</td>\n<td width=\"34%\" align=\"center\">\n", out);
+    // -n: where the image stands in the album, as the index pages number them.
+    if (config.page_numbers)
+        std::fprintf(out, "<small class=\"position\">%zu of %zu</small><br />\n", i + 1, images.size());
+    std::fprintf(out, "<small><a href=\"%s\">Original size (%d x %d, %" PRId64 " KB)</a></small>\n<p>\n",
                  link.c_str(), image.width, image.height, image.file_size / 1024);
 
     write_exif(out, image, config.exif_mode);

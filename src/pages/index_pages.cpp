@@ -1,5 +1,6 @@
 #include "pages/index_pages.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <string>
@@ -46,18 +47,36 @@ void write_cell(std::FILE *out, const image_info &image, const settings_record &
     std::fputs("<br><br>\n</td>\n", out);
 }
 
-// -n: every page of the album by its number, the current one in bold.
+// -n: up to this many pages, every one is listed by its number.
+constexpr int64_t whole_page_list = 9;
+// Beyond it, the first and last pages and these many on either side of the
+// current one; each run of pages left out is one ellipsis, so a list has at
+// most nine entries however long the album.
+constexpr int64_t page_list_reach = 2;
+
+// -n: the album's pages by number, each a link, the current one in bold.
 void write_page_list(std::FILE *out, const page_layout &layout, int64_t page, const settings_record &config)
 {
     if (!config.page_numbers || layout.pages < 2) return;
-    std::fputs("<p class=\"pagelist\">", out);
-    for (int64_t p = 1; p <= layout.pages; ++p) {
+    const int64_t last = layout.pages;
+    const bool whole = last <= whole_page_list;
+    const int64_t from = whole ? 1 : std::max(page - page_list_reach, int64_t{1});
+    const int64_t to = whole ? last : std::min(page + page_list_reach, last);
+    const auto number = [&](int64_t p) {
         if (p > 1) std::fputc(' ', out);
         if (p == page)
             std::fprintf(out, "<b>%" PRId64 "</b>", p);
         else
             std::fprintf(out, "<a href=\"%s\">%" PRId64 "</a>", index_page_name(p).c_str(), p);
-    }
+    };
+    const char *gap = " <span class=\"gap\">&hellip;</span>";
+
+    std::fputs("<p class=\"pagelist\">", out);
+    if (from > 1) number(1);
+    if (from > 2) std::fputs(gap, out);
+    for (int64_t p = from; p <= to; ++p) number(p);
+    if (to < last - 1) std::fputs(gap, out);
+    if (to < last) number(last);
     std::fputs("</p>\n", out);
 }
 

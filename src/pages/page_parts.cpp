@@ -13,28 +13,35 @@ std::string index_page_name(int64_t page)
     return "index" + std::to_string(page) + ".html";
 }
 
-std::string srcset(const derived_image &doubled, const settings_record &config, const std::string &name,
-                   const std::string &album_dir)
+std::string candidate_url(const derived_image &kind, const std::string &name, const std::string &album_dir)
 {
-    if (!is_made(doubled, config)) return {};
     std::string url;
     if (!album_dir.empty()) {
         url += url_escape(album_dir);
         url += '/';
     }
-    url += doubled.dir;
+    url += kind.dir;
     url += '/';
     url += url_escape(name);
-    // A blank would end the URL within the candidate list: encoded there too.
-    std::string attribute = " srcset=\"";
+    // Within a candidate list a blank ends the URL and commas before it are
+    // skipped: both are encoded there.
+    std::string encoded;
     for (const char c : url) {
         if (c == ' ')
-            attribute += "%20";
+            encoded += "%20";
+        else if (c == ',' && encoded.empty())
+            encoded += "%2C";
         else
-            attribute += c;
+            encoded += c;
     }
-    attribute += " 2x\"";
-    return attribute;
+    return encoded;
+}
+
+std::string srcset(const derived_image &doubled, const settings_record &config, const std::string &name,
+                   const std::string &album_dir)
+{
+    if (!is_made(doubled, config)) return {};
+    return " srcset=\"" + candidate_url(doubled, name, album_dir) + " 2x\"";
 }
 
 std::string caption_html(const image_info &image)

@@ -21,6 +21,12 @@ int64_t index_page_capacity(const settings_record &config);
 // The file name of index page `page` (from 1): index.html, index2.html, ...
 std::string index_page_name(int64_t page);
 
+// The URL of one derived image as a candidate of a srcset attribute:
+// "<dir>/<name>", or "<album>/<dir>/<name>" from the gallery page, encoded
+// as in a link and with its blanks and a leading comma encoded too.
+std::string candidate_url(const derived_image &kind, const std::string &name,
+                          const std::string &album_dir = {});
+
 // With -2, the srcset attribute that offers a double-density image to
 // high-density screens, to follow a src attribute: ` srcset="<dir>/<name> 2x"`,
 // or from the gallery page ` srcset="<album>/<dir>/<name> 2x"`. Empty

@@ -442,6 +442,22 @@ void devtools_page::settle()
              "i => i.decode().catch(() => null)))).then(() => true)");
 }
 
+void devtools_page::load_lazy_images()
+{
+    evaluate(R"((async () => {
+        for (const img of document.querySelectorAll('img[loading=lazy]')) {
+            img.scrollIntoView();
+            if (!img.complete)
+                await new Promise(done => {
+                    img.addEventListener('load', done);
+                    img.addEventListener('error', done);
+                });
+        }
+        window.scrollTo(0, 0);
+        return true;
+    })())");
+}
+
 std::string devtools_page::evaluate_string(const std::string &expression)
 {
     return evaluate(expression).as_string();

@@ -141,6 +141,10 @@ public:
     // Waits until web fonts are ready and every image is decoded, so that
     // a screenshot shows the page as it ends up.
     void settle();
+    // Images with loading="lazy" neither delay the load event nor load
+    // before they come near the viewport: scrolls each into view and waits
+    // until it has loaded or failed, then scrolls back to the top.
+    void load_lazy_images();
     std::string evaluate_string(const std::string &expression);
     double evaluate_number(const std::string &expression);
 

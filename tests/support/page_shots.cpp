@@ -1,5 +1,6 @@
 // Screenshots of pages for people to look at: every URL (or file path) at
-// desktop and phone size, light and dark, the whole page each time.
+// desktop size (plain and high-density) and phone size, light and dark, the
+// whole page each time.
 //
 //   page_shots <out_dir> <url or file>...
 //
@@ -24,6 +25,7 @@ struct device {
 
 const device devices[] = {
     {"desktop", {.width = 1280, .height = 900, .scale_factor = 1, .mobile = false}},
+    {"desktop2x", {.width = 1280, .height = 900, .scale_factor = 2, .mobile = false}},
     {"phone", {.width = 390, .height = 844, .scale_factor = 3, .mobile = true}},
 };
 
@@ -68,10 +70,11 @@ int main(int argc, char **argv)
     if (argc < 3) {
         std::fprintf(stderr,
                      "usage: %s <out_dir> <url or file>...\n"
-                     "Full-page PNG screenshots of each page at %dx%d (desktop) and %dx%d\n"
-                     "(phone, device pixel ratio %g), in light and in dark colour scheme.\n",
-                     argv[0], devices[0].metrics.width, devices[0].metrics.height, devices[1].metrics.width,
-                     devices[1].metrics.height, devices[1].metrics.scale_factor);
+                     "Full-page PNG screenshots of each page at %dx%d (desktop, device pixel\n"
+                     "ratio 1 and %g) and %dx%d (phone, device pixel ratio %g), in light and in\n"
+                     "dark colour scheme.\n",
+                     argv[0], devices[0].metrics.width, devices[0].metrics.height, devices[1].metrics.scale_factor,
+                     devices[2].metrics.width, devices[2].metrics.height, devices[2].metrics.scale_factor);
         return 2;
     }
     if (!chromium_installed()) {
@@ -101,6 +104,7 @@ int main(int argc, char **argv)
                         devtools_page &page = *tabs[d];
                         page.set_color_scheme(scheme);
                         page.navigate(url);
+                        page.load_lazy_images();
                         page.settle();
                         screenshot_request request;
                         request.full_page = true;
