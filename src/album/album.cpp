@@ -9,7 +9,7 @@
 #include "album/image_order.h"
 #include "album/orphans.h"
 #include "base/derived_images.h"
-#include "base/report.h"
+#include "base/messages.h"
 #include "image/pipeline.h"
 #include "pages/image_pages.h"
 #include "pages/index_pages.h"
@@ -48,7 +48,7 @@ outcome derive_and_page(album_dirs &dirs, std::vector<image_info> &images, album
         return written;
     const result<int32_t> pages = write_index_pages(dirs.album, images, title, footer, config);
     if (!pages.ok()) return pages.error();
-    report_out("%d thumbnail index pages created.\n", *pages);
+    note::index_pages_created(*pages);
     return {};
 }
 
@@ -74,7 +74,6 @@ result<album_result> process_album(const open_dir &gallery, const std::string &n
     if (config.remove_orphans)
         for (const derived_image &kind : derived_images) remove_orphans(dirs.album, kind, images);
 
-    report_out("%d image%s processed in album '%s'.\n", summary.images, summary.images == 1 ? "" : "s",
-               summary.title ? summary.title->c_str() : dirs.album.path.c_str());
+    note::album_processed(summary.images, summary.title ? *summary.title : dirs.album.path);
     return summary;
 }

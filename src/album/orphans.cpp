@@ -10,7 +10,7 @@
 #include <unordered_set>
 
 #include "album/image_listing.h"
-#include "base/report.h"
+#include "base/messages.h"
 
 // Orphan removal only reports: a cache directory it cannot read or a file
 // it cannot delete never ends the run, and its lines carry no program name.
@@ -25,7 +25,7 @@ void remove_orphans(const open_dir &album, const derived_image &kind, std::span<
     // only then: without -2 an album need not have them.
     if (!dir && kind.doubles >= 0 && errno == ENOENT) return;
     if (!dir) {
-        report_out("can't opendir(%s)\n", dir_path.c_str());
+        note::orphans_unreadable(dir_path);
         return;
     }
 
@@ -47,15 +47,15 @@ void remove_orphans(const open_dir &album, const derived_image &kind, std::span<
 
         const std::string derived = join_path(dir_path, entry->d_name);
         if (unlinkat(dirfd(dir.get()), entry->d_name, 0) == 0)
-            report_out("deleted orphan %s\n", derived.c_str());
+            note::deleted_orphan(derived);
         else
-            report_err("can't unlink(%s)\n", derived.c_str());
+            note::orphan_kept(derived);
 
         // The page usually went with the other cache directory's pass: silent then.
         const std::string page = fitted_name(page_limit, entry->d_name, ".html");
         if (unlinkat(album.fd.fd, page.c_str(), 0) == 0)
-            report_out("deleted orphan %s\n", join_path(album.path, page).c_str());
+            note::deleted_orphan(join_path(album.path, page));
     }
 
-    if (closedir(dir.release()) != 0) report_err("can't closedir(%s)\n", dir_path.c_str());
+    if (closedir(dir.release()) != 0) note::orphans_unclosed(dir_path);
 }

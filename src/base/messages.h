@@ -9,6 +9,7 @@
 #include <string>
 
 #include "base/failure.h"
+#include "base/report.h"
 
 // printf into a failure; errno_failure adds ": " and the system's text for
 // errno as it was on entry, then the newline.
@@ -80,3 +81,63 @@ inline failure gallery_locked(const std::string &path)
 }
 
 }  // namespace message
+
+// Progress on standard output and notes on standard error, which never end
+// the run. Orphan removal's lines carry no program name.
+namespace note {
+
+inline void directory(const std::string &path) { report_out("Directory %s\n", path.c_str()); }
+inline void image(const std::string &path) { report_out("Image %s\n", path.c_str()); }
+inline void index_pages_created(int32_t pages) { report_out("%d thumbnail index pages created.\n", pages); }
+inline void album_processed(int32_t images, const std::string &name)
+{
+    report_out("%d image%s processed in album '%s'.\n", images, images == 1 ? "" : "s", name.c_str());
+}
+inline void albums_processed(int32_t albums)
+{
+    report_out("%d album%s processed.\n", albums, albums == 1 ? "" : "s");
+}
+
+inline void no_exif(const std::string &name) { report_err("   %s: no EXIF data found\n", name.c_str()); }
+inline void changed_while_read(const std::string &name)
+{
+    report_err("   %s: changed while it was read, reading it again\n", name.c_str());
+}
+inline void still_changing(const std::string &name)
+{
+    report_err("   %s: still changing, its derived images are left for the next run\n", name.c_str());
+}
+inline void not_a_regular_file(const std::string &path)
+{
+    report_err("   %s: not a regular file, ignored\n", path.c_str());
+}
+// A codec's warning about damaged data, naming the file.
+inline void codec_warning(const std::string &path, const char *text)
+{
+    report_err("%s: %s: %s\n", program_name().c_str(), path.c_str(), text);
+}
+
+inline void deleted_orphan(const std::string &path) { report_out("deleted orphan %s\n", path.c_str()); }
+inline void orphans_unreadable(const std::string &path) { report_out("can't opendir(%s)\n", path.c_str()); }
+inline void orphan_kept(const std::string &path) { report_err("can't unlink(%s)\n", path.c_str()); }
+inline void orphans_unclosed(const std::string &path) { report_err("can't closedir(%s)\n", path.c_str()); }
+
+// The command line's own complaints, before the usage text.
+inline void invalid_argument(char option, const char *arg)
+{
+    report_err("%s: invalid argument '-%c %s'\n", program_name().c_str(), option, arg);
+}
+inline void invalid_option(int option)
+{
+    report_err("%s: invalid option -- '%c'\n", program_name().c_str(), option);
+}
+inline void missing_argument(int option)
+{
+    report_err("%s: option requires an argument -- '%c'\n", program_name().c_str(), option);
+}
+inline void not_a_directory(const std::string &path)
+{
+    report_err("%s: '%s' is not a directory\n", program_name().c_str(), path.c_str());
+}
+
+}  // namespace note

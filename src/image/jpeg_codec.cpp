@@ -5,7 +5,6 @@
 
 #include "base/messages.h"
 #include "base/ordered_jobs.h"
-#include "base/report.h"
 
 namespace {
 
@@ -20,7 +19,7 @@ void report_warning(j_common_ptr info)
 {
     codec_errors &errors = errors_of(info);
     (*info->err->format_message)(info, errors.text);
-    report_err("%s: %s: %s\n", program_name().c_str(), errors.path->c_str(), errors.text);
+    note::codec_warning(*errors.path, errors.text);
 }
 
 // libjpeg must not return from here: back to the guard, with its text kept.

@@ -12,7 +12,6 @@
 #include "base/files.h"
 #include "base/messages.h"
 #include "base/ordered_jobs.h"
-#include "base/report.h"
 #include "image/derived_size.h"
 #include "image/exif.h"
 #include "image/freshness.h"
@@ -58,7 +57,7 @@ int read_exif(int fd, image_info &image)
 {
     const unique_exif exif = read_exif_data(fd);
     if (!exif) {
-        report_err("   %s: no EXIF data found\n", image.name.c_str());
+        note::no_exif(image.name);
         return 1;
     }
     image.exif_model = exif_string(exif.get(), EXIF_TAG_MODEL);
@@ -207,7 +206,7 @@ outcome derive_image(const album_dirs &dirs, image_info &image, const settings_r
                      resampler_fn resample)
 {
     const std::string source_path = join_path(dirs.album.path, image.name);
-    report_out("Image %s\n", source_path.c_str());
+    note::image(source_path);
     for (int attempt = 0;; ++attempt) {
         result<photo> source = open_photo(dirs.album.fd.fd, image.name, source_path);
         if (!source.ok()) return source.error();
@@ -223,10 +222,10 @@ outcome derive_image(const album_dirs &dirs, image_info &image, const settings_r
         image.file_size = source->status.st_size;
         image.mtime = source->status.st_mtime;
         if (attempt == 0) {
-            report_err("   %s: changed while it was read, reading it again\n", image.name.c_str());
+            note::changed_while_read(image.name);
             continue;
         }
-        report_err("   %s: still changing, its derived images are left for the next run\n", image.name.c_str());
+        note::still_changing(image.name);
         drop_derived(dirs, image, config);
         return {};
     }

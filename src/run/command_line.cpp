@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/messages.h"
 #include "base/report.h"
 #include "base/settings.h"
 
@@ -35,7 +36,7 @@ int32_t settings_record::*numeric_field(char option)
 
 [[noreturn]] void invalid_argument(char option, const char *arg)
 {
-    report_err("%s: invalid argument '-%c %s'\n", settings.progname.c_str(), option, arg);
+    note::invalid_argument(option, arg);
     usage();
 }
 
@@ -125,10 +126,10 @@ std::string parse_command_line(int argc, char **argv)
             std::fprintf(stderr, "vistrel version %s\n", vistrel_version);
             std::exit(0);
         case ':':
-            report_err("%s: option requires an argument -- '%c'\n", settings.progname.c_str(), optopt);
+            note::missing_argument(optopt);
             usage();
         default:
-            report_err("%s: invalid option -- '%c'\n", settings.progname.c_str(), optopt);
+            note::invalid_option(optopt);
             usage();
         }
     }

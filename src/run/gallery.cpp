@@ -72,7 +72,7 @@ outcome write_gallery(const open_dir &gallery, const std::string &operand, const
     int32_t albums = 0;
     for (const dir_entry &entry : *entries) {
         if (!is_album(entry)) continue;
-        report_out("Directory %s\n", join_path(gallery.path, entry.name).c_str());
+        note::directory(join_path(gallery.path, entry.name));
         result<album_result> album = process_album(gallery, entry.name, config, footer);
         if (!album.ok()) return album.error();
         write_album_item(*page, entry.name, album->title, album->images, album->cover, config);
@@ -80,7 +80,7 @@ outcome write_gallery(const open_dir &gallery, const std::string &operand, const
     }
     if (outcome finished = finish_gallery_page(*page, footer); !finished.ok()) return finished;
 
-    report_out("%d album%s processed.\n", albums, albums == 1 ? "" : "s");
+    note::albums_processed(albums);
     return {};
 }
 
@@ -94,7 +94,7 @@ int run_gallery(std::string gallery_path, const settings_record &config)
         return 1;
     }
     if (!S_ISDIR(status.st_mode)) {
-        report_err("%s: '%s' is not a directory\n", program_name().c_str(), gallery_path.c_str());
+        note::not_a_directory(gallery_path);
         usage();
     }
     const std::string operand = gallery_path;
