@@ -199,12 +199,29 @@ void drop_derived(const album_dirs &dirs, const image_info &image, const setting
         if (is_made(derived_images[k], config)) unlinkat(dirs.cache[k].fd.fd, image.name.c_str(), 0);
 }
 
-// Fills one record and writes whichever derived images are stale, decoding
-// the source at most once. A photograph that changes while it is read is
-// read once more; one that changes again gets its pages but no derived image.
-outcome derive_image(const album_dirs &dirs, image_info &image, const settings_record &config,
-                     resampler_fn resample)
+// Image indices by falling file size, a fair guess at the work each needs,
+// so that no large photograph is left to run alone at the end.
+std::vector<size_t> largest_first(int album_fd, std::span<const image_info> images)
 {
+    std::vector<std::pair<int64_t, size_t>> sizes;
+    sizes.reserve(images.size());
+    for (size_t i = 0; i < images.size(); ++i) {
+        struct stat status;
+        const bool known = stat_entry(album_fd, images[i].name, status);
+        sizes.emplace_back(known ? -static_cast<int64_t>(status.st_size) : 0, i);
+    }
+    std::stable_sort(sizes.begin(), sizes.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
+    std::vector<size_t> order;
+    order.reserve(sizes.size());
+    for (const auto &entry : sizes) order.push_back(entry.second);
+    return order;
+}
+
+}  // namespace
+
+outcome derive_image(const album_dirs &dirs, image_info &image, const settings_record &config)
+{
+    const resampler_fn resample = config.bilinear ? resize_bilinear : resize_area;
     const std::string source_path = join_path(dirs.album.path, image.name);
     note::image(source_path);
     for (int attempt = 0;; ++attempt) {
@@ -231,37 +248,16 @@ outcome derive_image(const album_dirs &dirs, image_info &image, const settings_r
     }
 }
 
-// Image indices by falling file size, a fair guess at the work each needs,
-// so that no large photograph is left to run alone at the end.
-std::vector<size_t> largest_first(int album_fd, std::span<const image_info> images)
-{
-    std::vector<std::pair<int64_t, size_t>> sizes;
-    sizes.reserve(images.size());
-    for (size_t i = 0; i < images.size(); ++i) {
-        struct stat status;
-        const bool known = stat_entry(album_fd, images[i].name, status);
-        sizes.emplace_back(known ? -static_cast<int64_t>(status.st_size) : 0, i);
-    }
-    std::stable_sort(sizes.begin(), sizes.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
-    std::vector<size_t> order;
-    order.reserve(sizes.size());
-    for (const auto &entry : sizes) order.push_back(entry.second);
-    return order;
-}
-
-}  // namespace
-
 outcome process_images(const album_dirs &dirs, std::span<image_info> images, const settings_record &config)
 {
-    const resampler_fn resample = config.bilinear ? resize_bilinear : resize_area;
     const int threads = config.jobs > 0 ? config.jobs : usable_cpus();
     if (threads <= 1 || images.size() <= 1) {
         for (image_info &image : images)
-            if (outcome done = derive_image(dirs, image, config, resample); !done.ok()) return done;
+            if (outcome done = derive_image(dirs, image, config); !done.ok()) return done;
         return {};
     }
     // Each image touches only its own record and files.
     return run_ordered(
-        images.size(), threads, [&](size_t i) { return derive_image(dirs, images[i], config, resample); },
+        images.size(), threads, [&](size_t i) { return derive_image(dirs, images[i], config); },
         largest_first(dirs.album.fd.fd, images));
 }

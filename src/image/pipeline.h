@@ -9,6 +9,12 @@
 #include "base/image_info.h"
 #include "base/settings.h"
 
+// Fills one record (its name set) and writes whichever of its derived
+// images are stale, decoding the photograph at most once. A photograph that
+// changes while it is read is read once more; one that changes again gets
+// its record filled but no derived image, and the next run makes them.
+[[nodiscard]] outcome derive_image(const album_dirs &dirs, image_info &image, const settings_record &config);
+
 // Fills every record of the album (its name and caption already set) and
 // writes its stale derived images, each image decoded at most once. Each
 // photograph is opened once, through the album held open, and everything
