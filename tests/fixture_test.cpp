@@ -1,12 +1,16 @@
 // The JPEG fixture maker: other tests trust that its files are what their
-// fixture_spec asks for, so check that through libjpeg and libexif themselves.
+// fixture_spec asks for, so check that through libjpeg, libexif and lcms2
+// themselves.
 #include <gtest/gtest.h>
 
 #include <libexif/exif-data.h>
 
+#include <array>
 #include <cstdlib>
 #include <memory>
+#include <vector>
 
+#include "support/icc_fixture.h"
 #include "support/jpeg_fixture.h"
 #include "support/temp_dir.h"
 
@@ -178,4 +182,44 @@ TEST(fixture, only_the_tags_asked_for)
     write_jpeg(dir.file("plain.jpg"), fixture_spec{});
     unique_exif none(exif_data_new_from_file(dir.file("plain.jpg").c_str()));
     EXPECT_FALSE(none);
+}
+
+// The ICC profile: a real one, as lcms2 reads it; split as asked, it reads
+// back whole through libjpeg-turbo, and damaged, not at all.
+TEST(fixture, icc_profile_markers_read_back_as_asked)
+{
+    const std::vector<uint8_t> p3 = display_p3_profile();
+    // Display P3's white is the PCS white; its red lies outside sRGB.
+    const std::array<double, 3> white = profile_xyz(p3, {255, 255, 255});
+    EXPECT_NEAR(white[0], 0.9642, 0.002);
+    EXPECT_NEAR(white[1], 1.0, 0.002);
+    EXPECT_NEAR(white[2], 0.8249, 0.002);
+    const std::array<double, 3> red = profile_xyz(p3, {255, 0, 0});
+    EXPECT_NEAR(red[0], 0.5151, 0.002);
+    EXPECT_NEAR(red[1], 0.2412, 0.002);
+    const std::vector<uint8_t> large = display_p3_profile(150000);
+    EXPECT_GE(large.size(), 150000u);
+    EXPECT_NEAR(profile_xyz(large, {255, 0, 0})[0], red[0], 1e-6);
+
+    using fault = fixture_icc::fault;
+    struct icc_case {
+        const char *label;
+        fixture_icc icc;
+        bool readable;
+    };
+    const icc_case cases[] = {
+        {"one marker", {.profile = p3}, true},
+        {"two markers", {.profile = p3, .chunk_size = p3.size() / 2 + 1}, true},
+        {"three markers", {.profile = large}, true},
+        {"chunk missing", {.profile = p3, .chunk_size = 100, .damage = fault::chunk_missing}, false},
+        {"counts differ", {.profile = p3, .chunk_size = 100, .damage = fault::counts_differ}, false},
+    };
+    for (const icc_case &c : cases) {
+        SCOPED_TRACE(c.label);
+        temp_dir dir;
+        write_jpeg(dir.file("f.jpg"), {.width = 16, .height = 16, .icc = c.icc});
+        const decoded_jpeg d = decode_jpeg(dir.file("f.jpg"));
+        EXPECT_EQ(d.icc_profile, c.readable ? c.icc.profile : std::vector<uint8_t>{});
+        EXPECT_EQ(d.warnings, c.readable ? 0 : 1);
+    }
 }

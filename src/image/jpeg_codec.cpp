@@ -1,6 +1,7 @@
 #include "image/jpeg_codec.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <new>
 
 #include "base/fatal.h"
@@ -92,6 +93,7 @@ decompressor::decompressor(std::FILE *source, std::string source_path) : path(st
     info.client_data = &path;
     jpeg_create_decompress(&info);
     jpeg_stdio_src(&info, source);
+    jpeg_save_markers(&info, JPEG_APP0 + 2, 0xFFFF);
 }
 
 decompressor::~decompressor() { jpeg_destroy_decompress(&info); }
@@ -127,6 +129,12 @@ decoded_image decode_image(decompressor &source, unsigned denom)
     picture.height = info.output_height;
     picture.components = info.output_components;
     picture.color_space = info.out_color_space;
+    JOCTET *profile = nullptr;
+    unsigned int profile_size = 0;
+    if (jpeg_read_icc_profile(&info, &profile, &profile_size)) {
+        const std::unique_ptr<JOCTET, decltype(&std::free)> owner(profile, &std::free);
+        picture.icc_profile.assign(profile, profile + profile_size);
+    }
     // Scanlines go straight into the buffer, a few rows per call as libjpeg
     // prefers: the same bytes as row by row through a bounce buffer.
     JSAMPROW rows[4];
@@ -168,6 +176,9 @@ void encode_image(const decoded_image &picture, resampler_fn resample, const std
             fatal_errno("can't resize image '%s'", name.c_str());
 
         jpeg_start_compress(&out.info, TRUE);
+        if (!picture.icc_profile.empty())
+            jpeg_write_icc_profile(&out.info, picture.icc_profile.data(),
+                                   static_cast<unsigned int>(picture.icc_profile.size()));
         JSAMPROW rows[16];
         while (out.info.next_scanline < out.info.image_height) {
             const JDIMENSION left = out.info.image_height - out.info.next_scanline;

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "image/resample.h"
 
@@ -16,6 +17,7 @@
 // its messages go: warnings are printed (in job order, on a job thread) and
 // the work goes on; a fatal error ends the run with
 // "<progname>: <path>: <libjpeg's message>".
+// It keeps the APP2 markers, where an ICC profile travels.
 struct decompressor {
     jpeg_error_mgr errors;
     jpeg_decompress_struct info;
@@ -43,6 +45,9 @@ struct decoded_image {
     JDIMENSION height = 0;
     int components = 0;
     J_COLOR_SPACE color_space = JCS_UNKNOWN;
+    // The source's ICC profile, carried unchanged into every derived image;
+    // empty for an untagged source.
+    std::vector<JOCTET> icc_profile;
 };
 
 // The DCT-domain reduction for a target width: 1/2, 1/4 or 1/8 once the
@@ -53,10 +58,13 @@ unsigned reduction_for(JDIMENSION image_width, int32_t target_width);
 // libjpeg's defaults: the derived bytes depend on them. A file that makes
 // libjpeg hold its whole image at once (progressive, or in several scans)
 // takes its share of the jobs' memory for as long as the decode lasts.
+// The ICC profile comes along; a malformed one is left out, with libjpeg's
+// warning.
 decoded_image decode_image(decompressor &source, unsigned denom);
 
 // Resamples the picture to width x height and writes it as a JPEG with
-// jpeg_set_defaults alone, to "<final_path>.tmp", renamed into place.
+// jpeg_set_defaults alone (and the picture's ICC profile, if any), to
+// "<final_path>.tmp", renamed into place.
 // dst is reused when it holds at least the bytes needed, else replaced.
 void encode_image(const decoded_image &picture, resampler_fn resample, const std::string &name,
                   const std::string &final_path, int32_t width, int32_t height, pixel_buffer &dst);
