@@ -1,15 +1,17 @@
-// The JPEG fixture maker: other tests trust that its files are what their
-// fixture_spec asks for, so check that through libjpeg, libexif and lcms2
-// themselves.
+// The fixture makers: other tests trust that their files are what their
+// specs ask for, so check that through libjpeg, libexif and lcms2
+// themselves, and in the bytes of the HEIF files.
 #include <gtest/gtest.h>
 
 #include <libexif/exif-data.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <memory>
 #include <vector>
 
+#include "support/heif_fixture.h"
 #include "support/icc_fixture.h"
 #include "support/jpeg_fixture.h"
 #include "support/temp_dir.h"
@@ -222,4 +224,39 @@ TEST(fixture, icc_profile_markers_read_back_as_asked)
         EXPECT_EQ(d.icc_profile, c.readable ? c.icc.profile : std::vector<uint8_t>{});
         EXPECT_EQ(d.warnings, c.readable ? 0 : 1);
     }
+}
+
+// The HEIF fixture maker writes the boxes its spec asks for: looked for in
+// the file's bytes, not through the libheif that decodes them.
+TEST(fixture, heif_files_hold_the_boxes_asked_for)
+{
+    const auto has_box = [](const std::vector<uint8_t> &file, const char *type) {
+        return std::search(file.begin(), file.end(), type, type + 4) != file.end();
+    };
+    using codec = heif_fixture_spec::codec;
+    for (int orientation = 1; orientation <= 8; ++orientation) {
+        SCOPED_TRACE(testing::Message() << "orientation " << orientation);
+        // 96 x 48 is coded 96 x 64, and cropped.
+        const std::vector<uint8_t> grid = make_heif({.width = 96, .height = 48, .orientation = orientation});
+        const std::vector<uint8_t> clap =
+            make_heif({.width = 96, .height = 48, .orientation = orientation, .clean_aperture = true});
+        for (const std::vector<uint8_t> *file : {&grid, &clap})
+            EXPECT_EQ(has_box(*file, "irot") || has_box(*file, "imir"), orientation != 1);
+        EXPECT_TRUE(has_box(grid, "grid"));
+        EXPECT_FALSE(has_box(grid, "clap"));
+        EXPECT_TRUE(has_box(clap, "clap"));
+        EXPECT_FALSE(has_box(clap, "grid"));
+    }
+    const std::vector<uint8_t> heic = make_heif({.exif = fixture_exif{.model = "M"}});
+    EXPECT_EQ(std::string(heic.begin() + 4, heic.begin() + 12), "ftypheic");
+    EXPECT_TRUE(has_box(heic, "Exif"));
+    EXPECT_FALSE(has_box(heic, "colr"));
+    const std::vector<uint8_t> avif = make_heif({.format = codec::av1});
+    EXPECT_EQ(std::string(avif.begin() + 4, avif.begin() + 12), "ftypavif");
+    EXPECT_TRUE(has_box(make_heif({.icc_profile = display_p3_profile()}), "prof"));
+    EXPECT_TRUE(has_box(make_heif({.nclx = fixture_nclx{.primaries = 12}}), "nclx"));
+    // 10 bits per sample in the pixel information box.
+    const std::vector<uint8_t> deep = make_heif({.bit_depth = 10});
+    static constexpr uint8_t ten_bits[] = {'p', 'i', 'x', 'i', 0, 0, 0, 0, 3, 10, 10, 10};
+    EXPECT_NE(std::search(deep.begin(), deep.end(), std::begin(ten_bits), std::end(ten_bits)), deep.end());
 }

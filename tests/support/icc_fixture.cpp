@@ -44,18 +44,20 @@ std::vector<uint8_t> saved(cmsHPROFILE profile)
 
 }  // namespace
 
-std::vector<uint8_t> display_p3_profile(size_t at_least)
+std::vector<uint8_t> srgb_curve_profile(const rgb_primaries &space, size_t at_least)
 {
-    const cmsCIExyY d65{0.3127, 0.3290, 1.0};
-    const cmsCIExyYTRIPLE p3{{0.680, 0.320, 1.0}, {0.265, 0.690, 1.0}, {0.150, 0.060, 1.0}};
+    const cmsCIExyY white{space.white[0], space.white[1], 1.0};
+    const cmsCIExyYTRIPLE colorants{{space.red[0], space.red[1], 1.0},
+                                    {space.green[0], space.green[1], 1.0},
+                                    {space.blue[0], space.blue[1], 1.0}};
     // IEC 61966-2-1: Y = ((X + 0.055) / 1.055)^2.4 above 0.04045, X / 12.92 below.
     const cmsFloat64Number srgb[5] = {2.4, 1 / 1.055, 0.055 / 1.055, 1 / 12.92, 0.04045};
     const std::unique_ptr<cmsToneCurve, curve_freer> curve(cmsBuildParametricToneCurve(nullptr, 4, srgb));
     if (!curve) throw std::runtime_error("fixture: lcms2 could not build the sRGB curve");
     cmsToneCurve *curves[3] = {curve.get(), curve.get(), curve.get()};
-    const unique_profile profile(cmsCreateRGBProfile(&d65, &p3, curves));
+    const unique_profile profile(cmsCreateRGBProfile(&white, &colorants, curves));
     if (!profile) throw std::runtime_error("fixture: lcms2 could not build the profile");
-    write_text(profile.get(), cmsSigProfileDescriptionTag, "Display P3 (test fixture)");
+    write_text(profile.get(), cmsSigProfileDescriptionTag, "RGB with the sRGB curve (test fixture)");
     std::vector<uint8_t> bytes = saved(profile.get());
     if (bytes.size() < at_least) {
         write_text(profile.get(), cmsSigCopyrightTag, std::string(at_least, 'x'));
