@@ -60,7 +60,10 @@ struct camera_file {
     explicit camera_file(heif_fixture_spec::codec format)
     {
         const std::vector<uint8_t> bytes =
-            make_heif({.format = format, .width = camera_width, .height = camera_height, .pixels = camera_picture(),
+            make_heif({.format = format,
+                       .width = camera_width,
+                       .height = camera_height,
+                       .pixels = camera_picture(),
                        .exif = fixture_exif{.model = "Phone", .taken = "2024:05:06 07:08:09"}});
         write_file(path, std::string(bytes.begin(), bytes.end()));
         size = static_cast<int64_t>(bytes.size());
@@ -235,7 +238,11 @@ void libheif_alone(benchmark::State &state)
 
 BENCHMARK(header_by_descriptor)->Unit(benchmark::kMicrosecond);
 BENCHMARK(header_from_memory)->Unit(benchmark::kMicrosecond);
-BENCHMARK_CAPTURE(decode_by_descriptor, heic, &heic)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(decode_by_descriptor, heic, &heic)
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 BENCHMARK(decode_from_memory)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(libheif_alone)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(decode_by_descriptor, avif, &avif)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();

@@ -91,7 +91,8 @@ std::vector<uint8_t> quadrants(int width, int height)
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x)
             for (int c = 0; c < 3; ++c)
-                *p++ = static_cast<uint8_t>(quadrant_colours[(y < height / 2 ? 0 : 2) + (x < width / 2 ? 0 : 1)][c]);
+                *p++ = static_cast<uint8_t>(
+                    quadrant_colours[(y < height / 2 ? 0 : 2) + (x < width / 2 ? 0 : 1)][c]);
     return pixels;
 }
 
@@ -114,7 +115,8 @@ std::array<int, 2> stored_position(int orientation, int ux, int uy, int stored_w
 
 // The stored quadrants' colours in the middle of each quadrant of the
 // upright picture, within what lossy coding leaves of flat colours.
-void expect_upright_quadrants(const decoded_image &picture, int orientation, int stored_width, int stored_height)
+void expect_upright_quadrants(const decoded_image &picture, int orientation, int stored_width,
+                              int stored_height)
 {
     const std::vector<uint8_t> stored = quadrants(stored_width, stored_height);
     const int uw = static_cast<int>(picture.width), uh = static_cast<int>(picture.height);
@@ -145,9 +147,12 @@ TEST(heif, turned_and_cropped_pictures_decode_upright_at_the_header_size)
     for (const variant &v : variants) {
         for (int orientation = 1; orientation <= 8; ++orientation) {
             SCOPED_TRACE(testing::Message() << v.label << ", orientation " << orientation);
-            const decoded_heif d = decode_spec({.format = v.format, .width = stored_width, .height = stored_height,
+            const decoded_heif d = decode_spec({.format = v.format,
+                                                .width = stored_width,
+                                                .height = stored_height,
                                                 .pixels = quadrants(stored_width, stored_height),
-                                                .orientation = orientation, .clean_aperture = v.clean_aperture});
+                                                .orientation = orientation,
+                                                .clean_aperture = v.clean_aperture});
             const bool sideways = orientation >= 5;
             EXPECT_EQ(d.width, sideways ? stored_height : stored_width);
             EXPECT_EQ(d.height, sideways ? stored_width : stored_height);
@@ -167,8 +172,10 @@ TEST(heif, odd_sizes_come_out_exactly)
 {
     for (const codec format : {codec::hevc, codec::av1}) {
         for (const auto [width, height] : {std::array{1, 1}, std::array{63, 47}, std::array{65, 129}}) {
-            SCOPED_TRACE(testing::Message() << (format == codec::hevc ? "HEIC " : "AVIF ") << width << "x" << height);
-            const decoded_heif d = decode_spec({.format = format, .width = width, .height = height, .seed = 5});
+            SCOPED_TRACE(testing::Message()
+                         << (format == codec::hevc ? "HEIC " : "AVIF ") << width << "x" << height);
+            const decoded_heif d =
+                decode_spec({.format = format, .width = width, .height = height, .seed = 5});
             EXPECT_EQ(d.width, width);
             EXPECT_EQ(d.height, height);
             EXPECT_EQ(d.picture.width, static_cast<JDIMENSION>(width));
@@ -182,7 +189,8 @@ double mean_difference(const decoded_image &picture, const std::vector<uint8_t> 
     EXPECT_EQ(picture.pixels.size, expected.size());
     if (picture.pixels.size != expected.size() || expected.empty()) return 1e9;
     double sum = 0;
-    for (size_t i = 0; i < expected.size(); ++i) sum += std::abs(int(picture.pixels.samples[i]) - int(expected[i]));
+    for (size_t i = 0; i < expected.size(); ++i)
+        sum += std::abs(int(picture.pixels.samples[i]) - int(expected[i]));
     return sum / static_cast<double>(expected.size());
 }
 
@@ -199,7 +207,10 @@ TEST(heif, ten_bit_sources_give_8_bit_rgb_at_the_same_levels)
         {"HEIC, 10 bits", {.format = codec::hevc, .width = 128, .height = 96, .bit_depth = 10}},
         {"AVIF, 10 bits", {.format = codec::av1, .width = 128, .height = 96, .bit_depth = 10}},
         {"HEIC, 10 bits, BT.2020 PQ",
-         {.format = codec::hevc, .width = 128, .height = 96, .bit_depth = 10,
+         {.format = codec::hevc,
+          .width = 128,
+          .height = 96,
+          .bit_depth = 10,
           .nclx = fixture_nclx{.primaries = 9, .transfer = 16, .matrix = 9}}},
     };
     for (const depth_case &c : cases) {
@@ -208,7 +219,8 @@ TEST(heif, ten_bit_sources_give_8_bit_rgb_at_the_same_levels)
         write_heif(dir.file("f.heic"), c.spec);
         const auto opened = open_path(dir.file("f.heic"));
         ASSERT_EQ(opened->opening.error, "");
-        EXPECT_EQ(heif_image_handle_get_luma_bits_per_pixel(opened->opening.file.primary.get()), c.spec.bit_depth);
+        EXPECT_EQ(heif_image_handle_get_luma_bits_per_pixel(opened->opening.file.primary.get()),
+                  c.spec.bit_depth);
         const heif_decoding decoding = decode_heif(opened->opening.file, 1);
         ASSERT_EQ(decoding.error, "");
         EXPECT_EQ(decoding.picture.components, 3);
@@ -271,8 +283,10 @@ TEST(heif, exif_item_reads_with_libexif)
 TEST(heif, an_exif_orientation_is_not_applied_twice)
 {
     constexpr int stored_width = 96, stored_height = 64;
-    const decoded_heif d = decode_spec({.width = stored_width, .height = stored_height,
-                                        .pixels = quadrants(stored_width, stored_height), .orientation = 6,
+    const decoded_heif d = decode_spec({.width = stored_width,
+                                        .height = stored_height,
+                                        .pixels = quadrants(stored_width, stored_height),
+                                        .orientation = 6,
                                         .exif = fixture_exif{.orientation = 6}});
     const std::unique_ptr<ExifData, exif_freer> data(
         exif_data_new_from_data(d.exif.data(), static_cast<unsigned int>(d.exif.size())));
@@ -328,12 +342,14 @@ TEST(heif, colour_profiles_come_as_icc_profiles)
         case expect::like_bt2020: {
             EXPECT_FALSE(profile.empty());
             if (profile.empty()) break;
-            const std::vector<uint8_t> reference =
-                srgb_curve_profile(c.result == expect::like_display_p3 ? display_p3_primaries : bt2020_primaries);
+            const std::vector<uint8_t> reference = srgb_curve_profile(
+                c.result == expect::like_display_p3 ? display_p3_primaries : bt2020_primaries);
             for (const auto &probe : probes) {
                 const std::array<double, 3> got = profile_xyz(profile, probe);
                 const std::array<double, 3> want = profile_xyz(reference, probe);
-                for (int i = 0; i < 3; ++i) EXPECT_NEAR(got[i], want[i], 1e-3) << int(probe[0]) << "," << int(probe[1]) << "," << int(probe[2]);
+                for (int i = 0; i < 3; ++i)
+                    EXPECT_NEAR(got[i], want[i], 1e-3)
+                        << int(probe[0]) << "," << int(probe[1]) << "," << int(probe[2]);
             }
             break;
         }
@@ -370,8 +386,8 @@ size_t coded_data(const std::vector<uint8_t> &bytes)
 std::vector<uint8_t> with_bad_length(std::vector<uint8_t> bytes)
 {
     const size_t data = coded_data(bytes);
-    std::fill(bytes.begin() + static_cast<std::ptrdiff_t>(data), bytes.begin() + static_cast<std::ptrdiff_t>(data) + 4,
-              0xFF);
+    std::fill(bytes.begin() + static_cast<std::ptrdiff_t>(data),
+              bytes.begin() + static_cast<std::ptrdiff_t>(data) + 4, 0xFF);
     return bytes;
 }
 
@@ -382,7 +398,8 @@ TEST(heif, failures_come_back_as_libheif_text)
 {
     temp_dir dir;
     const std::vector<uint8_t> heic = make_heif({.width = 256, .height = 192, .seed = 3});
-    const std::vector<uint8_t> avif = make_heif({.format = codec::av1, .width = 256, .height = 192, .seed = 3});
+    const std::vector<uint8_t> avif =
+        make_heif({.format = codec::av1, .width = 256, .height = 192, .seed = 3});
     struct failure_case {
         const char *label;
         std::vector<uint8_t> bytes;
@@ -394,14 +411,17 @@ TEST(heif, failures_come_back_as_libheif_text)
         {"not a HEIF", {text.begin(), text.end()}, "Invalid input: No 'ftyp' box", ""},
         {"empty", {}, "Invalid input: No 'ftyp' box", ""},
         {"cut inside its boxes", {heic.begin(), heic.begin() + 200}, "Invalid input: No 'meta' box", ""},
-        {"cut inside the coded data", {heic.begin(), heic.end() - 100},
+        {"cut inside the coded data",
+         {heic.begin(), heic.end() - 100},
          "Invalid input: Unexpected end of file: Extent in iloc box references data outside of file bounds "
-         "(points to file position " + std::to_string(coded_data(heic)) + ")",  // where the extent starts
+         "(points to file position " +
+             std::to_string(coded_data(heic)) + ")",  // where the extent starts
          ""},
         {"HEIC with a bad NAL unit size", with_bad_length(heic), "",
          "Invalid input: Unspecified: NAL stream was rejected because a NAL unit size is invalid."},
         {"AVIF with a bad OBU size", with_bad_length(avif), "",
-         "Invalid input: Unspecified: AV1 stream was rejected because an OBU size exceeds the remaining data."},
+         "Invalid input: Unspecified: AV1 stream was rejected because an OBU size exceeds the remaining "
+         "data."},
     };
     for (const failure_case &c : cases) {
         SCOPED_TRACE(c.label);
@@ -422,14 +442,57 @@ TEST(heif, failures_come_back_as_libheif_text)
     EXPECT_EQ(open_heif(-1).error, "Bad file descriptor");
 }
 
+// A few hundred bytes whose grid claims 20000 x 20000 pixels: libheif would
+// allocate it all (2.3 GB here) for one tile of 64 x 32. Its header is
+// read, and its decode refused before anything is allocated.
+TEST(heif, a_tiny_file_claiming_a_huge_grid_is_refused)
+{
+    // A flat picture, cropped from a grid of one 64 x 64 tile.
+    std::vector<uint8_t> bytes =
+        make_heif({.width = 64, .height = 32, .pixels = std::vector<uint8_t>(64 * 32 * 3, 128)});
+    ASSERT_LT(bytes.size(), 1000u);
+    constexpr int claimed = 20000;
+    // The grid's description in the idat box: version, flags, rows - 1,
+    // columns - 1, then width and height in 16 bits each.
+    static constexpr uint8_t idat[4] = {'i', 'd', 'a', 't'};
+    const auto grid = std::search(bytes.begin(), bytes.end(), idat, idat + 4) + 4;
+    ASSERT_LT(grid + 8, bytes.end());
+    for (const int at : {4, 6}) {
+        grid[at] = claimed >> 8;
+        grid[at + 1] = claimed & 0xFF;
+    }
+    // The grid item's own size: its ispe box, the second one.
+    static constexpr uint8_t ispe[4] = {'i', 's', 'p', 'e'};
+    const auto first = std::search(bytes.begin(), bytes.end(), ispe, ispe + 4);
+    const auto second = std::search(first + 4, bytes.end(), ispe, ispe + 4);
+    ASSERT_LT(second + 16, bytes.end());
+    for (const int at : {8, 12}) {
+        second[at] = second[at + 1] = 0;
+        second[at + 2] = claimed >> 8;
+        second[at + 3] = claimed & 0xFF;
+    }
+    const heif_opening opening = open_heif(std::span<const uint8_t>(bytes));
+    ASSERT_EQ(opening.error, "");
+    EXPECT_EQ(opening.file.width, claimed);
+    EXPECT_EQ(opening.file.height, claimed);
+    EXPECT_GT(heif_decode_memory(opening.file), largest_heif_decode_memory);
+    const heif_decoding decoding = decode_heif(opening.file, 1);
+    EXPECT_EQ(decoding.error, "too large to decode: 20000x20000 pixels");
+    EXPECT_FALSE(decoding.picture.pixels.samples);
+}
+
 // The descriptor and the bytes in memory give the same, any number of
 // decoding threads gives the same, and the descriptor's own offset stays
 // where the caller left it.
 TEST(heif, descriptor_memory_and_threads_give_the_same_picture)
 {
     temp_dir dir;
-    write_heif(dir.file("f.heic"), {.width = 200, .height = 150, .seed = 8, .orientation = 8,
-                                    .exif = fixture_exif{.model = "M"}, .icc_profile = display_p3_profile()});
+    write_heif(dir.file("f.heic"), {.width = 200,
+                                    .height = 150,
+                                    .seed = 8,
+                                    .orientation = 8,
+                                    .exif = fixture_exif{.model = "M"},
+                                    .icc_profile = display_p3_profile()});
     const decoded_heif reference = decode_file(dir.file("f.heic"), 0);
     ASSERT_TRUE(reference.picture.pixels.samples);
     const auto same = [&](const decoded_heif &d) {
@@ -474,7 +537,9 @@ TEST(heif, files_decode_side_by_side_on_threads)
     std::vector<decoded_heif> alone;
     for (int i = 0; i < files; ++i) {
         const std::string path = dir.file(std::to_string(i) + ".heic");
-        write_heif(path, {.format = i % 2 ? codec::av1 : codec::hevc, .width = 300, .height = 200,
+        write_heif(path, {.format = i % 2 ? codec::av1 : codec::hevc,
+                          .width = 300,
+                          .height = 200,
                           .seed = uint32_t(20 + i)});
         alone.push_back(decode_file(path));
     }
@@ -485,8 +550,8 @@ TEST(heif, files_decode_side_by_side_on_threads)
     for (std::thread &t : threads) t.join();
     for (int i = 0; i < files; ++i) {
         ASSERT_EQ(together[i].picture.pixels.size, alone[i].picture.pixels.size);
-        EXPECT_EQ(0, std::memcmp(together[i].picture.pixels.samples.get(), alone[i].picture.pixels.samples.get(),
-                                 alone[i].picture.pixels.size));
+        EXPECT_EQ(0, std::memcmp(together[i].picture.pixels.samples.get(),
+                                 alone[i].picture.pixels.samples.get(), alone[i].picture.pixels.size));
     }
 }
 
@@ -494,8 +559,8 @@ TEST(heif, names_of_heif_and_avif_files)
 {
     for (const char *name : {"a.heic", "IMG_0001.HEIC", "b.HeIf", "c.avif", "d.AVIF", "x.jpg.heic", ".heic"})
         EXPECT_TRUE(is_heif_name(name)) << name;
-    for (const char *name : {"heic", "aheic", "a.heics", "a.hei", "a.heic.jpg", "a.jpg", "a.jpeg", "a.png", "",
-                             "a.avi", "a.heic ", "a_heic"})
+    for (const char *name : {"heic", "aheic", "a.heics", "a.hei", "a.heic.jpg", "a.jpg", "a.jpeg", "a.png",
+                             "", "a.avi", "a.heic ", "a_heic"})
         EXPECT_FALSE(is_heif_name(name)) << name;
 }
 

@@ -53,7 +53,7 @@ int reader_seek(int64_t position, void *userdata)
 heif_reader_grow_status reader_wait(int64_t target_size, void *userdata)
 {
     return target_size > reader_of(userdata).size ? heif_reader_grow_status_size_beyond_eof
-                                                   : heif_reader_grow_status_size_reached;
+                                                  : heif_reader_grow_status_size_reached;
 }
 
 constexpr heif_reader descriptor_reader_functions{1, reader_position, reader_read, reader_seek, reader_wait};
@@ -119,7 +119,8 @@ std::vector<JOCTET> colour_profile(const heif_image_handle *handle)
 {
     if (const size_t size = heif_image_handle_get_raw_color_profile_size(handle); size > 0) {
         std::vector<JOCTET> profile(size);
-        if (heif_image_handle_get_raw_color_profile(handle, profile.data()).code == heif_error_Ok) return profile;
+        if (heif_image_handle_get_raw_color_profile(handle, profile.data()).code == heif_error_Ok)
+            return profile;
     }
     heif_color_profile_nclx *nclx = nullptr;
     if (heif_image_handle_get_nclx_color_profile(handle, &nclx).code != heif_error_Ok) return {};
@@ -150,8 +151,8 @@ heif_opening open_heif(int fd)
     file.reader = std::make_unique<heif_descriptor_reader>();
     file.reader->fd = fd;
     file.reader->size = status.st_size;
-    const heif_error read =
-        heif_context_read_from_reader(file.context.get(), &descriptor_reader_functions, file.reader.get(), nullptr);
+    const heif_error read = heif_context_read_from_reader(file.context.get(), &descriptor_reader_functions,
+                                                          file.reader.get(), nullptr);
     return find_primary(std::move(opening), read);
 }
 
@@ -160,8 +161,8 @@ heif_opening open_heif(std::span<const uint8_t> bytes)
     heif_opening opening = new_context();
     if (!opening.error.empty()) return opening;
     opening.file.size = static_cast<int64_t>(bytes.size());
-    const heif_error read =
-        heif_context_read_from_memory_without_copy(opening.file.context.get(), bytes.data(), bytes.size(), nullptr);
+    const heif_error read = heif_context_read_from_memory_without_copy(opening.file.context.get(),
+                                                                       bytes.data(), bytes.size(), nullptr);
     return find_primary(std::move(opening), read);
 }
 
@@ -187,9 +188,16 @@ std::vector<uint8_t> heif_exif(const heif_file &file)
     return block;
 }
 
+size_t heif_decode_memory(const heif_file &file) { return size_t(file.width) * size_t(file.height) * 3 * 2; }
+
 heif_decoding decode_heif(const heif_file &file, int decoding_threads)
 {
     heif_decoding decoding;
+    if (heif_decode_memory(file) > largest_heif_decode_memory) {
+        decoding.error = "too large to decode: " + std::to_string(file.width) + "x" +
+                         std::to_string(file.height) + " pixels";
+        return decoding;
+    }
     const std::unique_ptr<heif_decoding_options, options_freer> options(heif_decoding_options_alloc());
     if (!options) {
         decoding.error = std::strerror(ENOMEM);

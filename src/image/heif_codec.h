@@ -7,6 +7,7 @@
 
 #include <libheif/heif.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -85,6 +86,16 @@ heif_opening open_heif(std::span<const uint8_t> bytes);
 // be applied (see heif_file::orientation).
 std::vector<uint8_t> heif_exif(const heif_file &file);
 
+// The memory a decode of the file holds at its peak: libheif's RGB picture
+// and its copy for the pipeline, 3 bytes a pixel each (the coded planes,
+// at most as large, are gone by the time of the copy).
+size_t heif_decode_memory(const heif_file &file);
+
+// The most a decode may hold, as for JPEG files: 2 GiB. A file of a few
+// hundred bytes can claim a grid of 32768 x 32768 pixels, which libheif
+// would allocate in full.
+inline constexpr size_t largest_heif_decode_memory = size_t{2048} * 1024 * 1024;
+
 // A decoded picture, or libheif's text of why not (then picture is empty).
 struct heif_decoding {
     decoded_image picture;
@@ -99,5 +110,7 @@ struct heif_decoding {
 // equivalent ICC profile (nclx_profile), none for sRGB's primaries.
 // decoding_threads is libheif's limit on threads decoding the tiles of a
 // grid image at once (0: all on the calling thread); the codecs themselves
-// may start threads of their own.
+// may start threads of their own. A file whose decode would hold more than
+// largest_heif_decode_memory is refused before anything is allocated, with
+// a text of our own: "too large to decode: <width>x<height> pixels".
 heif_decoding decode_heif(const heif_file &file, int decoding_threads);

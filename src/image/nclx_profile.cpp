@@ -44,19 +44,15 @@ std::optional<curve_entry> curve_for(int transfer)
     switch (transfer) {
     case 13:  // IEC 61966-2-1: sRGB
         return curve_entry{4, {2.4, 1 / 1.055, 0.055 / 1.055, 1 / 12.92, 0.04045}, "sRGB curve"};
-    case 1:   // BT.709; 6 (BT.601), 14 and 15 (BT.2020) are the same curve
+    case 1:  // BT.709; 6 (BT.601), 14 and 15 (BT.2020) are the same curve
     case 6:
     case 14:
     case 15:  // V = 1.099 L^0.45 - 0.099 above L = 0.018, 4.5 L below; inverted
         return curve_entry{4, {1 / 0.45, 1 / 1.099, 0.099 / 1.099, 1 / 4.5, 0.081}, "BT.709 curve"};
-    case 8:
-        return curve_entry{1, {1.0}, "linear"};
-    case 4:
-        return curve_entry{1, {2.2}, "gamma 2.2"};
-    case 5:
-        return curve_entry{1, {2.8}, "gamma 2.8"};
-    default:
-        return std::nullopt;
+    case 8: return curve_entry{1, {1.0}, "linear"};
+    case 4: return curve_entry{1, {2.2}, "gamma 2.2"};
+    case 5: return curve_entry{1, {2.8}, "gamma 2.8"};
+    default: return std::nullopt;
     }
 }
 
@@ -105,7 +101,8 @@ std::vector<uint8_t> nclx_profile(int primaries, int transfer)
         cmsBuildParametricToneCurve(nullptr, curve->type, curve->parameters));
     if (!tone) return {};
     cmsToneCurve *curves[3] = {tone.get(), tone.get(), tone.get()};
-    const std::unique_ptr<void, profile_closer> profile(cmsCreateRGBProfile(&space->white, &space->colorants, curves));
+    const std::unique_ptr<void, profile_closer> profile(
+        cmsCreateRGBProfile(&space->white, &space->colorants, curves));
     if (!profile) return {};
     const std::string description = std::string(space->name) + ", " + curve->name;
     if (!write_text(profile.get(), cmsSigProfileDescriptionTag, description) ||

@@ -12,7 +12,8 @@ namespace {
 void check(const heif_error &error, const char *what)
 {
     if (error.code != heif_error_Ok)
-        throw std::runtime_error(std::string("fixture: ") + what + ": " + (error.message ? error.message : ""));
+        throw std::runtime_error(std::string("fixture: ") + what + ": " +
+                                 (error.message ? error.message : ""));
 }
 
 struct context_freer {
@@ -52,8 +53,9 @@ std::unique_ptr<heif_image, image_releaser> rgb_image(const heif_fixture_spec &s
                             deep ? heif_chroma_interleaved_RRGGBB_LE : heif_chroma_interleaved_RGB, &created),
           "heif_image_create");
     std::unique_ptr<heif_image, image_releaser> image(created);
-    check(heif_image_add_plane(image.get(), heif_channel_interleaved, spec.width, spec.height, spec.bit_depth),
-          "heif_image_add_plane");
+    check(
+        heif_image_add_plane(image.get(), heif_channel_interleaved, spec.width, spec.height, spec.bit_depth),
+        "heif_image_add_plane");
     int stride = 0;
     uint8_t *plane = heif_image_get_plane(image.get(), heif_channel_interleaved, &stride);
     const size_t row = size_t(spec.width) * 3;
@@ -111,22 +113,25 @@ std::vector<uint8_t> make_heif(const heif_fixture_spec &spec)
     const std::unique_ptr<heif_context, context_freer> context(heif_context_alloc());
     heif_encoder *got = nullptr;
     const bool av1 = spec.format == heif_fixture_spec::codec::av1;
-    check(heif_context_get_encoder_for_format(context.get(), av1 ? heif_compression_AV1 : heif_compression_HEVC,
-                                              &got),
+    check(heif_context_get_encoder_for_format(context.get(),
+                                              av1 ? heif_compression_AV1 : heif_compression_HEVC, &got),
           "no encoder");
     const std::unique_ptr<heif_encoder, encoder_releaser> encoder(got);
     check(heif_encoder_set_lossy_quality(encoder.get(), spec.quality), "quality");
     check(heif_encoder_set_logging_level(encoder.get(), 0), "logging level");
-    if (av1 && spec.bit_depth == 10) check(heif_encoder_set_parameter(encoder.get(), "chroma", "422"), "chroma");
+    if (av1 && spec.bit_depth == 10)
+        check(heif_encoder_set_parameter(encoder.get(), "chroma", "422"), "chroma");
 
     const auto image = rgb_image(spec, pixels);
     if (!spec.icc_profile.empty())
-        check(heif_image_set_raw_color_profile(image.get(), "prof", spec.icc_profile.data(), spec.icc_profile.size()),
+        check(heif_image_set_raw_color_profile(image.get(), "prof", spec.icc_profile.data(),
+                                               spec.icc_profile.size()),
               "ICC profile");
     if (spec.nclx) {
         const std::unique_ptr<heif_color_profile_nclx, nclx_freer> nclx(heif_nclx_color_profile_alloc());
         check(heif_nclx_color_profile_set_color_primaries(nclx.get(), spec.nclx->primaries), "primaries");
-        check(heif_nclx_color_profile_set_transfer_characteristics(nclx.get(), spec.nclx->transfer), "transfer");
+        check(heif_nclx_color_profile_set_transfer_characteristics(nclx.get(), spec.nclx->transfer),
+              "transfer");
         check(heif_nclx_color_profile_set_matrix_coefficients(nclx.get(), spec.nclx->matrix), "matrix");
         nclx->full_range_flag = spec.nclx->full_range;
         check(heif_image_set_nclx_color_profile(image.get(), nclx.get()), "nclx");
@@ -139,7 +144,8 @@ std::vector<uint8_t> make_heif(const heif_fixture_spec &spec)
     // libheif leaves the nclx out of HEIC files by default, for macOS.
     options->macOS_compatibility_workaround_no_nclx_profile = !spec.nclx;
     heif_image_handle *encoded = nullptr;
-    check(heif_context_encode_image(context.get(), image.get(), encoder.get(), options.get(), &encoded), "encode");
+    check(heif_context_encode_image(context.get(), image.get(), encoder.get(), options.get(), &encoded),
+          "encode");
     const std::unique_ptr<heif_image_handle, handle_releaser> handle(encoded);
     if (spec.exif || !spec.exif_item.empty()) {
         const std::vector<uint8_t> item = exif_item(spec);

@@ -40,7 +40,7 @@ struct heif_fixture_spec {
     // (offset 0).
     std::optional<fixture_exif> exif;
     bool exif_header = true;
-    std::vector<uint8_t> exif_item;  // the whole item instead, as it is
+    std::vector<uint8_t> exif_item;    // the whole item instead, as it is
     std::vector<uint8_t> icc_profile;  // a 'prof' colr box
     std::optional<fixture_nclx> nclx;  // an nclx colr box (with a profile too: both)
 };

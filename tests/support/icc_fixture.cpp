@@ -37,7 +37,8 @@ std::vector<uint8_t> saved(cmsHPROFILE profile)
     cmsUInt32Number size = 0;
     if (!cmsSaveProfileToMem(profile, nullptr, &size)) throw std::runtime_error("fixture: lcms2 save failed");
     std::vector<uint8_t> bytes(size);
-    if (!cmsSaveProfileToMem(profile, bytes.data(), &size)) throw std::runtime_error("fixture: lcms2 save failed");
+    if (!cmsSaveProfileToMem(profile, bytes.data(), &size))
+        throw std::runtime_error("fixture: lcms2 save failed");
     bytes.resize(size);
     return bytes;
 }

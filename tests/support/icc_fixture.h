@@ -12,8 +12,10 @@ struct rgb_primaries {
     double red[2], green[2], blue[2], white[2];
 };
 
-inline constexpr rgb_primaries display_p3_primaries{{0.680, 0.320}, {0.265, 0.690}, {0.150, 0.060}, {0.3127, 0.3290}};
-inline constexpr rgb_primaries bt2020_primaries{{0.708, 0.292}, {0.170, 0.797}, {0.131, 0.046}, {0.3127, 0.3290}};
+inline constexpr rgb_primaries display_p3_primaries{
+    {0.680, 0.320}, {0.265, 0.690}, {0.150, 0.060}, {0.3127, 0.3290}};
+inline constexpr rgb_primaries bt2020_primaries{
+    {0.708, 0.292}, {0.170, 0.797}, {0.131, 0.046}, {0.3127, 0.3290}};
 
 // The profile lcms2 builds from those primaries and the sRGB transfer curve.
 // With at_least above the profile's own size, a long copyright text pads it
