@@ -487,14 +487,18 @@ TEST(heif, a_tiny_file_claiming_a_huge_grid_is_refused)
 TEST(heif, descriptor_memory_and_threads_give_the_same_picture)
 {
     temp_dir dir;
-    write_heif(dir.file("f.heic"), {.width = 200,
-                                    .height = 150,
+    // Larger than libheif's boxes and the reader's read-ahead: the Exif item
+    // lies far behind them.
+    write_heif(dir.file("f.heic"), {.width = 800,
+                                    .height = 600,
                                     .seed = 8,
                                     .orientation = 8,
                                     .exif = fixture_exif{.model = "M"},
                                     .icc_profile = display_p3_profile()});
+    ASSERT_GT(read_file(dir.file("f.heic")).size(), 4 * 64 * 1024u);
     const decoded_heif reference = decode_file(dir.file("f.heic"), 0);
     ASSERT_TRUE(reference.picture.pixels.samples);
+    EXPECT_FALSE(reference.exif.empty());
     const auto same = [&](const decoded_heif &d) {
         EXPECT_EQ(d.width, reference.width);
         EXPECT_EQ(d.height, reference.height);

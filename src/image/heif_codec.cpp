@@ -25,19 +25,48 @@ heif_descriptor_reader &reader_of(void *userdata) { return *static_cast<heif_des
 
 int64_t reader_position(void *userdata) { return reader_of(userdata).position; }
 
+// Reads size bytes at offset into to; false on an error (errno kept) or
+// when the file shrank under us.
+bool read_fully(heif_descriptor_reader &reader, uint8_t *to, size_t size, int64_t offset)
+{
+    while (size > 0) {
+        const ssize_t got = pread(reader.fd, to, size, offset);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) reader.error = errno;
+        if (got <= 0) return false;
+        to += got;
+        size -= static_cast<size_t>(got);
+        offset += got;
+    }
+    return true;
+}
+
+constexpr size_t read_ahead = 64 * 1024;
+
 int reader_read(void *data, size_t size, void *userdata)
 {
     heif_descriptor_reader &reader = reader_of(userdata);
-    auto *to = static_cast<unsigned char *>(data);
-    while (size > 0) {
-        const ssize_t got = pread(reader.fd, to, size, reader.position);
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) reader.error = errno;
-        if (got <= 0) return 1;  // an error, or the file shrank under us
-        to += got;
-        size -= static_cast<size_t>(got);
-        reader.position += got;
+    if (size == 0) return 0;
+    auto *to = static_cast<uint8_t *>(data);
+    const int64_t end = reader.position + static_cast<int64_t>(size);
+    const bool in_chunk = reader.position >= reader.chunk_start &&
+                          end <= reader.chunk_start + static_cast<int64_t>(reader.chunk.size());
+    if (!in_chunk && size < read_ahead) {
+        const int64_t left = reader.size - reader.position;
+        if (left < static_cast<int64_t>(size)) return 1;
+        reader.chunk.resize(static_cast<size_t>(std::min<int64_t>(left, read_ahead)));
+        reader.chunk_start = reader.position;
+        if (!read_fully(reader, reader.chunk.data(), reader.chunk.size(), reader.chunk_start)) {
+            reader.chunk.clear();
+            return 1;
+        }
+    } else if (!in_chunk) {
+        if (!read_fully(reader, to, size, reader.position)) return 1;
+        reader.position = end;
+        return 0;
     }
+    std::memcpy(to, reader.chunk.data() + (reader.position - reader.chunk_start), size);
+    reader.position = end;
     return 0;
 }
 

@@ -36,12 +36,16 @@ struct heif_image_releaser {
 using unique_heif_image = std::unique_ptr<heif_image, heif_image_releaser>;
 
 // Where libheif's reader reads: the caller's descriptor, by pread, so that
-// the descriptor's own offset never moves.
+// the descriptor's own offset never moves. libheif reads box by box, many
+// small reads: those come from a chunk read ahead, large ones straight
+// from the file.
 struct heif_descriptor_reader {
     int fd = -1;
-    int64_t size = 0;      // the file's size when it was opened
-    int64_t position = 0;  // libheif's reading position
-    int error = 0;         // errno of a read that failed, for the message
+    int64_t size = 0;            // the file's size when it was opened
+    int64_t position = 0;        // libheif's reading position
+    int error = 0;               // errno of a read that failed, for the message
+    std::vector<uint8_t> chunk;  // the bytes from chunk_start on
+    int64_t chunk_start = 0;
 };
 
 // An open HEIF or AVIF file: its boxes read and its primary image found,
