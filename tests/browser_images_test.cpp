@@ -1,7 +1,8 @@
 // Images as headless Chromium shows them, driven over the DevTools protocol:
 // a photo turned by its EXIF orientation must look as the browser itself
-// shows the original, and with -2 a high-density screen must get the
-// double-density files and a plain screen the normal ones.
+// shows the original, a photo tagged with a colour profile must keep its
+// colours, and with -2 a high-density screen must get the double-density
+// files and a plain screen the normal ones.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "support/devtools.h"
+#include "support/icc_fixture.h"
 #include "support/jpeg_fixture.h"
 #include "support/run_vistrel.h"
 #include "support/screen_pixels.h"
@@ -256,6 +258,80 @@ TEST(browser_images, turned_photos_look_as_the_browser_shows_the_originals)
     }
     RecordProperty("worst_right_difference", std::to_string(worst_right));
     RecordProperty("smallest_wrong_difference", std::to_string(best_wrong));
+}
+
+// A photograph tagged Display P3 with a saturated green patch: the browser
+// shows the scaled image's patch in the colour it shows the original's, and
+// the same pixels untagged in another (else the check would prove nothing).
+TEST(browser_images, a_colour_profile_keeps_the_colours)
+{
+    if (!chromium_installed())
+        GTEST_SKIP() << chromium_path << " is not installed (scripts/install-deps installs it)";
+    constexpr int width = 320;
+    constexpr int height = 240;
+    // Grey around a central patch of half the width and height; in sRGB
+    // the patch is about (0, 204, 12), untagged it would be (40, 200, 60).
+    std::vector<uint8_t> pixels(size_t{width} * height * 3, 128);
+    for (int y = height / 4; y < height * 3 / 4; ++y) {
+        for (int x = width / 4; x < width * 3 / 4; ++x) {
+            uint8_t *p = pixels.data() + (size_t(y) * width + size_t(x)) * 3;
+            p[0] = 40;
+            p[1] = 200;
+            p[2] = 60;
+        }
+    }
+    temp_dir root;
+    const std::string gallery = root.file("gallery");
+    const std::string album = gallery + "/colours";
+    make_dir(gallery);
+    make_dir(album);
+    write_file(gallery + "/vistrel.css", "body { margin: 8px; }\n");
+    const std::string original = album + "/p3.jpg";
+    write_jpeg(original, {.width = width, .height = height, .quality = 95,
+                          .icc = fixture_icc{.profile = display_p3_profile()}, .pixels = pixels});
+    const std::string untagged = root.file("untagged.jpg");
+    write_jpeg(untagged, {.width = width, .height = height, .quality = 95, .pixels = pixels});
+    // Scaled to half the size: resampled, not merely copied.
+    const run_result r = run_vistrel({"-H", "120", gallery});
+    ASSERT_EQ(r.status, 0) << r.err;
+
+    devtools_browser browser;
+    devtools_page page(browser);
+    page.set_device({.width = 1280, .height = 900, .scale_factor = 1, .mobile = false});
+    // The middle of the patch, a quarter of its width and height.
+    const auto patch_middle = [](const css_rect &image) {
+        return css_rect{image.x + image.width * 7 / 16, image.y + image.height * 7 / 16, image.width / 8,
+                        image.height / 8};
+    };
+    page.navigate(file_url(album + "/p3.jpg.html"));
+    page.settle();
+    const std::string selector = "img[src=\".scaled/p3.jpg\"]";
+    const shown_image scaled = image_in_page(page, selector);
+    ASSERT_EQ(scaled.natural_width, width / 2);
+    ASSERT_EQ(scaled.natural_height, height / 2);
+    const decoded_jpeg scaled_patch = screen_pixels(page, patch_middle(page.element_rect(selector)));
+
+    // The original and the untagged copy as the browser shows them, at the
+    // scaled image's size.
+    const std::string reference = root.file("reference.html");
+    std::string html = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><style>"
+                       "body { margin: 0; background: #fff; } img { position: absolute; display: block; "
+                       "width: 160px; height: 120px; top: 0; }</style></head><body>\n";
+    html += "<img id=\"original\" src=\"" + file_url(original) + "\" style=\"left: 0\">\n";
+    html += "<img id=\"untagged\" src=\"" + file_url(untagged) + "\" style=\"left: 200px\">\n";
+    write_file(reference, html + "</body></html>\n");
+    page.navigate(file_url(reference));
+    page.settle();
+    const decoded_jpeg original_patch = screen_pixels(page, patch_middle(page.element_rect("#original")));
+    const decoded_jpeg untagged_patch = screen_pixels(page, patch_middle(page.element_rect("#untagged")));
+
+    const double same = mean_difference(scaled_patch, original_patch);
+    const double other = mean_difference(untagged_patch, original_patch);
+    EXPECT_LT(same, 3.0) << "the scaled image lost the colours of the original";
+    EXPECT_GT(other, 15.0) << "the browser shows the profile's colours as the untagged ones";
+    EXPECT_GT(mean_difference(scaled_patch, untagged_patch), 15.0);
+    RecordProperty("scaled_to_original", std::to_string(same));
+    RecordProperty("untagged_to_original", std::to_string(other));
 }
 
 // With -2 every index and image page offers the double-density files; the

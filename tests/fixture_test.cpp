@@ -1,12 +1,18 @@
-// The JPEG fixture maker: other tests trust that its files are what their
-// fixture_spec asks for, so check that through libjpeg and libexif themselves.
+// The fixture makers: other tests trust that their files are what their
+// specs ask for, so check that through libjpeg, libexif and lcms2
+// themselves, and in the bytes of the HEIF files.
 #include <gtest/gtest.h>
 
 #include <libexif/exif-data.h>
 
+#include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <memory>
+#include <vector>
 
+#include "support/heif_fixture.h"
+#include "support/icc_fixture.h"
 #include "support/jpeg_fixture.h"
 #include "support/temp_dir.h"
 
@@ -178,4 +184,79 @@ TEST(fixture, only_the_tags_asked_for)
     write_jpeg(dir.file("plain.jpg"), fixture_spec{});
     unique_exif none(exif_data_new_from_file(dir.file("plain.jpg").c_str()));
     EXPECT_FALSE(none);
+}
+
+// The ICC profile: a real one, as lcms2 reads it; split as asked, it reads
+// back whole through libjpeg-turbo, and damaged, not at all.
+TEST(fixture, icc_profile_markers_read_back_as_asked)
+{
+    const std::vector<uint8_t> p3 = display_p3_profile();
+    // Display P3's white is the PCS white; its red lies outside sRGB.
+    const std::array<double, 3> white = profile_xyz(p3, {255, 255, 255});
+    EXPECT_NEAR(white[0], 0.9642, 0.002);
+    EXPECT_NEAR(white[1], 1.0, 0.002);
+    EXPECT_NEAR(white[2], 0.8249, 0.002);
+    const std::array<double, 3> red = profile_xyz(p3, {255, 0, 0});
+    EXPECT_NEAR(red[0], 0.5151, 0.002);
+    EXPECT_NEAR(red[1], 0.2412, 0.002);
+    const std::vector<uint8_t> large = display_p3_profile(150000);
+    EXPECT_GE(large.size(), 150000u);
+    EXPECT_NEAR(profile_xyz(large, {255, 0, 0})[0], red[0], 1e-6);
+
+    using fault = fixture_icc::fault;
+    struct icc_case {
+        const char *label;
+        fixture_icc icc;
+        bool readable;
+    };
+    const icc_case cases[] = {
+        {"one marker", {.profile = p3}, true},
+        {"two markers", {.profile = p3, .chunk_size = p3.size() / 2 + 1}, true},
+        {"three markers", {.profile = large}, true},
+        {"chunk missing", {.profile = p3, .chunk_size = 100, .damage = fault::chunk_missing}, false},
+        {"counts differ", {.profile = p3, .chunk_size = 100, .damage = fault::counts_differ}, false},
+    };
+    for (const icc_case &c : cases) {
+        SCOPED_TRACE(c.label);
+        temp_dir dir;
+        write_jpeg(dir.file("f.jpg"), {.width = 16, .height = 16, .icc = c.icc});
+        const decoded_jpeg d = decode_jpeg(dir.file("f.jpg"));
+        EXPECT_EQ(d.icc_profile, c.readable ? c.icc.profile : std::vector<uint8_t>{});
+        EXPECT_EQ(d.warnings, c.readable ? 0 : 1);
+    }
+}
+
+// The HEIF fixture maker writes the boxes its spec asks for: looked for in
+// the file's bytes, not through the libheif that decodes them.
+TEST(fixture, heif_files_hold_the_boxes_asked_for)
+{
+    const auto has_box = [](const std::vector<uint8_t> &file, const char *type) {
+        return std::search(file.begin(), file.end(), type, type + 4) != file.end();
+    };
+    using codec = heif_fixture_spec::codec;
+    for (int orientation = 1; orientation <= 8; ++orientation) {
+        SCOPED_TRACE(testing::Message() << "orientation " << orientation);
+        // 96 x 48 is coded 96 x 64, and cropped.
+        const std::vector<uint8_t> grid = make_heif({.width = 96, .height = 48, .orientation = orientation});
+        const std::vector<uint8_t> clap =
+            make_heif({.width = 96, .height = 48, .orientation = orientation, .clean_aperture = true});
+        for (const std::vector<uint8_t> *file : {&grid, &clap})
+            EXPECT_EQ(has_box(*file, "irot") || has_box(*file, "imir"), orientation != 1);
+        EXPECT_TRUE(has_box(grid, "grid"));
+        EXPECT_FALSE(has_box(grid, "clap"));
+        EXPECT_TRUE(has_box(clap, "clap"));
+        EXPECT_FALSE(has_box(clap, "grid"));
+    }
+    const std::vector<uint8_t> heic = make_heif({.exif = fixture_exif{.model = "M"}});
+    EXPECT_EQ(std::string(heic.begin() + 4, heic.begin() + 12), "ftypheic");
+    EXPECT_TRUE(has_box(heic, "Exif"));
+    EXPECT_FALSE(has_box(heic, "colr"));
+    const std::vector<uint8_t> avif = make_heif({.format = codec::av1});
+    EXPECT_EQ(std::string(avif.begin() + 4, avif.begin() + 12), "ftypavif");
+    EXPECT_TRUE(has_box(make_heif({.icc_profile = display_p3_profile()}), "prof"));
+    EXPECT_TRUE(has_box(make_heif({.nclx = fixture_nclx{.primaries = 12}}), "nclx"));
+    // 10 bits per sample in the pixel information box.
+    const std::vector<uint8_t> deep = make_heif({.bit_depth = 10});
+    static constexpr uint8_t ten_bits[] = {'p', 'i', 'x', 'i', 0, 0, 0, 0, 3, 10, 10, 10};
+    EXPECT_NE(std::search(deep.begin(), deep.end(), std::begin(ten_bits), std::end(ten_bits)), deep.end());
 }

@@ -1,14 +1,18 @@
 // Every image derived, end to end: sizes, components, the DCT reduction,
-// the freshness table, -f and -l, and what broken files do to a run.
+// the freshness table, -f and -l, ICC profiles, and what broken files do to
+// a run.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <jpeglib.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "image/resample.h"
+#include "support/icc_fixture.h"
 #include "support/jpeg_fixture.h"
 #include "support/run_vistrel.h"
 #include "support/temp_dir.h"
@@ -18,9 +22,11 @@ namespace {
 constexpr int64_t source_time = 1700000000;
 
 // What a derived file must hold: the source decoded at 1/denom, resampled
-// by the product's resampler, encoded with libjpeg's defaults alone.
+// by the product's resampler, encoded with libjpeg's defaults alone, and
+// tagged with the given ICC profile, if any.
 std::string expected_derived(const std::string &source, int denom, int width, int height,
-                             resampler_fn resample = resize_area)
+                             resampler_fn resample = resize_area,
+                             const std::vector<uint8_t> &icc_profile = {})
 {
     const decoded_jpeg decoded = decode_jpeg(source, denom);
     jpeg_decompress_struct src_info{};
@@ -48,6 +54,8 @@ std::string expected_derived(const std::string &source, int denom, int width, in
     JSAMPLE *dst = pixels.data();
     EXPECT_EQ(resample(src_info, out, decoded.pixels.data(), &dst), 0);
     jpeg_start_compress(&out, TRUE);
+    if (!icc_profile.empty())
+        jpeg_write_icc_profile(&out, icc_profile.data(), static_cast<unsigned int>(icc_profile.size()));
     while (out.next_scanline < out.image_height) {
         JSAMPROW row = dst + size_t(out.next_scanline) * width * decoded.components;
         jpeg_write_scanlines(&out, &row, 1);
@@ -307,6 +315,81 @@ TEST(pipeline, a_tiny_file_claiming_a_huge_progressive_image_is_refused)
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "   bomb.jpg: no EXIF data found\nvistrel: " + a.image("bomb.jpg") + ": Backing store not supported\n");
     EXPECT_FALSE(file_exists(a.scaled("bomb.jpg")));
+}
+
+// The APPn markers of a JPEG file, in order, up to its first scan.
+std::vector<int> app_markers(const std::string &jpeg)
+{
+    std::vector<int> found;
+    size_t at = 2;  // past SOI
+    while (at + 4 <= jpeg.size() && static_cast<unsigned char>(jpeg[at]) == 0xFF) {
+        const int code = static_cast<unsigned char>(jpeg[at + 1]);
+        if (code == 0xDA) break;  // SOS
+        if (code >= 0xE0 && code <= 0xEF) found.push_back(code);
+        at += 2 + (static_cast<size_t>(static_cast<unsigned char>(jpeg[at + 2])) << 8 |
+                   static_cast<unsigned char>(jpeg[at + 3]));
+    }
+    return found;
+}
+
+// Every derived image of a tagged photograph carries the very profile bytes
+// and the unconverted pixels, however the source split its profile; a
+// malformed profile is left out, and the image is derived as if untagged.
+// Nothing else of the source comes along: no EXIF.
+TEST(pipeline, icc_profiles_are_carried_into_every_derived_image)
+{
+    const std::vector<uint8_t> p3 = display_p3_profile();
+    const std::vector<uint8_t> large = display_p3_profile(150000);  // three markers at most 65519 bytes
+    ASSERT_GT(p3.size(), 400u);
+    using fault = fixture_icc::fault;
+    struct icc_case {
+        const char *name;
+        std::optional<fixture_icc> icc;
+        bool carried;
+    };
+    const icc_case cases[] = {
+        {"untagged.jpg", std::nullopt, false},
+        {"one-marker.jpg", fixture_icc{.profile = p3}, true},
+        {"five-markers.jpg", fixture_icc{.profile = p3, .chunk_size = p3.size() / 5 + 1}, true},
+        {"large.jpg", fixture_icc{.profile = large}, true},
+        {"chunk-missing.jpg", fixture_icc{.profile = p3, .chunk_size = 200, .damage = fault::chunk_missing}, false},
+        {"counts-differ.jpg", fixture_icc{.profile = p3, .chunk_size = 200, .damage = fault::counts_differ}, false},
+    };
+    album a;
+    for (const icc_case &c : cases)
+        a.add(c.name, {.width = 400, .height = 300, .seed = 11,
+                       .exif = fixture_exif{.model = "Camera X"}, .icc = c.icc});
+    const run_result r = a.run({"-2"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    // libjpeg's warning, once for each malformed profile, naming its file;
+    // the lines come in listing order.
+    for (const char *name : {"chunk-missing.jpg", "counts-differ.jpg"}) {
+        const std::string line = "vistrel: " + a.image(name) + ": Corrupt JPEG data: bad ICC marker\n";
+        EXPECT_NE(r.err.find(line), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 2) << r.err;
+
+    struct derived_kind {
+        const char *dir;
+        int width, height;
+    };
+    // A 400 x 300 source is decoded at full size for all of them.
+    const derived_kind kinds[] = {{".scaled2x", 1280, 960}, {".scaled", 640, 480},
+                                  {".thumbs2x", 256, 192}, {".thumbs", 128, 96}};
+    for (const icc_case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::vector<uint8_t> none;
+        const std::vector<uint8_t> &profile = c.carried ? c.icc->profile : none;
+        // The profile as libjpeg-turbo writes it: 65519 bytes at most per marker.
+        std::vector<int> markers = {0xE0};
+        markers.resize(1 + (profile.size() + 65518) / 65519, 0xE2);
+        for (const derived_kind &kind : kinds) {
+            SCOPED_TRACE(kind.dir);
+            const std::string derived = read_file(a.dir + "/" + kind.dir + "/" + c.name);
+            EXPECT_EQ(derived, expected_derived(a.image(c.name), 1, kind.width, kind.height, resize_area, profile));
+            EXPECT_EQ(app_markers(derived), markers);
+        }
+    }
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "image/jpeg_codec.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <new>
 
 #include "base/messages.h"
@@ -105,6 +106,7 @@ decompressor::decompressor(std::FILE *source, std::string source_path) : path(st
     info.err = &errors.manager;
     jpeg_create_decompress(&info);
     jpeg_stdio_src(&info, source);
+    jpeg_save_markers(&info, JPEG_APP0 + 2, 0xFFFF);
 }
 
 outcome read_header(decompressor &source)
@@ -148,6 +150,16 @@ result<decoded_image> decode_image(decompressor &source, unsigned denom)
     picture.height = info.output_height;
     picture.components = info.output_components;
     picture.color_space = info.out_color_space;
+    // The colour profile comes along; libjpeg leaves out a malformed one,
+    // with its own warning.
+    JOCTET *profile = nullptr;
+    unsigned int profile_size = 0;
+    outcome icc = guarded(source.errors, [&] {
+        if (!jpeg_read_icc_profile(&info, &profile, &profile_size)) profile = nullptr;
+    });
+    const std::unique_ptr<JOCTET, decltype(&std::free)> profile_owner(profile, &std::free);
+    if (!icc.ok()) return icc.error();
+    if (profile) picture.icc_profile.assign(profile, profile + profile_size);
     JSAMPLE *const samples = picture.pixels.samples.get();
     bool stopped = false;
     // Scanlines go straight into the buffer, a few rows per call as libjpeg
@@ -206,6 +218,9 @@ outcome encode_image(const decoded_image &picture, resampler_fn resample, const 
         outcome written = guarded(out.errors, [&] {
             jpeg_stdio_dest(&out.info, file.stream());
             jpeg_start_compress(&out.info, TRUE);
+            if (!picture.icc_profile.empty())
+                jpeg_write_icc_profile(&out.info, picture.icc_profile.data(),
+                                       static_cast<unsigned int>(picture.icc_profile.size()));
             JSAMPROW rows[16];
             while (out.info.next_scanline < out.info.image_height) {
                 const JDIMENSION left = out.info.image_height - out.info.next_scanline;

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "base/failure.h"
 #include "base/files.h"
@@ -28,7 +29,8 @@ struct codec_errors {
 };
 
 // A decompressor reading one open source file, whose path names it in
-// messages. The file stays its caller's.
+// messages. The file stays its caller's. It keeps the APP2 markers, where
+// an ICC profile travels.
 struct decompressor {
     codec_errors errors;
     jpeg_decompress_struct info;
@@ -59,6 +61,9 @@ struct decoded_image {
     JDIMENSION height = 0;
     int components = 0;
     J_COLOR_SPACE color_space = JCS_UNKNOWN;
+    // The source's ICC profile, carried unchanged into every derived image;
+    // empty for an untagged source.
+    std::vector<JOCTET> icc_profile;
 };
 
 // The DCT-domain reduction for a target width: 1/2, 1/4 or 1/8 once the
@@ -69,13 +74,15 @@ unsigned reduction_for(JDIMENSION image_width, int32_t target_width);
 // libjpeg's defaults: the derived bytes depend on them. A file that makes
 // libjpeg hold its whole image at once (progressive, or in several scans)
 // takes its share of the jobs' memory for as long as the decode lasts. A job
-// told to stop stops between rows, with an empty failure.
+// told to stop stops between rows, with an empty failure. The ICC profile
+// comes along; a malformed one is left out, with libjpeg's warning.
 result<decoded_image> decode_image(decompressor &source, unsigned denom);
 
 // Resamples the picture to width x height and writes it as a JPEG with
-// jpeg_set_defaults alone to `name` in the directory, through a temporary
-// file renamed into place. dst is reused when it holds at least the bytes
-// needed, else replaced. On failure nothing is put in place.
+// jpeg_set_defaults alone (and the picture's ICC profile, if any) to `name`
+// in the directory, through a temporary file renamed into place. dst is
+// reused when it holds at least the bytes needed, else replaced. On failure
+// nothing is put in place.
 [[nodiscard]] outcome encode_image(const decoded_image &picture, resampler_fn resample,
                                    const std::string &image_name, const open_dir &dir,
                                    const std::string &name, int32_t width, int32_t height,

@@ -1,6 +1,8 @@
 #include "support/jpeg_fixture.h"
 
+#include <algorithm>
 #include <csetjmp>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -165,7 +167,9 @@ private:
     ExifMem *mem_;
 };
 
-std::vector<uint8_t> exif_block(const fixture_exif &exif)
+}  // namespace
+
+std::vector<uint8_t> make_exif(const fixture_exif &exif)
 {
     exif_builder b;
     if (exif.model) b.ascii(EXIF_IFD_0, EXIF_TAG_MODEL, *exif.model);
@@ -186,11 +190,39 @@ std::vector<uint8_t> exif_block(const fixture_exif &exif)
     return b.save();
 }
 
+namespace {
+
+// The APP2 markers of the profile, in order, each one's payload complete.
+std::vector<std::vector<uint8_t>> icc_markers(const fixture_icc &icc)
+{
+    if (icc.chunk_size < 1 || icc.chunk_size > 65519)
+        throw std::invalid_argument("fixture: ICC chunk size must be 1 to 65519");
+    const size_t count = (icc.profile.size() + icc.chunk_size - 1) / icc.chunk_size;
+    if (count < 1 || count > 254) throw std::invalid_argument("fixture: ICC profile in 1 to 254 markers");
+    if (icc.damage == fixture_icc::fault::chunk_missing && count < 2)
+        throw std::invalid_argument("fixture: a missing ICC chunk needs two or more");
+    static constexpr char signature[] = "ICC_PROFILE";  // with its NUL: 12 bytes
+    std::vector<std::vector<uint8_t>> markers;
+    for (size_t i = 0; i < count; ++i) {
+        if (icc.damage == fixture_icc::fault::chunk_missing && i == 1) continue;
+        const size_t begin = i * icc.chunk_size;
+        const size_t end = std::min(icc.profile.size(), begin + icc.chunk_size);
+        std::vector<uint8_t> marker(signature, signature + sizeof signature);
+        const bool miscounted = icc.damage == fixture_icc::fault::counts_differ && i + 1 == count;
+        marker.push_back(static_cast<uint8_t>(i + 1));
+        marker.push_back(static_cast<uint8_t>(miscounted ? count + 1 : count));
+        marker.insert(marker.end(), icc.profile.begin() + static_cast<std::ptrdiff_t>(begin),
+                      icc.profile.begin() + static_cast<std::ptrdiff_t>(end));
+        markers.push_back(std::move(marker));
+    }
+    return markers;
+}
+
 // Encodes into a buffer that libjpeg allocates; *out stays owned by the
 // caller on every road. Returns false with the message on a libjpeg error.
 bool encode(const fixture_spec &spec, const std::vector<uint8_t> &pixels,
-            const std::vector<uint8_t> &exif, unsigned char **out, unsigned long *out_size,
-            std::string &message)
+            const std::vector<uint8_t> &exif, const std::vector<std::vector<uint8_t>> &icc,
+            unsigned char **out, unsigned long *out_size, std::string &message)
 {
     jpeg_compress_struct cinfo;
     error_trap trap;
@@ -216,6 +248,8 @@ bool encode(const fixture_spec &spec, const std::vector<uint8_t> &pixels,
     jpeg_start_compress(&cinfo, TRUE);
     if (!exif.empty())
         jpeg_write_marker(&cinfo, JPEG_APP0 + 1, exif.data(), static_cast<unsigned int>(exif.size()));
+    for (const std::vector<uint8_t> &marker : icc)
+        jpeg_write_marker(&cinfo, JPEG_APP0 + 2, marker.data(), static_cast<unsigned int>(marker.size()));
 
     const size_t stride = static_cast<size_t>(spec.width) * spec.components;
     std::vector<JSAMPROW> rows(spec.height);
@@ -243,7 +277,14 @@ bool decode(std::FILE *file, int scale_denom, decoded_jpeg &result, std::string 
     }
     jpeg_create_decompress(&cinfo);
     jpeg_stdio_src(&cinfo, file);
+    jpeg_save_markers(&cinfo, JPEG_APP0 + 2, 0xFFFF);
     jpeg_read_header(&cinfo, TRUE);
+    JOCTET *profile = nullptr;
+    unsigned int profile_size = 0;
+    if (jpeg_read_icc_profile(&cinfo, &profile, &profile_size)) {
+        result.icc_profile.assign(profile, profile + profile_size);
+        std::free(profile);
+    }
     cinfo.scale_num = 1;
     cinfo.scale_denom = static_cast<unsigned int>(scale_denom);
     jpeg_start_decompress(&cinfo);
@@ -310,13 +351,15 @@ std::vector<uint8_t> make_jpeg(const fixture_spec &spec)
     const std::vector<uint8_t> pixels = spec.pixels.empty() ? fixture_pixels(spec) : spec.pixels;
     std::vector<uint8_t> exif;
     if (spec.exif) {
-        exif = exif_block(*spec.exif);
+        exif = make_exif(*spec.exif);
         if (exif.size() > 65533) throw std::invalid_argument("fixture: EXIF block too large");
     }
     unsigned char *out = nullptr;
     unsigned long out_size = 0;
     std::string message;
-    const bool ok = encode(spec, pixels, exif, &out, &out_size, message);
+    std::vector<std::vector<uint8_t>> icc;
+    if (spec.icc) icc = icc_markers(*spec.icc);
+    const bool ok = encode(spec, pixels, exif, icc, &out, &out_size, message);
     std::vector<uint8_t> bytes;
     if (ok) bytes.assign(out, out + out_size);
     std::free(out);

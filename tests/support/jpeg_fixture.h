@@ -21,6 +21,18 @@ struct fixture_exif {
     std::optional<std::string> thumbnail_model;
 };
 
+// An ICC profile in APP2 markers ("ICC_PROFILE\0", sequence number, count,
+// then the bytes), split as asked, or damaged.
+struct fixture_icc {
+    std::vector<uint8_t> profile;
+    size_t chunk_size = 65519;  // profile bytes per marker: 1 to 65519
+    enum class fault {
+        none,
+        chunk_missing,  // the second marker is left out (needs two or more)
+        counts_differ,  // the last marker states one marker more than the others
+    } damage = fault::none;
+};
+
 struct fixture_spec {
     int width = 64;
     int height = 48;
@@ -29,10 +41,15 @@ struct fixture_spec {
     bool progressive = false;
     uint32_t seed = 1;  // the picture: smooth gradients plus seeded noise
     std::optional<fixture_exif> exif;
+    std::optional<fixture_icc> icc;  // after the EXIF block
     // The picture to encode instead of the generated one: width x height x
     // components samples, interleaved.
     std::vector<uint8_t> pixels;
 };
+
+// The EXIF block as libexif saves it: "Exif\0\0", then the TIFF header and
+// the IFDs.
+std::vector<uint8_t> make_exif(const fixture_exif &exif);
 
 // The fixture's pixels, interleaved, rows top to bottom, before encoding.
 std::vector<uint8_t> fixture_pixels(const fixture_spec &spec);
@@ -50,6 +67,7 @@ struct decoded_jpeg {
     int components = 0;
     std::vector<uint8_t> pixels;
     long warnings = 0;  // libjpeg's warnings: corrupt or missing data
+    std::vector<uint8_t> icc_profile;  // as jpeg_read_icc_profile gives it; empty without one
 };
 
 // Decodes a JPEG file at 1/scale_denom (1, 2, 4 or 8); libjpeg's fatal

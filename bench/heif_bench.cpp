@@ -1,0 +1,250 @@
+// The in-process libheif decode of a camera-sized HEIC, 4032 x 3024 as a
+// phone takes it, made at start with libheif's x265 encoder (quality 90, a
+// picture of smooth shapes and fine texture): the floor for deriving images
+// from HEIF photographs. Also the header alone, as the cache check needs
+// it, read through the descriptor against reading the whole file into
+// memory first (libheif 1.15 reads every byte of the file either way), and
+// an AVIF of the same picture (aom's encoder, dav1d's decoder).
+//
+// Google Benchmark's CPU column counts the calling thread only; the
+// counters give the whole process's CPU time per decode and the most
+// threads it had while decoding: the codecs start threads of their own.
+#include <benchmark/benchmark.h>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "base/files.h"
+#include "image/heif_codec.h"
+#include "support/heif_fixture.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+constexpr int camera_width = 4032, camera_height = 3024;
+
+// Smooth shapes with fine texture: a photograph's mixture, at about a
+// phone's bit rate (some 3.5 MB for the HEIC).
+std::vector<uint8_t> camera_picture()
+{
+    std::vector<uint8_t> pixels(size_t{camera_width} * camera_height * 3);
+    uint8_t *p = pixels.data();
+    for (int y = 0; y < camera_height; ++y) {
+        for (int x = 0; x < camera_width; ++x) {
+            const double shape = std::sin(x * 0.004) * std::cos(y * 0.005) + std::sin((x + y) * 0.0021);
+            const double texture = std::sin(x * 0.31 + std::sin(y * 0.07) * 3) * std::cos(y * 0.23);
+            for (int c = 0; c < 3; ++c) {
+                const double value = 128 + 50 * shape * (1 + 0.3 * c) + 8 * texture;
+                *p++ = static_cast<uint8_t>(value < 0 ? 0 : value > 255 ? 255 : value);
+            }
+        }
+    }
+    return pixels;
+}
+
+struct camera_file {
+    temp_dir dir;
+    std::string path = dir.file("camera.heic");
+    int64_t size = 0;
+    explicit camera_file(heif_fixture_spec::codec format)
+    {
+        const std::vector<uint8_t> bytes =
+            make_heif({.format = format,
+                       .width = camera_width,
+                       .height = camera_height,
+                       .pixels = camera_picture(),
+                       .exif = fixture_exif{.model = "Phone", .taken = "2024:05:06 07:08:09"}});
+        write_file(path, std::string(bytes.begin(), bytes.end()));
+        size = static_cast<int64_t>(bytes.size());
+    }
+};
+
+const camera_file &heic()
+{
+    static const camera_file file(heif_fixture_spec::codec::hevc);
+    return file;
+}
+
+const camera_file &avif()
+{
+    static const camera_file file(heif_fixture_spec::codec::av1);
+    return file;
+}
+
+unique_fd open_file(const camera_file &file)
+{
+    unique_fd fd(open(file.path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd) {
+        std::perror(file.path.c_str());
+        std::exit(1);
+    }
+    return fd;
+}
+
+// The whole file by pread, as the memory road would read it.
+std::vector<uint8_t> read_whole(int fd, int64_t size)
+{
+    std::vector<uint8_t> bytes(static_cast<size_t>(size));
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t got = pread(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
+        if (got <= 0) std::exit(1);
+        done += static_cast<size_t>(got);
+    }
+    return bytes;
+}
+
+void check(benchmark::State &state, const std::string &error)
+{
+    if (!error.empty()) state.SkipWithError(error.c_str());
+}
+
+int thread_count()
+{
+    int count = 0;
+    if (DIR *tasks = opendir("/proc/self/task")) {
+        while (const dirent *entry = readdir(tasks))
+            if (entry->d_name[0] != '.') ++count;
+        closedir(tasks);
+    }
+    return count;
+}
+
+double process_cpu_seconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// The whole process's CPU time per iteration, and the most threads seen
+// while the iterations ran (the watcher itself not counted).
+class process_watch {
+public:
+    explicit process_watch(benchmark::State &state) : state_(state), cpu_start_(process_cpu_seconds())
+    {
+        watcher_ = std::thread([this] {
+            while (!done_) {
+                const int now = thread_count() - 1;
+                if (now > most_) most_ = now;
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            }
+        });
+    }
+    ~process_watch()
+    {
+        done_ = true;
+        watcher_.join();
+        const double iterations = static_cast<double>(state_.iterations());
+        state_.counters["process_cpu_ms"] = 1000 * (process_cpu_seconds() - cpu_start_) / iterations;
+        state_.counters["threads"] = most_.load();
+    }
+    process_watch(const process_watch &) = delete;
+    process_watch &operator=(const process_watch &) = delete;
+
+private:
+    benchmark::State &state_;
+    double cpu_start_;
+    std::atomic<bool> done_{false};
+    std::atomic<int> most_{0};
+    std::thread watcher_;
+};
+
+// The header: boxes, primary image, size and the EXIF block.
+void header_by_descriptor(benchmark::State &state)
+{
+    const unique_fd fd = open_file(heic());
+    for (auto _ : state) {
+        const heif_opening opening = open_heif(fd.fd);
+        check(state, opening.error);
+        benchmark::DoNotOptimize(heif_exif(opening.file).size());
+    }
+    state.counters["file_bytes"] = static_cast<double>(heic().size);
+}
+
+void header_from_memory(benchmark::State &state)
+{
+    const unique_fd fd = open_file(heic());
+    for (auto _ : state) {
+        const std::vector<uint8_t> bytes = read_whole(fd.fd, heic().size);
+        const heif_opening opening = open_heif(std::span<const uint8_t>(bytes));
+        check(state, opening.error);
+        benchmark::DoNotOptimize(heif_exif(opening.file).size());
+    }
+}
+
+// Open and decode to the upright RGB picture; the argument is libheif's
+// decoding threads.
+void decode_by_descriptor(benchmark::State &state, const camera_file &(*made)())
+{
+    const camera_file &file = made();
+    const unique_fd fd = open_file(file);
+    state.counters["file_bytes"] = static_cast<double>(file.size);
+    const process_watch watch(state);
+    for (auto _ : state) {
+        const heif_opening opening = open_heif(fd.fd);
+        check(state, opening.error);
+        const heif_decoding decoding = decode_heif(opening.file, static_cast<int>(state.range(0)));
+        check(state, decoding.error);
+        benchmark::DoNotOptimize(decoding.picture.pixels.samples.get());
+    }
+    state.SetItemsProcessed(state.iterations() * int64_t{camera_width} * camera_height);
+}
+
+void decode_from_memory(benchmark::State &state)
+{
+    const unique_fd fd = open_file(heic());
+    const process_watch watch(state);
+    for (auto _ : state) {
+        const std::vector<uint8_t> bytes = read_whole(fd.fd, heic().size);
+        const heif_opening opening = open_heif(std::span<const uint8_t>(bytes));
+        check(state, opening.error);
+        const heif_decoding decoding = decode_heif(opening.file, static_cast<int>(state.range(0)));
+        check(state, decoding.error);
+        benchmark::DoNotOptimize(decoding.picture.pixels.samples.get());
+    }
+    state.SetItemsProcessed(state.iterations() * int64_t{camera_width} * camera_height);
+}
+
+// libheif's decode alone, into its own image: what decode_heif adds is the
+// copy into the pipeline's buffer and the colour profile.
+void libheif_alone(benchmark::State &state)
+{
+    const unique_fd fd = open_file(heic());
+    const heif_opening opening = open_heif(fd.fd);
+    check(state, opening.error);
+    const process_watch watch(state);
+    for (auto _ : state) {
+        heif_image *image = nullptr;
+        const heif_error error = heif_decode_image(opening.file.primary.get(), &image, heif_colorspace_RGB,
+                                                   heif_chroma_interleaved_RGB, nullptr);
+        if (error.code != heif_error_Ok) state.SkipWithError(error.message);
+        heif_image_release(image);
+    }
+    state.SetItemsProcessed(state.iterations() * int64_t{camera_width} * camera_height);
+}
+
+BENCHMARK(header_by_descriptor)->Unit(benchmark::kMicrosecond);
+BENCHMARK(header_from_memory)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(decode_by_descriptor, heic, &heic)
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK(decode_from_memory)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(libheif_alone)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(decode_by_descriptor, avif, &avif)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace

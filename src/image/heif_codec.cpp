@@ -1,0 +1,274 @@
+#include "image/heif_codec.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <new>
+
+#include "image/nclx_profile.h"
+
+namespace {
+
+// libheif registers its codecs once per process; heif_init is reference
+// counted and never undone here, since job threads may still be decoding
+// while the process exits.
+const heif_error &library_ready()
+{
+    static const heif_error ready = heif_init(nullptr);
+    return ready;
+}
+
+heif_descriptor_reader &reader_of(void *userdata) { return *static_cast<heif_descriptor_reader *>(userdata); }
+
+int64_t reader_position(void *userdata) { return reader_of(userdata).position; }
+
+// Reads size bytes at offset into to; false on an error (errno kept) or
+// when the file shrank under us.
+bool read_fully(heif_descriptor_reader &reader, uint8_t *to, size_t size, int64_t offset)
+{
+    while (size > 0) {
+        const ssize_t got = pread(reader.fd, to, size, offset);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) reader.error = errno;
+        if (got <= 0) return false;
+        to += got;
+        size -= static_cast<size_t>(got);
+        offset += got;
+    }
+    return true;
+}
+
+constexpr size_t read_ahead = 64 * 1024;
+
+int reader_read(void *data, size_t size, void *userdata)
+{
+    heif_descriptor_reader &reader = reader_of(userdata);
+    if (size == 0) return 0;
+    auto *to = static_cast<uint8_t *>(data);
+    const int64_t end = reader.position + static_cast<int64_t>(size);
+    const bool in_chunk = reader.position >= reader.chunk_start &&
+                          end <= reader.chunk_start + static_cast<int64_t>(reader.chunk.size());
+    if (!in_chunk && size < read_ahead) {
+        const int64_t left = reader.size - reader.position;
+        if (left < static_cast<int64_t>(size)) return 1;
+        reader.chunk.resize(static_cast<size_t>(std::min<int64_t>(left, read_ahead)));
+        reader.chunk_start = reader.position;
+        if (!read_fully(reader, reader.chunk.data(), reader.chunk.size(), reader.chunk_start)) {
+            reader.chunk.clear();
+            return 1;
+        }
+    } else if (!in_chunk) {
+        if (!read_fully(reader, to, size, reader.position)) return 1;
+        reader.position = end;
+        return 0;
+    }
+    std::memcpy(to, reader.chunk.data() + (reader.position - reader.chunk_start), size);
+    reader.position = end;
+    return 0;
+}
+
+int reader_seek(int64_t position, void *userdata)
+{
+    heif_descriptor_reader &reader = reader_of(userdata);
+    if (position < 0 || position > reader.size) return 1;
+    reader.position = position;
+    return 0;
+}
+
+// The file does not grow: whatever lies past its end never comes.
+heif_reader_grow_status reader_wait(int64_t target_size, void *userdata)
+{
+    return target_size > reader_of(userdata).size ? heif_reader_grow_status_size_beyond_eof
+                                                  : heif_reader_grow_status_size_reached;
+}
+
+constexpr heif_reader descriptor_reader_functions{1, reader_position, reader_read, reader_seek, reader_wait};
+
+// libheif's text, unless a read failed underneath it: then the system's.
+// Some of libheif's texts end in a newline, which the caller's line adds.
+std::string error_text(const heif_error &error, const heif_descriptor_reader *reader)
+{
+    if (reader && reader->error != 0) return std::strerror(reader->error);
+    std::string text = error.message ? error.message : "";
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+    return text.empty() ? "unknown libheif error" : text;
+}
+
+heif_opening failed(std::string error)
+{
+    heif_opening opening;
+    opening.error = std::move(error);
+    return opening;
+}
+
+// The steps after the boxes are read: the primary image and its size.
+heif_opening find_primary(heif_opening opening, const heif_error &read)
+{
+    heif_file &file = opening.file;
+    if (read.code != heif_error_Ok) return failed(error_text(read, file.reader.get()));
+    heif_image_handle *handle = nullptr;
+    const heif_error found = heif_context_get_primary_image_handle(file.context.get(), &handle);
+    if (found.code != heif_error_Ok) return failed(error_text(found, file.reader.get()));
+    file.primary.reset(handle);
+    file.width = heif_image_handle_get_width(handle);
+    file.height = heif_image_handle_get_height(handle);
+    return opening;
+}
+
+// A fresh context, or the reason there is none.
+heif_opening new_context()
+{
+    if (library_ready().code != heif_error_Ok) return failed(error_text(library_ready(), nullptr));
+    heif_opening opening;
+    opening.file.context.reset(heif_context_alloc());
+    if (!opening.file.context) return failed(std::strerror(ENOMEM));
+    return opening;
+}
+
+uint32_t big_endian_32(const uint8_t *bytes)
+{
+    return uint32_t{bytes[0]} << 24 | uint32_t{bytes[1]} << 16 | uint32_t{bytes[2]} << 8 | bytes[3];
+}
+
+struct options_freer {
+    void operator()(heif_decoding_options *options) const { heif_decoding_options_free(options); }
+};
+
+struct nclx_freer {
+    void operator()(heif_color_profile_nclx *nclx) const { heif_nclx_color_profile_free(nclx); }
+};
+
+// The file's ICC profile as it is, else the equivalent of its nclx
+// description, both from the container's colr boxes. (libheif 1.15 hands
+// on no description from the coded stream itself.)
+std::vector<JOCTET> colour_profile(const heif_image_handle *handle)
+{
+    if (const size_t size = heif_image_handle_get_raw_color_profile_size(handle); size > 0) {
+        std::vector<JOCTET> profile(size);
+        if (heif_image_handle_get_raw_color_profile(handle, profile.data()).code == heif_error_Ok)
+            return profile;
+    }
+    heif_color_profile_nclx *nclx = nullptr;
+    if (heif_image_handle_get_nclx_color_profile(handle, &nclx).code != heif_error_Ok) return {};
+    const std::unique_ptr<heif_color_profile_nclx, nclx_freer> owner(nclx);
+    if (!nclx) return {};
+    return nclx_profile(nclx->color_primaries, nclx->transfer_characteristics);
+}
+
+}  // namespace
+
+bool is_heif_name(std::string_view name)
+{
+    if (name.size() < 5 || name[name.size() - 5] != '.') return false;
+    std::string extension;
+    for (const char c : name.substr(name.size() - 4))
+        extension += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    return extension == "heic" || extension == "heif" || extension == "avif";
+}
+
+heif_opening open_heif(int fd)
+{
+    struct stat status;
+    if (fstat(fd, &status) != 0) return failed(std::strerror(errno));
+    heif_opening opening = new_context();
+    if (!opening.error.empty()) return opening;
+    heif_file &file = opening.file;
+    file.size = status.st_size;
+    file.reader = std::make_unique<heif_descriptor_reader>();
+    file.reader->fd = fd;
+    file.reader->size = status.st_size;
+    const heif_error read = heif_context_read_from_reader(file.context.get(), &descriptor_reader_functions,
+                                                          file.reader.get(), nullptr);
+    return find_primary(std::move(opening), read);
+}
+
+heif_opening open_heif(std::span<const uint8_t> bytes)
+{
+    heif_opening opening = new_context();
+    if (!opening.error.empty()) return opening;
+    opening.file.size = static_cast<int64_t>(bytes.size());
+    const heif_error read = heif_context_read_from_memory_without_copy(opening.file.context.get(),
+                                                                       bytes.data(), bytes.size(), nullptr);
+    return find_primary(std::move(opening), read);
+}
+
+std::vector<uint8_t> heif_exif(const heif_file &file)
+{
+    heif_item_id id = 0;
+    if (heif_image_handle_get_list_of_metadata_block_IDs(file.primary.get(), "Exif", &id, 1) != 1) return {};
+    const size_t size = heif_image_handle_get_metadata_size(file.primary.get(), id);
+    // The size comes from the file: no allocation beyond what it holds.
+    if (size < 4 || size > static_cast<uint64_t>(file.size)) return {};
+    std::vector<uint8_t> item(size);
+    if (heif_image_handle_get_metadata(file.primary.get(), id, item.data()).code != heif_error_Ok) return {};
+    // A big-endian offset from the end of its own 4 bytes to the TIFF header.
+    const uint32_t offset = big_endian_32(item.data());
+    if (offset > size - 4) return {};
+    auto tiff = item.begin() + 4 + static_cast<std::ptrdiff_t>(offset);
+    static constexpr uint8_t exif_header[6] = {'E', 'x', 'i', 'f', 0, 0};
+    // Some writers count the offset to an "Exif\0\0" of their own.
+    if (item.end() - tiff >= 6 && std::equal(exif_header, exif_header + 6, tiff)) tiff += 6;
+    if (tiff == item.end()) return {};
+    std::vector<uint8_t> block(exif_header, exif_header + 6);
+    block.insert(block.end(), tiff, item.end());
+    return block;
+}
+
+size_t heif_decode_memory(const heif_file &file) { return size_t(file.width) * size_t(file.height) * 3 * 2; }
+
+heif_decoding decode_heif(const heif_file &file, int decoding_threads)
+{
+    heif_decoding decoding;
+    if (heif_decode_memory(file) > largest_heif_decode_memory) {
+        decoding.error = "too large to decode: " + std::to_string(file.width) + "x" +
+                         std::to_string(file.height) + " pixels";
+        return decoding;
+    }
+    const std::unique_ptr<heif_decoding_options, options_freer> options(heif_decoding_options_alloc());
+    if (!options) {
+        decoding.error = std::strerror(ENOMEM);
+        return decoding;
+    }
+    // 10 and 12 bits scaled to 8; libheif's default for the rest: the
+    // container's transformations applied.
+    options->convert_hdr_to_8bit = 1;
+    heif_context_set_max_decoding_threads(file.context.get(), decoding_threads);
+    if (file.reader) file.reader->error = 0;
+    heif_image *decoded = nullptr;
+    const heif_error error = heif_decode_image(file.primary.get(), &decoded, heif_colorspace_RGB,
+                                               heif_chroma_interleaved_RGB, options.get());
+    const unique_heif_image image(decoded);
+    if (error.code != heif_error_Ok || !image) {
+        decoding.error = error_text(error, file.reader.get());
+        return decoding;
+    }
+    int stride = 0;
+    const uint8_t *plane = heif_image_get_plane_readonly(image.get(), heif_channel_interleaved, &stride);
+    const int width = heif_image_get_primary_width(image.get());
+    const int height = heif_image_get_primary_height(image.get());
+    if (!plane || width <= 0 || height <= 0 || stride < width * 3) {
+        decoding.error = "libheif gave no interleaved RGB plane";
+        return decoding;
+    }
+
+    decoded_image &picture = decoding.picture;
+    const size_t row_size = size_t(width) * 3;
+    picture.pixels.size = row_size * size_t(height);
+    picture.pixels.samples.reset(new (std::nothrow) JSAMPLE[picture.pixels.size]);
+    if (!picture.pixels.samples) {
+        decoding = {};
+        decoding.error = std::strerror(ENOMEM);
+        return decoding;
+    }
+    for (size_t y = 0; y < size_t(height); ++y)
+        std::memcpy(picture.pixels.samples.get() + y * row_size, plane + y * size_t(stride), row_size);
+    picture.width = static_cast<JDIMENSION>(width);
+    picture.height = static_cast<JDIMENSION>(height);
+    picture.components = 3;
+    picture.color_space = JCS_RGB;
+    picture.icc_profile = colour_profile(file.primary.get());
+    return decoding;
+}

@@ -1,0 +1,120 @@
+// HEIF and AVIF photographs through libheif: the primary image, decoded
+// upright to 8-bit RGB for the JPEG encoder, its EXIF block and its colour
+// profile. libheif reads from a descriptor the caller holds open (or from
+// bytes in memory), and a failure comes back as libheif's own text, for the
+// caller to report as "<progname>: <path>: <text>".
+#pragma once
+
+#include <libheif/heif.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "image/jpeg_codec.h"
+
+// Whether a file name ends in ".heic", ".heif" or ".avif", in any letter case.
+bool is_heif_name(std::string_view name);
+
+struct heif_context_freer {
+    void operator()(heif_context *context) const { heif_context_free(context); }
+};
+using unique_heif_context = std::unique_ptr<heif_context, heif_context_freer>;
+
+struct heif_handle_releaser {
+    void operator()(heif_image_handle *handle) const { heif_image_handle_release(handle); }
+};
+using unique_heif_handle = std::unique_ptr<heif_image_handle, heif_handle_releaser>;
+
+struct heif_image_releaser {
+    void operator()(heif_image *image) const { heif_image_release(image); }
+};
+using unique_heif_image = std::unique_ptr<heif_image, heif_image_releaser>;
+
+// Where libheif's reader reads: the caller's descriptor, by pread, so that
+// the descriptor's own offset never moves. libheif reads box by box, many
+// small reads: those come from a chunk read ahead, large ones straight
+// from the file.
+struct heif_descriptor_reader {
+    int fd = -1;
+    int64_t size = 0;            // the file's size when it was opened
+    int64_t position = 0;        // libheif's reading position
+    int error = 0;               // errno of a read that failed, for the message
+    std::vector<uint8_t> chunk;  // the bytes from chunk_start on
+    int64_t chunk_start = 0;
+};
+
+// An open HEIF or AVIF file: its boxes read and its primary image found,
+// no pixel decoded yet. A descriptor given to open_heif must stay open as
+// long as this lives; bytes given to it must stay where they are.
+struct heif_file {
+    std::unique_ptr<heif_descriptor_reader> reader;  // none when read from memory
+    unique_heif_context context;
+    unique_heif_handle primary;
+    int64_t size = 0;  // of the file, in bytes
+    // The primary image's size as shown: after its clean aperture,
+    // rotation and mirror. The decoded picture has this size.
+    int32_t width = 0;
+    int32_t height = 0;
+    // What the EXIF Orientation would still ask of turn_upright: nothing.
+    // libheif applies the container's rotation and mirror (irot, imir) while
+    // decoding, and a HEIF's EXIF Orientation tag, when there is one,
+    // describes that same turn: applying it again would turn the picture
+    // twice. Use this instead of exif_orientation.
+    static constexpr int orientation = 1;
+};
+
+// A file opened, or libheif's text of why not (then file is empty).
+struct heif_opening {
+    heif_file file;
+    std::string error;  // empty on success
+};
+
+// Reads the boxes of the file open on fd (from offset 0, whatever the
+// descriptor's own offset) and finds its primary image: the header's work,
+// without the coded pixels. Failures: libheif's text, or the system's for a
+// read error.
+heif_opening open_heif(int fd);
+
+// The same from a whole file in memory; the bytes are not copied.
+heif_opening open_heif(std::span<const uint8_t> bytes);
+
+// The file's EXIF block as libexif's exif_data_new_from_data takes it:
+// "Exif\0\0", then the TIFF header and what follows it. Empty when the
+// primary image has no Exif item, or one that cannot be read or whose
+// offset to the TIFF header points outside it. Its Orientation tag is not to
+// be applied (see heif_file::orientation).
+std::vector<uint8_t> heif_exif(const heif_file &file);
+
+// The memory a decode of the file holds at its peak: libheif's RGB picture
+// and its copy for the pipeline, 3 bytes a pixel each (the coded planes,
+// at most as large, are gone by the time of the copy).
+size_t heif_decode_memory(const heif_file &file);
+
+// The most a decode may hold, as for JPEG files: 2 GiB. A file of a few
+// hundred bytes can claim a grid of 32768 x 32768 pixels, which libheif
+// would allocate in full.
+inline constexpr size_t largest_heif_decode_memory = size_t{2048} * 1024 * 1024;
+
+// A decoded picture, or libheif's text of why not (then picture is empty).
+struct heif_decoding {
+    decoded_image picture;
+    std::string error;  // empty on success
+};
+
+// Decodes the primary image with libheif's defaults: the clean aperture,
+// rotation and mirror applied, so the picture is upright, width x height of
+// the file; 8-bit RGB whatever the coded depth (10 and 12 bits are scaled
+// down, nothing is tone mapped), alpha dropped. icc_profile is the file's
+// ICC profile ('prof' or 'rICC') as it is; for an nclx description, the
+// equivalent ICC profile (nclx_profile), none for sRGB's primaries.
+// decoding_threads is libheif's limit on threads decoding the tiles of a
+// grid image at once (0: all on the calling thread); the codecs themselves
+// may start threads of their own. A file whose decode would hold more than
+// largest_heif_decode_memory is refused before anything is allocated, with
+// a text of our own: "too large to decode: <width>x<height> pixels".
+heif_decoding decode_heif(const heif_file &file, int decoding_threads);

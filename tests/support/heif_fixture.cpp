@@ -1,0 +1,170 @@
+#include "support/heif_fixture.h"
+
+#include <libheif/heif.h>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <stdexcept>
+
+namespace {
+
+void check(const heif_error &error, const char *what)
+{
+    if (error.code != heif_error_Ok)
+        throw std::runtime_error(std::string("fixture: ") + what + ": " +
+                                 (error.message ? error.message : ""));
+}
+
+struct context_freer {
+    void operator()(heif_context *context) const { heif_context_free(context); }
+};
+struct encoder_releaser {
+    void operator()(heif_encoder *encoder) const { heif_encoder_release(encoder); }
+};
+struct image_releaser {
+    void operator()(heif_image *image) const { heif_image_release(image); }
+};
+struct handle_releaser {
+    void operator()(heif_image_handle *handle) const { heif_image_handle_release(handle); }
+};
+struct options_freer {
+    void operator()(heif_encoding_options *options) const { heif_encoding_options_free(options); }
+};
+struct nclx_freer {
+    void operator()(heif_color_profile_nclx *nclx) const { heif_nclx_color_profile_free(nclx); }
+};
+
+heif_error append(heif_context *, const void *data, size_t size, void *userdata)
+{
+    auto *bytes = static_cast<std::vector<uint8_t> *>(userdata);
+    const auto *from = static_cast<const uint8_t *>(data);
+    bytes->insert(bytes->end(), from, from + size);
+    return heif_error{heif_error_Ok, heif_suberror_Unspecified, "Success"};
+}
+
+// The RGB picture as libheif takes it: 8 bits, or 10 in 16-bit words.
+std::unique_ptr<heif_image, image_releaser> rgb_image(const heif_fixture_spec &spec,
+                                                      const std::vector<uint8_t> &pixels)
+{
+    heif_image *created = nullptr;
+    const bool deep = spec.bit_depth > 8;
+    check(heif_image_create(spec.width, spec.height, heif_colorspace_RGB,
+                            deep ? heif_chroma_interleaved_RRGGBB_LE : heif_chroma_interleaved_RGB, &created),
+          "heif_image_create");
+    std::unique_ptr<heif_image, image_releaser> image(created);
+    check(
+        heif_image_add_plane(image.get(), heif_channel_interleaved, spec.width, spec.height, spec.bit_depth),
+        "heif_image_add_plane");
+    int stride = 0;
+    uint8_t *plane = heif_image_get_plane(image.get(), heif_channel_interleaved, &stride);
+    const size_t row = size_t(spec.width) * 3;
+    for (size_t y = 0; y < size_t(spec.height); ++y) {
+        const uint8_t *from = pixels.data() + y * row;
+        uint8_t *to = plane + y * size_t(stride);
+        if (!deep) {
+            std::memcpy(to, from, row);
+            continue;
+        }
+        for (size_t i = 0; i < row; ++i) {
+            const unsigned value = (from[i] * 1023u + 127) / 255;  // the same level in 10 bits
+            to[2 * i] = static_cast<uint8_t>(value & 0xFF);
+            to[2 * i + 1] = static_cast<uint8_t>(value >> 8);
+        }
+    }
+    return image;
+}
+
+std::vector<uint8_t> exif_item(const heif_fixture_spec &spec)
+{
+    if (!spec.exif_item.empty()) return spec.exif_item;
+    std::vector<uint8_t> block = make_exif(*spec.exif);  // "Exif\0\0" first
+    if (!spec.exif_header) block.erase(block.begin(), block.begin() + 6);
+    const uint8_t offset = spec.exif_header ? 6 : 0;
+    std::vector<uint8_t> item = {0, 0, 0, offset};
+    item.insert(item.end(), block.begin(), block.end());
+    return item;
+}
+
+}  // namespace
+
+std::vector<uint8_t> heif_fixture_pixels(const heif_fixture_spec &spec)
+{
+    if (!spec.pixels.empty()) return spec.pixels;
+    fixture_spec pattern;
+    pattern.width = spec.width;
+    pattern.height = spec.height;
+    pattern.seed = spec.seed;
+    return fixture_pixels(pattern);
+}
+
+std::vector<uint8_t> make_heif(const heif_fixture_spec &spec)
+{
+    if (spec.width < 1 || spec.height < 1 || (spec.bit_depth != 8 && spec.bit_depth != 10) ||
+        spec.orientation < 1 || spec.orientation > 8)
+        throw std::invalid_argument("fixture: bad HEIF spec");
+    const std::vector<uint8_t> pixels = heif_fixture_pixels(spec);
+    if (pixels.size() != size_t(spec.width) * size_t(spec.height) * 3)
+        throw std::invalid_argument("fixture: pixels do not match the size");
+    // Reference counted: once, and the codecs stay registered for the process.
+    static const heif_error ready = heif_init(nullptr);
+    check(ready, "heif_init");
+
+    const std::unique_ptr<heif_context, context_freer> context(heif_context_alloc());
+    heif_encoder *got = nullptr;
+    const bool av1 = spec.format == heif_fixture_spec::codec::av1;
+    check(heif_context_get_encoder_for_format(context.get(),
+                                              av1 ? heif_compression_AV1 : heif_compression_HEVC, &got),
+          "no encoder");
+    const std::unique_ptr<heif_encoder, encoder_releaser> encoder(got);
+    check(heif_encoder_set_lossy_quality(encoder.get(), spec.quality), "quality");
+    check(heif_encoder_set_logging_level(encoder.get(), 0), "logging level");
+    if (av1 && spec.bit_depth == 10)
+        check(heif_encoder_set_parameter(encoder.get(), "chroma", "422"), "chroma");
+
+    const auto image = rgb_image(spec, pixels);
+    if (!spec.icc_profile.empty())
+        check(heif_image_set_raw_color_profile(image.get(), "prof", spec.icc_profile.data(),
+                                               spec.icc_profile.size()),
+              "ICC profile");
+    if (spec.nclx) {
+        const std::unique_ptr<heif_color_profile_nclx, nclx_freer> nclx(heif_nclx_color_profile_alloc());
+        check(heif_nclx_color_profile_set_color_primaries(nclx.get(), spec.nclx->primaries), "primaries");
+        check(heif_nclx_color_profile_set_transfer_characteristics(nclx.get(), spec.nclx->transfer),
+              "transfer");
+        check(heif_nclx_color_profile_set_matrix_coefficients(nclx.get(), spec.nclx->matrix), "matrix");
+        nclx->full_range_flag = spec.nclx->full_range;
+        check(heif_image_set_nclx_color_profile(image.get(), nclx.get()), "nclx");
+    }
+
+    const std::unique_ptr<heif_encoding_options, options_freer> options(heif_encoding_options_alloc());
+    options->image_orientation = static_cast<heif_orientation>(spec.orientation);
+    options->macOS_compatibility_workaround = !spec.clean_aperture;
+    options->save_two_colr_boxes_when_ICC_and_nclx_available = 1;
+    // libheif leaves the nclx out of HEIC files by default, for macOS.
+    options->macOS_compatibility_workaround_no_nclx_profile = !spec.nclx;
+    heif_image_handle *encoded = nullptr;
+    check(heif_context_encode_image(context.get(), image.get(), encoder.get(), options.get(), &encoded),
+          "encode");
+    const std::unique_ptr<heif_image_handle, handle_releaser> handle(encoded);
+    if (spec.exif || !spec.exif_item.empty()) {
+        const std::vector<uint8_t> item = exif_item(spec);
+        check(heif_context_add_generic_metadata(context.get(), handle.get(), item.data(),
+                                                static_cast<int>(item.size()), "Exif", nullptr),
+              "Exif item");
+    }
+
+    std::vector<uint8_t> bytes;
+    heif_writer writer{1, append};
+    check(heif_context_write(context.get(), &writer, &bytes), "write");
+    return bytes;
+}
+
+void write_heif(const std::string &path, const heif_fixture_spec &spec)
+{
+    const std::vector<uint8_t> bytes = make_heif(spec);
+    std::FILE *file = std::fopen(path.c_str(), "wb");
+    if (!file) throw std::runtime_error("fixture: cannot create " + path);
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    if (std::fclose(file) != 0 || !written) throw std::runtime_error("fixture: cannot write " + path);
+}

@@ -1,0 +1,33 @@
+// ICC profiles made at run time with lcms2, and what a profile makes of a
+// colour.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+// An RGB colour space: CIE 1931 xy of its primaries and white.
+struct rgb_primaries {
+    double red[2], green[2], blue[2], white[2];
+};
+
+inline constexpr rgb_primaries display_p3_primaries{
+    {0.680, 0.320}, {0.265, 0.690}, {0.150, 0.060}, {0.3127, 0.3290}};
+inline constexpr rgb_primaries bt2020_primaries{
+    {0.708, 0.292}, {0.170, 0.797}, {0.131, 0.046}, {0.3127, 0.3290}};
+
+// The profile lcms2 builds from those primaries and the sRGB transfer curve.
+// With at_least above the profile's own size, a long copyright text pads it
+// to at least that many bytes, so that it needs several APP2 markers.
+std::vector<uint8_t> srgb_curve_profile(const rgb_primaries &space, size_t at_least = 0);
+
+// Display P3: the P3 primaries, the D65 white and the sRGB curve.
+inline std::vector<uint8_t> display_p3_profile(size_t at_least = 0)
+{
+    return srgb_curve_profile(display_p3_primaries, at_least);
+}
+
+// The CIE XYZ (D50, as the profile connection space has it) that the
+// profile gives an 8-bit RGB colour, relative colorimetric.
+std::array<double, 3> profile_xyz(const std::vector<uint8_t> &profile, std::array<uint8_t, 3> rgb);
