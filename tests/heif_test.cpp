@@ -19,6 +19,7 @@
 
 #include "base/files.h"
 #include "image/exif.h"
+#include "base/photo_names.h"
 #include "image/heif_codec.h"
 #include "support/heif_fixture.h"
 #include "support/icc_fixture.h"

@@ -45,6 +45,7 @@ std::vector<image_info> records(const std::vector<std::string> &names)
     for (const std::string &name : names) {
         images.emplace_back();
         images.back().name = name;
+        images.back().derived = name;
     }
     return images;
 }

@@ -71,6 +71,7 @@ image_info numbered_image(int i)
     std::snprintf(name, sizeof name, "p%02d.jpg", i);
     image.name = name;
     image.page = image.name + ".html";
+    image.derived = image.name;
     image.caption = name;
     image.file_size = 2048 * i + 1023;  // 2i KB after truncation
     image.width = 4000 + i;
@@ -405,6 +406,7 @@ TEST_F(pages_test, index_show_caption)
     images[0].caption_from_description = true;
     images[1].name = "Tom & Jerry's <1>.jpg";
     images[1].page = images[1].name + ".html";
+    images[1].derived = images[1].name;
     images[1].caption = images[1].name;
 
     config.show_caption = true;
@@ -431,6 +433,7 @@ TEST_F(pages_test, index_hostile_name)
     image_info image = numbered_image(0);
     image.name = "a\"b&c<d>'e%f#g?h:i\\j\xc3\xa9.jpg";
     image.page = image.name + ".html";
+    image.derived = image.name;
     image.caption = image.name;
 
     ASSERT_TRUE(write_index(std::vector<image_info>{image}).ok());
@@ -452,6 +455,7 @@ std::vector<image_info> trip_images()
     std::vector<image_info> images(3);
     images[0].name = "a.jpg";
     images[0].page = images[0].name + ".html";
+    images[0].derived = images[0].name;
     images[0].caption = "a.jpg";
     images[0].file_size = 1023;
     images[0].width = 3000;
@@ -464,6 +468,8 @@ std::vector<image_info> trip_images()
     images[1].name = "b.jpg";
 
     images[1].page = images[1].name + ".html";
+
+    images[1].derived = images[1].name;
     images[1].caption = "Beach at <i>dawn</i>";
     images[1].caption_from_description = true;
     images[1].file_size = 2 * 1024 * 1024 + 1023;
@@ -480,6 +486,8 @@ std::vector<image_info> trip_images()
     images[2].name = "c.jpg";
 
     images[2].page = images[2].name + ".html";
+
+    images[2].derived = images[2].name;
     images[2].caption = "c.jpg";
     images[2].file_size = 4096;
     images[2].width = 1000;
@@ -611,6 +619,7 @@ TEST_F(pages_test, image_page_exif_modes)
     image_info image;
     image.name = "x.jpg";
     image.page = image.name + ".html";
+    image.derived = image.name;
     image.caption = "x.jpg";
     image.file_size = 10 * 1024;
     image.width = 40;
@@ -713,11 +722,13 @@ TEST_F(pages_test, image_page_hostile_names)
     std::vector<image_info> images(2);
     images[0].name = "50% \"off\" #1?.jpg";
     images[0].page = images[0].name + ".html";
+    images[0].derived = images[0].name;
     images[0].caption = images[0].name;
     images[0].thumb_width = 8;
     images[0].thumb_height = 6;
     images[1].name = "<img src=x onerror=alert(1)>:'.jpg";
     images[1].page = images[1].name + ".html";
+    images[1].derived = images[1].name;
     images[1].caption = images[1].name;
     images[1].file_size = 1024;
     images[1].width = 2;

@@ -63,7 +63,7 @@ result<album_result> process_album(const open_dir &gallery, const std::string &n
     if (!dirs.album.fd) return message::cant_opendir(dirs.album.path);
 
     album_result summary;
-    result<std::vector<image_info>> listed = list_images(dirs.album);
+    result<std::vector<image_info>> listed = list_images(dirs.album, config.heif_photos);
     if (!listed.ok()) return listed.error();
     std::vector<image_info> &images = *listed;
     summary.images = static_cast<int32_t>(images.size());

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <unordered_set>
 
-#include "album/image_listing.h"
+#include "base/photo_names.h"
 #include "base/messages.h"
 
 // Orphan removal only reports: a cache directory it cannot read or a file
@@ -32,7 +32,7 @@ void remove_orphans(const open_dir &album, const derived_image &kind, std::span<
     const size_t page_limit = name_limit(album.fd.fd);
     std::unordered_set<std::string_view> names;
     names.reserve(images.size());
-    for (const image_info &image : images) names.insert(image.name);
+    for (const image_info &image : images) names.insert(image.derived);
 
     while (const dirent *entry = readdir(dir.get())) {
         // Never a link; a type the file system does not tell is asked of the
@@ -52,9 +52,15 @@ void remove_orphans(const open_dir &album, const derived_image &kind, std::span<
             note::orphan_kept(derived);
 
         // The page usually went with the other cache directory's pass: silent then.
-        const std::string page = fitted_name(page_limit, entry->d_name, ".html");
-        if (unlinkat(album.fd.fd, page.c_str(), 0) == 0)
-            note::deleted_orphan(join_path(album.path, page));
+        // A HEIF photograph's page is named after the photograph, not after
+        // its derived files.
+        std::string photo = entry->d_name;
+        if (photo.size() > 4 && photo.ends_with(".jpg") && is_heif_name(std::string_view(photo).substr(0, photo.size() - 4)))
+            photo.resize(photo.size() - 4);
+        for (const std::string &name : photo == entry->d_name ? std::vector{photo} : std::vector{std::string(entry->d_name), photo}) {
+            const std::string page = fitted_name(page_limit, name, ".html");
+            if (unlinkat(album.fd.fd, page.c_str(), 0) == 0) note::deleted_orphan(join_path(album.path, page));
+        }
     }
 
     if (closedir(dir.release()) != 0) note::orphans_unclosed(dir_path);

@@ -9,6 +9,9 @@
 struct image_info {
     std::string name;     // file name in the album directory
     std::string page;     // its page's file name: "<name>.html", shortened if too long
+    // Its derived files' name in every cache directory: the name itself for
+    // a JPEG file, "<name>.jpg" (shortened if too long) for a HEIF or AVIF one.
+    std::string derived;
     std::string caption;  // from .description, else the name
     // A caption from .description is the gallery owner's markup and goes
     // into pages unchanged; the name standing in for one is escaped.

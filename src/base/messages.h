@@ -107,6 +107,10 @@ inline void still_changing(const std::string &name)
 {
     report_err("   %s: still changing, its derived images are left for the next run\n", name.c_str());
 }
+inline void derived_names_taken(const std::string &name, const std::string &owner)
+{
+    report_err("   %s: its derived names belong to %s, skipped\n", name.c_str(), owner.c_str());
+}
 inline void not_a_regular_file(const std::string &path)
 {
     report_err("   %s: not a regular file, ignored\n", path.c_str());

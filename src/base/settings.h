@@ -36,6 +36,7 @@ struct settings_record {
     bool show_caption = false;
     bool double_density = false;  // -2: also images at twice the size
     bool page_numbers = false;    // -n: page numbers on the index pages, positions on the image pages
+    bool heif_photos = false;     // -i: HEIF and AVIF files are photographs too
     bool album_covers = false;    // -C: a cover for every album on the gallery page
     image_order_t image_order = image_order_t::name;
     int32_t jobs = 0;  // threads for the image work of an album; 0: one per usable CPU

@@ -160,15 +160,6 @@ std::vector<JOCTET> colour_profile(const heif_image_handle *handle)
 
 }  // namespace
 
-bool is_heif_name(std::string_view name)
-{
-    if (name.size() < 5 || name[name.size() - 5] != '.') return false;
-    std::string extension;
-    for (const char c : name.substr(name.size() - 4))
-        extension += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-    return extension == "heic" || extension == "heif" || extension == "avif";
-}
-
 heif_opening open_heif(int fd)
 {
     struct stat status;

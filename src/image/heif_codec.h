@@ -17,9 +17,6 @@
 
 #include "image/jpeg_codec.h"
 
-// Whether a file name ends in ".heic", ".heif" or ".avif", in any letter case.
-bool is_heif_name(std::string_view name);
-
 struct heif_context_freer {
     void operator()(heif_context *context) const { heif_context_free(context); }
 };

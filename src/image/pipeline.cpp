@@ -12,9 +12,11 @@
 #include "base/files.h"
 #include "base/messages.h"
 #include "base/ordered_jobs.h"
+#include "base/photo_names.h"
 #include "image/derived_size.h"
 #include "image/exif.h"
 #include "image/freshness.h"
+#include "image/heif_codec.h"
 #include "image/jpeg_codec.h"
 #include "image/orientation.h"
 #include "image/resample.h"
@@ -53,9 +55,8 @@ outcome set_derived_sizes(const std::string &source_path, image_info &image, con
 }
 
 // Fills the EXIF fields of the record; returns the picture's orientation.
-int read_exif(int fd, image_info &image)
+int read_exif(const unique_exif &exif, image_info &image)
 {
-    const unique_exif exif = read_exif_data(fd);
     if (!exif) {
         note::no_exif(image.name);
         return 1;
@@ -140,7 +141,7 @@ result<photo_reading> read_photo(const album_dirs &dirs, image_info &image, phot
     // The first derived image is looked at before the source is read.
     size_t first_made = 0;
     while (!is_made(derived_images[first_made], config)) ++first_made;
-    result<bool> stale = is_stale(dirs.cache[first_made], image.name, status, config);
+    result<bool> stale = is_stale(dirs.cache[first_made], image.derived, status, config);
     if (!stale.ok()) return stale.error();
     reading.stale[first_made] = *stale;
 
@@ -149,7 +150,7 @@ result<photo_reading> read_photo(const album_dirs &dirs, image_info &image, phot
 
     image.file_size = status.st_size;
     image.mtime = status.st_mtime;
-    const int orientation = read_exif(fileno(source.file.get()), image);
+    const int orientation = read_exif(read_exif_data(fileno(source.file.get())), image);
     // From here on the picture is what the viewer sees: upright.
     const auto stored_width = static_cast<int32_t>(decoder.info.image_width);
     const auto stored_height = static_cast<int32_t>(decoder.info.image_height);
@@ -162,7 +163,7 @@ result<photo_reading> read_photo(const album_dirs &dirs, image_info &image, phot
         const derived_image &kind = derived_images[k];
         if (!is_made(kind, config)) continue;
         if (k != first_made) {
-            stale = is_stale(dirs.cache[k], image.name, status, config);
+            stale = is_stale(dirs.cache[k], image.derived, status, config);
             if (!stale.ok()) return stale.error();
             reading.stale[k] = *stale;
         }
@@ -177,6 +178,48 @@ result<photo_reading> read_photo(const album_dirs &dirs, image_info &image, phot
     return reading;
 }
 
+// One reading of a HEIF or AVIF photograph: as above, but libheif turns the
+// picture upright as its container says, so its EXIF orientation is not
+// applied again, and there is no reduction: the picture is decoded whole.
+result<photo_reading> read_heif_photo(const album_dirs &dirs, image_info &image, photo &source,
+                                      const std::string &source_path, const settings_record &config,
+                                      int decoding_threads)
+{
+    photo_reading reading;
+    image.exif_model = image.exif_taken = image.exif_exposure = image.exif_aperture = image.exif_flash =
+        std::nullopt;
+    image.taken_time = std::nullopt;
+    const struct stat &status = source.status;
+
+    heif_opening opened = open_heif(fileno(source.file.get()));
+    if (!opened.error.empty()) return message::codec_error(source_path, opened.error.c_str());
+    image.file_size = status.st_size;
+    image.mtime = status.st_mtime;
+    const std::vector<uint8_t> exif = heif_exif(opened.file);
+    read_exif(unique_exif(exif.empty() ? nullptr
+                                       : exif_data_new_from_data(exif.data(), static_cast<unsigned>(exif.size()))),
+              image);
+    image.width = opened.file.width;
+    image.height = opened.file.height;
+    if (outcome sized = set_derived_sizes(source_path, image, config); !sized.ok()) return sized.error();
+
+    bool any_stale = false;
+    for (size_t k = 0; k < derived_kinds; ++k) {
+        if (!is_made(derived_images[k], config)) continue;
+        result<bool> stale = is_stale(dirs.cache[k], image.derived, status, config);
+        if (!stale.ok()) return stale.error();
+        reading.stale[k] = *stale;
+        any_stale = any_stale || *stale;
+    }
+    if (!any_stale) return reading;
+    memory_share share(heif_decode_memory(opened.file));
+    if (job_cancelled()) return failure{};
+    heif_decoding decoded = decode_heif(opened.file, decoding_threads);
+    if (!decoded.error.empty()) return message::codec_error(source_path, decoded.error.c_str());
+    reading.picture = std::move(decoded.picture);
+    return reading;
+}
+
 outcome write_derived(const album_dirs &dirs, const image_info &image, const photo_reading &reading,
                       resampler_fn resample)
 {
@@ -184,7 +227,7 @@ outcome write_derived(const album_dirs &dirs, const image_info &image, const pho
     for (size_t k = 0; k < derived_kinds; ++k) {
         if (!reading.stale[k]) continue;
         const derived_image &kind = derived_images[k];
-        outcome written = encode_image(reading.picture, resample, image.name, dirs.cache[k], image.name,
+        outcome written = encode_image(reading.picture, resample, image.name, dirs.cache[k], image.derived,
                                        image.*kind.width, image.*kind.height, dst);
         if (!written.ok()) return written;
     }
@@ -196,7 +239,7 @@ outcome write_derived(const album_dirs &dirs, const image_info &image, const pho
 void drop_derived(const album_dirs &dirs, const image_info &image, const settings_record &config)
 {
     for (size_t k = 0; k < derived_kinds; ++k)
-        if (is_made(derived_images[k], config)) unlinkat(dirs.cache[k].fd.fd, image.name.c_str(), 0);
+        if (is_made(derived_images[k], config)) unlinkat(dirs.cache[k].fd.fd, image.derived.c_str(), 0);
 }
 
 // Image indices by falling file size, a fair guess at the work each needs,
@@ -219,15 +262,19 @@ std::vector<size_t> largest_first(int album_fd, std::span<const image_info> imag
 
 }  // namespace
 
-outcome derive_image(const album_dirs &dirs, image_info &image, const settings_record &config)
+outcome derive_image(const album_dirs &dirs, image_info &image, const settings_record &config,
+                     int heif_threads)
 {
+    const bool heif = is_heif_name(image.name);
     const resampler_fn resample = config.bilinear ? resize_bilinear : resize_area;
     const std::string source_path = join_path(dirs.album.path, image.name);
     note::image(source_path);
     for (int attempt = 0;; ++attempt) {
         result<photo> source = open_photo(dirs.album.fd.fd, image.name, source_path);
         if (!source.ok()) return source.error();
-        const result<photo_reading> reading = read_photo(dirs, image, *source, source_path, config);
+        const result<photo_reading> reading =
+            heif ? read_heif_photo(dirs, image, *source, source_path, config, heif_threads)
+                 : read_photo(dirs, image, *source, source_path, config);
         // A file cut short or half rewritten under the reader may well fail
         // to decode: that is a change too, not bad input.
         if (unchanged(*source, dirs.album.fd.fd, image.name)) {
@@ -252,8 +299,10 @@ outcome process_images(const album_dirs &dirs, std::span<image_info> images, con
 {
     const int threads = config.jobs > 0 ? config.jobs : usable_cpus();
     if (threads <= 1 || images.size() <= 1) {
+        // One image at a time: libheif may take the threads the jobs would.
         for (image_info &image : images)
-            if (outcome done = derive_image(dirs, image, config); !done.ok()) return done;
+            if (outcome done = derive_image(dirs, image, config, threads > 1 ? threads : 0); !done.ok())
+                return done;
         return {};
     }
     // Each image touches only its own record and files.

@@ -31,10 +31,10 @@ std::string cover_img(const std::string &dir_name, const image_info &cover, cons
     std::string list;
     for (const candidate &c : candidates) {
         if (!list.empty()) list += ", ";
-        list += candidate_url(*c.kind, cover.name, dir_name) + ' ' + std::to_string(c.width) + 'w';
+        list += candidate_url(*c.kind, cover.derived, dir_name) + ' ' + std::to_string(c.width) + 'w';
     }
     const std::string album = url_escape(dir_name);
-    return "<img class=\"albumcover\" src=\"" + album + '/' + scaled_image.dir + '/' + url_escape(cover.name) +
+    return "<img class=\"albumcover\" src=\"" + album + '/' + scaled_image.dir + '/' + url_escape(cover.derived) +
            "\" srcset=\"" + list + "\" sizes=\"" + cover_sizes + "\" width=\"" +
            std::to_string(cover.*scaled_image.width) + "\" height=\"" +
            std::to_string(cover.*scaled_image.height) + "\" loading=\"lazy\" alt=\"\">";

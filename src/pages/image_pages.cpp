@@ -58,12 +58,12 @@ void write_exif(std::FILE *out, const image_info &image, exif_mode_t mode)
 void write_neighbour(std::FILE *out, const image_info &neighbour, const char *label,
                      const settings_record &config)
 {
-    const std::string link = url_escape(neighbour.name);
+    const std::string link = url_escape(neighbour.derived);
     std::fprintf(out,
                  "<a href=\"%s\"><img src=\"%s/%s\"%s border=\"0\" width=\"%d\" "
                  "height=\"%d\" alt=\"%s\"><br><small>%s</small></a>",
                  url_escape(neighbour.page).c_str(), thumbnail.dir, link.c_str(),
-                 srcset(thumbnail_2x, config, neighbour.name).c_str(), neighbour.*thumbnail.width,
+                 srcset(thumbnail_2x, config, neighbour.derived).c_str(), neighbour.*thumbnail.width,
                  neighbour.*thumbnail.height,
                  html_escape(neighbour.name).c_str(), label);
 }
@@ -79,6 +79,7 @@ outcome write_page(const open_dir &album, std::span<const image_info> images, si
 
     const std::string name = html_escape(image.name);
     const std::string link = url_escape(image.name);
+    const std::string derived_link = url_escape(image.derived);
     const std::string caption = caption_html(image);
 
     std::fprintf(out,
@@ -90,7 +91,7 @@ outcome write_page(const open_dir &album, std::span<const image_info> images, si
                  "<b><em>%s</em></b>\n</td></tr>\n"
                  "<tr><td width=\"33%%\" align=\"center\" valign=\"top\">\n",
                  page_head_start, title.c_str(), name.c_str(), link.c_str(), scaled_image.dir,
-                 link.c_str(), srcset(scaled_image_2x, config, image.name).c_str(), image.*scaled_image.width,
+                 derived_link.c_str(), srcset(scaled_image_2x, config, image.derived).c_str(), image.*scaled_image.width,
                  image.*scaled_image.height, name.c_str(), caption.c_str());
 
     if (i > 0) write_neighbour(out, images[i - 1], "previous image", config);

@@ -31,12 +31,12 @@ page_layout compute_layout(int64_t count, const settings_record &config)
 
 void write_cell(std::FILE *out, const image_info &image, const settings_record &config)
 {
-    const std::string link = url_escape(image.name);
+    const std::string link = url_escape(image.derived);
     std::fprintf(out,
                  "<td align=\"center\">\n<a href=\"%s\"><img src=\"%s/%s\"%s border=\"0\" "
                  "alt=\"%s\" width=\"%d\" height=\"%d\"></a><br>\n",
                  url_escape(image.page).c_str(), thumbnail.dir, link.c_str(),
-                 srcset(thumbnail_2x, config, image.name).c_str(), html_escape(image.name).c_str(),
+                 srcset(thumbnail_2x, config, image.derived).c_str(), html_escape(image.name).c_str(),
                  image.*thumbnail.width, image.*thumbnail.height);
     if (config.show_caption) {
         std::fprintf(out, "<small>%s</small>\n", caption_html(image).c_str());
