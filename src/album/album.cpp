@@ -1,5 +1,8 @@
 #include "album/album.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <vector>
@@ -41,7 +44,11 @@ album_result process_album(const std::string &album_path, const std::string &foo
         const size_t limit = name_limit(album_path);
         for (image_info &image : images) image.page = fitted_name(limit, image.name, ".html");
         ensure_cache_dirs(album_path);
-        const album_description description = read_description(album_path);
+        image_names names;
+        for (const image_info &image : images) names.insert(image.name);
+        const int album_fd = open(album_path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        const album_description description = read_description(album_fd, album_path, names);
+        if (album_fd >= 0) close(album_fd);
         result.title = description.title;
         set_captions(images, description);
         // Derived in listing order, so progress lines follow the directory.
