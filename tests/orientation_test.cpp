@@ -81,16 +81,11 @@ fixture_spec stored_spec(const orientation_case &c)
 std::vector<uint8_t> upright_at(int width, int height)
 {
     const std::vector<uint8_t> pixels = upright_picture();
-    jpeg_decompress_struct src{};
-    src.output_width = upright_width;
-    src.output_height = upright_height;
-    src.num_components = 3;
-    jpeg_compress_struct dst{};
-    dst.image_width = static_cast<JDIMENSION>(width);
-    dst.image_height = static_cast<JDIMENSION>(height);
     std::vector<uint8_t> out(size_t(width) * height * 3);
-    JSAMPLE *p = out.data();
-    EXPECT_EQ(resize_area(src, dst, pixels.data(), &p), 0);
+    EXPECT_EQ(resize_area({pixels.data(), upright_width, upright_height, 3, size_t{upright_width} * 3},
+                          {out.data(), static_cast<uint32_t>(width), static_cast<uint32_t>(height), 3,
+                           size_t(width) * 3}),
+              0);
     return out;
 }
 

@@ -23,12 +23,6 @@ std::string expected_derived(const std::string &source, int denom, int width, in
                              resampler_fn resample = resize_area)
 {
     const decoded_jpeg decoded = decode_jpeg(source, denom);
-    jpeg_decompress_struct src_info{};
-    src_info.output_width = static_cast<JDIMENSION>(decoded.width);
-    src_info.output_height = static_cast<JDIMENSION>(decoded.height);
-    src_info.num_components = decoded.components;
-    src_info.output_components = decoded.components;
-
     jpeg_error_mgr errors;
     jpeg_compress_struct out;
     out.err = jpeg_std_error(&errors);
@@ -44,9 +38,14 @@ std::string expected_derived(const std::string &source, int denom, int width, in
                                                    : JCS_RGB;
     jpeg_set_defaults(&out);
 
-    std::vector<JSAMPLE> pixels(size_t(width) * height * decoded.components);
+    const size_t row = size_t(width) * decoded.components;
+    std::vector<JSAMPLE> pixels(size_t(height) * row);
     JSAMPLE *dst = pixels.data();
-    EXPECT_EQ(resample(src_info, out, decoded.pixels.data(), &dst), 0);
+    EXPECT_EQ(resample({decoded.pixels.data(), static_cast<uint32_t>(decoded.width),
+                        static_cast<uint32_t>(decoded.height), decoded.components,
+                        size_t(decoded.width) * decoded.components},
+                       {dst, static_cast<uint32_t>(width), static_cast<uint32_t>(height), decoded.components, row}),
+              0);
     jpeg_start_compress(&out, TRUE);
     while (out.next_scanline < out.image_height) {
         JSAMPROW row = dst + size_t(out.next_scanline) * width * decoded.components;

@@ -9,19 +9,21 @@
 namespace {
 
 struct geometry {
-    uint64_t n, ws, hs, wd, hd, ls, ld;
+    uint64_t n, ws, hs, wd, hd, ls, ld, ss, sd;
 };
 
-geometry geometry_of(const jpeg_decompress_struct &src_info, const jpeg_compress_struct &dst_info)
+geometry geometry_of(const pixel_view &src, const mutable_pixel_view &dst)
 {
     geometry g;
-    g.n = static_cast<uint64_t>(src_info.num_components);
-    g.ws = src_info.output_width;
-    g.hs = src_info.output_height;
-    g.wd = dst_info.image_width;
-    g.hd = dst_info.image_height;
+    g.n = static_cast<uint64_t>(src.components);
+    g.ws = src.width;
+    g.hs = src.height;
+    g.wd = dst.width;
+    g.hd = dst.height;
     g.ls = g.ws * g.n;
     g.ld = g.wd * g.n;
+    g.ss = src.stride;
+    g.sd = dst.stride;
     return g;
 }
 
@@ -33,7 +35,7 @@ struct source_pixels {
     double at(uint64_t row, uint64_t k) const
     {
         if (row >= g.hs || k >= g.ls) throw std::out_of_range("source read outside the pixel rows");
-        return static_cast<double>(bytes[row * g.ls + k]);
+        return static_cast<double>(bytes[row * g.ss + k]);
     }
 };
 
@@ -47,20 +49,19 @@ void copy_rows(const geometry &g, const JSAMPLE *src, JSAMPLE *dst)
 {
     for (uint64_t y = 0; y < g.hd; ++y) {
         const uint64_t row = y < g.hs ? y : g.hs - 1;
-        std::memcpy(dst + y * g.ld, src + row * g.ls, g.ls);
+        std::memcpy(dst + y * g.sd, src + row * g.ss, g.ls);
     }
 }
 
 }  // namespace
 
-int reference_resize_area(const jpeg_decompress_struct &src_info,
-                          const jpeg_compress_struct &dst_info, const JSAMPLE *src,
-                          JSAMPLE **dst_ptr)
+int reference_resize_area(const pixel_view &src_view, const mutable_pixel_view &dst_view)
 {
     // 1.
-    if (dst_ptr == nullptr || *dst_ptr == nullptr) return -1;
-    JSAMPLE *dst = *dst_ptr;
-    const geometry g = geometry_of(src_info, dst_info);
+    if (dst_view.samples == nullptr) return -1;
+    JSAMPLE *dst = dst_view.samples;
+    const JSAMPLE *src = src_view.samples;
+    const geometry g = geometry_of(src_view, dst_view);
     const source_pixels source{src, g};
 
     // 2.
@@ -167,20 +168,19 @@ int reference_resize_area(const jpeg_decompress_struct &src_info,
         }
 
         // 6.4 conversion
-        for (uint64_t k = 0; k < g.ld; ++k) dst[y * g.ld + k] = to_byte(b.at(k));
+        for (uint64_t k = 0; k < g.ld; ++k) dst[y * g.sd + k] = to_byte(b.at(k));
     }
     // 7.
     return 0;
 }
 
-int reference_resize_bilinear(const jpeg_decompress_struct &src_info,
-                              const jpeg_compress_struct &dst_info, const JSAMPLE *src,
-                              JSAMPLE **dst_ptr)
+int reference_resize_bilinear(const pixel_view &src_view, const mutable_pixel_view &dst_view)
 {
     // 1.
-    if (dst_ptr == nullptr || *dst_ptr == nullptr) return -1;
-    JSAMPLE *dst = *dst_ptr;
-    const geometry g = geometry_of(src_info, dst_info);
+    if (dst_view.samples == nullptr) return -1;
+    JSAMPLE *dst = dst_view.samples;
+    const JSAMPLE *src = src_view.samples;
+    const geometry g = geometry_of(src_view, dst_view);
     const source_pixels source{src, g};
 
     // 2.
@@ -221,7 +221,7 @@ int reference_resize_bilinear(const jpeg_decompress_struct &src_info,
                 const double top = source.at(y0, x0 * g.n + i) * wx + source.at(y0, x1 * g.n + i) * dx;
                 const double bottom = source.at(y1, x0 * g.n + i) * wx + source.at(y1, x1 * g.n + i) * dx;
                 const double value = top * wy + bottom * dy;
-                dst[y * g.ld + x * g.n + i] = to_byte(value);
+                dst[y * g.sd + x * g.n + i] = to_byte(value);
             }
         }
     }

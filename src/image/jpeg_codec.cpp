@@ -145,11 +145,7 @@ void encode_image(const decoded_image &picture, resampler_fn resample, const std
                   const std::string &final_path, int32_t width, int32_t height, pixel_buffer &dst)
 {
     output_file file = open_output(final_path);
-    // The resamplers read the source geometry from a decompressor's fields.
-    jpeg_decompress_struct src_info{};
-    src_info.output_width = picture.width;
-    src_info.output_height = picture.height;
-    src_info.num_components = picture.components;
+    const size_t row_size = size_t(width) * static_cast<size_t>(picture.components);
     {
         compressor out(final_path);
         out.info.image_width = static_cast<JDIMENSION>(width);
@@ -159,13 +155,15 @@ void encode_image(const decoded_image &picture, resampler_fn resample, const std
         jpeg_stdio_dest(&out.info, file.file.get());
         jpeg_set_defaults(&out.info);
 
-        const size_t row_size = size_t(width) * static_cast<size_t>(src_info.num_components);
         const size_t needed = size_t(height) * row_size;
         if (!dst.samples || dst.size < needed) dst = allocate_pixels(needed);
 
         JSAMPLE *samples = dst.samples.get();
-        if (resample(src_info, out.info, picture.pixels.samples.get(), &samples) != 0)
-            fatal_errno("can't resize image '%s'", name.c_str());
+        const pixel_view source{picture.pixels.samples.get(), picture.width, picture.height,
+                                picture.components, size_t{picture.width} * static_cast<size_t>(picture.components)};
+        const mutable_pixel_view target{samples, static_cast<uint32_t>(width), static_cast<uint32_t>(height),
+                                        picture.components, row_size};
+        if (resample(source, target) != 0) fatal_errno("can't resize image '%s'", name.c_str());
 
         jpeg_start_compress(&out.info, TRUE);
         JSAMPROW rows[16];
