@@ -167,9 +167,9 @@ TEST(album, taken_order)
         {"h.jpg", "1999:01:01 00:00:00"},
     };
     for (const auto &image : images) {
-        fixture_spec spec{.width = 16, .height = 12};
-        spec.exif = fixture_exif{.taken = image.taken};
-        write_jpeg(a + "/" + image.name, spec);
+        jpeg_recipe recipe{.width = 16, .height = 12};
+        recipe.exif = exif_recipe{.taken = image.taken};
+        write_jpeg(a + "/" + image.name, recipe);
     }
     const run_result r = run_vistrel({"-s", "taken", g.path});
     ASSERT_EQ(r.status, 0) << r.err;

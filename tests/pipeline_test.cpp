@@ -65,9 +65,9 @@ struct album {
     std::string image(const std::string &name) const { return dir + "/" + name; }
     std::string scaled(const std::string &name) const { return dir + "/.scaled/" + name; }
     std::string thumb(const std::string &name) const { return dir + "/.thumbs/" + name; }
-    void add(const std::string &name, const fixture_spec &spec) const
+    void add(const std::string &name, const jpeg_recipe &recipe) const
     {
-        write_jpeg(image(name), spec);
+        write_jpeg(image(name), recipe);
         set_mtime(image(name), source_time);
     }
     run_result run(std::vector<std::string> options = {}) const
@@ -193,7 +193,7 @@ TEST(pipeline, exif_absence_is_reported_and_the_run_goes_on)
 {
     album a;
     a.add("plain.jpg", {.width = 40, .height = 30});
-    a.add("camera.jpg", {.width = 40, .height = 30, .exif = fixture_exif{.model = "Camera X"}});
+    a.add("camera.jpg", {.width = 40, .height = 30, .exif = exif_recipe{.model = "Camera X"}});
     const run_result r = a.run();
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "   plain.jpg: no EXIF data found\n");
