@@ -120,11 +120,11 @@ TEST(album, ties_in_size_and_time_go_by_name)
         images.push_back(image);
     }
     const struct {
-        image_order_t order;
+        image_order order;
         int64_t image_info::*key;
     } cases[] = {
-        {image_order_t::size, &image_info::file_size},
-        {image_order_t::mtime, &image_info::mtime},
+        {image_order::size, &image_info::file_size},
+        {image_order::mtime, &image_info::mtime},
     };
     std::mt19937 rng(3);
     for (const auto &c : cases) {

@@ -544,11 +544,11 @@ TEST_F(pages_test, image_page_exif_modes)
 </body></html>)page";
 
     struct mode_case {
-        exif_mode_t mode;
+        exif_mode mode;
         std::string block;
     };
     const mode_case cases[] = {
-        {EXIF_TABLE, R"page(<table width="100%" border="1">
+        {exif_mode::table, R"page(<table width="100%" border="1">
 <tr>
 <td><small>Taken:</small></td><td><small>2020:01:02 03:04:05</small></td>
 </tr>
@@ -569,7 +569,7 @@ TEST_F(pages_test, image_page_exif_modes)
 <small>
 )page"},
         // The escaped "-->" cannot end the comment early.
-        {EXIF_COMMENT, R"page(<!-- Begin EXIF data
+        {exif_mode::comment, R"page(<!-- Begin EXIF data
 Taken: 2020:01:02 03:04:05
 Aperture: f/2.8
 Exposure Time: 1/60 sec.
@@ -577,20 +577,20 @@ Flash: Fired --&gt; &lt;b&gt;oops&lt;/b&gt;
 Model: &lt;script&gt;alert(&#39;x&#39;)&lt;/script&gt; &amp; co
 End EXIF data -->
 )page"},
-        {EXIF_NONE, ""},
-        {static_cast<exif_mode_t>(7), ""},
+        {exif_mode::none, ""},
+        {static_cast<exif_mode>(7), ""},
     };
     for (const mode_case &c : cases) {
         settings.exif_mode = c.mode;
         write_image_pages(album, std::span<const image_info>(&image, 1), "my webgallery", footer);
-        EXPECT_EQ(read_file(album + "/x.jpg.html"), head + c.block + tail) << "mode " << c.mode;
+        EXPECT_EQ(read_file(album + "/x.jpg.html"), head + c.block + tail) << "mode " << static_cast<int>(c.mode);
     }
 
     // Without any EXIF text the comment keeps only its first and last line.
     for (auto field : {&image_info::exif_taken, &image_info::exif_aperture, &image_info::exif_exposure,
                        &image_info::exif_flash, &image_info::exif_model})
         (image.*field).reset();
-    settings.exif_mode = EXIF_COMMENT;
+    settings.exif_mode = exif_mode::comment;
     write_image_pages(album, std::span<const image_info>(&image, 1), "my webgallery", footer);
     EXPECT_EQ(read_file(album + "/x.jpg.html"),
               head + "<!-- Begin EXIF data\nEnd EXIF data -->\n" + tail);
@@ -614,7 +614,7 @@ TEST_F(pages_test, image_page_hostile_names)
     images[1].height = 1;
     images[1].scaled_width = 20;
     images[1].scaled_height = 10;
-    settings.exif_mode = EXIF_NONE;
+    settings.exif_mode = exif_mode::none;
 
     write_image_pages(album, images, "my webgallery", footer);
     EXPECT_EQ(list_dir(album), (std::set<std::string>{"50% \"off\" #1?.jpg.html",
@@ -666,7 +666,7 @@ TEST_F(pages_test, image_back_pages)
         {65535, 65537, 3, {1, 1, 1}},
         {INT32_MAX, INT32_MAX, 3, {1, 1, 1}},
     };
-    settings.exif_mode = EXIF_NONE;
+    settings.exif_mode = exif_mode::none;
     for (const back_case &c : cases) {
         settings.columns = c.columns;
         settings.rows = c.rows;

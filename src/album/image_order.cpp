@@ -31,13 +31,13 @@ int compare_taken(const image_info &a, const image_info &b)
     return compare_name(a, b);
 }
 
-image_order_fn order_function(image_order_t order)
+image_order_fn order_function(image_order order)
 {
     switch (order) {
-    case image_order_t::size: return compare_size;
-    case image_order_t::mtime: return compare_mtime;
-    case image_order_t::taken: return compare_taken;
-    case image_order_t::name: break;
+    case image_order::size: return compare_size;
+    case image_order::mtime: return compare_mtime;
+    case image_order::taken: return compare_taken;
+    case image_order::name: break;
     }
     return compare_name;
 }

@@ -16,4 +16,4 @@ int compare_mtime(const image_info &a, const image_info &b);
 int compare_taken(const image_info &a, const image_info &b);
 
 // The comparison for an order, chosen once per album.
-image_order_fn order_function(image_order_t order);
+image_order_fn order_function(image_order order);

@@ -32,7 +32,7 @@ constexpr exif_field exif_fields[] = {
 void write_exif(std::FILE *out, const image_info &image)
 {
     switch (settings.exif_mode) {
-    case EXIF_TABLE:
+    case exif_mode::table:
         std::fputs("<table width=\"100%\" border=\"1\">\n", out);
         for (const exif_field &field : exif_fields) {
             if (const auto &text = image.*field.text)
@@ -42,7 +42,7 @@ void write_exif(std::FILE *out, const image_info &image)
         }
         std::fputs("</table>\n<p>\n<small>\n", out);
         break;
-    case EXIF_COMMENT:
+    case exif_mode::comment:
         std::fputs("<!-- Begin EXIF data\n", out);
         for (const exif_field &field : exif_fields) {
             if (const auto &text = image.*field.text)
