@@ -248,6 +248,8 @@ TEST_F(pages_test, page_list_text)
     EXPECT_NE(page.find("</tr>\n</table>\n" + list + "<p align=\"center\">"), std::string::npos);
 }
 
+// Laid out by hand; the formatter leaves it so.
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     cases, index_paging,
     testing::Values(
@@ -292,6 +294,7 @@ INSTANTIATE_TEST_SUITE_P(
         paging_case{"largest_rows_and_columns", 3, INT32_MAX, INT32_MAX,
                     {{"index.html", "", "pictures 1 - 3 of 3", "", {{0, 1, 2}}}}}),
     [](const testing::TestParamInfo<paging_case> &info) { return std::string(info.param.label); });
+// clang-format on
 
 TEST_F(pages_test, index_writes_nothing_without_images)
 {

@@ -175,6 +175,8 @@ std::vector<JSAMPLE> four_by_four()
     return v;
 }
 
+// Laid out by hand; the formatter leaves it so.
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     resample, known_case,
     testing::Values(
@@ -229,6 +231,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<example> &info) {
         return std::string(info.param.with->name) + "_" + info.param.name;
     });
+// clang-format on
 
 // ---------------------------------------------------------------------------
 // The result contract.
@@ -412,6 +415,8 @@ void expect_matches_reference(const resampler &r, const geometry_case &g, std::m
 // ratios, near-equal widths, heights that run out early or are never used
 // up, reductions long enough to need many rows per destination row, and the
 // pipeline's own sizes.
+// Laid out by hand; the formatter leaves it so.
+// clang-format off
 const geometry_case edge_cases[] = {
     {1, 1, 3, 1, 1},          {1, 1, 1, 2, 1},         {1, 1, 4, 7, 5},       {1, 1, 2, 300, 3},
     {2, 1, 3, 1, 1},          {1, 200, 1, 5, 3},       {200, 1, 4, 3, 7},     {300, 1, 1, 2, 40},
@@ -423,6 +428,7 @@ const geometry_case edge_cases[] = {
     // More samples than any JPEG has, for the code that takes any number.
     {9, 4, 5, 4, 6},          {3, 5, 7, 8, 2},         {3, 2, 1100, 2, 3},    {2, 3, 1100, 5, 2},
 };
+// clang-format on
 
 TEST(resample_random, edge_sizes_match_the_literal_reading)
 {
