@@ -16,8 +16,9 @@ struct description_entry {
 };
 
 struct album_description {
-    std::optional<std::string> title;        // the last "." line's text
-    std::vector<description_entry> entries;  // the first caption line of each listed image, in file order
+    std::optional<std::string> title;  // the last "." line's text
+    // The first caption line of each listed image, in file order.
+    std::vector<description_entry> entries;
 };
 
 // The names of the album's images: the only ones whose captions are kept.

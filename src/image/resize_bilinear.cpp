@@ -106,8 +106,8 @@ void interpolate_columns(const geometry &g, const JSAMPLE *row, const column *co
                 bytes_to_doubles<4>(right, r);
 #pragma GCC unroll 4
                 for (int i = 0; i < K; ++i) h[i] = l[i] * c.wx + r[i] * c.dx;
-                // After every read of c, which these stores could alias.
 #pragma GCC unroll 4
+                // After every read of c, which these stores could alias.
                 for (int i = 0; i < K; ++i) store(out + L * i, h[i]);
                 continue;
             }

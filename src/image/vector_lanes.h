@@ -63,9 +63,12 @@ inline void store(double *p, const V &v)
 template <int Max, class F>
 inline bool with_count(size_t count, F &&f)
 {
+    // The formatter mistakes the template lambda for something else.
+    // clang-format off
     return [&]<int... I>(std::integer_sequence<int, I...>) {
         return ((count == I + 1 ? (f.template operator()<I + 1>(), true) : false) || ...);
     }(std::make_integer_sequence<int, Max>{});
+    // clang-format on
 }
 
 // The conversions between bytes and doubles, M values at a time in M / lanes
