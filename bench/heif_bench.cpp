@@ -64,7 +64,7 @@ struct camera_file {
                        .width = camera_width,
                        .height = camera_height,
                        .pixels = camera_picture(),
-                       .exif = fixture_exif{.model = "Phone", .taken = "2024:05:06 07:08:09"}});
+                       .exif = exif_recipe{.model = "Phone", .taken = "2024:05:06 07:08:09"}});
         write_file(path, std::string(bytes.begin(), bytes.end()));
         size = static_cast<int64_t>(bytes.size());
     }

@@ -39,19 +39,13 @@ void run(benchmark::State &state, resampler_fn fn, uint32_t width, uint32_t heig
 {
     set_resample_avx2(avx2);
     if (avx2 && !resample_avx2_active()) state.SetLabel("no AVX2 here: baseline code");
-    jpeg_decompress_struct d{};
-    d.output_width = source_width;
-    d.output_height = source_height;
-    d.num_components = samples;
-    jpeg_compress_struct c{};
-    c.image_width = width;
-    c.image_height = height;
     const std::vector<JSAMPLE> &src = source_pixels();
     std::vector<JSAMPLE> dst(size_t{width} * height * samples);
-    JSAMPLE *out = dst.data();
+    const pixel_view from{src.data(), source_width, source_height, samples, size_t{source_width} * samples};
+    const mutable_pixel_view to{dst.data(), width, height, samples, size_t{width} * samples};
     for (auto _ : state) {
-        if (fn(d, c, src.data(), &out) != 0) state.SkipWithError("resampler failed");
-        benchmark::DoNotOptimize(out[0]);
+        if (fn(from, to) != 0) state.SkipWithError("resampler failed");
+        benchmark::DoNotOptimize(dst[0]);
         benchmark::ClobberMemory();
     }
     state.SetItemsProcessed(state.iterations() * int64_t{width} * height);

@@ -57,7 +57,7 @@ int main(int argc, char **argv)
     make_dir(images);
     make_dir(descriptions);
 
-    const fixture_exif exif{.model = "Seed Cam",
+    const exif_recipe exif{.model = "Seed Cam",
                             .taken = "2024:07:14 18:30:05",
                             .exposure = std::make_pair(1u, 250u),
                             .aperture = std::make_pair(4u, 1u),

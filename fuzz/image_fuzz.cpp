@@ -73,21 +73,18 @@ void read_exif_texts(const uint8_t *data, size_t size)
 // the destination's size: the bytes must be the same either way.
 void compare_instruction_sets(const decoded_image &picture, int32_t width, int32_t height)
 {
-    jpeg_compress_struct geometry{};
-    geometry.image_width = static_cast<JDIMENSION>(width);
-    geometry.image_height = static_cast<JDIMENSION>(height);
-    jpeg_decompress_struct source{};
-    source.output_width = picture.width;
-    source.output_height = picture.height;
-    source.num_components = picture.components;
-    const size_t size = size_t(width) * size_t(height) * static_cast<size_t>(picture.components);
+    const size_t components = static_cast<size_t>(picture.components);
+    const pixel_view source{picture.pixels.samples.get(), picture.width, picture.height, picture.components,
+                            size_t{picture.width} * components};
+    const size_t row = size_t(width) * components;
     for (const resampler_fn resample : {resize_area, resize_bilinear}) {
         std::vector<JSAMPLE> results[2];
         for (int wide = 0; wide < 2; ++wide) {
             set_resample_avx2(wide == 1);
-            results[wide].resize(size);
-            JSAMPLE *samples = results[wide].data();
-            if (resample(source, geometry, picture.pixels.samples.get(), &samples) != 0) std::abort();
+            results[wide].resize(size_t(height) * row);
+            const mutable_pixel_view target{results[wide].data(), static_cast<uint32_t>(width),
+                                            static_cast<uint32_t>(height), picture.components, row};
+            if (resample(source, target) != 0) std::abort();
         }
         set_resample_avx2(true);
         if (results[0] != results[1]) {

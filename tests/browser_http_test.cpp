@@ -183,7 +183,8 @@ struct page_report {
     std::vector<image_report> images;
     std::vector<std::string> links;
     std::vector<std::pair<std::string, bool>> sheets;  // href, loaded
-    std::vector<std::pair<std::string, std::string>> urls;  // every URL-valued attribute: element attr, URL
+    // Every URL-valued attribute: element attr, URL.
+    std::vector<std::pair<std::string, std::string>> urls;
     std::vector<album_item_report> albums;
     std::vector<page_list_report> page_lists;
 };

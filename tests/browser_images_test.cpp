@@ -60,19 +60,19 @@ std::vector<uint8_t> upright_picture()
 
 // The file a camera would write for the upright picture held at that
 // orientation: the stored pixels, and the tag that says how to turn them.
-fixture_spec stored_as(const orientation_case &o, const std::vector<uint8_t> &upright)
+jpeg_recipe stored_as(const orientation_case &o, const std::vector<uint8_t> &upright)
 {
     // Row 0 at the top or bottom: stored rows are rows of the picture;
     // at the left or right: they are its columns.
     const bool rows_are_rows = o.row0 == side::top || o.row0 == side::bottom;
-    fixture_spec spec{.width = rows_are_rows ? upright_width : upright_height,
+    jpeg_recipe recipe{.width = rows_are_rows ? upright_width : upright_height,
                       .height = rows_are_rows ? upright_height : upright_width,
                       .quality = 95,
-                      .exif = fixture_exif{.orientation = o.value}};
-    spec.pixels.resize(upright.size());
-    uint8_t *to = spec.pixels.data();
-    for (int sy = 0; sy < spec.height; ++sy) {
-        for (int sx = 0; sx < spec.width; ++sx) {
+                      .exif = exif_recipe{.orientation = o.value}};
+    recipe.pixels.resize(upright.size());
+    uint8_t *to = recipe.pixels.data();
+    for (int sy = 0; sy < recipe.height; ++sy) {
+        for (int sx = 0; sx < recipe.width; ++sx) {
             int ux;
             int uy;
             if (rows_are_rows) {
@@ -86,7 +86,7 @@ fixture_spec stored_as(const orientation_case &o, const std::vector<uint8_t> &up
             to = std::copy(from, from + 3, to);
         }
     }
-    return spec;
+    return recipe;
 }
 
 std::string orientation_name(uint16_t value) { return std::string("o") + char('0' + value) + ".jpg"; }
@@ -288,7 +288,7 @@ TEST(browser_images, a_colour_profile_keeps_the_colours)
     write_file(gallery + "/vistrel.css", "body { margin: 8px; }\n");
     const std::string original = album + "/p3.jpg";
     write_jpeg(original, {.width = width, .height = height, .quality = 95,
-                          .icc = fixture_icc{.profile = display_p3_profile()}, .pixels = pixels});
+                          .icc = icc_recipe{.profile = display_p3_profile()}, .pixels = pixels});
     const std::string untagged = root.file("untagged.jpg");
     write_jpeg(untagged, {.width = width, .height = height, .quality = 95, .pixels = pixels});
     // Scaled to half the size: resampled, not merely copied.

@@ -49,7 +49,7 @@ const std::string hostile_model = "Cam --> <script>vistrel_marker=1</script> <!-
 
 const std::string harbour_title = "Summer at the <em>harbour</em> &amp; beach";
 
-fixture_exif camera_exif(const std::string &model)
+exif_recipe camera_exif(const std::string &model)
 {
     return {.model = model,
             .taken = "2024:07:14 18:30:05",
@@ -69,9 +69,9 @@ void build_gallery(const std::string &gallery)
     const std::string harbour = gallery + "/Harbour";
     make_dir(harbour);
     for (int i = 1; i <= 9; ++i) {
-        fixture_spec spec{.width = 160, .height = 120, .seed = static_cast<uint32_t>(i)};
-        if (i % 2 == 1) spec.exif = camera_exif("Harbour Cam");
-        write_jpeg(harbour + "/harbour-0" + std::to_string(i) + ".jpg", spec);
+        jpeg_recipe recipe{.width = 160, .height = 120, .seed = static_cast<uint32_t>(i)};
+        if (i % 2 == 1) recipe.exif = camera_exif("Harbour Cam");
+        write_jpeg(harbour + "/harbour-0" + std::to_string(i) + ".jpg", recipe);
     }
     write_file(harbour + "/.description", ". " + harbour_title +
                                               "\nharbour-02.jpg The <b>red</b> boat\n"
@@ -80,9 +80,9 @@ void build_gallery(const std::string &gallery)
     const std::string trip = gallery + "/" + hostile_album;
     make_dir(trip);
     for (size_t i = 0; i < hostile_names.size(); ++i) {
-        fixture_spec spec{.width = 120, .height = 90, .seed = static_cast<uint32_t>(20 + i)};
-        if (i == 0) spec.exif = camera_exif(hostile_model);
-        write_jpeg(trip + "/" + hostile_names[i], spec);
+        jpeg_recipe recipe{.width = 120, .height = 90, .seed = static_cast<uint32_t>(20 + i)};
+        if (i == 0) recipe.exif = camera_exif(hostile_model);
+        write_jpeg(trip + "/" + hostile_names[i], recipe);
     }
 
     const std::string formats = gallery + "/formats";

@@ -144,7 +144,7 @@ TEST(command_line, version_ends_the_run_at_once)
         const run_result r = run_vistrel(args);
         EXPECT_EQ(r.status, 0);
         EXPECT_EQ(r.out, "");
-        EXPECT_EQ(r.err, "vistrel version 0.4\n");
+        EXPECT_EQ(r.err, std::string("vistrel version ") + VISTREL_VERSION + "\n");
     }
     const run_result refused_first = run_vistrel({"-c", "0", "-v"});
     EXPECT_EQ(refused_first.status, 1);

@@ -27,11 +27,11 @@ unique_exif load(const std::string &path)
     return data;
 }
 
-unique_exif load_fixture(const temp_dir &dir, const fixture_exif &exif)
+unique_exif load_fixture(const temp_dir &dir, const exif_recipe &exif)
 {
-    fixture_spec spec;
-    spec.exif = exif;
-    write_jpeg(dir.file("e.jpg"), spec);
+    jpeg_recipe recipe;
+    recipe.exif = exif;
+    write_jpeg(dir.file("e.jpg"), recipe);
     return load(dir.file("e.jpg"));
 }
 
@@ -60,9 +60,9 @@ void add_ascii(ExifData *data, ExifIfd ifd, ExifTag tag, const char *text)
     exif_entry_unref(e);
 }
 
-fixture_exif camera()
+exif_recipe camera()
 {
-    fixture_exif exif;
+    exif_recipe exif;
     exif.model = "Testcam X100";
     exif.taken = "2021:07:14 18:03:05";
     exif.exposure = std::make_pair(1u, 250u);
@@ -94,7 +94,7 @@ TEST(exif, the_five_fields_as_libexif_renders_them)
 TEST(exif, a_missing_tag_is_none_for_that_field_only)
 {
     temp_dir dir;
-    fixture_exif exif;
+    exif_recipe exif;
     exif.model = "Testcam X100";
     exif.flash = 0;
     unique_exif data = load_fixture(dir, exif);
@@ -110,7 +110,7 @@ TEST(exif, a_missing_tag_is_none_for_that_field_only)
 TEST(exif, ifd_0_wins_over_a_later_ifd)
 {
     temp_dir dir;
-    fixture_exif exif = camera();
+    exif_recipe exif = camera();
     exif.thumbnail_model = "Thumbnail maker";
     unique_exif data = load_fixture(dir, exif);
     ASSERT_EQ(rendered(data.get(), EXIF_IFD_1, EXIF_TAG_MODEL), "Thumbnail maker");
@@ -150,7 +150,7 @@ TEST(exif, search_order_skips_empty_and_absent_ifds)
 TEST(exif, empty_and_overlong_texts)
 {
     temp_dir dir;
-    fixture_exif exif;
+    exif_recipe exif;
     exif.model = "";
     unique_exif data = load_fixture(dir, exif);
     // An empty text is a value: it is not none, and it ends the search.
@@ -193,7 +193,7 @@ TEST(exif, orientation_from_ifd_0_only)
     } cases[] = {{std::nullopt, 1}, {1, 1}, {6, 6}, {8, 8}, {0, 1}, {9, 1}};
     for (const auto &c : cases) {
         const std::string path = dir.file("o.jpg");
-        write_jpeg(path, {.width = 8, .height = 8, .exif = fixture_exif{.model = "m", .orientation = c.value}});
+        write_jpeg(path, {.width = 8, .height = 8, .exif = exif_recipe{.model = "m", .orientation = c.value}});
         ExifData *data = exif_data_new_from_file(path.c_str());
         ASSERT_NE(data, nullptr);
         EXPECT_EQ(exif_orientation(data), c.expected);

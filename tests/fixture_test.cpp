@@ -1,5 +1,5 @@
 // The fixture makers: other tests trust that their files are what their
-// specs ask for, so check that through libjpeg, libexif and lcms2
+// recipes ask for, so check that through libjpeg, libexif and lcms2
 // themselves, and in the bytes of the HEIF files.
 #include <gtest/gtest.h>
 
@@ -54,30 +54,30 @@ TEST(fixture, decodes_to_its_own_pixels_in_every_layout)
         SCOPED_TRACE(testing::Message() << l.components << " components, progressive "
                                         << l.progressive);
         temp_dir dir;
-        fixture_spec spec;
-        spec.width = 123;
-        spec.height = 77;
-        spec.components = l.components;
-        spec.progressive = l.progressive;
-        spec.quality = 95;
-        write_jpeg(dir.file("f.jpg"), spec);
+        jpeg_recipe recipe;
+        recipe.width = 123;
+        recipe.height = 77;
+        recipe.components = l.components;
+        recipe.progressive = l.progressive;
+        recipe.quality = 95;
+        write_jpeg(dir.file("f.jpg"), recipe);
 
         const decoded_jpeg d = decode_jpeg(dir.file("f.jpg"));
         EXPECT_EQ(d.width, 123);
         EXPECT_EQ(d.height, 77);
         EXPECT_EQ(d.components, l.components);
-        // Lossy, but the samples must be where fixture_pixels put them.
-        EXPECT_LT(mean_error(d.pixels, fixture_pixels(spec)), 4.0);
+        // Lossy, but the samples must be where recipe_pixels put them.
+        EXPECT_LT(mean_error(d.pixels, recipe_pixels(recipe)), 4.0);
     }
 }
 
 TEST(fixture, decode_reduces_in_the_dct_domain)
 {
     temp_dir dir;
-    fixture_spec spec;
-    spec.width = 4000;
-    spec.height = 3000;
-    write_jpeg(dir.file("big.jpg"), spec);
+    jpeg_recipe recipe;
+    recipe.width = 4000;
+    recipe.height = 3000;
+    write_jpeg(dir.file("big.jpg"), recipe);
     for (const int denom : {1, 2, 4, 8}) {
         const decoded_jpeg d = decode_jpeg(dir.file("big.jpg"), denom);
         EXPECT_EQ(d.width, 4000 / denom);
@@ -85,9 +85,9 @@ TEST(fixture, decode_reduces_in_the_dct_domain)
         EXPECT_EQ(d.pixels.size(), static_cast<size_t>(d.width) * d.height * 3);
     }
     // Sizes that do not divide round up, as libjpeg's jdiv_round_up does.
-    spec.width = 101;
-    spec.height = 13;
-    write_jpeg(dir.file("odd.jpg"), spec);
+    recipe.width = 101;
+    recipe.height = 13;
+    write_jpeg(dir.file("odd.jpg"), recipe);
     const decoded_jpeg d = decode_jpeg(dir.file("odd.jpg"), 8);
     EXPECT_EQ(d.width, 13);
     EXPECT_EQ(d.height, 2);
@@ -95,16 +95,16 @@ TEST(fixture, decode_reduces_in_the_dct_domain)
 
 TEST(fixture, picture_is_deterministic_and_seeded)
 {
-    fixture_spec a;
+    jpeg_recipe a;
     a.width = 40;
     a.height = 30;
-    fixture_spec b = a;
+    jpeg_recipe b = a;
     b.seed = 2;
-    EXPECT_EQ(fixture_pixels(a), fixture_pixels(a));
+    EXPECT_EQ(recipe_pixels(a), recipe_pixels(a));
     EXPECT_EQ(make_jpeg(a), make_jpeg(a));
-    EXPECT_NE(fixture_pixels(a), fixture_pixels(b));
+    EXPECT_NE(recipe_pixels(a), recipe_pixels(b));
     // Not flat: neighbouring samples differ, and the picture spans a range.
-    const std::vector<uint8_t> p = fixture_pixels(a);
+    const std::vector<uint8_t> p = recipe_pixels(a);
     int low = 255, high = 0;
     for (uint8_t v : p) {
         low = std::min<int>(low, v);
@@ -113,14 +113,14 @@ TEST(fixture, picture_is_deterministic_and_seeded)
     EXPECT_GT(high - low, 100);
 }
 
-TEST(fixture, rejects_impossible_specs)
+TEST(fixture, refuses_what_it_cannot_make_or_decode)
 {
-    fixture_spec spec;
-    spec.components = 2;
-    EXPECT_THROW(make_jpeg(spec), std::invalid_argument);
-    spec.components = 3;
-    spec.width = 0;
-    EXPECT_THROW(make_jpeg(spec), std::invalid_argument);
+    jpeg_recipe recipe;
+    recipe.components = 2;
+    EXPECT_THROW(make_jpeg(recipe), std::invalid_argument);
+    recipe.components = 3;
+    recipe.width = 0;
+    EXPECT_THROW(make_jpeg(recipe), std::invalid_argument);
     temp_dir dir;
     write_file(dir.file("junk.jpg"), "not a jpeg");
     EXPECT_THROW(decode_jpeg(dir.file("junk.jpg")), std::runtime_error);
@@ -129,15 +129,15 @@ TEST(fixture, rejects_impossible_specs)
 TEST(fixture, libexif_reads_back_every_tag_from_its_ifd)
 {
     temp_dir dir;
-    fixture_spec spec;
-    spec.exif = fixture_exif{};
-    spec.exif->model = "Testcam X100";
-    spec.exif->taken = "2021:07:14 18:03:05";
-    spec.exif->exposure = std::make_pair(1u, 250u);
-    spec.exif->aperture = std::make_pair(5u, 1u);
-    spec.exif->flash = 1;
-    spec.exif->thumbnail_model = "Thumbcam";
-    write_jpeg(dir.file("e.jpg"), spec);
+    jpeg_recipe recipe;
+    recipe.exif = exif_recipe{};
+    recipe.exif->model = "Testcam X100";
+    recipe.exif->taken = "2021:07:14 18:03:05";
+    recipe.exif->exposure = std::make_pair(1u, 250u);
+    recipe.exif->aperture = std::make_pair(5u, 1u);
+    recipe.exif->flash = 1;
+    recipe.exif->thumbnail_model = "Thumbcam";
+    write_jpeg(dir.file("e.jpg"), recipe);
 
     unique_exif data(exif_data_new_from_file(dir.file("e.jpg").c_str()));
     ASSERT_TRUE(data);
@@ -163,17 +163,17 @@ TEST(fixture, libexif_reads_back_every_tag_from_its_ifd)
 
     // The image itself is still whole behind the APP1 marker.
     const decoded_jpeg d = decode_jpeg(dir.file("e.jpg"));
-    EXPECT_EQ(d.width, spec.width);
-    EXPECT_EQ(d.height, spec.height);
+    EXPECT_EQ(d.width, recipe.width);
+    EXPECT_EQ(d.height, recipe.height);
 }
 
 TEST(fixture, only_the_tags_asked_for)
 {
     temp_dir dir;
-    fixture_spec spec;
-    spec.exif = fixture_exif{};
-    spec.exif->flash = 0;
-    write_jpeg(dir.file("flash.jpg"), spec);
+    jpeg_recipe recipe;
+    recipe.exif = exif_recipe{};
+    recipe.exif->flash = 0;
+    write_jpeg(dir.file("flash.jpg"), recipe);
     unique_exif data(exif_data_new_from_file(dir.file("flash.jpg").c_str()));
     ASSERT_TRUE(data);
     EXPECT_EQ(entry_text(data.get(), EXIF_IFD_0, EXIF_TAG_MODEL), "<absent>");
@@ -181,7 +181,7 @@ TEST(fixture, only_the_tags_asked_for)
     EXPECT_NE(entry_text(data.get(), EXIF_IFD_EXIF, EXIF_TAG_FLASH), "<absent>");
 
     // Without exif, no APP1 marker at all: libexif finds nothing.
-    write_jpeg(dir.file("plain.jpg"), fixture_spec{});
+    write_jpeg(dir.file("plain.jpg"), jpeg_recipe{});
     unique_exif none(exif_data_new_from_file(dir.file("plain.jpg").c_str()));
     EXPECT_FALSE(none);
 }
@@ -203,10 +203,10 @@ TEST(fixture, icc_profile_markers_read_back_as_asked)
     EXPECT_GE(large.size(), 150000u);
     EXPECT_NEAR(profile_xyz(large, {255, 0, 0})[0], red[0], 1e-6);
 
-    using fault = fixture_icc::fault;
+    using fault = icc_recipe::fault;
     struct icc_case {
         const char *label;
-        fixture_icc icc;
+        icc_recipe icc;
         bool readable;
     };
     const icc_case cases[] = {
@@ -247,7 +247,7 @@ TEST(fixture, heif_files_hold_the_boxes_asked_for)
         EXPECT_TRUE(has_box(clap, "clap"));
         EXPECT_FALSE(has_box(clap, "grid"));
     }
-    const std::vector<uint8_t> heic = make_heif({.exif = fixture_exif{.model = "M"}});
+    const std::vector<uint8_t> heic = make_heif({.exif = exif_recipe{.model = "M"}});
     EXPECT_EQ(std::string(heic.begin() + 4, heic.begin() + 12), "ftypheic");
     EXPECT_TRUE(has_box(heic, "Exif"));
     EXPECT_FALSE(has_box(heic, "colr"));

@@ -15,11 +15,23 @@
 
 namespace {
 
+// The version as a regular expression: its dots match dots only.
+std::string version_pattern()
+{
+    std::string pattern;
+    for (const char c : std::string(VISTREL_VERSION)) {
+        if (c == '.') pattern += '\\';
+        pattern += c;
+    }
+    return pattern;
+}
+
 // The footer carries the run's time; tests compare everything around it.
 const std::regex footer_pattern(
     "<hr />\n<div class=\"generated\">Web gallery generated "
     "(Mon|Tue|Wed|Thu|Fri|Sat|Sun) (Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) "
-    "[ 0-9]\\d \\d\\d:\\d\\d:\\d\\d \\d{4}\n with <a href=\"[^\"]+\">vistrel 0.4</a></div>\n");
+    "[ 0-9]\\d \\d\\d:\\d\\d:\\d\\d \\d{4}\n with <a href=\"[^\"]+\">vistrel " +
+    version_pattern() + "</a></div>\n");
 
 std::string strip_footer(const std::string &page)
 {

@@ -238,10 +238,10 @@ struct exif_freer {
 // reads; an item that points outside itself is no EXIF.
 TEST(heif, exif_item_reads_with_libexif)
 {
-    const fixture_exif tags{.model = "Pocket Camera", .taken = "2024:05:06 07:08:09", .flash = 16};
-    std::vector<uint8_t> no_offset = make_exif(tags);  // "Exif\0\0" counted in no offset
+    const exif_recipe tags{.model = "Pocket Camera", .taken = "2024:05:06 07:08:09", .flash = 16};
+    std::vector<uint8_t> no_offset = exif_block(tags);  // "Exif\0\0" counted in no offset
     no_offset.insert(no_offset.begin(), {0, 0, 0, 0});
-    std::vector<uint8_t> past_other_bytes = make_exif(tags);
+    std::vector<uint8_t> past_other_bytes = exif_block(tags);
     past_other_bytes.erase(past_other_bytes.begin(), past_other_bytes.begin() + 6);
     past_other_bytes.insert(past_other_bytes.begin(), {0, 0, 0, 5, 'J', 'u', 'n', 'k', 0});
     struct exif_case {
@@ -288,7 +288,7 @@ TEST(heif, an_exif_orientation_is_not_applied_twice)
                                         .height = stored_height,
                                         .pixels = quadrants(stored_width, stored_height),
                                         .orientation = 6,
-                                        .exif = fixture_exif{.orientation = 6}});
+                                        .exif = exif_recipe{.orientation = 6}});
     const std::unique_ptr<ExifData, exif_freer> data(
         exif_data_new_from_data(d.exif.data(), static_cast<unsigned int>(d.exif.size())));
     ASSERT_TRUE(data);
@@ -494,7 +494,7 @@ TEST(heif, descriptor_memory_and_threads_give_the_same_picture)
                                     .height = 600,
                                     .seed = 8,
                                     .orientation = 8,
-                                    .exif = fixture_exif{.model = "M"},
+                                    .exif = exif_recipe{.model = "M"},
                                     .icc_profile = display_p3_profile()});
     ASSERT_GT(read_file(dir.file("f.heic")).size(), 4 * 64 * 1024u);
     const decoded_heif reference = decode_file(dir.file("f.heic"), 0);

@@ -286,6 +286,8 @@ TEST(hostile, a_description_that_is_no_regular_file_is_ignored)
         {"link to /dev/zero", [](const std::string &p) { ASSERT_EQ(symlink("/dev/zero", p.c_str()), 0); }},
         {"link to /dev/urandom", [](const std::string &p) { ASSERT_EQ(symlink("/dev/urandom", p.c_str()), 0); }},
         {"directory", [](const std::string &p) { make_dir(p); }},
+        // A socket cannot even be opened; it is named all the same.
+        {"socket", [](const std::string &p) { make_socket(p); }},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);

@@ -51,10 +51,10 @@ void build_gallery(const std::string &gallery)
         make_dir(album);
         for (int i = 0; i < images_per_album; ++i) {
             const int step = static_cast<int>(a) * images_per_album + i;
-            fixture_spec spec{.width = 900 + step * 30, .height = 640 + step * 20,
+            jpeg_recipe recipe{.width = 900 + step * 30, .height = 640 + step * 20,
                               .seed = static_cast<uint32_t>(step + 1)};
-            if (i % 7 == 3) spec = {.width = 700, .height = 1000, .seed = static_cast<uint32_t>(step + 1)};
-            write_jpeg(album + "/" + image_name(i), spec);
+            if (i % 7 == 3) recipe = {.width = 700, .height = 1000, .seed = static_cast<uint32_t>(step + 1)};
+            write_jpeg(album + "/" + image_name(i), recipe);
         }
     }
     write_file(gallery + "/north/.description", ". The north\nimg103.jpg A <b>tall</b> one\n");

@@ -53,7 +53,7 @@ const orientation_case orientations[] = {
 };
 
 // The stored picture that shows as the upright one under this orientation.
-fixture_spec stored_spec(const orientation_case &c)
+jpeg_recipe stored_recipe(const orientation_case &c)
 {
     const bool sideways = c.row0 == orientation_case::left || c.row0 == orientation_case::right;
     const int sw = sideways ? upright_height : upright_width;
@@ -73,7 +73,7 @@ fixture_spec stored_spec(const orientation_case &c)
             for (int k = 0; k < 3; ++k)
                 stored[(size_t(sy) * sw + sx) * 3 + k] = upright[(size_t(y) * upright_width + x) * 3 + k];
         }
-    return {.width = sw, .height = sh, .quality = 95, .exif = fixture_exif{.orientation = c.value},
+    return {.width = sw, .height = sh, .quality = 95, .exif = exif_recipe{.orientation = c.value},
             .pixels = stored};
 }
 
@@ -81,16 +81,11 @@ fixture_spec stored_spec(const orientation_case &c)
 std::vector<uint8_t> upright_at(int width, int height)
 {
     const std::vector<uint8_t> pixels = upright_picture();
-    jpeg_decompress_struct src{};
-    src.output_width = upright_width;
-    src.output_height = upright_height;
-    src.num_components = 3;
-    jpeg_compress_struct dst{};
-    dst.image_width = static_cast<JDIMENSION>(width);
-    dst.image_height = static_cast<JDIMENSION>(height);
     std::vector<uint8_t> out(size_t(width) * height * 3);
-    JSAMPLE *p = out.data();
-    EXPECT_EQ(resize_area(src, dst, pixels.data(), &p), 0);
+    EXPECT_EQ(resize_area({pixels.data(), upright_width, upright_height, 3, size_t{upright_width} * 3},
+                          {out.data(), static_cast<uint32_t>(width), static_cast<uint32_t>(height), 3,
+                           size_t(width) * 3}),
+              0);
     return out;
 }
 
@@ -114,7 +109,7 @@ TEST(orientation, every_derived_image_is_upright_at_the_upright_size)
     temp_dir g;
     const std::string a = g.file("a");
     make_dir(a);
-    for (const orientation_case &c : orientations) write_jpeg(a + "/" + name_of(c), stored_spec(c));
+    for (const orientation_case &c : orientations) write_jpeg(a + "/" + name_of(c), stored_recipe(c));
     const run_result r = run_vistrel({"-2", g.path});
     ASSERT_EQ(r.status, 0) << r.err;
 
@@ -155,7 +150,7 @@ TEST(orientation, unknown_values_mean_upright)
     for (const uint16_t value : {0, 9, 65535})
         write_jpeg(a + "/v" + std::to_string(int{value}) + ".jpg",
                    {.width = upright_width, .height = upright_height, .quality = 95,
-                    .exif = fixture_exif{.orientation = value}, .pixels = upright_picture()});
+                    .exif = exif_recipe{.orientation = value}, .pixels = upright_picture()});
     const run_result r = run_vistrel({g.path});
     ASSERT_EQ(r.status, 0) << r.err;
     for (const uint16_t value : {0, 9, 65535}) {

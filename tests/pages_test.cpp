@@ -335,6 +335,8 @@ TEST_F(pages_test, page_list_of_long_albums)
     }
 }
 
+// Laid out by hand; the formatter leaves it so.
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     cases, index_paging,
     testing::Values(
@@ -379,6 +381,7 @@ INSTANTIATE_TEST_SUITE_P(
         paging_case{"largest_rows_and_columns", 3, INT32_MAX, INT32_MAX,
                     {{"index.html", "", "pictures 1 - 3 of 3", "", {{0, 1, 2}}}}}),
     [](const testing::TestParamInfo<paging_case> &info) { return std::string(info.param.label); });
+// clang-format on
 
 TEST_F(pages_test, index_writes_nothing_without_images)
 {
@@ -663,11 +666,11 @@ TEST_F(pages_test, image_page_exif_modes)
 </body></html>)page";
 
     struct mode_case {
-        exif_mode_t mode;
+        exif_mode mode;
         std::string block;
     };
     const mode_case cases[] = {
-        {EXIF_TABLE, R"page(<table width="100%" border="1">
+        {exif_mode::table, R"page(<table width="100%" border="1">
 <tr>
 <td><small>Taken:</small></td><td><small>2020:01:02 03:04:05</small></td>
 </tr>
@@ -688,7 +691,7 @@ TEST_F(pages_test, image_page_exif_modes)
 <small>
 )page"},
         // The escaped "-->" cannot end the comment early.
-        {EXIF_COMMENT, R"page(<!-- Begin EXIF data
+        {exif_mode::comment, R"page(<!-- Begin EXIF data
 Taken: 2020:01:02 03:04:05
 Aperture: f/2.8
 Exposure Time: 1/60 sec.
@@ -696,20 +699,20 @@ Flash: Fired --&gt; &lt;b&gt;oops&lt;/b&gt;
 Model: &lt;script&gt;alert(&#39;x&#39;)&lt;/script&gt; &amp; co
 End EXIF data -->
 )page"},
-        {EXIF_NONE, ""},
-        {static_cast<exif_mode_t>(7), ""},
+        {exif_mode::none, ""},
+        {static_cast<exif_mode>(7), ""},
     };
     for (const mode_case &c : cases) {
         config.exif_mode = c.mode;
         ASSERT_TRUE(write_images(std::span<const image_info>(&image, 1)).ok());
-        EXPECT_EQ(read_file(album + "/x.jpg.html"), head + c.block + tail) << "mode " << c.mode;
+        EXPECT_EQ(read_file(album + "/x.jpg.html"), head + c.block + tail) << "mode " << static_cast<int>(c.mode);
     }
 
     // Without any EXIF text the comment keeps only its first and last line.
     for (auto field : {&image_info::exif_taken, &image_info::exif_aperture, &image_info::exif_exposure,
                        &image_info::exif_flash, &image_info::exif_model})
         (image.*field).reset();
-    config.exif_mode = EXIF_COMMENT;
+    config.exif_mode = exif_mode::comment;
     ASSERT_TRUE(write_images(std::span<const image_info>(&image, 1)).ok());
     EXPECT_EQ(read_file(album + "/x.jpg.html"),
               head + "<!-- Begin EXIF data\nEnd EXIF data -->\n" + tail);
@@ -735,7 +738,7 @@ TEST_F(pages_test, image_page_hostile_names)
     images[1].height = 1;
     images[1].scaled_width = 20;
     images[1].scaled_height = 10;
-    config.exif_mode = EXIF_NONE;
+    config.exif_mode = exif_mode::none;
 
     ASSERT_TRUE(write_images(images).ok());
     EXPECT_EQ(list_dir(album), (std::set<std::string>{"50% \"off\" #1?.jpg.html",
@@ -787,7 +790,7 @@ TEST_F(pages_test, image_back_pages)
         {65535, 65537, 3, {1, 1, 1}},
         {INT32_MAX, INT32_MAX, 3, {1, 1, 1}},
     };
-    config.exif_mode = EXIF_NONE;
+    config.exif_mode = exif_mode::none;
     for (const back_case &c : cases) {
         config.columns = c.columns;
         config.rows = c.rows;

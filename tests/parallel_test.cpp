@@ -33,10 +33,10 @@ void fill_gallery(const std::string &root, bool with_broken)
 {
     for (const char *album : {"a", "b"}) make_dir(root + "/" + album);
     for (int i = 0; i < 14; ++i) {
-        fixture_spec spec{.width = 300 + 37 * i, .height = 200 + 11 * i, .seed = uint32_t(i)};
-        spec.components = i % 5 == 0 ? 1 : 3;
-        if (i % 3 == 0) spec.exif = fixture_exif{.model = "Camera " + std::to_string(i)};
-        write_jpeg(root + "/a/img" + std::to_string(i) + ".jpg", spec);
+        jpeg_recipe recipe{.width = 300 + 37 * i, .height = 200 + 11 * i, .seed = uint32_t(i)};
+        recipe.components = i % 5 == 0 ? 1 : 3;
+        if (i % 3 == 0) recipe.exif = exif_recipe{.model = "Camera " + std::to_string(i)};
+        write_jpeg(root + "/a/img" + std::to_string(i) + ".jpg", recipe);
     }
     std::vector<uint8_t> cut = make_jpeg({.width = 500, .height = 400, .seed = 99});
     cut.resize(cut.size() * 2 / 3);

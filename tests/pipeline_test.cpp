@@ -29,12 +29,6 @@ std::string expected_derived(const std::string &source, int denom, int width, in
                              const std::vector<uint8_t> &icc_profile = {})
 {
     const decoded_jpeg decoded = decode_jpeg(source, denom);
-    jpeg_decompress_struct src_info{};
-    src_info.output_width = static_cast<JDIMENSION>(decoded.width);
-    src_info.output_height = static_cast<JDIMENSION>(decoded.height);
-    src_info.num_components = decoded.components;
-    src_info.output_components = decoded.components;
-
     jpeg_error_mgr errors;
     jpeg_compress_struct out;
     out.err = jpeg_std_error(&errors);
@@ -50,9 +44,14 @@ std::string expected_derived(const std::string &source, int denom, int width, in
                                                    : JCS_RGB;
     jpeg_set_defaults(&out);
 
-    std::vector<JSAMPLE> pixels(size_t(width) * height * decoded.components);
+    const size_t row = size_t(width) * decoded.components;
+    std::vector<JSAMPLE> pixels(size_t(height) * row);
     JSAMPLE *dst = pixels.data();
-    EXPECT_EQ(resample(src_info, out, decoded.pixels.data(), &dst), 0);
+    EXPECT_EQ(resample({decoded.pixels.data(), static_cast<uint32_t>(decoded.width),
+                        static_cast<uint32_t>(decoded.height), decoded.components,
+                        size_t(decoded.width) * decoded.components},
+                       {dst, static_cast<uint32_t>(width), static_cast<uint32_t>(height), decoded.components, row}),
+              0);
     jpeg_start_compress(&out, TRUE);
     if (!icc_profile.empty())
         jpeg_write_icc_profile(&out, icc_profile.data(), static_cast<unsigned int>(icc_profile.size()));
@@ -74,9 +73,9 @@ struct album {
     std::string image(const std::string &name) const { return dir + "/" + name; }
     std::string scaled(const std::string &name) const { return dir + "/.scaled/" + name; }
     std::string thumb(const std::string &name) const { return dir + "/.thumbs/" + name; }
-    void add(const std::string &name, const fixture_spec &spec) const
+    void add(const std::string &name, const jpeg_recipe &recipe) const
     {
-        write_jpeg(image(name), spec);
+        write_jpeg(image(name), recipe);
         set_mtime(image(name), source_time);
     }
     run_result run(std::vector<std::string> options = {}) const
@@ -202,7 +201,7 @@ TEST(pipeline, exif_absence_is_reported_and_the_run_goes_on)
 {
     album a;
     a.add("plain.jpg", {.width = 40, .height = 30});
-    a.add("camera.jpg", {.width = 40, .height = 30, .exif = fixture_exif{.model = "Camera X"}});
+    a.add("camera.jpg", {.width = 40, .height = 30, .exif = exif_recipe{.model = "Camera X"}});
     const run_result r = a.run();
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "   plain.jpg: no EXIF data found\n");
@@ -341,24 +340,24 @@ TEST(pipeline, icc_profiles_are_carried_into_every_derived_image)
     const std::vector<uint8_t> p3 = display_p3_profile();
     const std::vector<uint8_t> large = display_p3_profile(150000);  // three markers at most 65519 bytes
     ASSERT_GT(p3.size(), 400u);
-    using fault = fixture_icc::fault;
+    using fault = icc_recipe::fault;
     struct icc_case {
         const char *name;
-        std::optional<fixture_icc> icc;
+        std::optional<icc_recipe> icc;
         bool carried;
     };
     const icc_case cases[] = {
         {"untagged.jpg", std::nullopt, false},
-        {"one-marker.jpg", fixture_icc{.profile = p3}, true},
-        {"five-markers.jpg", fixture_icc{.profile = p3, .chunk_size = p3.size() / 5 + 1}, true},
-        {"large.jpg", fixture_icc{.profile = large}, true},
-        {"chunk-missing.jpg", fixture_icc{.profile = p3, .chunk_size = 200, .damage = fault::chunk_missing}, false},
-        {"counts-differ.jpg", fixture_icc{.profile = p3, .chunk_size = 200, .damage = fault::counts_differ}, false},
+        {"one-marker.jpg", icc_recipe{.profile = p3}, true},
+        {"five-markers.jpg", icc_recipe{.profile = p3, .chunk_size = p3.size() / 5 + 1}, true},
+        {"large.jpg", icc_recipe{.profile = large}, true},
+        {"chunk-missing.jpg", icc_recipe{.profile = p3, .chunk_size = 200, .damage = fault::chunk_missing}, false},
+        {"counts-differ.jpg", icc_recipe{.profile = p3, .chunk_size = 200, .damage = fault::counts_differ}, false},
     };
     album a;
     for (const icc_case &c : cases)
         a.add(c.name, {.width = 400, .height = 300, .seed = 11,
-                       .exif = fixture_exif{.model = "Camera X"}, .icc = c.icc});
+                       .exif = exif_recipe{.model = "Camera X"}, .icc = c.icc});
     const run_result r = a.run({"-2"});
     ASSERT_EQ(r.status, 0) << r.err;
     // libjpeg's warning, once for each malformed profile, naming its file;

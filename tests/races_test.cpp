@@ -32,15 +32,15 @@
 namespace {
 
 // One colour all over, so a derived file that mixes two sources shows it.
-fixture_spec solid(int width, int height, uint8_t r, uint8_t g, uint8_t b)
+jpeg_recipe solid(int width, int height, uint8_t r, uint8_t g, uint8_t b)
 {
-    fixture_spec spec{.width = width, .height = height};
+    jpeg_recipe spec{.width = width, .height = height};
     for (int i = 0; i < width * height; ++i) spec.pixels.insert(spec.pixels.end(), {r, g, b});
     return spec;
 }
 
-const fixture_spec red = solid(64, 48, 220, 20, 20);
-const fixture_spec green = solid(64, 48, 20, 220, 20);  // what must never leak in
+const jpeg_recipe red = solid(64, 48, 220, 20, 20);
+const jpeg_recipe green = solid(64, 48, 20, 220, 20);  // what must never leak in
 
 // Every file under a directory with its content: what "untouched" compares.
 std::map<std::string, std::string> snapshot(const std::string &root)

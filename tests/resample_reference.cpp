@@ -9,19 +9,21 @@
 namespace {
 
 struct geometry {
-    uint64_t n, ws, hs, wd, hd, ls, ld;
+    uint64_t n, ws, hs, wd, hd, ls, ld, ss, sd;
 };
 
-geometry geometry_of(const jpeg_decompress_struct &src_info, const jpeg_compress_struct &dst_info)
+geometry geometry_of(const pixel_view &src, const mutable_pixel_view &dst)
 {
     geometry g;
-    g.n = static_cast<uint64_t>(src_info.num_components);
-    g.ws = src_info.output_width;
-    g.hs = src_info.output_height;
-    g.wd = dst_info.image_width;
-    g.hd = dst_info.image_height;
+    g.n = static_cast<uint64_t>(src.components);
+    g.ws = src.width;
+    g.hs = src.height;
+    g.wd = dst.width;
+    g.hd = dst.height;
     g.ls = g.ws * g.n;
     g.ld = g.wd * g.n;
+    g.ss = src.stride;
+    g.sd = dst.stride;
     return g;
 }
 
@@ -33,7 +35,7 @@ struct source_pixels {
     double at(uint64_t row, uint64_t k) const
     {
         if (row >= g.hs || k >= g.ls) throw std::out_of_range("source read outside the pixel rows");
-        return static_cast<double>(bytes[row * g.ls + k]);
+        return static_cast<double>(bytes[row * g.ss + k]);
     }
 };
 
@@ -47,35 +49,38 @@ void copy_rows(const geometry &g, const JSAMPLE *src, JSAMPLE *dst)
 {
     for (uint64_t y = 0; y < g.hd; ++y) {
         const uint64_t row = y < g.hs ? y : g.hs - 1;
-        std::memcpy(dst + y * g.ld, src + row * g.ls, g.ls);
+        std::memcpy(dst + y * g.sd, src + row * g.ss, g.ls);
     }
 }
 
 }  // namespace
 
-int reference_resize_area(const jpeg_decompress_struct &src_info,
-                          const jpeg_compress_struct &dst_info, const JSAMPLE *src,
-                          JSAMPLE **dst_ptr)
+int reference_resize_area(const pixel_view &src_view, const mutable_pixel_view &dst_view)
 {
-    // 1.
-    if (dst_ptr == nullptr || *dst_ptr == nullptr) return -1;
-    JSAMPLE *dst = *dst_ptr;
-    const geometry g = geometry_of(src_info, dst_info);
+    // No destination: a failure, errno untouched.
+    if (dst_view.samples == nullptr) return -1;
+    JSAMPLE *dst = dst_view.samples;
+    const JSAMPLE *src = src_view.samples;
+    const geometry g = geometry_of(src_view, dst_view);
     const source_pixels source{src, g};
 
-    // 2.
+    // Equal widths: the rows copied, the last one repeated past the source's end.
     if (g.ws == g.wd) {
         copy_rows(g, src, dst);
         return 0;
     }
-    // 3.
+    // A destination without pixels has nothing to compute.
     if (g.wd == 0 || g.hd == 0) return 0;
 
-    // 4.
+    // a: one destination row's sum of weighted source rows, Ls values;
+    // b: its destination pixels, with one spare pixel for the additions that
+    // land past the last one.
     std::vector<double> a(g.ls);
     std::vector<double> b((g.wd + 1) * g.n);
 
-    // 5.
+    // s: the scale, destination pixels per source pixel. c: what the current
+    // source row still has to give; f: the next step moves on to a new row;
+    // t: the source rows taken so far.
     const double s = static_cast<double>(g.wd) / static_cast<double>(g.ws);
     double c = s;
     bool f = true;
@@ -95,26 +100,27 @@ int reference_resize_area(const jpeg_decompress_struct &src_info,
         }
     };
 
-    // 6.
     for (uint64_t y = 0; y < g.hd; ++y) {
-        // 6.1
+        // Both sums start from zero for every destination row.
         for (double &v : a) v = 0.0;
         for (uint64_t k = 0; k < g.ld; ++k) b.at(k) = 0.0;
 
-        // 6.2 vertical pass
+        // Vertical pass: source rows into a, each weighted by how much of
+        // the destination row it covers, until the row is full (r: the room
+        // left in it).
         double r;
         if (c < 1.0) {
             r = 1.0;
             for (;;) {
-                if (f && t < g.hs) {  // (i)
+                if (f && t < g.hs) {  // on to the next row while there is one
                     current = t;
                     t = t + 1;
                 }
-                add_row(c);  // (ii)
-                r = r - c;   // (iii)
+                add_row(c);  // all that the row still has to give
+                r = r - c;
                 c = s;
                 f = true;
-                if (!(r > s)) break;  // (iv)
+                if (!(r > s)) break;  // the rest fits in less than one whole row
             }
             take_next();
         } else {
@@ -128,9 +134,10 @@ int reference_resize_area(const jpeg_decompress_struct &src_info,
             c = s;
         }
 
-        // 6.3 horizontal pass
+        // Horizontal pass: the columns of a into the pixels of b, each
+        // weighted by how much of the pixel it covers (u: pixel p is full).
         uint64_t p = 0;
-        double gap = 1.0;  // g: the room left in pixel p
+        double gap = 1.0;  // the room left in pixel p
         bool u = false;
         for (uint64_t x = 0; x < g.ws; ++x) {
             auto add = [&](double weight) {
@@ -166,24 +173,22 @@ int reference_resize_area(const jpeg_decompress_struct &src_info,
             }
         }
 
-        // 6.4 conversion
-        for (uint64_t k = 0; k < g.ld; ++k) dst[y * g.ld + k] = to_byte(b.at(k));
+        // Each sum truncated toward zero into a byte.
+        for (uint64_t k = 0; k < g.ld; ++k) dst[y * g.sd + k] = to_byte(b.at(k));
     }
-    // 7.
     return 0;
 }
 
-int reference_resize_bilinear(const jpeg_decompress_struct &src_info,
-                              const jpeg_compress_struct &dst_info, const JSAMPLE *src,
-                              JSAMPLE **dst_ptr)
+int reference_resize_bilinear(const pixel_view &src_view, const mutable_pixel_view &dst_view)
 {
-    // 1.
-    if (dst_ptr == nullptr || *dst_ptr == nullptr) return -1;
-    JSAMPLE *dst = *dst_ptr;
-    const geometry g = geometry_of(src_info, dst_info);
+    // No destination: a failure, errno untouched.
+    if (dst_view.samples == nullptr) return -1;
+    JSAMPLE *dst = dst_view.samples;
+    const JSAMPLE *src = src_view.samples;
+    const geometry g = geometry_of(src_view, dst_view);
     const source_pixels source{src, g};
 
-    // 2.
+    // Equal widths: the rows copied, the last one repeated past the source's end.
     if (g.ws == g.wd) {
         copy_rows(g, src, dst);
         return 0;
@@ -191,15 +196,15 @@ int reference_resize_bilinear(const jpeg_decompress_struct &src_info,
     // A destination without columns has nothing to compute (and no ratio).
     if (g.wd == 0 || g.hd == 0) return 0;
 
-    // 3.
+    // q: source pixels per destination pixel, the same both ways.
     const double q = static_cast<double>(g.ws) / static_cast<double>(g.wd);
     const double last_row = static_cast<double>(g.hs - 1);
     const double last_column = static_cast<double>(g.ws - 1);
 
-    // 4.
     for (uint64_t y = 0; y < g.hd; ++y) {
         for (uint64_t x = 0; x < g.wd; ++x) {
-            // 4.1
+            // The rows around y × q, y0 and y1 (the last row past the end),
+            // and their weights.
             const double fy = static_cast<double>(y) * q;
             const double iy = std::trunc(fy);
             const double dy = fy - iy;
@@ -207,7 +212,7 @@ int reference_resize_bilinear(const jpeg_decompress_struct &src_info,
             const uint64_t y0 = iy > last_row ? g.hs - 1 : static_cast<uint64_t>(iy);
             const uint64_t y1 = iy + 1.0 > last_row ? g.hs - 1 : static_cast<uint64_t>(iy) + 1;
 
-            // 4.2
+            // The columns around x × q, x0 and x1, and their weights.
             const double fx = static_cast<double>(x) * q;
             const double ix = std::trunc(fx);
             const double dx = fx - ix;
@@ -216,15 +221,15 @@ int reference_resize_bilinear(const jpeg_decompress_struct &src_info,
             const uint64_t x0 = static_cast<uint64_t>(ix);
             const uint64_t x1 = ix + 1.0 > last_column ? g.ws - 1 : x0 + 1;
 
-            // 4.3 and 4.4
+            // Each sample: the two rows interpolated across, then between
+            // them, and truncated toward zero into a byte.
             for (uint64_t i = 0; i < g.n; ++i) {
                 const double top = source.at(y0, x0 * g.n + i) * wx + source.at(y0, x1 * g.n + i) * dx;
                 const double bottom = source.at(y1, x0 * g.n + i) * wx + source.at(y1, x1 * g.n + i) * dx;
                 const double value = top * wy + bottom * dy;
-                dst[y * g.ld + x * g.n + i] = to_byte(value);
+                dst[y * g.sd + x * g.n + i] = to_byte(value);
             }
         }
     }
-    // 5.
     return 0;
 }

@@ -12,10 +12,6 @@
 
 #include "image/resample.h"
 
-int reference_resize_area(const jpeg_decompress_struct &src_info,
-                          const jpeg_compress_struct &dst_info, const JSAMPLE *src,
-                          JSAMPLE **dst);
+int reference_resize_area(const pixel_view &src, const mutable_pixel_view &dst);
 
-int reference_resize_bilinear(const jpeg_decompress_struct &src_info,
-                              const jpeg_compress_struct &dst_info, const JSAMPLE *src,
-                              JSAMPLE **dst);
+int reference_resize_bilinear(const pixel_view &src, const mutable_pixel_view &dst);

@@ -1,5 +1,8 @@
 #include "album/album.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <vector>
 
@@ -33,7 +36,9 @@ outcome derive_and_page(album_dirs &dirs, std::vector<image_info> &images, album
     const size_t limit = name_limit(dirs.album.fd.fd);
     for (image_info &image : images) image.page = fitted_name(limit, image.name, ".html");
     if (outcome opened = open_cache_dirs(dirs, config); !opened.ok()) return opened;
-    const album_description description = read_description(dirs.album.path);
+    image_names names;
+    for (const image_info &image : images) names.insert(image.name);
+    const album_description description = read_description(dirs.album.fd.fd, dirs.album.path, names);
     summary.title = description.title;
     set_captions(images, description);
     // Derived in listing order, so progress lines follow the directory.

@@ -19,20 +19,27 @@ std::string copy_text(const char *text, size_t length) { return std::string(text
 
 }  // namespace
 
-album_description read_description(const std::string &album_path)
+album_description read_description(int album_fd, const std::string &album_path,
+                                   const image_names &names)
 {
     album_description description;
 
     // Optional: an album without a readable description simply has no title
     // and no captions. Only a regular file is read: a FIFO would block the
     // run, a device could feed it for ever, and a link may lead anywhere.
-    const std::string path = join_path(album_path, ".description");
-    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0 && errno != ELOOP) return description;
+    // What cannot even be opened is still named when it is no regular file
+    // (a terminal, say, without one to open).
+    const int fd = openat(album_fd, ".description", O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
     struct stat status;
-    if (fd < 0 || fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-        if (fd >= 0) close(fd);
-        report_err("   %s: not a regular file, ignored\n", path.c_str());
+    if (fd < 0) {
+        if (errno != ENOENT && fstatat(album_fd, ".description", &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+            !S_ISREG(status.st_mode))
+            note::not_a_regular_file(join_path(album_path, ".description"));
+        return description;
+    }
+    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        close(fd);
+        note::not_a_regular_file(join_path(album_path, ".description"));
         return description;
     }
     unique_file file(fdopen(fd, "r"));
@@ -41,6 +48,9 @@ album_description read_description(const std::string &album_path)
         return description;
     }
 
+    // The names that have their caption already: views of those in names.
+    image_names captioned;
+
     // A line longer than the buffer arrives in pieces, and each piece is
     // parsed as a line of its own.
     char line[1024];
@@ -48,9 +58,12 @@ album_description read_description(const std::string &album_path)
         char *separator = std::strpbrk(line, " \t");
         if (!separator) continue;
         *separator = '\0';
-        const char *word = line;
-        char *rest = separator + 1;
+        const std::string_view word(line, static_cast<size_t>(separator - line));
+        const bool is_title = word == ".";
+        const auto listed = is_title ? names.end() : names.find(word);
+        if (!is_title && (listed == names.end() || captioned.contains(*listed))) continue;
 
+        char *rest = separator + 1;
         size_t length = std::strlen(rest);
         if (length > 0 && rest[length - 1] == '\n') rest[--length] = '\0';
         while (std::isspace(static_cast<unsigned char>(*rest))) {
@@ -59,11 +72,12 @@ album_description read_description(const std::string &album_path)
         }
 
         std::string text = copy_text(rest, length);
-        if (std::strcmp(word, ".") == 0) {
+        if (is_title) {
             description.title = std::move(text);  // a later title line wins
             continue;
         }
-        description_entry entry{copy_text(word, std::strlen(word)), std::move(text)};
+        description_entry entry{copy_text(word.data(), word.size()), std::move(text)};
+        captioned.insert(*listed);
         description.entries.push_back(std::move(entry));
     }
     // A read error ends the file like its end does.

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 // One caption line.
@@ -15,14 +16,21 @@ struct description_entry {
 };
 
 struct album_description {
-    std::optional<std::string> title;        // the last "." line's text
-    std::vector<description_entry> entries;  // caption lines, in file order
+    std::optional<std::string> title;  // the last "." line's text
+    // The first caption line of each listed image, in file order.
+    std::vector<description_entry> entries;
 };
 
-// Reads the album's description. A missing or unreadable file is no error:
-// the album then has no title and no captions. Anything but a regular file
-// is not read, with a warning on standard error.
-album_description read_description(const std::string &album_path);
+// The names of the album's images: the only ones whose captions are kept.
+using image_names = std::unordered_set<std::string_view>;
+
+// Reads the description of the album open as album_fd; album_path names it
+// in messages. Only the title and the first caption line of each name in
+// names are kept, so a long file costs time but no memory. A missing or
+// unreadable file is no error: the album then has no title and no captions.
+// Anything but a regular file is not read, with a warning on standard error.
+album_description read_description(int album_fd, const std::string &album_path,
+                                   const image_names &names);
 
 // Captions by file name, built once per album so that each lookup costs the
 // same however long the file is. Refers into the entries it was built from.

@@ -7,14 +7,18 @@ int compare_name(const image_info &a, const image_info &b)
     return std::strcoll(a.name.c_str(), b.name.c_str());
 }
 
+// Ties go by name, so that the order is the same whatever the sort does
+// with equal elements.
 int compare_size(const image_info &a, const image_info &b)
 {
-    return a.file_size < b.file_size ? -1 : a.file_size > b.file_size ? 1 : 0;
+    if (a.file_size != b.file_size) return a.file_size < b.file_size ? -1 : 1;
+    return compare_name(a, b);
 }
 
 int compare_mtime(const image_info &a, const image_info &b)
 {
-    return a.mtime < b.mtime ? -1 : a.mtime > b.mtime ? 1 : 0;
+    if (a.mtime != b.mtime) return a.mtime < b.mtime ? -1 : 1;
+    return compare_name(a, b);
 }
 
 int compare_taken(const image_info &a, const image_info &b)
@@ -27,13 +31,13 @@ int compare_taken(const image_info &a, const image_info &b)
     return compare_name(a, b);
 }
 
-image_order_fn order_function(image_order_t order)
+image_order_fn order_function(image_order order)
 {
     switch (order) {
-    case image_order_t::size: return compare_size;
-    case image_order_t::mtime: return compare_mtime;
-    case image_order_t::taken: return compare_taken;
-    case image_order_t::name: break;
+    case image_order::size: return compare_size;
+    case image_order::mtime: return compare_mtime;
+    case image_order::taken: return compare_taken;
+    case image_order::name: break;
     }
     return compare_name;
 }

@@ -5,14 +5,16 @@
 #include <cstdint>
 #include <string>
 
-enum exif_mode_t : int32_t {
-    EXIF_NONE = 0,
-    EXIF_TABLE = 1,
-    EXIF_COMMENT = 2,
+// What an image page shows of the EXIF fields: nothing (-E), a table, or a
+// comment (-e).
+enum class exif_mode {
+    none,
+    table,
+    comment,
 };
 
 // The orders -s chooses among; the album maps each to its comparison.
-enum class image_order_t {
+enum class image_order {
     name,
     size,
     mtime,
@@ -22,11 +24,12 @@ enum class image_order_t {
 inline constexpr const char *vistrel_version = VISTREL_VERSION;
 inline constexpr const char *vistrel_home_page = "https://vistrel.org/";
 
+// A field named like its type names the type as ::type.
 struct settings_record {
     std::string default_title = "my webgallery";
     std::string progname = "vistrel";
     int32_t columns = 5;
-    exif_mode_t exif_mode = EXIF_TABLE;
+    ::exif_mode exif_mode = ::exif_mode::table;
     int32_t rows = 3;
     int32_t scaled_height = 480;
     int32_t thumb_height = 96;
@@ -38,7 +41,7 @@ struct settings_record {
     bool page_numbers = false;    // -n: page numbers on the index pages, positions on the image pages
     bool heif_photos = false;     // -i: HEIF and AVIF files are photographs too
     bool album_covers = false;    // -C: a cover for every album on the gallery page
-    image_order_t image_order = image_order_t::name;
+    ::image_order image_order = ::image_order::name;
     int32_t jobs = 0;  // threads for the image work of an album; 0: one per usable CPU
 };
 

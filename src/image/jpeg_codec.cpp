@@ -191,11 +191,7 @@ outcome encode_image(const decoded_image &picture, resampler_fn resample, const 
     result<output_file> opened = open_output(dir, name);
     if (!opened.ok()) return opened.error();
     output_file &file = *opened;
-    // The resamplers read the source geometry from a decompressor's fields.
-    jpeg_decompress_struct src_info{};
-    src_info.output_width = picture.width;
-    src_info.output_height = picture.height;
-    src_info.num_components = picture.components;
+    const size_t row_size = size_t(width) * static_cast<size_t>(picture.components);
     {
         compressor out(file.final_path());
         out.info.image_width = static_cast<JDIMENSION>(width);
@@ -203,7 +199,6 @@ outcome encode_image(const decoded_image &picture, resampler_fn resample, const 
         out.info.input_components = picture.components;
         out.info.in_color_space = picture.color_space;
 
-        const size_t row_size = size_t(width) * static_cast<size_t>(src_info.num_components);
         const size_t needed = size_t(height) * row_size;
         if (!dst.samples || dst.size < needed) {
             result<pixel_buffer> allocated = allocate_pixels(needed);
@@ -212,8 +207,11 @@ outcome encode_image(const decoded_image &picture, resampler_fn resample, const 
         }
         JSAMPLE *samples = dst.samples.get();
         if (outcome set = guarded(out.errors, [&] { jpeg_set_defaults(&out.info); }); !set.ok()) return set;
-        if (resample(src_info, out.info, picture.pixels.samples.get(), &samples) != 0)
-            return message::cant_resize(image_name);
+        const pixel_view source{picture.pixels.samples.get(), picture.width, picture.height, picture.components,
+                                size_t{picture.width} * static_cast<size_t>(picture.components)};
+        const mutable_pixel_view target{samples, static_cast<uint32_t>(width), static_cast<uint32_t>(height),
+                                        picture.components, row_size};
+        if (resample(source, target) != 0) return message::cant_resize(image_name);
 
         outcome written = guarded(out.errors, [&] {
             jpeg_stdio_dest(&out.info, file.stream());

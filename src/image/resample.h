@@ -5,22 +5,39 @@
 #include <cstdio>  // jpeglib.h needs FILE and size_t first
 #include <jpeglib.h>
 
-// The resampler contract: source geometry from the decompressor
-// (output_width, output_height, num_components), destination geometry from
-// the compressor (image_width, image_height). Writes image_height rows of
-// image_width * num_components bytes into *dst. Returns 0, or -1 when dst
-// is null (errno untouched) or working storage is unavailable (errno set).
-using resampler_fn = int (*)(const jpeg_decompress_struct &src_info,
-                             const jpeg_compress_struct &dst_info,
-                             const JSAMPLE *src, JSAMPLE **dst);
+#include <cstddef>
+#include <cstdint>
+
+// Pixels in memory: height rows, top to bottom, each of width pixels of
+// `components` interleaved samples; a row starts `stride` bytes after the
+// start of the one above it. Sample is const JSAMPLE for pixels that are
+// only read, JSAMPLE for pixels written.
+template <class Sample>
+struct basic_pixel_view {
+    Sample *samples = nullptr;
+    uint32_t width = 0;
+    uint32_t height = 0;
+    int components = 0;
+    size_t stride = 0;  // at least width × components
+};
+
+using pixel_view = basic_pixel_view<const JSAMPLE>;
+using mutable_pixel_view = basic_pixel_view<JSAMPLE>;
+
+// The resampler contract: resamples src to dst's width and height, dst
+// having src's components; writes the width × components bytes of each of
+// dst's rows and nothing else. Returns 0, or -1 when dst.samples is null
+// (errno untouched), the geometry does not hold together (EINVAL: fewer than
+// one component, dst's differing from src's, a stride shorter than its row,
+// an empty source for a destination that wants pixels) or working storage is
+// unavailable (errno set).
+using resampler_fn = int (*)(const pixel_view &src, const mutable_pixel_view &dst);
 
 // Each destination pixel is the mean of the source area it covers.
-int resize_area(const jpeg_decompress_struct &src_info, const jpeg_compress_struct &dst_info,
-                const JSAMPLE *src, JSAMPLE **dst);
+int resize_area(const pixel_view &src, const mutable_pixel_view &dst);
 
 // Each destination pixel interpolates the four source pixels around one point.
-int resize_bilinear(const jpeg_decompress_struct &src_info, const jpeg_compress_struct &dst_info,
-                    const JSAMPLE *src, JSAMPLE **dst);
+int resize_bilinear(const pixel_view &src, const mutable_pixel_view &dst);
 
 // The resamplers use AVX2 where the processor has it, the baseline
 // instruction set otherwise, with the same bytes either way. Tests switch the

@@ -37,7 +37,8 @@
 #include <type_traits>
 
 #include "image/resample.h"
-#include "image/resample_setup.h"
+#include "image/resample_geometry.h"
+#include "image/vector_lanes.h"
 
 namespace {
 
@@ -408,11 +409,11 @@ int area(const geometry &g, const JSAMPLE *src, JSAMPLE *dst)
     size_t previous_count = 0;  // 0: no whole recipe to compare with
 
     for (size_t y = 0; y < g.hd; ++y) {
-        JSAMPLE *const out = dst + y * g.ld;
+        JSAMPLE *const out = dst + y * g.sd;
         // Past the last source row every step reads it again; with rows long
         // enough a table of the 256 possible results is cheaper.
         const bool by_table = st.t == g.hs && g.ls > 256;
-        const JSAMPLE *const last_row = src + (g.hs - 1) * g.ls;
+        const JSAMPLE *const last_row = src + (g.hs - 1) * g.ss;
 
         size_t count = 0;
         bool spilled = false;  // part of the recipe is applied already
@@ -426,11 +427,11 @@ int area(const geometry &g, const JSAMPLE *src, JSAMPLE *dst)
                 count = 0;
                 spilled = true;
             }
-            recipe[count++] = row_step{src + row * g.ls, w};
+            recipe[count++] = row_step{src + row * g.ss, w};
         });
 
         if (!spilled && count == previous_count && same_steps(recipe, previous, count)) {
-            std::memcpy(out, out - g.ld, g.ld);
+            std::memcpy(out, out - g.sd, g.ld);
             continue;
         }
         if (by_table) {
@@ -455,10 +456,9 @@ int area(const geometry &g, const JSAMPLE *src, JSAMPLE *dst)
 
 }  // namespace
 
-int resize_area(const jpeg_decompress_struct &src_info, const jpeg_compress_struct &dst_info,
-                const JSAMPLE *src, JSAMPLE **dst_ptr)
+int resize_area(const pixel_view &src, const mutable_pixel_view &dst)
 {
-    return run_resampler(src_info, dst_info, src, dst_ptr,
+    return run_resampler(src, dst,
                          []<class V>(const geometry &g, const JSAMPLE *from, JSAMPLE *to)
                              { return area<V>(g, from, to); });
 }

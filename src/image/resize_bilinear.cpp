@@ -32,7 +32,8 @@
 #include <cstring>
 
 #include "image/resample.h"
-#include "image/resample_setup.h"
+#include "image/resample_geometry.h"
+#include "image/vector_lanes.h"
 
 namespace {
 
@@ -105,8 +106,8 @@ void interpolate_columns(const geometry &g, const JSAMPLE *row, const column *co
                 bytes_to_doubles<4>(right, r);
 #pragma GCC unroll 4
                 for (int i = 0; i < K; ++i) h[i] = l[i] * c.wx + r[i] * c.dx;
-                // After every read of c, which these stores could alias.
 #pragma GCC unroll 4
+                // After every read of c, which these stores could alias.
                 for (int i = 0; i < K; ++i) store(out + L * i, h[i]);
                 continue;
             }
@@ -167,7 +168,7 @@ const double *cached_row(row_cache &cache, const geometry &g, const JSAMPLE *src
     for (int i = 0; i < 2; ++i)
         if (cache.filled[i] && cache.row[i] == row) return cache.values[i];
     const int slot = cache.values[0] == keep ? 1 : 0;
-    compiled<V, interpolate_columns<V, N>>(g, src + row * g.ls, cols, count, cache.values[slot]);
+    compiled<V, interpolate_columns<V, N>>(g, src + row * g.ss, cols, count, cache.values[slot]);
     cache.row[slot] = row;
     cache.filled[slot] = true;
     return cache.values[slot];
@@ -188,7 +189,7 @@ void interpolate(const geometry &g, double q, const JSAMPLE *src, JSAMPLE *dst)
         cache.filled[0] = cache.filled[1] = false;
         for (size_t y = 0; y < g.hd; ++y) {
             const row_position r = row_at(g, y, q);
-            JSAMPLE *const out = dst + y * g.ld + x_begin * n;
+            JSAMPLE *const out = dst + y * g.sd + x_begin * n;
             const double *top = cached_row<V, N>(cache, g, src, r.y0, cols, count, nullptr);
             if (r.dy == 0.0) {
                 compiled<V, narrow<V>>(top, samples, out);
@@ -206,15 +207,15 @@ void interpolate_direct(const geometry &g, double q, const JSAMPLE *src, JSAMPLE
     column c;
     for (size_t y = 0; y < g.hd; ++y) {
         const row_position r = row_at(g, y, q);
-        const JSAMPLE *const r0 = src + r.y0 * g.ls;
-        const JSAMPLE *const r1 = src + r.y1 * g.ls;
+        const JSAMPLE *const r0 = src + r.y0 * g.ss;
+        const JSAMPLE *const r1 = src + r.y1 * g.ss;
         for (size_t x = 0; x < g.wd; ++x) {
             plan_columns(g, q, x, x + 1, &c);
             for (size_t i = 0; i < g.n; ++i) {
                 const double top = r0[c.o0 + i] * c.wx + r0[c.o1 + i] * c.dx;
                 const double bottom = r1[c.o0 + i] * c.wx + r1[c.o1 + i] * c.dx;
                 const double value = top * r.wy + bottom * r.dy;
-                dst[y * g.ld + x * g.n + i] = static_cast<JSAMPLE>(static_cast<int>(value));
+                dst[y * g.sd + x * g.n + i] = static_cast<JSAMPLE>(static_cast<int>(value));
             }
         }
     }
@@ -237,10 +238,9 @@ int bilinear(const geometry &g, const JSAMPLE *src, JSAMPLE *dst)
 
 }  // namespace
 
-int resize_bilinear(const jpeg_decompress_struct &src_info, const jpeg_compress_struct &dst_info,
-                    const JSAMPLE *src, JSAMPLE **dst_ptr)
+int resize_bilinear(const pixel_view &src, const mutable_pixel_view &dst)
 {
-    return run_resampler(src_info, dst_info, src, dst_ptr,
+    return run_resampler(src, dst,
                          []<class V>(const geometry &g, const JSAMPLE *from, JSAMPLE *to) {
                              return bilinear<V>(g, from, to);
                          });

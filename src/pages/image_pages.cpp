@@ -29,10 +29,10 @@ constexpr exif_field exif_fields[] = {
 
 // EXIF texts come from the photograph, not from the gallery owner: escaped,
 // which also keeps a "-->" in one from closing the comment early.
-void write_exif(std::FILE *out, const image_info &image, exif_mode_t mode)
+void write_exif(std::FILE *out, const image_info &image, exif_mode mode)
 {
     switch (mode) {
-    case EXIF_TABLE:
+    case exif_mode::table:
         std::fputs("<table width=\"100%\" border=\"1\">\n", out);
         for (const exif_field &field : exif_fields) {
             if (const auto &text = image.*field.text)
@@ -42,7 +42,7 @@ void write_exif(std::FILE *out, const image_info &image, exif_mode_t mode)
         }
         std::fputs("</table>\n<p>\n<small>\n", out);
         break;
-    case EXIF_COMMENT:
+    case exif_mode::comment:
         std::fputs("<!-- Begin EXIF data\n", out);
         for (const exif_field &field : exif_fields) {
             if (const auto &text = image.*field.text)

@@ -40,16 +40,16 @@ int32_t settings_record::*numeric_field(char option)
     usage();
 }
 
-bool set_order(image_order_t &order, const char *name)
+bool set_order(image_order &order, const char *name)
 {
     static constexpr struct {
         const char *name;
-        image_order_t order;
+        image_order order;
     } orders[] = {
-        {"name", image_order_t::name},
-        {"size", image_order_t::size},
-        {"mtime", image_order_t::mtime},
-        {"taken", image_order_t::taken},
+        {"name", image_order::name},
+        {"size", image_order::size},
+        {"mtime", image_order::mtime},
+        {"taken", image_order::taken},
     };
     for (const auto &known : orders) {
         if (std::strcmp(name, known.name) == 0) {
@@ -113,8 +113,8 @@ std::string parse_command_line(int argc, char **argv)
         case 's':
             if (!set_order(settings.image_order, optarg)) invalid_argument('s', optarg);
             break;
-        case 'e': settings.exif_mode = EXIF_COMMENT; break;
-        case 'E': settings.exif_mode = EXIF_NONE; break;
+        case 'e': settings.exif_mode = exif_mode::comment; break;
+        case 'E': settings.exif_mode = exif_mode::none; break;
         case 'D': settings.show_caption = true; break;
         case '2': settings.double_density = true; break;
         case 'n': settings.page_numbers = true; break;

@@ -78,7 +78,7 @@ std::unique_ptr<heif_image, image_releaser> rgb_image(const heif_fixture_spec &s
 std::vector<uint8_t> exif_item(const heif_fixture_spec &spec)
 {
     if (!spec.exif_item.empty()) return spec.exif_item;
-    std::vector<uint8_t> block = make_exif(*spec.exif);  // "Exif\0\0" first
+    std::vector<uint8_t> block = exif_block(*spec.exif);  // "Exif\0\0" first
     if (!spec.exif_header) block.erase(block.begin(), block.begin() + 6);
     const uint8_t offset = spec.exif_header ? 6 : 0;
     std::vector<uint8_t> item = {0, 0, 0, offset};
@@ -91,11 +91,11 @@ std::vector<uint8_t> exif_item(const heif_fixture_spec &spec)
 std::vector<uint8_t> heif_fixture_pixels(const heif_fixture_spec &spec)
 {
     if (!spec.pixels.empty()) return spec.pixels;
-    fixture_spec pattern;
+    jpeg_recipe pattern;
     pattern.width = spec.width;
     pattern.height = spec.height;
     pattern.seed = spec.seed;
-    return fixture_pixels(pattern);
+    return recipe_pixels(pattern);
 }
 
 std::vector<uint8_t> make_heif(const heif_fixture_spec &spec)

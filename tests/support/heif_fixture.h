@@ -26,7 +26,7 @@ struct heif_fixture_spec {
     // 4:4:4.
     int bit_depth = 8;
     int quality = 90;
-    uint32_t seed = 1;  // the picture, as fixture_pixels draws it
+    uint32_t seed = 1;  // the picture, as recipe_pixels draws it
     // The stored picture instead: width x height RGB samples, interleaved.
     std::vector<uint8_t> pixels;
     // irot and imir boxes for the EXIF Orientation value (1 to 8) whose
@@ -38,7 +38,7 @@ struct heif_fixture_spec {
     // An Exif item: a 4-byte big-endian offset to the TIFF header, then
     // "Exif\0\0" (offset 6) or, without exif_header, the TIFF header at once
     // (offset 0).
-    std::optional<fixture_exif> exif;
+    std::optional<exif_recipe> exif;
     bool exif_header = true;
     std::vector<uint8_t> exif_item;    // the whole item instead, as it is
     std::vector<uint8_t> icc_profile;  // a 'prof' colr box

@@ -32,14 +32,14 @@ void trap_error_exit(j_common_ptr info)
 
 void trap_output_message(j_common_ptr) {}  // counted in num_warnings; printing would clutter logs
 
-void validate(const fixture_spec &spec)
+void validate(const jpeg_recipe &recipe)
 {
-    if (spec.width < 1 || spec.height < 1 || spec.width > JPEG_MAX_DIMENSION ||
-        spec.height > JPEG_MAX_DIMENSION)
+    if (recipe.width < 1 || recipe.height < 1 || recipe.width > JPEG_MAX_DIMENSION ||
+        recipe.height > JPEG_MAX_DIMENSION)
         throw std::invalid_argument("fixture: bad size");
-    if (spec.components != 1 && spec.components != 3 && spec.components != 4)
+    if (recipe.components != 1 && recipe.components != 3 && recipe.components != 4)
         throw std::invalid_argument("fixture: components must be 1, 3 or 4");
-    if (spec.quality < 1 || spec.quality > 100)
+    if (recipe.quality < 1 || recipe.quality > 100)
         throw std::invalid_argument("fixture: quality must be 1 to 100");
 }
 
@@ -169,7 +169,7 @@ private:
 
 }  // namespace
 
-std::vector<uint8_t> make_exif(const fixture_exif &exif)
+std::vector<uint8_t> exif_block(const exif_recipe &exif)
 {
     exif_builder b;
     if (exif.model) b.ascii(EXIF_IFD_0, EXIF_TAG_MODEL, *exif.model);
@@ -177,7 +177,7 @@ std::vector<uint8_t> make_exif(const fixture_exif &exif)
     if (exif.thumbnail_model) {
         b.ascii(EXIF_IFD_1, EXIF_TAG_MODEL, *exif.thumbnail_model);
         b.short_value(EXIF_IFD_1, EXIF_TAG_COMPRESSION, 6);  // JPEG
-        fixture_spec thumb;
+        jpeg_recipe thumb;
         thumb.width = 16;
         thumb.height = 12;
         thumb.quality = 50;
@@ -193,22 +193,22 @@ std::vector<uint8_t> make_exif(const fixture_exif &exif)
 namespace {
 
 // The APP2 markers of the profile, in order, each one's payload complete.
-std::vector<std::vector<uint8_t>> icc_markers(const fixture_icc &icc)
+std::vector<std::vector<uint8_t>> icc_markers(const icc_recipe &icc)
 {
     if (icc.chunk_size < 1 || icc.chunk_size > 65519)
         throw std::invalid_argument("fixture: ICC chunk size must be 1 to 65519");
     const size_t count = (icc.profile.size() + icc.chunk_size - 1) / icc.chunk_size;
     if (count < 1 || count > 254) throw std::invalid_argument("fixture: ICC profile in 1 to 254 markers");
-    if (icc.damage == fixture_icc::fault::chunk_missing && count < 2)
+    if (icc.damage == icc_recipe::fault::chunk_missing && count < 2)
         throw std::invalid_argument("fixture: a missing ICC chunk needs two or more");
     static constexpr char signature[] = "ICC_PROFILE";  // with its NUL: 12 bytes
     std::vector<std::vector<uint8_t>> markers;
     for (size_t i = 0; i < count; ++i) {
-        if (icc.damage == fixture_icc::fault::chunk_missing && i == 1) continue;
+        if (icc.damage == icc_recipe::fault::chunk_missing && i == 1) continue;
         const size_t begin = i * icc.chunk_size;
         const size_t end = std::min(icc.profile.size(), begin + icc.chunk_size);
         std::vector<uint8_t> marker(signature, signature + sizeof signature);
-        const bool miscounted = icc.damage == fixture_icc::fault::counts_differ && i + 1 == count;
+        const bool miscounted = icc.damage == icc_recipe::fault::counts_differ && i + 1 == count;
         marker.push_back(static_cast<uint8_t>(i + 1));
         marker.push_back(static_cast<uint8_t>(miscounted ? count + 1 : count));
         marker.insert(marker.end(), icc.profile.begin() + static_cast<std::ptrdiff_t>(begin),
@@ -220,7 +220,7 @@ std::vector<std::vector<uint8_t>> icc_markers(const fixture_icc &icc)
 
 // Encodes into a buffer that libjpeg allocates; *out stays owned by the
 // caller on every road. Returns false with the message on a libjpeg error.
-bool encode(const fixture_spec &spec, const std::vector<uint8_t> &pixels,
+bool encode(const jpeg_recipe &recipe, const std::vector<uint8_t> &pixels,
             const std::vector<uint8_t> &exif, const std::vector<std::vector<uint8_t>> &icc,
             unsigned char **out, unsigned long *out_size, std::string &message)
 {
@@ -236,24 +236,24 @@ bool encode(const fixture_spec &spec, const std::vector<uint8_t> &pixels,
     }
     jpeg_create_compress(&cinfo);
     jpeg_mem_dest(&cinfo, out, out_size);
-    cinfo.image_width = static_cast<JDIMENSION>(spec.width);
-    cinfo.image_height = static_cast<JDIMENSION>(spec.height);
-    cinfo.input_components = spec.components;
-    cinfo.in_color_space = spec.components == 1   ? JCS_GRAYSCALE
-                           : spec.components == 3 ? JCS_RGB
+    cinfo.image_width = static_cast<JDIMENSION>(recipe.width);
+    cinfo.image_height = static_cast<JDIMENSION>(recipe.height);
+    cinfo.input_components = recipe.components;
+    cinfo.in_color_space = recipe.components == 1   ? JCS_GRAYSCALE
+                           : recipe.components == 3 ? JCS_RGB
                                                   : JCS_CMYK;
     jpeg_set_defaults(&cinfo);
-    jpeg_set_quality(&cinfo, spec.quality, TRUE);
-    if (spec.progressive) jpeg_simple_progression(&cinfo);
+    jpeg_set_quality(&cinfo, recipe.quality, TRUE);
+    if (recipe.progressive) jpeg_simple_progression(&cinfo);
     jpeg_start_compress(&cinfo, TRUE);
     if (!exif.empty())
         jpeg_write_marker(&cinfo, JPEG_APP0 + 1, exif.data(), static_cast<unsigned int>(exif.size()));
     for (const std::vector<uint8_t> &marker : icc)
         jpeg_write_marker(&cinfo, JPEG_APP0 + 2, marker.data(), static_cast<unsigned int>(marker.size()));
 
-    const size_t stride = static_cast<size_t>(spec.width) * spec.components;
-    std::vector<JSAMPROW> rows(spec.height);
-    for (int y = 0; y < spec.height; ++y)
+    const size_t stride = static_cast<size_t>(recipe.width) * recipe.components;
+    std::vector<JSAMPROW> rows(recipe.height);
+    for (int y = 0; y < recipe.height; ++y)
         rows[y] = const_cast<JSAMPLE *>(pixels.data() + y * stride);
     while (cinfo.next_scanline < cinfo.image_height)
         jpeg_write_scanlines(&cinfo, rows.data() + cinfo.next_scanline,
@@ -305,23 +305,23 @@ bool decode(std::FILE *file, int scale_denom, decoded_jpeg &result, std::string 
 
 }  // namespace
 
-std::vector<uint8_t> fixture_pixels(const fixture_spec &spec)
+std::vector<uint8_t> recipe_pixels(const jpeg_recipe &recipe)
 {
-    validate(spec);
-    const gradient_tables t = make_tables(spec.width, spec.height);
-    const int n = spec.components;
-    std::vector<uint8_t> pixels(static_cast<size_t>(spec.width) * spec.height * n);
+    validate(recipe);
+    const gradient_tables t = make_tables(recipe.width, recipe.height);
+    const int n = recipe.components;
+    std::vector<uint8_t> pixels(static_cast<size_t>(recipe.width) * recipe.height * n);
 
     // xorshift32: cheap enough for 4000 x 3000 pictures, and each 32-bit
     // draw gives four noise samples.
-    uint32_t state = spec.seed * 2654435761u ^ 0x9e3779b9u;
+    uint32_t state = recipe.seed * 2654435761u ^ 0x9e3779b9u;
     if (state == 0) state = 1;
     uint32_t bits = 0;
     int left = 0;
 
     uint8_t *p = pixels.data();
-    for (int y = 0; y < spec.height; ++y) {
-        for (int x = 0; x < spec.width; ++x) {
+    for (int y = 0; y < recipe.height; ++y) {
+        for (int x = 0; x < recipe.width; ++x) {
             for (int c = 0; c < n; ++c) {
                 if (left == 0) {
                     state ^= state << 13;
@@ -343,23 +343,23 @@ std::vector<uint8_t> fixture_pixels(const fixture_spec &spec)
     return pixels;
 }
 
-std::vector<uint8_t> make_jpeg(const fixture_spec &spec)
+std::vector<uint8_t> make_jpeg(const jpeg_recipe &recipe)
 {
-    if (!spec.pixels.empty() &&
-        spec.pixels.size() != static_cast<size_t>(spec.width) * spec.height * spec.components)
+    if (!recipe.pixels.empty() &&
+        recipe.pixels.size() != static_cast<size_t>(recipe.width) * recipe.height * recipe.components)
         throw std::invalid_argument("fixture: pixels do not match the size");
-    const std::vector<uint8_t> pixels = spec.pixels.empty() ? fixture_pixels(spec) : spec.pixels;
+    const std::vector<uint8_t> pixels = recipe.pixels.empty() ? recipe_pixels(recipe) : recipe.pixels;
     std::vector<uint8_t> exif;
-    if (spec.exif) {
-        exif = make_exif(*spec.exif);
+    if (recipe.exif) {
+        exif = exif_block(*recipe.exif);
         if (exif.size() > 65533) throw std::invalid_argument("fixture: EXIF block too large");
     }
     unsigned char *out = nullptr;
     unsigned long out_size = 0;
     std::string message;
     std::vector<std::vector<uint8_t>> icc;
-    if (spec.icc) icc = icc_markers(*spec.icc);
-    const bool ok = encode(spec, pixels, exif, icc, &out, &out_size, message);
+    if (recipe.icc) icc = icc_markers(*recipe.icc);
+    const bool ok = encode(recipe, pixels, exif, icc, &out, &out_size, message);
     std::vector<uint8_t> bytes;
     if (ok) bytes.assign(out, out + out_size);
     std::free(out);
@@ -367,9 +367,9 @@ std::vector<uint8_t> make_jpeg(const fixture_spec &spec)
     return bytes;
 }
 
-void write_jpeg(const std::string &path, const fixture_spec &spec)
+void write_jpeg(const std::string &path, const jpeg_recipe &recipe)
 {
-    const std::vector<uint8_t> bytes = make_jpeg(spec);
+    const std::vector<uint8_t> bytes = make_jpeg(recipe);
     std::FILE *file = std::fopen(path.c_str(), "wb");
     if (!file) throw std::runtime_error("fixture: cannot create " + path);
     const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();

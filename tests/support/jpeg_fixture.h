@@ -7,9 +7,9 @@
 #include <utility>
 #include <vector>
 
-// EXIF tags a fixture may carry. Model goes into IFD 0, the others into the
-// EXIF IFD, where cameras put them.
-struct fixture_exif {
+// The EXIF tags a JPEG file is made with. Model goes into IFD 0, the others
+// into the EXIF IFD, where cameras put them.
+struct exif_recipe {
     std::optional<std::string> model;                         // 0x0110, ASCII
     std::optional<std::string> taken;                         // 0x9003, "YYYY:MM:DD HH:MM:SS"
     std::optional<std::pair<uint32_t, uint32_t>> exposure;    // 0x829A, RATIONAL seconds
@@ -23,7 +23,7 @@ struct fixture_exif {
 
 // An ICC profile in APP2 markers ("ICC_PROFILE\0", sequence number, count,
 // then the bytes), split as asked, or damaged.
-struct fixture_icc {
+struct icc_recipe {
     std::vector<uint8_t> profile;
     size_t chunk_size = 65519;  // profile bytes per marker: 1 to 65519
     enum class fault {
@@ -33,15 +33,17 @@ struct fixture_icc {
     } damage = fault::none;
 };
 
-struct fixture_spec {
+// What a JPEG file is made of: its size, colour model, quality, scan
+// layout, picture, EXIF tags and colour profile.
+struct jpeg_recipe {
     int width = 64;
     int height = 48;
     int components = 3;  // 1 grayscale, 3 colour (YCbCr in the file), 4 CMYK
     int quality = 90;
     bool progressive = false;
     uint32_t seed = 1;  // the picture: smooth gradients plus seeded noise
-    std::optional<fixture_exif> exif;
-    std::optional<fixture_icc> icc;  // after the EXIF block
+    std::optional<exif_recipe> exif;
+    std::optional<icc_recipe> icc;  // after the EXIF block
     // The picture to encode instead of the generated one: width x height x
     // components samples, interleaved.
     std::vector<uint8_t> pixels;
@@ -49,16 +51,16 @@ struct fixture_spec {
 
 // The EXIF block as libexif saves it: "Exif\0\0", then the TIFF header and
 // the IFDs.
-std::vector<uint8_t> make_exif(const fixture_exif &exif);
+std::vector<uint8_t> exif_block(const exif_recipe &exif);
 
 // The fixture's pixels, interleaved, rows top to bottom, before encoding.
-std::vector<uint8_t> fixture_pixels(const fixture_spec &spec);
+std::vector<uint8_t> recipe_pixels(const jpeg_recipe &spec);
 
 // The JPEG file's bytes.
-std::vector<uint8_t> make_jpeg(const fixture_spec &spec);
+std::vector<uint8_t> make_jpeg(const jpeg_recipe &recipe);
 
 // Writes the JPEG file to path.
-void write_jpeg(const std::string &path, const fixture_spec &spec);
+void write_jpeg(const std::string &path, const jpeg_recipe &recipe);
 
 // A decoded JPEG: what libjpeg gives with all its defaults but the scale.
 struct decoded_jpeg {

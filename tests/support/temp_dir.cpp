@@ -1,10 +1,13 @@
 #include "support/temp_dir.h"
 
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/time.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -74,6 +77,19 @@ bool is_regular_file(const std::string &path)
 void make_dir(const std::string &path)
 {
     if (mkdir(path.c_str(), 0777) != 0) throw std::runtime_error("cannot mkdir " + path);
+}
+
+void make_socket(const std::string &path)
+{
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof address.sun_path) throw std::runtime_error("socket path too long: " + path);
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) throw std::runtime_error("cannot make a socket");
+    const int bound = bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address);
+    close(fd);  // the socket file stays
+    if (bound != 0) throw std::runtime_error("cannot bind a socket to " + path);
 }
 
 void set_mtime(const std::string &path, int64_t seconds)

@@ -25,6 +25,7 @@ bool file_exists(const std::string &path);  // lstat: links count, even dangling
 bool is_symlink(const std::string &path);
 bool is_regular_file(const std::string &path);  // lstat: a link to a file is not one
 void make_dir(const std::string &path);
+void make_socket(const std::string &path);  // a bound Unix socket's file, which open() refuses
 void set_mtime(const std::string &path, int64_t seconds);
 int64_t mtime_of(const std::string &path);
 

@@ -1,8 +1,6 @@
-// What both resamplers share: the vector types of their inner loops, the
-// conversions between bytes and doubles, the choice of instruction set, and
-// what they do before any arithmetic: read and check the geometry, and handle
-// the cases that need none (equal widths, an empty destination). Internal to
-// the image subsystem.
+// The vector-lane toolkit of the resamplers: lanes of doubles in GCC vector
+// types, loads and stores, the conversions between bytes and doubles, and the
+// kernels compiled once per instruction set. Internal to the image subsystem.
 #pragma once
 
 #include <cstddef>
@@ -11,7 +9,7 @@
 #include <type_traits>
 #include <utility>
 
-#include "image/resample.h"
+#include "image/resample.h"  // JSAMPLE, and the switch between instruction sets
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -65,9 +63,12 @@ inline void store(double *p, const V &v)
 template <int Max, class F>
 inline bool with_count(size_t count, F &&f)
 {
+    // The formatter mistakes the template lambda for something else.
+    // clang-format off
     return [&]<int... I>(std::integer_sequence<int, I...>) {
         return ((count == I + 1 ? (f.template operator()<I + 1>(), true) : false) || ...);
     }(std::make_integer_sequence<int, Max>{});
+    // clang-format on
 }
 
 // The conversions between bytes and doubles, M values at a time in M / lanes
@@ -149,25 +150,6 @@ inline AVX2_CODE byte_vector<M> doubles_to_bytes(const vec4 (&v)[M / 4])
 }
 #endif
 
-struct resample_geometry {
-    size_t n;       // samples per pixel
-    size_t ws, hs;  // source width and height
-    size_t wd, hd;  // destination width and height
-    size_t ls, ld;  // bytes per source and per destination row
-};
-
-enum class resample_start {
-    failed,    // return -1, errno as set (or untouched for a null destination)
-    finished,  // return 0: the destination is complete, or there is none
-    go,        // the caller resamples
-};
-
-// Fills g; when the widths are equal, copies the rows (the last source row
-// repeated past the source's end) and reports finished.
-resample_start start_resample(const jpeg_decompress_struct &src_info,
-                              const jpeg_compress_struct &dst_info, const JSAMPLE *src,
-                              JSAMPLE **dst_ptr, resample_geometry &g);
-
 #ifdef VISTREL_AVX2
 // A kernel inlined into a function compiled for AVX2: flatten inlines all
 // that it calls, whatever the same templates compile to on their own. (An
@@ -191,22 +173,14 @@ template <auto kernel>
 constexpr auto compiled<vec4, kernel> = &avx2_kernel<kernel>::run;
 #endif
 
-// A resampler's whole run: start_resample, then the resampling proper,
-// rows.template operator()<V>(g, src, dst), which calls its kernels compiled
-// for lanes V. The one place that chooses the instruction set: four lanes
-// (AVX2) where resample_avx2_active(), else two.
-template <class Rows>
-int run_resampler(const jpeg_decompress_struct &src_info, const jpeg_compress_struct &dst_info,
-                  const JSAMPLE *src, JSAMPLE **dst_ptr, const Rows &rows)
+// Returns f.template operator()<V>() for the widest lanes allowed here: four
+// (AVX2) where resample_avx2_active(), else two. The one place that chooses
+// the instruction set.
+template <class F>
+inline auto with_widest_lanes(F &&f)
 {
-    resample_geometry g;
-    switch (start_resample(src_info, dst_info, src, dst_ptr, g)) {
-    case resample_start::failed: return -1;
-    case resample_start::finished: return 0;
-    case resample_start::go: break;
-    }
 #ifdef VISTREL_AVX2
-    if (resample_avx2_active()) return rows.template operator()<vec4>(g, src, *dst_ptr);
+    if (resample_avx2_active()) return f.template operator()<vec4>();
 #endif
-    return rows.template operator()<vec2>(g, src, *dst_ptr);
+    return f.template operator()<vec2>();
 }
