@@ -1,20 +1,18 @@
-// The image pipeline on arbitrary bytes: the JPEG header, the EXIF texts,
-// the decode at the reduction for a target width, both resamplers (with and
-// without their AVX2 code, which must give the same bytes) and the encode of
-// both derived images through their temporary files.
+// The image pipeline on arbitrary bytes, through the program's own
+// derive_image: the file opened through its album, the JPEG header, the EXIF
+// texts, the derived sizes from the upright size, the decode at the
+// reduction the first stale image needs, both resamplers and the encode of
+// the derived images through their temporary files. A failure comes back as
+// a value, as it does to the program, which then prints it and ends.
 //
-// A libjpeg fatal error ends the program by design (its message, status 1).
-// libFuzzer must go on to the next input instead, so the decompressor's
-// error_exit is replaced here, after the product has set it up, by one that
-// throws: the exception unwinds through libjpeg's C frames (built with
-// unwind tables) and through the product's own, whose destructors free the
-// pixels and destroy the codec object as on any other road. The product's
-// code is used as it is.
+// Beside that, both resamplers with and without their AVX2 code on the
+// decoded picture: they must give the same bytes.
 //
-// The last input byte also chooses the derived heights, the resamplers and
-// whether the scaled image counts as up to date; libjpeg ignores bytes
-// after the end of the image, and a cut-off file just ends a byte earlier.
+// The last input byte chooses the derived heights, the resampler, -2 and
+// whether the derived images are remade; libjpeg ignores bytes after the end
+// of the image, and a cut-off file just ends a byte earlier.
 #include <libexif/exif-loader.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -23,19 +21,18 @@
 #include <string>
 #include <vector>
 
+#include "album/cache_dirs.h"
+#include "base/derived_images.h"
 #include "image/derived_size.h"
 #include "image/exif.h"
 #include "image/jpeg_codec.h"
-#include "image/orientation.h"
+#include "image/pipeline.h"
 #include "image/resample.h"
 
 namespace {
 
 std::string work_dir;  // private to this process; holds the derived files
 
-struct libjpeg_fatal {};
-
-void throw_fatal(j_common_ptr) { throw libjpeg_fatal{}; }
 void keep_quiet(j_common_ptr) {}
 
 // Images above this many pixels are left out: the decode time and libjpeg's
@@ -94,45 +91,46 @@ void compare_instruction_sets(const decoded_image &picture, int32_t width, int32
     }
 }
 
-void derive(std::FILE *source, uint8_t choice)
+// The picture's size as its header claims it, or false when libjpeg cannot
+// read the header.
+bool header_size(const uint8_t *data, size_t size, JDIMENSION &width, JDIMENSION &height)
 {
-    decompressor decoder(source, "fuzz.jpg");
-    decoder.errors.error_exit = throw_fatal;
-    decoder.errors.output_message = keep_quiet;
-    jpeg_read_header(&decoder.info, TRUE);
-    const JDIMENSION width = decoder.info.image_width;
-    const JDIMENSION height = decoder.info.image_height;
-    if (uint64_t{width} * height > largest_pixel_count) return;
-
-    const int32_t scaled_height = heights[choice & 7];
-    const int32_t thumb_height = heights[(choice >> 3) & 7];
-    const int32_t scaled_width = width_for(width, height, scaled_height);
-    const int32_t thumb_width = width_for(width, height, thumb_height);
-    if (scaled_width == 0 || thumb_width == 0) return;
-    const bool scaled_up_to_date = choice & 0x40;
-    const resampler_fn first = choice & 0x80 ? resize_bilinear : resize_area;
-    const resampler_fn second = choice & 0x80 ? resize_area : resize_bilinear;
-
-    decoded_image picture =
-        decode_image(decoder, reduction_for(width, scaled_up_to_date ? thumb_width : scaled_width));
-    // The orientation too comes from the input's last byte.
-    turn_upright(picture, (choice >> 4) % 9);
-    compare_instruction_sets(picture, thumb_width, thumb_height);
-    // libjpeg writes at most four components in its one scan and refuses
-    // more with its fatal error, as the program does for such a file.
-    if (decoder.info.num_components > 4) return;
-    pixel_buffer dst;
-    if (!scaled_up_to_date)
-        encode_image(picture, first, "fuzz.jpg", work_dir + "/scaled.jpg", scaled_width, scaled_height,
-                     dst);
-    encode_image(picture, second, "fuzz.jpg", work_dir + "/thumb.jpg", thumb_width, thumb_height, dst);
+    std::FILE *source = fmemopen(const_cast<uint8_t *>(data), size, "rb");
+    if (!source) std::abort();
+    bool read = false;
+    {
+        decompressor decoder(source, "fuzz.jpg");
+        decoder.errors.manager.output_message = keep_quiet;
+        read = read_header(decoder).ok();
+        width = decoder.info.image_width;
+        height = decoder.info.image_height;
+    }
+    std::fclose(source);
+    return read;
 }
 
-void remove_work_dir()
+void compare_resamplers(const uint8_t *data, size_t size, int32_t thumb_height)
 {
-    for (const char *name : {"/scaled.jpg", "/thumb.jpg", "/scaled.jpg.tmp", "/thumb.jpg.tmp"})
-        unlink((work_dir + name).c_str());
-    rmdir(work_dir.c_str());
+    std::FILE *source = fmemopen(const_cast<uint8_t *>(data), size, "rb");
+    if (!source) std::abort();
+    {
+        decompressor decoder(source, "fuzz.jpg");
+        decoder.errors.manager.output_message = keep_quiet;
+        if (read_header(decoder).ok()) {
+            const JDIMENSION width = decoder.info.image_width, height = decoder.info.image_height;
+            const int32_t thumb_width = width_for(width, height, thumb_height);
+            result<decoded_image> picture = decode_image(decoder, reduction_for(width, thumb_width));
+            if (thumb_width > 0 && picture.ok()) compare_instruction_sets(*picture, thumb_width, thumb_height);
+        }
+    }
+    std::fclose(source);
+}
+
+void write_input(const uint8_t *data, size_t size)
+{
+    const std::string path = work_dir + "/a/fuzz.jpg";
+    std::FILE *file = std::fopen(path.c_str(), "wb");
+    if (!file || std::fwrite(data, 1, size, file) != size || std::fclose(file) != 0) std::abort();
 }
 
 }  // namespace
@@ -146,6 +144,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
         std::exit(1);
     }
     work_dir = pattern;
+    if (mkdir((work_dir + "/a").c_str(), 0700) != 0) std::abort();
     std::atexit(remove_work_dir);
     return 0;
 }
@@ -154,14 +153,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (size == 0) return 0;
     read_exif_texts(data, size);
+    JDIMENSION width = 0, height = 0;
+    if (header_size(data, size, width, height) && uint64_t{width} * height > largest_pixel_count) return 0;
 
-    std::FILE *source = fmemopen(const_cast<uint8_t *>(data), size, "rb");
-    if (!source) std::abort();
-    try {
-        derive(source, data[size - 1]);
-    } catch (const libjpeg_fatal &) {
-        // libjpeg's fatal error: where the program prints it and ends.
-    }
-    std::fclose(source);
+    const uint8_t choice = data[size - 1];
+    settings_record config;
+    config.scaled_height = heights[choice & 7];
+    config.thumb_height = heights[(choice >> 3) & 7];
+    config.bilinear = choice & 0x40;
+    config.double_density = choice & 0x80;
+    config.force = true;
+    compare_resamplers(data, size, config.thumb_height);
+
+    write_input(data, size);
+    album_dirs dirs;
+    dirs.album = open_dir{unique_fd(open_named_dir(work_dir + "/a")), work_dir + "/a"};
+    if (!dirs.album.fd || !open_cache_dirs(dirs, config).ok()) std::abort();
+    image_info image;
+    image.name = image.derived = "fuzz.jpg";
+    (void)derive_image(dirs, image, config);
     return 0;
 }
