@@ -9,6 +9,17 @@
 // Google Benchmark's CPU column counts the calling thread only; the
 // counters give the whole process's CPU time per decode and the most
 // threads it had while decoding: the codecs start threads of their own.
+//
+// Two more uses, for bench/run's HEIF corpus:
+//
+//   heif_bench --make in.jpg out.heic [orientation]
+//       encodes a JPEG photograph as a phone would store it: x265 at
+//       quality 90 and a few EXIF fields; with orientation 5 to 8, the
+//       picture is stored turned and the container's irot turns it back.
+//   heif_bench --floor file.heic...
+//       the floor for deriving images from HEIF files: opens and decodes
+//       every file in one process as vistrel -j 1 does (decode_heif, no
+//       decoding threads of its own) and throws the pixels away.
 #include <benchmark/benchmark.h>
 
 #include <dirent.h>
@@ -16,11 +27,14 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
@@ -28,6 +42,7 @@
 #include "base/files.h"
 #include "image/heif_codec.h"
 #include "support/heif_fixture.h"
+#include "support/jpeg_fixture.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -57,7 +72,7 @@ struct camera_file {
     temp_dir dir;
     std::string path = dir.file("camera.heic");
     int64_t size = 0;
-    explicit camera_file(heif_fixture_spec::codec format)
+    explicit camera_file(heif_recipe::codec format)
     {
         const std::vector<uint8_t> bytes =
             make_heif({.format = format,
@@ -72,13 +87,13 @@ struct camera_file {
 
 const camera_file &heic()
 {
-    static const camera_file file(heif_fixture_spec::codec::hevc);
+    static const camera_file file(heif_recipe::codec::hevc);
     return file;
 }
 
 const camera_file &avif()
 {
-    static const camera_file file(heif_fixture_spec::codec::av1);
+    static const camera_file file(heif_recipe::codec::av1);
     return file;
 }
 
@@ -247,4 +262,75 @@ BENCHMARK(decode_from_memory)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTim
 BENCHMARK(libheif_alone)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(decode_by_descriptor, avif, &avif)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// The picture turned as a sideways orientation stores it: stored pixel
+// (sx, sy) is upright pixel (sy, h - 1 - sx) for 6, (w - 1 - sy, sx) for 8.
+std::vector<uint8_t> stored_turned(const decoded_jpeg &upright, int orientation)
+{
+    const int w = upright.width, h = upright.height;
+    std::vector<uint8_t> stored(upright.pixels.size());
+    for (int sy = 0; sy < w; ++sy)
+        for (int sx = 0; sx < h; ++sx) {
+            const int ux = orientation == 8 ? w - 1 - sy : sy;
+            const int uy = orientation == 8 ? sx : h - 1 - sx;
+            const uint8_t *from = upright.pixels.data() + (size_t(uy) * size_t(w) + size_t(ux)) * 3;
+            std::copy(from, from + 3, stored.data() + (size_t(sy) * size_t(h) + size_t(sx)) * 3);
+        }
+    return stored;
+}
+
+int make_file(const char *in, const char *out, int orientation)
+{
+    const decoded_jpeg upright = decode_jpeg(in);
+    if (upright.components != 3) {
+        std::fprintf(stderr, "heif_bench: %s: not an RGB JPEG\n", in);
+        return 1;
+    }
+    const bool sideways = orientation == 6 || orientation == 8;
+    heif_recipe spec{.width = sideways ? upright.height : upright.width,
+                           .height = sideways ? upright.width : upright.height,
+                           .orientation = sideways ? orientation : 1,
+                           .exif = exif_recipe{.model = "Phone",
+                                                .taken = "2024:06:01 12:00:00",
+                                                .exposure = std::pair<uint32_t, uint32_t>{1, 250},
+                                                .flash = 16,
+                                                .orientation = static_cast<uint16_t>(sideways ? orientation : 1)}};
+    spec.pixels = sideways ? stored_turned(upright, orientation) : upright.pixels;
+    write_heif(out, spec);
+    return 0;
+}
+
+int decode_files(int count, char **paths)
+{
+    unsigned long long pixels = 0;
+    for (int i = 0; i < count; ++i) {
+        const unique_fd fd(open(paths[i], O_RDONLY | O_CLOEXEC));
+        if (!fd) {
+            std::fprintf(stderr, "heif_bench: can't open(%s): %s\n", paths[i], std::strerror(errno));
+            return 1;
+        }
+        const heif_opening opening = open_heif(fd.fd);
+        const heif_decoding decoding =
+            opening.error.empty() ? decode_heif(opening.file, 0) : heif_decoding{{}, opening.error};
+        if (!decoding.error.empty()) {
+            std::fprintf(stderr, "heif_bench: %s: %s\n", paths[i], decoding.error.c_str());
+            return 1;
+        }
+        pixels += static_cast<unsigned long long>(decoding.picture.width) * decoding.picture.height;
+    }
+    std::printf("%d images, %llu decoded pixels\n", count, pixels);
+    return 0;
+}
+
 }  // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc >= 4 && argc <= 5 && std::strcmp(argv[1], "--make") == 0)
+        return make_file(argv[2], argv[3], argc == 5 ? std::atoi(argv[4]) : 1);
+    if (argc >= 3 && std::strcmp(argv[1], "--floor") == 0) return decode_files(argc - 2, argv + 2);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -2,7 +2,8 @@
 // a photo turned by its EXIF orientation must look as the browser itself
 // shows the original, a photo tagged with a colour profile must keep its
 // colours, and with -2 a high-density screen must get the double-density
-// files and a plain screen the normal ones.
+// files and a plain screen the normal ones. HEIF photographs turned by
+// their container are shown upright too.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "support/devtools.h"
+#include "support/heif_fixture.h"
 #include "support/icc_fixture.h"
 #include "support/jpeg_fixture.h"
 #include "support/run_vistrel.h"
@@ -258,6 +260,97 @@ TEST(browser_images, turned_photos_look_as_the_browser_shows_the_originals)
     }
     RecordProperty("worst_right_difference", std::to_string(worst_right));
     RecordProperty("smallest_wrong_difference", std::to_string(best_wrong));
+}
+
+// HEIF photographs turned and mirrored by their container (irot, imir),
+// one of them with an EXIF tag that says the same turn again: every
+// derived image shows the one upright picture at its stated size, as the
+// untagged upright JPEG looks in the browser, and unlike its mirrors and
+// half turn.
+TEST(browser_images, heif_photos_are_shown_upright_at_their_stated_size)
+{
+    if (!chromium_installed())
+        GTEST_SKIP() << chromium_path << " is not installed (scripts/install-deps installs it)";
+    struct heif_case {
+        const char *name;
+        uint16_t orientation;  // the container's
+        bool exif_too;         // an EXIF Orientation saying the same turn
+    };
+    const heif_case cases[] = {
+        {"rotated.heic", 6, false},
+        {"rotated left.heic", 8, false},
+        {"mirrored.heic", 2, false},
+        {"phone.heic", 6, true},
+        {"turned.avif", 3, false},
+    };
+    temp_dir root;
+    const std::string gallery = root.file("gallery");
+    const std::string album = gallery + "/heif";
+    make_dir(gallery);
+    make_dir(album);
+    write_file(gallery + "/vistrel.css", "body { margin: 8px; }\n");
+    const std::vector<uint8_t> upright = upright_picture();
+    for (const heif_case &c : cases) {
+        const jpeg_recipe stored = stored_as(orientations[c.orientation - 1], upright);
+        heif_recipe spec{.format = std::string(c.name).ends_with(".avif") ? heif_recipe::codec::av1
+                                                                                 : heif_recipe::codec::hevc,
+                               .width = stored.width,
+                               .height = stored.height,
+                               .quality = 95,
+                               .pixels = stored.pixels,
+                               .orientation = c.orientation};
+        if (c.exif_too) spec.exif = exif_recipe{.orientation = c.orientation};
+        write_heif(album + "/" + c.name, spec);
+    }
+    const std::string untagged = root.file("upright.jpg");
+    write_jpeg(untagged, {.width = upright_width, .height = upright_height, .quality = 95, .pixels = upright});
+    const run_result r = run_vistrel({"-i", "-H", "240", gallery});
+    ASSERT_EQ(r.status, 0) << r.err;
+
+    devtools_browser browser;
+    devtools_page page(browser);
+    page.set_device({.width = 1280, .height = 900, .scale_factor = 1, .mobile = false});
+    const derived_view views[] = {
+        {"thumbnail", ".thumbs", 96, [](const std::string &) { return std::string("index.html"); }},
+        {"scaled image", ".scaled", 240, [](const std::string &name) { return name + ".html"; }},
+    };
+    for (const derived_view &view : views) {
+        SCOPED_TRACE(view.what);
+        const int width = view.height * upright_width / upright_height;
+        // The upright picture, and its wrong views, at the derived size.
+        const std::string reference = root.file(std::string("heif-reference-") + view.dir + ".html");
+        std::string html = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><style>"
+                           "body { margin: 0; background: #fff; } img { position: absolute; display: block; "
+                           "top: 0; width: " + std::to_string(width) + "px; height: " +
+                           std::to_string(view.height) + "px; }</style></head><body>\n";
+        const char *styles[] = {"", "transform: scaleX(-1)", "transform: scaleY(-1)", "transform: rotate(180deg)"};
+        for (size_t i = 0; i < std::size(styles); ++i)
+            html += "<img id=\"v" + std::to_string(i) + "\" src=\"" + file_url(untagged) + "\" style=\"left: " +
+                    std::to_string(int(i) * (width + 10)) + "px; " + styles[i] + "\">\n";
+        write_file(reference, html + "</body></html>\n");
+        page.navigate(file_url(reference));
+        page.settle();
+        std::vector<decoded_jpeg> references;
+        for (size_t i = 0; i < std::size(styles); ++i)
+            references.push_back(screen_pixels(page, page.element_rect("#v" + std::to_string(i))));
+
+        for (const heif_case &c : cases) {
+            SCOPED_TRACE(c.name);
+            const std::string selector = std::string("img[src=\"") + view.dir + "/" + c.name + ".jpg\"]";
+            page.navigate(file_url(album + "/" + view.page(c.name)));
+            page.settle();
+            const shown_image image = image_in_page(page, selector);
+            ASSERT_EQ(image.width, width);
+            ASSERT_EQ(image.height, view.height);
+            ASSERT_EQ(image.natural_width, width);
+            ASSERT_EQ(image.natural_height, view.height);
+            const decoded_jpeg shown = screen_pixels(page, page.element_rect(selector));
+            EXPECT_LT(mean_difference(shown, references[0]), orientation_tolerance) << "not upright";
+            for (size_t i = 1; i < references.size(); ++i)
+                EXPECT_GT(mean_difference(shown, references[i]), 3 * orientation_tolerance)
+                    << "as close to the picture as " << styles[i];
+        }
+    }
 }
 
 // A photograph tagged Display P3 with a saturated green patch: the browser

@@ -233,7 +233,7 @@ TEST(fixture, heif_files_hold_the_boxes_asked_for)
     const auto has_box = [](const std::vector<uint8_t> &file, const char *type) {
         return std::search(file.begin(), file.end(), type, type + 4) != file.end();
     };
-    using codec = heif_fixture_spec::codec;
+    using codec = heif_recipe::codec;
     for (int orientation = 1; orientation <= 8; ++orientation) {
         SCOPED_TRACE(testing::Message() << "orientation " << orientation);
         // 96 x 48 is coded 96 x 64, and cropped.
@@ -254,7 +254,7 @@ TEST(fixture, heif_files_hold_the_boxes_asked_for)
     const std::vector<uint8_t> avif = make_heif({.format = codec::av1});
     EXPECT_EQ(std::string(avif.begin() + 4, avif.begin() + 12), "ftypavif");
     EXPECT_TRUE(has_box(make_heif({.icc_profile = display_p3_profile()}), "prof"));
-    EXPECT_TRUE(has_box(make_heif({.nclx = fixture_nclx{.primaries = 12}}), "nclx"));
+    EXPECT_TRUE(has_box(make_heif({.nclx = nclx_recipe{.primaries = 12}}), "nclx"));
     // 10 bits per sample in the pixel information box.
     const std::vector<uint8_t> deep = make_heif({.bit_depth = 10});
     static constexpr uint8_t ten_bits[] = {'p', 'i', 'x', 'i', 0, 0, 0, 0, 3, 10, 10, 10};

@@ -27,7 +27,7 @@
 
 namespace {
 
-using codec = heif_fixture_spec::codec;
+using codec = heif_recipe::codec;
 
 // A file opened the way the pipeline does: one descriptor, held open.
 struct opened_heif {
@@ -67,7 +67,7 @@ decoded_heif decode_file(const std::string &path, int threads = 1)
     return result;
 }
 
-decoded_heif decode_spec(const heif_fixture_spec &spec)
+decoded_heif decode_spec(const heif_recipe &spec)
 {
     temp_dir dir;
     write_heif(dir.file("f.heic"), spec);
@@ -201,7 +201,7 @@ TEST(heif, ten_bit_sources_give_8_bit_rgb_at_the_same_levels)
 {
     struct depth_case {
         const char *label;
-        heif_fixture_spec spec;
+        heif_recipe spec;
     };
     const depth_case cases[] = {
         {"HEIC, 8 bits", {.format = codec::hevc, .width = 128, .height = 96, .bit_depth = 8}},
@@ -212,7 +212,7 @@ TEST(heif, ten_bit_sources_give_8_bit_rgb_at_the_same_levels)
           .width = 128,
           .height = 96,
           .bit_depth = 10,
-          .nclx = fixture_nclx{.primaries = 9, .transfer = 16, .matrix = 9}}},
+          .nclx = nclx_recipe{.primaries = 9, .transfer = 16, .matrix = 9}}},
     };
     for (const depth_case &c : cases) {
         SCOPED_TRACE(c.label);
@@ -225,7 +225,7 @@ TEST(heif, ten_bit_sources_give_8_bit_rgb_at_the_same_levels)
         const heif_decoding decoding = decode_heif(opened->opening.file, 1);
         ASSERT_EQ(decoding.error, "");
         EXPECT_EQ(decoding.picture.components, 3);
-        EXPECT_LT(mean_difference(decoding.picture, heif_fixture_pixels(c.spec)), 3.0);
+        EXPECT_LT(mean_difference(decoding.picture, heif_recipe_pixels(c.spec)), 3.0);
         EXPECT_TRUE(decoding.picture.icc_profile.empty());
     }
 }
@@ -246,7 +246,7 @@ TEST(heif, exif_item_reads_with_libexif)
     past_other_bytes.insert(past_other_bytes.begin(), {0, 0, 0, 5, 'J', 'u', 'n', 'k', 0});
     struct exif_case {
         const char *label;
-        heif_fixture_spec spec;
+        heif_recipe spec;
         bool readable;
     };
     const exif_case cases[] = {
@@ -308,11 +308,11 @@ TEST(heif, colour_profiles_come_as_icc_profiles)
     enum class expect { none, the_icc_profile, like_display_p3, like_bt2020, p3_with_bt709_curve };
     struct profile_case {
         const char *label;
-        heif_fixture_spec spec;
+        heif_recipe spec;
         expect result;
     };
     const auto nclx = [](uint16_t primaries, uint16_t transfer) {
-        return fixture_nclx{.primaries = primaries, .transfer = transfer};
+        return nclx_recipe{.primaries = primaries, .transfer = transfer};
     };
     const profile_case cases[] = {
         {"HEIC without a colr box", {}, expect::none},

@@ -44,7 +44,7 @@ heif_error append(heif_context *, const void *data, size_t size, void *userdata)
 }
 
 // The RGB picture as libheif takes it: 8 bits, or 10 in 16-bit words.
-std::unique_ptr<heif_image, image_releaser> rgb_image(const heif_fixture_spec &spec,
+std::unique_ptr<heif_image, image_releaser> rgb_image(const heif_recipe &spec,
                                                       const std::vector<uint8_t> &pixels)
 {
     heif_image *created = nullptr;
@@ -75,7 +75,7 @@ std::unique_ptr<heif_image, image_releaser> rgb_image(const heif_fixture_spec &s
     return image;
 }
 
-std::vector<uint8_t> exif_item(const heif_fixture_spec &spec)
+std::vector<uint8_t> exif_item(const heif_recipe &spec)
 {
     if (!spec.exif_item.empty()) return spec.exif_item;
     std::vector<uint8_t> block = exif_block(*spec.exif);  // "Exif\0\0" first
@@ -88,7 +88,7 @@ std::vector<uint8_t> exif_item(const heif_fixture_spec &spec)
 
 }  // namespace
 
-std::vector<uint8_t> heif_fixture_pixels(const heif_fixture_spec &spec)
+std::vector<uint8_t> heif_recipe_pixels(const heif_recipe &spec)
 {
     if (!spec.pixels.empty()) return spec.pixels;
     jpeg_recipe pattern;
@@ -98,12 +98,12 @@ std::vector<uint8_t> heif_fixture_pixels(const heif_fixture_spec &spec)
     return recipe_pixels(pattern);
 }
 
-std::vector<uint8_t> make_heif(const heif_fixture_spec &spec)
+std::vector<uint8_t> make_heif(const heif_recipe &spec)
 {
     if (spec.width < 1 || spec.height < 1 || (spec.bit_depth != 8 && spec.bit_depth != 10) ||
         spec.orientation < 1 || spec.orientation > 8)
         throw std::invalid_argument("fixture: bad HEIF spec");
-    const std::vector<uint8_t> pixels = heif_fixture_pixels(spec);
+    const std::vector<uint8_t> pixels = heif_recipe_pixels(spec);
     if (pixels.size() != size_t(spec.width) * size_t(spec.height) * 3)
         throw std::invalid_argument("fixture: pixels do not match the size");
     // Reference counted: once, and the codecs stay registered for the process.
@@ -112,7 +112,7 @@ std::vector<uint8_t> make_heif(const heif_fixture_spec &spec)
 
     const std::unique_ptr<heif_context, context_freer> context(heif_context_alloc());
     heif_encoder *got = nullptr;
-    const bool av1 = spec.format == heif_fixture_spec::codec::av1;
+    const bool av1 = spec.format == heif_recipe::codec::av1;
     check(heif_context_get_encoder_for_format(context.get(),
                                               av1 ? heif_compression_AV1 : heif_compression_HEVC, &got),
           "no encoder");
@@ -160,7 +160,7 @@ std::vector<uint8_t> make_heif(const heif_fixture_spec &spec)
     return bytes;
 }
 
-void write_heif(const std::string &path, const heif_fixture_spec &spec)
+void write_heif(const std::string &path, const heif_recipe &spec)
 {
     const std::vector<uint8_t> bytes = make_heif(spec);
     std::FILE *file = std::fopen(path.c_str(), "wb");

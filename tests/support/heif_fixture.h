@@ -10,14 +10,14 @@
 #include "support/jpeg_fixture.h"
 
 // An nclx colour description: ITU-T H.273 code points.
-struct fixture_nclx {
+struct nclx_recipe {
     uint16_t primaries = 1;  // 1 BT.709, 9 BT.2020, 12 Display P3, ...
     uint16_t transfer = 13;  // 13 sRGB, 1 BT.709, 16 PQ, ...
     uint16_t matrix = 6;     // BT.601, as libheif uses by default
     bool full_range = true;
 };
 
-struct heif_fixture_spec {
+struct heif_recipe {
     enum class codec { hevc, av1 } format = codec::hevc;
     int width = 64;
     int height = 48;
@@ -42,14 +42,14 @@ struct heif_fixture_spec {
     bool exif_header = true;
     std::vector<uint8_t> exif_item;    // the whole item instead, as it is
     std::vector<uint8_t> icc_profile;  // a 'prof' colr box
-    std::optional<fixture_nclx> nclx;  // an nclx colr box (with a profile too: both)
+    std::optional<nclx_recipe> nclx;  // an nclx colr box (with a profile too: both)
 };
 
 // The file's bytes; libheif's errors are thrown as std::runtime_error.
-std::vector<uint8_t> make_heif(const heif_fixture_spec &spec);
+std::vector<uint8_t> make_heif(const heif_recipe &spec);
 
 // Writes the file to path.
-void write_heif(const std::string &path, const heif_fixture_spec &spec);
+void write_heif(const std::string &path, const heif_recipe &spec);
 
 // The picture a spec stores, before any turn: width x height RGB samples.
-std::vector<uint8_t> heif_fixture_pixels(const heif_fixture_spec &spec);
+std::vector<uint8_t> heif_recipe_pixels(const heif_recipe &spec);
