@@ -57,7 +57,8 @@ std::vector<uint8_t> camera_picture()
     uint8_t *p = pixels.data();
     for (int y = 0; y < camera_height; ++y) {
         for (int x = 0; x < camera_width; ++x) {
-            const double shape = std::sin(x * 0.004) * std::cos(y * 0.005) + std::sin((x + y) * 0.0021);
+            const double shape = std::sin(x * 0.004) * std::cos(y * 0.005) +
+                                 std::sin((x + y) * 0.0021);
             const double texture = std::sin(x * 0.31 + std::sin(y * 0.07) * 3) * std::cos(y * 0.23);
             for (int c = 0; c < 3; ++c) {
                 const double value = 128 + 50 * shape * (1 + 0.3 * c) + 8 * texture;
@@ -113,7 +114,8 @@ std::vector<uint8_t> read_whole(int fd, int64_t size)
     std::vector<uint8_t> bytes(static_cast<size_t>(size));
     size_t done = 0;
     while (done < bytes.size()) {
-        const ssize_t got = pread(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
+        const ssize_t got =
+            pread(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
         if (got <= 0) std::exit(1);
         done += static_cast<size_t>(got);
     }
@@ -148,7 +150,8 @@ double process_cpu_seconds()
 // while the iterations ran (the watcher itself not counted).
 class process_watch {
 public:
-    explicit process_watch(benchmark::State &state) : state_(state), cpu_start_(process_cpu_seconds())
+    explicit process_watch(benchmark::State &state)
+        : state_(state), cpu_start_(process_cpu_seconds())
     {
         watcher_ = std::thread([this] {
             while (!done_) {
@@ -163,7 +166,8 @@ public:
         done_ = true;
         watcher_.join();
         const double iterations = static_cast<double>(state_.iterations());
-        state_.counters["process_cpu_ms"] = 1000 * (process_cpu_seconds() - cpu_start_) / iterations;
+        state_.counters["process_cpu_ms"] = 1000 * (process_cpu_seconds() - cpu_start_) /
+                                            iterations;
         state_.counters["threads"] = most_.load();
     }
     process_watch(const process_watch &) = delete;
@@ -243,8 +247,9 @@ void libheif_alone(benchmark::State &state)
     const process_watch watch(state);
     for (auto _ : state) {
         heif_image *image = nullptr;
-        const heif_error error = heif_decode_image(opening.file.primary.get(), &image, heif_colorspace_RGB,
-                                                   heif_chroma_interleaved_RGB, nullptr);
+        const heif_error error = heif_decode_image(opening.file.primary.get(), &image,
+                                                   heif_colorspace_RGB, heif_chroma_interleaved_RGB,
+                                                   nullptr);
         if (error.code != heif_error_Ok) state.SkipWithError(error.message);
         heif_image_release(image);
     }
@@ -260,7 +265,10 @@ BENCHMARK_CAPTURE(decode_by_descriptor, heic, &heic)
     ->UseRealTime();
 BENCHMARK(decode_from_memory)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(libheif_alone)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK_CAPTURE(decode_by_descriptor, avif, &avif)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(decode_by_descriptor, avif, &avif)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 // The picture turned as a sideways orientation stores it: stored pixel
 // (sx, sy) is upright pixel (sy, h - 1 - sx) for 6, (w - 1 - sy, sx) for 8.
@@ -287,13 +295,14 @@ int make_file(const char *in, const char *out, int orientation)
     }
     const bool sideways = orientation == 6 || orientation == 8;
     heif_recipe spec{.width = sideways ? upright.height : upright.width,
-                           .height = sideways ? upright.width : upright.height,
-                           .orientation = sideways ? orientation : 1,
-                           .exif = exif_recipe{.model = "Phone",
-                                                .taken = "2024:06:01 12:00:00",
-                                                .exposure = std::pair<uint32_t, uint32_t>{1, 250},
-                                                .flash = 16,
-                                                .orientation = static_cast<uint16_t>(sideways ? orientation : 1)}};
+                     .height = sideways ? upright.width : upright.height,
+                     .orientation = sideways ? orientation : 1,
+                     .exif = exif_recipe{.model = "Phone",
+                                         .taken = "2024:06:01 12:00:00",
+                                         .exposure = std::pair<uint32_t, uint32_t>{1, 250},
+                                         .flash = 16,
+                                         .orientation =
+                                             static_cast<uint16_t>(sideways ? orientation : 1)}};
     spec.pixels = sideways ? stored_turned(upright, orientation) : upright.pixels;
     write_heif(out, spec);
     return 0;
@@ -305,12 +314,13 @@ int decode_files(int count, char **paths)
     for (int i = 0; i < count; ++i) {
         const unique_fd fd(open(paths[i], O_RDONLY | O_CLOEXEC));
         if (!fd) {
-            std::fprintf(stderr, "heif_bench: can't open(%s): %s\n", paths[i], std::strerror(errno));
+            std::fprintf(stderr, "heif_bench: can't open(%s): %s\n", paths[i],
+                         std::strerror(errno));
             return 1;
         }
         const heif_opening opening = open_heif(fd.fd);
-        const heif_decoding decoding =
-            opening.error.empty() ? decode_heif(opening.file, 0) : heif_decoding{{}, opening.error};
+        const heif_decoding decoding = opening.error.empty() ? decode_heif(opening.file, 0)
+                                                             : heif_decoding{{}, opening.error};
         if (!decoding.error.empty()) {
             std::fprintf(stderr, "heif_bench: %s: %s\n", paths[i], decoding.error.c_str());
             return 1;

@@ -35,13 +35,15 @@ const std::vector<JSAMPLE> &source_pixels()
     return pixels;
 }
 
-void run(benchmark::State &state, resampler_fn fn, uint32_t width, uint32_t height, bool avx2 = true)
+void run(benchmark::State &state, resampler_fn fn, uint32_t width, uint32_t height,
+         bool avx2 = true)
 {
     set_resample_avx2(avx2);
     if (avx2 && !resample_avx2_active()) state.SetLabel("no AVX2 here: baseline code");
     const std::vector<JSAMPLE> &src = source_pixels();
     std::vector<JSAMPLE> dst(size_t{width} * height * samples);
-    const pixel_view from{src.data(), source_width, source_height, samples, size_t{source_width} * samples};
+    const pixel_view from{src.data(), source_width, source_height, samples,
+                          size_t{source_width} * samples};
     const mutable_pixel_view to{dst.data(), width, height, samples, size_t{width} * samples};
     for (auto _ : state) {
         if (fn(from, to) != 0) state.SkipWithError("resampler failed");
@@ -60,8 +62,14 @@ void bilinear_thumbnail(benchmark::State &state) { run(state, resize_bilinear, 1
 // The same without AVX2, as on processors that lack it.
 void area_scaled_baseline(benchmark::State &state) { run(state, resize_area, 640, 480, false); }
 void area_thumbnail_baseline(benchmark::State &state) { run(state, resize_area, 128, 96, false); }
-void bilinear_scaled_baseline(benchmark::State &state) { run(state, resize_bilinear, 640, 480, false); }
-void bilinear_thumbnail_baseline(benchmark::State &state) { run(state, resize_bilinear, 128, 96, false); }
+void bilinear_scaled_baseline(benchmark::State &state)
+{
+    run(state, resize_bilinear, 640, 480, false);
+}
+void bilinear_thumbnail_baseline(benchmark::State &state)
+{
+    run(state, resize_bilinear, 128, 96, false);
+}
 
 }  // namespace
 

@@ -119,7 +119,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     std::vector<description_entry> expected;
     std::unordered_set<std::string_view> captioned;
     for (const description_entry &entry : all.entries)
-        if (names.contains(entry.file) && captioned.insert(entry.file).second) expected.push_back(entry);
+        if (names.contains(entry.file) && captioned.insert(entry.file).second)
+            expected.push_back(entry);
 
     const int album_fd = open(album_dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     check(album_fd >= 0, "can't open the album directory");
@@ -138,9 +139,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // Each kept entry gives its name's caption; any other name is its own
     // caption, the very same text.
     for (const description_entry &entry : entries)
-        check(&lookup_caption(captions, entry.file) == &entry.caption, "lookup found the wrong entry");
+        check(&lookup_caption(captions, entry.file) == &entry.caption,
+              "lookup found the wrong entry");
     bool listed = false;
     for (const description_entry &entry : entries) listed = listed || entry.file == absent;
-    if (!listed) check(&lookup_caption(captions, absent) == &absent, "a missing name got a caption");
+    if (!listed)
+        check(&lookup_caption(captions, absent) == &absent, "a missing name got a caption");
     return 0;
 }

@@ -58,21 +58,25 @@ int main(int argc, char **argv)
     make_dir(descriptions);
 
     const exif_recipe exif{.model = "Seed Cam",
-                            .taken = "2024:07:14 18:30:05",
-                            .exposure = std::make_pair(1u, 250u),
-                            .aperture = std::make_pair(4u, 1u),
-                            .flash = 16,
-                            .thumbnail_model = "Seed Thumb"};
-    const std::vector<uint8_t> colour = make_jpeg({.width = 40, .height = 30, .quality = 60, .seed = 1});
+                           .taken = "2024:07:14 18:30:05",
+                           .exposure = std::make_pair(1u, 250u),
+                           .aperture = std::make_pair(4u, 1u),
+                           .flash = 16,
+                           .thumbnail_model = "Seed Thumb"};
+    const std::vector<uint8_t> colour =
+        make_jpeg({.width = 40, .height = 30, .quality = 60, .seed = 1});
     write_seed(images + "/colour.jpg", with_choice(colour, 0x08));  // 480 and 96, area first
     write_seed(images + "/colour-exif.jpg",
                make_jpeg({.width = 24, .height = 18, .quality = 50, .seed = 2, .exif = exif}));
     write_seed(images + "/gray.jpg",
-               with_choice(make_jpeg({.width = 33, .height = 17, .components = 1, .seed = 3}), 0x2A));
+               with_choice(make_jpeg({.width = 33, .height = 17, .components = 1, .seed = 3}),
+                           0x2A));
     write_seed(images + "/cmyk.jpg",
-               with_choice(make_jpeg({.width = 16, .height = 24, .components = 4, .seed = 4}), 0x48));
+               with_choice(make_jpeg({.width = 16, .height = 24, .components = 4, .seed = 4}),
+                           0x48));
     write_seed(images + "/progressive.jpg",
-               with_choice(make_jpeg({.width = 48, .height = 32, .progressive = true, .seed = 5}), 0x88));
+               with_choice(make_jpeg({.width = 48, .height = 32, .progressive = true, .seed = 5}),
+                           0x88));
     std::vector<uint8_t> truncated = colour;
     truncated.resize(truncated.size() * 3 / 5);
     write_seed(images + "/truncated.jpg", truncated);
@@ -80,9 +84,11 @@ int main(int argc, char **argv)
     write_seed(descriptions + "/plain",
                text(". Summer holidays\na.jpg Sunset at sea\nb.jpg\t\t<b>Tabbed</b> caption\n"));
     write_seed(descriptions + "/crlf", text(". Title\r\na.jpg Caption\r\nb.jpg \r\n"));
-    write_seed(descriptions + "/long-line", text("a.jpg " + std::string(1100, 'x') + " tail\nb.jpg ok"));
-    write_seed(descriptions + "/edges",
-               text(".\n. \n leading blank\na.jpg\na.jpg \nA.JPG upper\na.jpg second\n. later title"));
+    write_seed(descriptions + "/long-line",
+               text("a.jpg " + std::string(1100, 'x') + " tail\nb.jpg ok"));
+    write_seed(
+        descriptions + "/edges",
+        text(".\n. \n leading blank\na.jpg\na.jpg \nA.JPG upper\na.jpg second\n. later title"));
     write_seed(descriptions + "/nul", text(std::string("a.jpg cap\0tion\nb.jpg\0 c\n\0 d\n", 25)));
     return 0;
 }

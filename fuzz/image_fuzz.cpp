@@ -71,8 +71,8 @@ void read_exif_texts(const uint8_t *data, size_t size)
 void compare_instruction_sets(const decoded_image &picture, int32_t width, int32_t height)
 {
     const size_t components = static_cast<size_t>(picture.components);
-    const pixel_view source{picture.pixels.samples.get(), picture.width, picture.height, picture.components,
-                            size_t{picture.width} * components};
+    const pixel_view source{picture.pixels.samples.get(), picture.width, picture.height,
+                            picture.components, size_t{picture.width} * components};
     const size_t row = size_t(width) * components;
     for (const resampler_fn resample : {resize_area, resize_bilinear}) {
         std::vector<JSAMPLE> results[2];
@@ -119,8 +119,10 @@ void compare_resamplers(const uint8_t *data, size_t size, int32_t thumb_height)
         if (read_header(decoder).ok()) {
             const JDIMENSION width = decoder.info.image_width, height = decoder.info.image_height;
             const int32_t thumb_width = width_for(width, height, thumb_height);
-            result<decoded_image> picture = decode_image(decoder, reduction_for(width, thumb_width));
-            if (thumb_width > 0 && picture.ok()) compare_instruction_sets(*picture, thumb_width, thumb_height);
+            result<decoded_image> picture =
+                decode_image(decoder, reduction_for(width, thumb_width));
+            if (thumb_width > 0 && picture.ok())
+                compare_instruction_sets(*picture, thumb_width, thumb_height);
         }
     }
     std::fclose(source);
@@ -131,6 +133,18 @@ void write_input(const uint8_t *data, size_t size)
     const std::string path = work_dir + "/a/fuzz.jpg";
     std::FILE *file = std::fopen(path.c_str(), "wb");
     if (!file || std::fwrite(data, 1, size, file) != size || std::fclose(file) != 0) std::abort();
+}
+
+void remove_work_dir()
+{
+    for (const derived_image &kind : derived_images) {
+        const std::string dir = work_dir + "/a/" + kind.dir;
+        for (const char *name : {"/fuzz.jpg", "/fuzz.jpg.tmp"}) unlink((dir + name).c_str());
+        rmdir(dir.c_str());
+    }
+    unlink((work_dir + "/a/fuzz.jpg").c_str());
+    rmdir((work_dir + "/a").c_str());
+    rmdir(work_dir.c_str());
 }
 
 }  // namespace
@@ -154,7 +168,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (size == 0) return 0;
     read_exif_texts(data, size);
     JDIMENSION width = 0, height = 0;
-    if (header_size(data, size, width, height) && uint64_t{width} * height > largest_pixel_count) return 0;
+    if (header_size(data, size, width, height) && uint64_t{width} * height > largest_pixel_count)
+        return 0;
 
     const uint8_t choice = data[size - 1];
     settings_record config;

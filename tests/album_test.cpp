@@ -1,7 +1,7 @@
 // The album driver end to end: which files are images, the order of the
 // progress lines and of the pages, and the closing line.
-#include <gtest/gtest.h>
 #include <dirent.h>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -42,7 +42,8 @@ TEST(album, images_are_regular_files_with_a_jpeg_extension)
     temp_dir g;
     const std::string a = g.file("a");
     make_dir(a);
-    const std::vector<std::string> images = {"upper.JPG", "mixed.Jpeg", "plain.jpg", ".jpg", "two.dots.jpeg"};
+    const std::vector<std::string> images = {"upper.JPG", "mixed.Jpeg", "plain.jpg", ".jpg",
+                                             "two.dots.jpeg"};
     for (const std::string &name : images) write_jpeg(a + "/" + name, {.width = 16, .height = 12});
     for (const char *name : {"second.jpg.txt", "short.jpe", "empty.", "nodot", "jpg", "x.jpg.tmp"})
         write_file(a + "/" + name, "not an image");
@@ -57,12 +58,14 @@ TEST(album, images_are_regular_files_with_a_jpeg_extension)
     for (const std::string &name : listing_order(a))
         for (const std::string &image : images)
             if (name == image) expected += "Image " + a + "/" + name + "\n";
-    expected += "1 thumbnail index pages created.\n5 images processed in album '" + a + "'.\n1 album processed.\n";
+    expected += "1 thumbnail index pages created.\n5 images processed in album '" + a +
+                "'.\n1 album processed.\n";
     EXPECT_EQ(r.out, expected);
 
     // Pages follow byte order of the names.
     EXPECT_EQ(index_order(read_file(a + "/index.html")),
-              (std::vector<std::string>{".jpg", "mixed.Jpeg", "plain.jpg", "two.dots.jpeg", "upper.JPG"}));
+              (std::vector<std::string>{".jpg", "mixed.Jpeg", "plain.jpg", "two.dots.jpeg",
+                                        "upper.JPG"}));
     EXPECT_FALSE(file_exists(a + "/.scaled/link.jpg"));
     EXPECT_FALSE(file_exists(a + "/dir.jpg.html"));
 }
@@ -101,7 +104,8 @@ TEST(album, sort_orders)
     // A changed time moves the image.
     set_mtime(a + "/C.jpg", 4000);
     ASSERT_EQ(run_vistrel({"-s", "mtime", g.path}).status, 0);
-    EXPECT_EQ(index_order(read_file(a + "/index.html")), (std::vector<std::string>{"b.jpg", "a.jpg", "C.jpg"}));
+    EXPECT_EQ(index_order(read_file(a + "/index.html")),
+              (std::vector<std::string>{"b.jpg", "a.jpg", "C.jpg"}));
 }
 
 // Equal sizes and times are ordered by name (byte order), whatever order the
@@ -136,8 +140,9 @@ TEST(album, ties_in_size_and_time_go_by_name)
         for (int round = 0; round < 5; ++round) {
             std::shuffle(images.begin(), images.end(), rng);
             std::vector<image_info> got = images;
-            std::sort(got.begin(), got.end(),
-                      [order](const image_info &a, const image_info &b) { return order(a, b) < 0; });
+            std::sort(got.begin(), got.end(), [order](const image_info &a, const image_info &b) {
+                return order(a, b) < 0;
+            });
             std::vector<std::string> got_names, want_names;
             for (const image_info &image : got) got_names.push_back(image.name);
             for (const image_info &image : want) want_names.push_back(image.name);
@@ -174,7 +179,8 @@ TEST(album, taken_order)
     const run_result r = run_vistrel({"-s", "taken", g.path});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(index_order(read_file(a + "/index.html")),
-              (std::vector<std::string>{"h.jpg", "C.jpg", "a.jpg", "d.jpg", "E.jpg", "b.jpg", "f.jpg", "g.jpg"}));
+              (std::vector<std::string>{"h.jpg", "C.jpg", "a.jpg", "d.jpg", "E.jpg", "b.jpg",
+                                        "f.jpg", "g.jpg"}));
 }
 
 // The album's title heads its index and image pages, and names it in the
@@ -185,14 +191,17 @@ TEST(album, titles)
         const char *what;
         std::optional<std::string> description;
         std::vector<std::string> options;
-        std::string page_title;     // heading the album's pages
-        std::string gallery_item;   // the album's name on the gallery page
-        std::string closing_name;   // in "... processed in album '%s'."
+        std::string page_title;    // heading the album's pages
+        std::string gallery_item;  // the album's name on the gallery page
+        std::string closing_name;  // in "... processed in album '%s'."
     } cases[] = {
         {"no description", std::nullopt, {}, "my webgallery", "trip", ""},
         {"no title line", "a.jpg A caption\n", {"-d", "<b>Mine</b>"}, "<b>Mine</b>", "trip", ""},
-        {"title", ". Summer <em>2024</em> &amp; more\n", {"-d", "ignored"},
-         "Summer <em>2024</em> &amp; more", "Summer <em>2024</em> &amp; more",
+        {"title",
+         ". Summer <em>2024</em> &amp; more\n",
+         {"-d", "ignored"},
+         "Summer <em>2024</em> &amp; more",
+         "Summer <em>2024</em> &amp; more",
          "Summer <em>2024</em> &amp; more"},
         {"empty title", ". \n", {}, "", "", ""},
         {"last title wins", ". First\n. Second\n", {}, "Second", "Second", "Second"},
@@ -216,7 +225,8 @@ TEST(album, titles)
         EXPECT_NE(read_file(g.file("index.html"))
                       .find("<a href=\"trip/index.html\">" + c.gallery_item + "</a> (1 image)"),
                   std::string::npos);
-        const std::string closing = c.description && c.description->starts_with(".") ? c.closing_name : a;
+        const std::string closing =
+            c.description && c.description->starts_with(".") ? c.closing_name : a;
         EXPECT_NE(r.out.find("1 image processed in album '" + closing + "'.\n"), std::string::npos);
     }
 }
@@ -230,13 +240,15 @@ TEST(album, empty_album_gets_no_cache_and_no_pages)
     const run_result r = run_vistrel({g.path});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "Directory " + a + "\ncan't opendir(" + a + "/.scaled)\ncan't opendir(" + a +
-                         "/.thumbs)\n0 images processed in album '" + a + "'.\n1 album processed.\n");
+                         "/.thumbs)\n0 images processed in album '" + a +
+                         "'.\n1 album processed.\n");
     EXPECT_FALSE(file_exists(a + "/.scaled"));
     EXPECT_FALSE(file_exists(a + "/.thumbs"));
     EXPECT_FALSE(file_exists(a + "/index.html"));
 
     const run_result kept = run_vistrel({"-o", g.path});
-    EXPECT_EQ(kept.out, "Directory " + a + "\n0 images processed in album '" + a + "'.\n1 album processed.\n");
+    EXPECT_EQ(kept.out, "Directory " + a + "\n0 images processed in album '" + a +
+                            "'.\n1 album processed.\n");
 }
 
 }  // namespace

@@ -4,8 +4,8 @@
 // each image must be loaded at its stated size, each URL the page names
 // (links, images, srcset candidates, the style sheet) must stay inside the
 // gallery and name a file that exists, and texts must show as UTF-8.
-#include <gtest/gtest.h>
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -103,7 +103,8 @@ void write_jpegs(const std::string &album, const std::vector<std::string> &names
 {
     make_dir(album);
     for (const std::string &name : names)
-        write_jpeg(album + "/" + name, {.width = 80 + int(seed % 5) * 8, .height = 60, .seed = seed++});
+        write_jpeg(album + "/" + name,
+                   {.width = 80 + int(seed % 5) * 8, .height = 60, .seed = seed++});
 }
 
 // ---- where the gallery is reached ----
@@ -148,8 +149,8 @@ struct site {
 
 struct image_report {
     std::string src;
-    std::string current;               // currentSrc: the file the browser chose
-    std::vector<std::string> srcset;   // candidate URLs, resolved
+    std::string current;              // currentSrc: the file the browser chose
+    std::vector<std::string> srcset;  // candidate URLs, resolved
     bool complete = false;
     int natural_width = 0;
     int natural_height = 0;
@@ -282,8 +283,9 @@ page_report read_report(const json_value &v)
     r.heading = optional_string(v, "heading");
     r.caption = optional_string(v, "caption");
     for (const json_value &i : v.at("images").as_array())
-        r.images.push_back({string_member(i, "src"), string_member(i, "current"), strings(i.at("srcset")),
-                            i.at("complete").as_bool(), int(i.at("nw").as_int()), int(i.at("nh").as_int()),
+        r.images.push_back({string_member(i, "src"), string_member(i, "current"),
+                            strings(i.at("srcset")), i.at("complete").as_bool(),
+                            int(i.at("nw").as_int()), int(i.at("nh").as_int()),
                             string_member(i, "w"), string_member(i, "h"), string_member(i, "alt"),
                             i.at("cover").as_bool(), string_member(i, "link")});
     r.links = strings(v.at("links"));
@@ -292,7 +294,8 @@ page_report read_report(const json_value &v)
     for (const json_value &u : v.at("urls").as_array())
         r.urls.emplace_back(u.as_array().at(0).as_string(), u.as_array().at(1).as_string());
     for (const json_value &a : v.at("albums").as_array())
-        r.albums.push_back({string_member(a, "text"), string_member(a, "link"), string_member(a, "cover")});
+        r.albums.push_back(
+            {string_member(a, "text"), string_member(a, "link"), string_member(a, "cover")});
     for (const json_value &p : v.at("pagelists").as_array())
         r.page_lists.push_back({string_member(p, "text"), strings(p.at("links")),
                                 optional_string(p, "current").value_or("")});
@@ -347,9 +350,11 @@ void check_images(const site &s, const page_report &p, double ratio)
             // Offered by width, its src among them: which one the browser
             // takes is the style tests' matter.
             std::vector<std::optional<std::string>> offered;
-            for (const std::string &candidate : image.srcset) offered.push_back(s.file_of(candidate));
+            for (const std::string &candidate : image.srcset)
+                offered.push_back(s.file_of(candidate));
             EXPECT_TRUE(std::ranges::find(offered, file) != offered.end());
-            EXPECT_TRUE(std::ranges::find(offered, s.file_of(image.current)) != offered.end()) << image.current;
+            EXPECT_TRUE(std::ranges::find(offered, s.file_of(image.current)) != offered.end())
+                << image.current;
         } else {
             EXPECT_EQ(std::to_string(image.natural_width), image.width);
             EXPECT_EQ(std::to_string(image.natural_height), image.height);
@@ -403,7 +408,8 @@ crawl_result crawl(devtools_page &tab, const site &s, double ratio)
         result.named.insert(named.begin(), named.end());
         for (const std::string &link : p.links) {
             const std::optional<std::string> target = s.file_of(link);
-            if (target && target->ends_with(".html") && s.inside(*target) && !queued.contains(*target)) {
+            if (target && target->ends_with(".html") && s.inside(*target) &&
+                !queued.contains(*target)) {
                 queued.insert(*target);
                 queue.emplace_back(*target, link);
             }
@@ -418,7 +424,8 @@ crawl_result crawl(devtools_page &tab, const site &s, double ratio)
 
 // Over HTTP, every file a page names that the crawl did not open (the
 // originals) is fetched too; then no request at all may have missed.
-void fetch_the_rest(devtools_page &tab, const site &s, const crawl_result &crawled, const http_server &server)
+void fetch_the_rest(devtools_page &tab, const site &s, const crawl_result &crawled,
+                    const http_server &server)
 {
     std::string list;
     std::vector<std::string> files;
@@ -428,8 +435,8 @@ void fetch_the_rest(devtools_page &tab, const site &s, const crawl_result &crawl
         list += json_quote(s.url_of(file));
         files.push_back(file);
     }
-    const json_value statuses = tab.evaluate("Promise.all([" + list +
-                                             "].map(u => fetch(u).then(r => r.status, () => 0)))");
+    const json_value statuses =
+        tab.evaluate("Promise.all([" + list + "].map(u => fetch(u).then(r => r.status, () => 0)))");
     ASSERT_EQ(statuses.as_array().size(), files.size());
     for (size_t i = 0; i < files.size(); ++i)
         EXPECT_EQ(statuses.as_array()[i].as_int(), 200) << files[i];
@@ -446,14 +453,15 @@ struct visit {
 
 std::string visit_name(const visit &v)
 {
-    return std::string(v.http ? "http" : "file") + " at device pixel ratio " + std::to_string(int(v.ratio));
+    return std::string(v.http ? "http" : "file") + " at device pixel ratio " +
+           std::to_string(int(v.ratio));
 }
 
 // Crawls the gallery under root once per visit; each result is handed to
 // check with the site it came from.
 template <typename Check>
-void crawl_each(const std::string &root, const std::string &gallery, const std::vector<visit> &visits,
-                Check check)
+void crawl_each(const std::string &root, const std::string &gallery,
+                const std::vector<visit> &visits, Check check)
 {
     devtools_browser browser;
     for (const visit &v : visits) {
@@ -500,7 +508,8 @@ http_answer http_get(const http_server &server, const std::string &target)
         const std::string request = "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
         if (send(fd, request.data(), request.size(), MSG_NOSIGNAL) == ssize_t(request.size())) {
             char buffer[4096];
-            for (ssize_t n; (n = recv(fd, buffer, sizeof buffer, 0)) > 0;) response.append(buffer, size_t(n));
+            for (ssize_t n; (n = recv(fd, buffer, sizeof buffer, 0)) > 0;)
+                response.append(buffer, size_t(n));
         }
     }
     close(fd);
@@ -511,7 +520,8 @@ http_answer http_get(const http_server &server, const std::string &target)
     answer.status_line = head.substr(0, head.find("\r\n"));
     const std::string field = "\r\nContent-Type: ";
     if (const size_t at = head.find(field); at != std::string::npos)
-        answer.content_type = head.substr(at + field.size(), head.find("\r\n", at + 2) - at - field.size());
+        answer.content_type =
+            head.substr(at + field.size(), head.find("\r\n", at + 2) - at - field.size());
     answer.body = response.substr(head_end + 4);
     return answer;
 }
@@ -590,16 +600,19 @@ TEST(browser_http, utf8_and_latin1_names_load_show_and_link_over_http_and_from_d
                  as_utf8(u8"Ωmega.JPEG")},
                 1);
     write_file(gallery + "/" + utf8_album + "/.description",
-               ". " + utf8_title + "\n" + cafe + as_utf8(u8" Un café <b>crème</b>, s’il vous plaît\n") +
-                   nihon + as_utf8(u8" 東京タワー\n") + latin1 + " Written in Latin-1\n");
+               ". " + utf8_title + "\n" + cafe +
+                   as_utf8(u8" Un café <b>crème</b>, s’il vous plaît\n") + nihon +
+                   as_utf8(u8" 東京タワー\n") + latin1 + " Written in Latin-1\n");
     // A Latin-1 album directory of Latin-1 names, without a description.
     const std::string latin1_album = "Vacances d'\xe9t\xe9";
-    write_jpegs(gallery + "/" + latin1_album, {"\xe9l\xe8ve.jpg", "caf\xe9 cr\xe8me.jpg", "plain.jpg"}, 20);
+    write_jpegs(gallery + "/" + latin1_album,
+                {"\xe9l\xe8ve.jpg", "caf\xe9 cr\xe8me.jpg", "plain.jpg"}, 20);
     // An album without images.
     make_dir(gallery + "/" + as_utf8(u8"vide é"));
 
     const std::string gallery_title = as_utf8(u8"Photos d’été &amp; 日本");
-    const run_result r = run_vistrel({"-n", "-C", "-2", "-r", "1", "-c", "2", "-d", gallery_title, gallery});
+    const run_result r =
+        run_vistrel({"-n", "-C", "-2", "-r", "1", "-c", "2", "-d", gallery_title, gallery});
     ASSERT_EQ(r.status, 0) << r.err;
 
     const std::string shown_gallery_title = as_utf8(u8"Photos d’été & 日本");
@@ -614,65 +627,74 @@ TEST(browser_http, utf8_and_latin1_names_load_show_and_link_over_http_and_from_d
         {latin1_album + "/\xe9l\xe8ve.jpg", as_utf8(u8"\uFFFDl\uFFFDve.jpg")},
     };
 
-    crawl_each(root.path, gallery, {{true, 1}, {true, 2}, {false, 1}},
-               [&](const site &s, const crawl_result &crawled) {
-        // 7 + 4 pages, 3 + 2, and the gallery index page.
-        EXPECT_EQ(crawled.pages.size(), 17u);
+    crawl_each(
+        root.path, gallery, {{true, 1}, {true, 2}, {false, 1}},
+        [&](const site &s, const crawl_result &crawled) {
+            // 7 + 4 pages, 3 + 2, and the gallery index page.
+            EXPECT_EQ(crawled.pages.size(), 17u);
 
-        const page_report &index = crawled.pages.at(gallery + "/index.html");
-        EXPECT_EQ(index.title, shown_gallery_title);
-        ASSERT_EQ(index.albums.size(), 3u);
-        EXPECT_EQ(index.albums[0].text, shown_album_title + " (7 images)");
-        EXPECT_EQ(s.file_of(index.albums[0].link), gallery + "/" + utf8_album + "/index.html");
-        EXPECT_EQ(index.albums[1].text, as_utf8(u8"Vacances d'\uFFFDt\uFFFD (3 images)"));
-        EXPECT_EQ(s.file_of(index.albums[1].link), gallery + "/" + latin1_album + "/index.html");
-        // Covers: the scaled image of each album's first image, in byte order.
-        EXPECT_EQ(s.file_of(index.albums[0].cover), gallery + "/" + utf8_album + "/.scaled/" + cafe);
-        EXPECT_EQ(s.file_of(index.albums[1].cover),
-                  gallery + "/" + latin1_album + "/.scaled/caf\xe9 cr\xe8me.jpg");
-        EXPECT_EQ(index.albums[2].text, as_utf8(u8"vide é (0 images)"));
-        EXPECT_EQ(index.albums[2].link, "") << "an album without images has no page to lead to";
-        EXPECT_EQ(index.albums[2].cover, "");
+            const page_report &index = crawled.pages.at(gallery + "/index.html");
+            EXPECT_EQ(index.title, shown_gallery_title);
+            ASSERT_EQ(index.albums.size(), 3u);
+            EXPECT_EQ(index.albums[0].text, shown_album_title + " (7 images)");
+            EXPECT_EQ(s.file_of(index.albums[0].link), gallery + "/" + utf8_album + "/index.html");
+            EXPECT_EQ(index.albums[1].text, as_utf8(u8"Vacances d'\uFFFDt\uFFFD (3 images)"));
+            EXPECT_EQ(s.file_of(index.albums[1].link),
+                      gallery + "/" + latin1_album + "/index.html");
+            // Covers: the scaled image of each album's first image, in byte order.
+            EXPECT_EQ(s.file_of(index.albums[0].cover),
+                      gallery + "/" + utf8_album + "/.scaled/" + cafe);
+            EXPECT_EQ(s.file_of(index.albums[1].cover),
+                      gallery + "/" + latin1_album + "/.scaled/caf\xe9 cr\xe8me.jpg");
+            EXPECT_EQ(index.albums[2].text, as_utf8(u8"vide é (0 images)"));
+            EXPECT_EQ(index.albums[2].link, "") << "an album without images has no page to lead to";
+            EXPECT_EQ(index.albums[2].cover, "");
 
-        // Numbered pages: above and below the thumbnails, each page's own
-        // number in bold and a link to every other one.
-        const auto index_page = [&](int n) {
-            const std::string name = n == 1 ? "index.html" : "index" + std::to_string(n) + ".html";
-            return gallery + "/" + utf8_album + "/" + name;
-        };
-        for (int n = 1; n <= 4; ++n) {
-            const page_report &p = crawled.pages.at(index_page(n));
-            SCOPED_TRACE(p.file);
-            EXPECT_EQ(p.title, album_title_in_title + " / " + std::to_string(n));
-            EXPECT_EQ(p.heading, shown_album_title + " / " + std::to_string(n));
-            ASSERT_EQ(p.page_lists.size(), 2u);
-            for (const page_list_report &list : p.page_lists) {
-                EXPECT_EQ(list.text, "1 2 3 4");
-                EXPECT_EQ(list.current, std::to_string(n));
-                std::vector<std::string> expected;
-                for (int other = 1; other <= 4; ++other)
-                    if (other != n) expected.push_back(index_page(other));
-                std::vector<std::string> linked;
-                for (const std::string &link : list.links) linked.push_back(s.file_of(link).value_or(link));
-                EXPECT_EQ(linked, expected);
+            // Numbered pages: above and below the thumbnails, each page's own
+            // number in bold and a link to every other one.
+            const auto index_page = [&](int n) {
+                const std::string name = n == 1 ? "index.html"
+                                                : "index" + std::to_string(n) + ".html";
+                return gallery + "/" + utf8_album + "/" + name;
+            };
+            for (int n = 1; n <= 4; ++n) {
+                const page_report &p = crawled.pages.at(index_page(n));
+                SCOPED_TRACE(p.file);
+                EXPECT_EQ(p.title, album_title_in_title + " / " + std::to_string(n));
+                EXPECT_EQ(p.heading, shown_album_title + " / " + std::to_string(n));
+                ASSERT_EQ(p.page_lists.size(), 2u);
+                for (const page_list_report &list : p.page_lists) {
+                    EXPECT_EQ(list.text, "1 2 3 4");
+                    EXPECT_EQ(list.current, std::to_string(n));
+                    std::vector<std::string> expected;
+                    for (int other = 1; other <= 4; ++other)
+                        if (other != n) expected.push_back(index_page(other));
+                    std::vector<std::string> linked;
+                    for (const std::string &link : list.links)
+                        linked.push_back(s.file_of(link).value_or(link));
+                    EXPECT_EQ(linked, expected);
+                }
             }
-        }
-        EXPECT_EQ(crawled.pages.at(gallery + "/" + latin1_album + "/index.html").page_lists.size(), 2u);
+            EXPECT_EQ(
+                crawled.pages.at(gallery + "/" + latin1_album + "/index.html").page_lists.size(),
+                2u);
 
-        // Image pages: the title names the image as its bytes read as
-        // UTF-8; the caption is the description's, or else the name.
-        for (const auto &[file, p] : crawled.pages) {
-            if (!file.ends_with(".jpg.html") && !file.ends_with(".JPEG.html")) continue;
-            SCOPED_TRACE(file);
-            const fs::path path(file);
-            const std::string album = path.parent_path().filename().string();
-            const std::string name = path.stem().string();
-            const std::string title = album == utf8_album ? album_title_in_title : shown_gallery_title;
-            EXPECT_EQ(p.title, collapsed(title + ": " + shown_as_utf8(name)));
-            const auto caption = captions.find(album + "/" + name);
-            EXPECT_EQ(p.caption, caption != captions.end() ? caption->second : shown_as_utf8(name));
-        }
-    });
+            // Image pages: the title names the image as its bytes read as
+            // UTF-8; the caption is the description's, or else the name.
+            for (const auto &[file, p] : crawled.pages) {
+                if (!file.ends_with(".jpg.html") && !file.ends_with(".JPEG.html")) continue;
+                SCOPED_TRACE(file);
+                const fs::path path(file);
+                const std::string album = path.parent_path().filename().string();
+                const std::string name = path.stem().string();
+                const std::string title = album == utf8_album ? album_title_in_title
+                                                              : shown_gallery_title;
+                EXPECT_EQ(p.title, collapsed(title + ": " + shown_as_utf8(name)));
+                const auto caption = captions.find(album + "/" + name);
+                EXPECT_EQ(p.caption,
+                          caption != captions.end() ? caption->second : shown_as_utf8(name));
+            }
+        });
 }
 
 // ---- names that would lead out of the gallery if written raw ----
@@ -703,7 +725,13 @@ TEST(browser_links, no_url_of_any_page_leaves_the_gallery)
         "http&colon;&sol;&sol;evil.example&sol;x.jpg",
     };
     const std::vector<std::string> albums = {
-        "\\\\evil.example", "%2e%2e", "http:evil.example", "javascript:alert(3)", "C|", "#top", "?q=1",
+        "\\\\evil.example",
+        "%2e%2e",
+        "http:evil.example",
+        "javascript:alert(3)",
+        "C|",
+        "#top",
+        "?q=1",
         "&bsol;&bsol;evil.example",
         // Commas before a URL in srcset are skipped.
         ",evil.example",
@@ -714,10 +742,11 @@ TEST(browser_links, no_url_of_any_page_leaves_the_gallery)
     const run_result r = run_vistrel({"-n", "-C", "-2", "-r", "2", "-c", "2", gallery});
     ASSERT_EQ(r.status, 0) << r.err;
 
-    crawl_each(root.path, gallery, {{true, 1}, {false, 1}}, [](const site &, const crawl_result &crawled) {
-        // 11 + 3 pages, 8 times 1 + 1, and the gallery index page.
-        EXPECT_EQ(crawled.pages.size(), 31u);
-    });
+    crawl_each(root.path, gallery, {{true, 1}, {false, 1}},
+               [](const site &, const crawl_result &crawled) {
+                   // 11 + 3 pages, 8 times 1 + 1, and the gallery index page.
+                   EXPECT_EQ(crawled.pages.size(), 31u);
+               });
 }
 
 // Browsers strip blanks from the ends of a URL, so a link must not start
@@ -731,7 +760,8 @@ TEST(browser_http, names_starting_with_a_blank_are_linked_to_their_own_files)
     write_jpegs(gallery + "/ lead", {" x.jpg", "y.jpg"}, 1);
     const run_result r = run_vistrel({"-C", gallery});
     ASSERT_EQ(r.status, 0) << r.err;
-    crawl_each(root.path, gallery, {{true, 1}, {false, 1}}, [](const site &, const crawl_result &) {});
+    crawl_each(root.path, gallery, {{true, 1}, {false, 1}},
+               [](const site &, const crawl_result &) {});
 }
 
 // ---- names too long for "<name>.html" ----
@@ -748,8 +778,8 @@ TEST(browser_long_names, thumbnails_lead_to_the_shortened_pages_which_show_their
     std::string three_byte;
     for (int i = 0; i < 83; ++i) three_byte += as_utf8(u8"日");
     // In album order: 5, 251, 254 and 253 bytes; the long ones neighbours.
-    const std::vector<std::string> names = {"a.jpg", std::string(247, 'b') + ".jpg", two_byte + ".jpg",
-                                            three_byte + ".jpg"};
+    const std::vector<std::string> names = {"a.jpg", std::string(247, 'b') + ".jpg",
+                                            two_byte + ".jpg", three_byte + ".jpg"};
     ASSERT_EQ(names[1].size(), 251u);
     ASSERT_EQ(names[2].size(), 254u);
     ASSERT_EQ(names[3].size(), 253u);
@@ -757,49 +787,52 @@ TEST(browser_long_names, thumbnails_lead_to_the_shortened_pages_which_show_their
     const run_result r = run_vistrel({"-2", gallery});
     ASSERT_EQ(r.status, 0) << r.err;
 
-    crawl_each(root.path, gallery, {{true, 1}, {false, 1}}, [&](const site &s, const crawl_result &crawled) {
-        EXPECT_EQ(crawled.pages.size(), names.size() + 2);
-        const page_report &index = crawled.pages.at(album + "/index.html");
-        ASSERT_EQ(index.images.size(), names.size());
-        for (size_t i = 0; i < names.size(); ++i) {
-            const std::string &name = names[i];
-            SCOPED_TRACE(std::to_string(name.size()) + " bytes: " + name.substr(0, 12));
-            // The thumbnail's link, as the browser resolved it, is the page.
-            const std::optional<std::string> file = s.file_of(index.images[i].link);
-            ASSERT_TRUE(file);
-            ASSERT_TRUE(crawled.pages.contains(*file));
-            const std::string page_name = file_name_of(*file);
-            if (name.size() + 5 <= 255) {
-                EXPECT_EQ(page_name, name + ".html");
-            } else {
-                // A prefix cut at a character boundary, "~", 16 hex digits.
-                ASSERT_LE(page_name.size(), 255u);
-                ASSERT_GT(page_name.size(), 22u);
-                const std::string prefix = page_name.substr(0, page_name.size() - 22);
-                EXPECT_TRUE(name.starts_with(prefix)) << page_name;
-                EXPECT_EQ(shown_as_utf8(prefix), prefix) << "cut within a character";
-                EXPECT_EQ(page_name[prefix.size()], '~');
-                const std::string hash = page_name.substr(prefix.size() + 1, 16);
-                EXPECT_EQ(hash.find_first_not_of("0123456789abcdefABCDEF"), std::string::npos) << page_name;
-                EXPECT_TRUE(page_name.ends_with(".html"));
+    crawl_each(
+        root.path, gallery, {{true, 1}, {false, 1}},
+        [&](const site &s, const crawl_result &crawled) {
+            EXPECT_EQ(crawled.pages.size(), names.size() + 2);
+            const page_report &index = crawled.pages.at(album + "/index.html");
+            ASSERT_EQ(index.images.size(), names.size());
+            for (size_t i = 0; i < names.size(); ++i) {
+                const std::string &name = names[i];
+                SCOPED_TRACE(std::to_string(name.size()) + " bytes: " + name.substr(0, 12));
+                // The thumbnail's link, as the browser resolved it, is the page.
+                const std::optional<std::string> file = s.file_of(index.images[i].link);
+                ASSERT_TRUE(file);
+                ASSERT_TRUE(crawled.pages.contains(*file));
+                const std::string page_name = file_name_of(*file);
+                if (name.size() + 5 <= 255) {
+                    EXPECT_EQ(page_name, name + ".html");
+                } else {
+                    // A prefix cut at a character boundary, "~", 16 hex digits.
+                    ASSERT_LE(page_name.size(), 255u);
+                    ASSERT_GT(page_name.size(), 22u);
+                    const std::string prefix = page_name.substr(0, page_name.size() - 22);
+                    EXPECT_TRUE(name.starts_with(prefix)) << page_name;
+                    EXPECT_EQ(shown_as_utf8(prefix), prefix) << "cut within a character";
+                    EXPECT_EQ(page_name[prefix.size()], '~');
+                    const std::string hash = page_name.substr(prefix.size() + 1, 16);
+                    EXPECT_EQ(hash.find_first_not_of("0123456789abcdefABCDEF"), std::string::npos)
+                        << page_name;
+                    EXPECT_TRUE(page_name.ends_with(".html"));
+                }
+                const page_report &p = crawled.pages.at(*file);
+                EXPECT_EQ(p.title, "my webgallery: " + name);
+                EXPECT_EQ(p.caption, name);
+                // The scaled image, then a thumbnail per neighbour, each loaded
+                // (checked for every page) and leading to the neighbour's page.
+                const size_t neighbours = (i > 0 ? 1 : 0) + (i + 1 < names.size() ? 1 : 0);
+                ASSERT_EQ(p.images.size(), 1 + neighbours);
+                EXPECT_EQ(s.file_of(p.images[0].src), album + "/.scaled/" + name);
+                size_t n = 1;
+                for (const size_t other : {i - 1, i + 1}) {
+                    if (other >= names.size()) continue;  // wraps below 0 too
+                    EXPECT_EQ(s.file_of(p.images[n].src), album + "/.thumbs/" + names[other]);
+                    EXPECT_EQ(s.file_of(p.images[n].link), s.file_of(index.images[other].link));
+                    ++n;
+                }
             }
-            const page_report &p = crawled.pages.at(*file);
-            EXPECT_EQ(p.title, "my webgallery: " + name);
-            EXPECT_EQ(p.caption, name);
-            // The scaled image, then a thumbnail per neighbour, each loaded
-            // (checked for every page) and leading to the neighbour's page.
-            const size_t neighbours = (i > 0 ? 1 : 0) + (i + 1 < names.size() ? 1 : 0);
-            ASSERT_EQ(p.images.size(), 1 + neighbours);
-            EXPECT_EQ(s.file_of(p.images[0].src), album + "/.scaled/" + name);
-            size_t n = 1;
-            for (const size_t other : {i - 1, i + 1}) {
-                if (other >= names.size()) continue;  // wraps below 0 too
-                EXPECT_EQ(s.file_of(p.images[n].src), album + "/.thumbs/" + names[other]);
-                EXPECT_EQ(s.file_of(p.images[n].link), s.file_of(index.images[other].link));
-                ++n;
-            }
-        }
-    });
+        });
 }
 
 }  // namespace

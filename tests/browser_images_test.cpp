@@ -46,7 +46,8 @@ constexpr int upright_height = 256;
 // gradient: every mirror or turn gives another picture.
 std::vector<uint8_t> upright_picture()
 {
-    static constexpr uint8_t quadrant[4][3] = {{200, 40, 40}, {40, 170, 60}, {40, 60, 200}, {220, 200, 40}};
+    static constexpr uint8_t quadrant[4][3] = {
+        {200, 40, 40}, {40, 170, 60}, {40, 60, 200}, {220, 200, 40}};
     std::vector<uint8_t> pixels(size_t{upright_width} * upright_height * 3);
     uint8_t *p = pixels.data();
     for (int y = 0; y < upright_height; ++y) {
@@ -68,9 +69,9 @@ jpeg_recipe stored_as(const orientation_case &o, const std::vector<uint8_t> &upr
     // at the left or right: they are its columns.
     const bool rows_are_rows = o.row0 == side::top || o.row0 == side::bottom;
     jpeg_recipe recipe{.width = rows_are_rows ? upright_width : upright_height,
-                      .height = rows_are_rows ? upright_height : upright_width,
-                      .quality = 95,
-                      .exif = exif_recipe{.orientation = o.value}};
+                       .height = rows_are_rows ? upright_height : upright_width,
+                       .quality = 95,
+                       .exif = exif_recipe{.orientation = o.value}};
     recipe.pixels.resize(upright.size());
     uint8_t *to = recipe.pixels.data();
     for (int sy = 0; sy < recipe.height; ++sy) {
@@ -91,7 +92,10 @@ jpeg_recipe stored_as(const orientation_case &o, const std::vector<uint8_t> &upr
     return recipe;
 }
 
-std::string orientation_name(uint16_t value) { return std::string("o") + char('0' + value) + ".jpg"; }
+std::string orientation_name(uint16_t value)
+{
+    return std::string("o") + char('0' + value) + ".jpg";
+}
 
 // Other pictures a wrong orientation could give at the right size: every
 // mirror and the half turn of the upright one, and the stored pixels
@@ -128,23 +132,26 @@ shown_image image_in_page(devtools_page &page, const std::string &selector)
         " : null; })()");
     if (v.is_null()) throw std::runtime_error("no image " + selector);
     const auto &a = v.as_array();
-    return {int(a.at(0).as_int()), int(a.at(1).as_int()), int(a.at(2).as_int()), int(a.at(3).as_int())};
+    return {int(a.at(0).as_int()), int(a.at(1).as_int()), int(a.at(2).as_int()),
+            int(a.at(3).as_int())};
 }
 
 // The originals as the browser itself shows them (upright, by its default
 // image-orientation: from-image) in boxes of the given size, each on whole
 // pixels: as they should look, and in every wrong view; then the upright
 // picture from a file without a tag.
-void write_reference_page(const std::string &path, const std::string &album_dir, const std::string &untagged,
-                          int width, int height)
+void write_reference_page(const std::string &path, const std::string &album_dir,
+                          const std::string &untagged, int width, int height)
 {
-    std::string html = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><style>"
-                       "body { margin: 0; background: #fff; } img { position: absolute; display: block; }"
-                       "</style></head><body>\n";
+    std::string html =
+        "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><style>"
+        "body { margin: 0; background: #fff; } img { position: absolute; display: block; }"
+        "</style></head><body>\n";
     const auto box = [&](const std::string &id, const std::string &file, int column, int row,
                          const std::string &style) {
         html += "<img id=\"" + id + "\" src=\"" + file_url(file) +
-                "\" style=\"width: " + std::to_string(width) + "px; height: " + std::to_string(height) +
+                "\" style=\"width: " + std::to_string(width) +
+                "px; height: " + std::to_string(height) +
                 "px; left: " + std::to_string(column * (width + 10)) +
                 "px; top: " + std::to_string(row * (height + 10)) + "px; " + style + "\">\n";
     };
@@ -154,7 +161,8 @@ void write_reference_page(const std::string &path, const std::string &album_dir,
         const std::string id = std::to_string(o.value);
         box("right" + id, file, 0, row, "");
         for (size_t w = 0; w < std::size(wrong_views); ++w)
-            box("wrong" + id + "-" + std::to_string(w), file, int(w) + 1, row, wrong_views[w].style);
+            box("wrong" + id + "-" + std::to_string(w), file, int(w) + 1, row,
+                wrong_views[w].style);
         ++row;
     }
     box("untagged", untagged, 0, row, "");
@@ -183,8 +191,9 @@ TEST(browser_images, turned_photos_look_as_the_browser_shows_the_originals)
         write_jpeg(album + "/" + orientation_name(o.value), stored_as(o, upright));
     // Outside the gallery: the picture itself, for the fixtures' own check.
     const std::string untagged = root.file("upright.jpg");
-    write_jpeg(untagged,
-               {.width = upright_width, .height = upright_height, .quality = 95, .pixels = upright});
+    write_jpeg(
+        untagged,
+        {.width = upright_width, .height = upright_height, .quality = 95, .pixels = upright});
     // Scaled images half the default height: smaller captures to compare.
     const run_result r = run_vistrel({"-H", "240", gallery});
     ASSERT_EQ(r.status, 0) << r.err;
@@ -245,13 +254,14 @@ TEST(browser_images, turned_photos_look_as_the_browser_shows_the_originals)
             // as the one upright picture.
             ASSERT_LT(mean_difference(reference_box("right" + id), picture), orientation_tolerance);
             const double right = mean_difference(shown[i], reference_box("right" + id));
-            EXPECT_LT(right, orientation_tolerance) << "differs from the original as the browser turns it";
+            EXPECT_LT(right, orientation_tolerance)
+                << "differs from the original as the browser turns it";
             worst_right = std::max(worst_right, right);
             for (size_t w = 0; w < std::size(wrong_views); ++w) {
                 if (value == 1 && std::string(wrong_views[w].name) == "tag ignored")
                     continue;  // the same picture
-                const double wrong =
-                    mean_difference(shown[i], reference_box("wrong" + id + "-" + std::to_string(w)));
+                const double wrong = mean_difference(shown[i], reference_box("wrong" + id + "-" +
+                                                                             std::to_string(w)));
                 EXPECT_GT(wrong, 3 * orientation_tolerance)
                     << "as close to the picture " << wrong_views[w].name;
                 best_wrong = std::min(best_wrong, wrong);
@@ -277,11 +287,8 @@ TEST(browser_images, heif_photos_are_shown_upright_at_their_stated_size)
         bool exif_too;         // an EXIF Orientation saying the same turn
     };
     const heif_case cases[] = {
-        {"rotated.heic", 6, false},
-        {"rotated left.heic", 8, false},
-        {"mirrored.heic", 2, false},
-        {"phone.heic", 6, true},
-        {"turned.avif", 3, false},
+        {"rotated.heic", 6, false}, {"rotated left.heic", 8, false}, {"mirrored.heic", 2, false},
+        {"phone.heic", 6, true},    {"turned.avif", 3, false},
     };
     temp_dir root;
     const std::string gallery = root.file("gallery");
@@ -292,18 +299,21 @@ TEST(browser_images, heif_photos_are_shown_upright_at_their_stated_size)
     const std::vector<uint8_t> upright = upright_picture();
     for (const heif_case &c : cases) {
         const jpeg_recipe stored = stored_as(orientations[c.orientation - 1], upright);
-        heif_recipe spec{.format = std::string(c.name).ends_with(".avif") ? heif_recipe::codec::av1
-                                                                                 : heif_recipe::codec::hevc,
-                               .width = stored.width,
-                               .height = stored.height,
-                               .quality = 95,
-                               .pixels = stored.pixels,
-                               .orientation = c.orientation};
+        heif_recipe spec{.format = std::string(c.name).ends_with(".avif")
+                                       ? heif_recipe::codec::av1
+                                       : heif_recipe::codec::hevc,
+                         .width = stored.width,
+                         .height = stored.height,
+                         .quality = 95,
+                         .pixels = stored.pixels,
+                         .orientation = c.orientation};
         if (c.exif_too) spec.exif = exif_recipe{.orientation = c.orientation};
         write_heif(album + "/" + c.name, spec);
     }
     const std::string untagged = root.file("upright.jpg");
-    write_jpeg(untagged, {.width = upright_width, .height = upright_height, .quality = 95, .pixels = upright});
+    write_jpeg(
+        untagged,
+        {.width = upright_width, .height = upright_height, .quality = 95, .pixels = upright});
     const run_result r = run_vistrel({"-i", "-H", "240", gallery});
     ASSERT_EQ(r.status, 0) << r.err;
 
@@ -318,15 +328,20 @@ TEST(browser_images, heif_photos_are_shown_upright_at_their_stated_size)
         SCOPED_TRACE(view.what);
         const int width = view.height * upright_width / upright_height;
         // The upright picture, and its wrong views, at the derived size.
-        const std::string reference = root.file(std::string("heif-reference-") + view.dir + ".html");
-        std::string html = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><style>"
-                           "body { margin: 0; background: #fff; } img { position: absolute; display: block; "
-                           "top: 0; width: " + std::to_string(width) + "px; height: " +
-                           std::to_string(view.height) + "px; }</style></head><body>\n";
-        const char *styles[] = {"", "transform: scaleX(-1)", "transform: scaleY(-1)", "transform: rotate(180deg)"};
+        const std::string reference =
+            root.file(std::string("heif-reference-") + view.dir + ".html");
+        std::string html =
+            "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><style>"
+            "body { margin: 0; background: #fff; } img { position: absolute; display: block; "
+            "top: 0; width: " +
+            std::to_string(width) + "px; height: " + std::to_string(view.height) +
+            "px; }</style></head><body>\n";
+        const char *styles[] = {"", "transform: scaleX(-1)", "transform: scaleY(-1)",
+                                "transform: rotate(180deg)"};
         for (size_t i = 0; i < std::size(styles); ++i)
-            html += "<img id=\"v" + std::to_string(i) + "\" src=\"" + file_url(untagged) + "\" style=\"left: " +
-                    std::to_string(int(i) * (width + 10)) + "px; " + styles[i] + "\">\n";
+            html += "<img id=\"v" + std::to_string(i) + "\" src=\"" + file_url(untagged) +
+                    "\" style=\"left: " + std::to_string(int(i) * (width + 10)) + "px; " +
+                    styles[i] + "\">\n";
         write_file(reference, html + "</body></html>\n");
         page.navigate(file_url(reference));
         page.settle();
@@ -336,7 +351,8 @@ TEST(browser_images, heif_photos_are_shown_upright_at_their_stated_size)
 
         for (const heif_case &c : cases) {
             SCOPED_TRACE(c.name);
-            const std::string selector = std::string("img[src=\"") + view.dir + "/" + c.name + ".jpg\"]";
+            const std::string selector = std::string("img[src=\"") + view.dir + "/" + c.name +
+                                         ".jpg\"]";
             page.navigate(file_url(album + "/" + view.page(c.name)));
             page.settle();
             const shown_image image = image_in_page(page, selector);
@@ -345,7 +361,8 @@ TEST(browser_images, heif_photos_are_shown_upright_at_their_stated_size)
             ASSERT_EQ(image.natural_width, width);
             ASSERT_EQ(image.natural_height, view.height);
             const decoded_jpeg shown = screen_pixels(page, page.element_rect(selector));
-            EXPECT_LT(mean_difference(shown, references[0]), orientation_tolerance) << "not upright";
+            EXPECT_LT(mean_difference(shown, references[0]), orientation_tolerance)
+                << "not upright";
             for (size_t i = 1; i < references.size(); ++i)
                 EXPECT_GT(mean_difference(shown, references[i]), 3 * orientation_tolerance)
                     << "as close to the picture as " << styles[i];
@@ -380,8 +397,11 @@ TEST(browser_images, a_colour_profile_keeps_the_colours)
     make_dir(album);
     write_file(gallery + "/vistrel.css", "body { margin: 8px; }\n");
     const std::string original = album + "/p3.jpg";
-    write_jpeg(original, {.width = width, .height = height, .quality = 95,
-                          .icc = icc_recipe{.profile = display_p3_profile()}, .pixels = pixels});
+    write_jpeg(original, {.width = width,
+                          .height = height,
+                          .quality = 95,
+                          .icc = icc_recipe{.profile = display_p3_profile()},
+                          .pixels = pixels});
     const std::string untagged = root.file("untagged.jpg");
     write_jpeg(untagged, {.width = width, .height = height, .quality = 95, .pixels = pixels});
     // Scaled to half the size: resampled, not merely copied.
@@ -393,8 +413,8 @@ TEST(browser_images, a_colour_profile_keeps_the_colours)
     page.set_device({.width = 1280, .height = 900, .scale_factor = 1, .mobile = false});
     // The middle of the patch, a quarter of its width and height.
     const auto patch_middle = [](const css_rect &image) {
-        return css_rect{image.x + image.width * 7 / 16, image.y + image.height * 7 / 16, image.width / 8,
-                        image.height / 8};
+        return css_rect{image.x + image.width * 7 / 16, image.y + image.height * 7 / 16,
+                        image.width / 8, image.height / 8};
     };
     page.navigate(file_url(album + "/p3.jpg.html"));
     page.settle();
@@ -402,21 +422,25 @@ TEST(browser_images, a_colour_profile_keeps_the_colours)
     const shown_image scaled = image_in_page(page, selector);
     ASSERT_EQ(scaled.natural_width, width / 2);
     ASSERT_EQ(scaled.natural_height, height / 2);
-    const decoded_jpeg scaled_patch = screen_pixels(page, patch_middle(page.element_rect(selector)));
+    const decoded_jpeg scaled_patch =
+        screen_pixels(page, patch_middle(page.element_rect(selector)));
 
     // The original and the untagged copy as the browser shows them, at the
     // scaled image's size.
     const std::string reference = root.file("reference.html");
-    std::string html = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><style>"
-                       "body { margin: 0; background: #fff; } img { position: absolute; display: block; "
-                       "width: 160px; height: 120px; top: 0; }</style></head><body>\n";
+    std::string html =
+        "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><style>"
+        "body { margin: 0; background: #fff; } img { position: absolute; display: block; "
+        "width: 160px; height: 120px; top: 0; }</style></head><body>\n";
     html += "<img id=\"original\" src=\"" + file_url(original) + "\" style=\"left: 0\">\n";
     html += "<img id=\"untagged\" src=\"" + file_url(untagged) + "\" style=\"left: 200px\">\n";
     write_file(reference, html + "</body></html>\n");
     page.navigate(file_url(reference));
     page.settle();
-    const decoded_jpeg original_patch = screen_pixels(page, patch_middle(page.element_rect("#original")));
-    const decoded_jpeg untagged_patch = screen_pixels(page, patch_middle(page.element_rect("#untagged")));
+    const decoded_jpeg original_patch =
+        screen_pixels(page, patch_middle(page.element_rect("#original")));
+    const decoded_jpeg untagged_patch =
+        screen_pixels(page, patch_middle(page.element_rect("#untagged")));
 
     const double same = mean_difference(scaled_patch, original_patch);
     const double other = mean_difference(untagged_patch, original_patch);
@@ -442,7 +466,8 @@ TEST(browser_images, high_density_screens_get_the_double_density_files)
     make_dir(album);
     write_file(gallery + "/vistrel.css", "body { margin: 8px; }\n");
     // In the order of the album: byte by byte.
-    const std::vector<std::string> names = {"Caf\xc3\xa9 \xc3\x98resund.jpg", "plain.jpg", "two words.jpg"};
+    const std::vector<std::string> names = {"Caf\xc3\xa9 \xc3\x98resund.jpg", "plain.jpg",
+                                            "two words.jpg"};
     for (size_t i = 0; i < names.size(); ++i)
         write_jpeg(album + "/" + names[i], {.width = 200, .height = 150, .seed = uint32_t(40 + i)});
     const run_result r = run_vistrel({"-2", gallery});
@@ -470,7 +495,8 @@ TEST(browser_images, high_density_screens_get_the_double_density_files)
         SCOPED_TRACE("device pixel ratio " + std::to_string(ratio));
         // A fresh context per ratio: nothing cached from the other one.
         devtools_page page(browser);
-        page.set_device({.width = 1280, .height = 900, .scale_factor = double(ratio), .mobile = false});
+        page.set_device(
+            {.width = 1280, .height = 900, .scale_factor = double(ratio), .mobile = false});
         for (const auto &[page_name, expected] : pages) {
             SCOPED_TRACE(page_name);
             page.navigate(file_url(album + "/" + page_name));
@@ -498,8 +524,10 @@ TEST(browser_images, high_density_screens_get_the_double_density_files)
                 // times its pixels.
                 EXPECT_EQ(image.at(2).as_int(), image.at(4).as_int()) << image.at(0).as_string();
                 EXPECT_EQ(image.at(3).as_int(), image.at(5).as_int()) << image.at(0).as_string();
-                EXPECT_EQ(image.at(6).as_int(), ratio * image.at(4).as_int()) << image.at(0).as_string();
-                EXPECT_EQ(image.at(7).as_int(), ratio * image.at(5).as_int()) << image.at(0).as_string();
+                EXPECT_EQ(image.at(6).as_int(), ratio * image.at(4).as_int())
+                    << image.at(0).as_string();
+                EXPECT_EQ(image.at(7).as_int(), ratio * image.at(5).as_int())
+                    << image.at(0).as_string();
             }
         }
     }

@@ -23,8 +23,10 @@ struct screen {
     device_metrics metrics;
 };
 
-const screen desktop{"desktop 1x", {.width = 1280, .height = 900, .scale_factor = 1, .mobile = false}};
-const screen desktop_2x{"desktop 2x", {.width = 1280, .height = 900, .scale_factor = 2, .mobile = false}};
+const screen desktop{"desktop 1x",
+                     {.width = 1280, .height = 900, .scale_factor = 1, .mobile = false}};
+const screen desktop_2x{"desktop 2x",
+                        {.width = 1280, .height = 900, .scale_factor = 2, .mobile = false}};
 const screen phone{"phone 3x", {.width = 390, .height = 844, .scale_factor = 3, .mobile = true}};
 
 // A gallery with the sample stylesheet.
@@ -44,8 +46,8 @@ struct shape {
 };
 
 const shape shapes[] = {
-    {"landscape", 400, 300}, {"wide", 640, 360}, {"portrait", 300, 400}, {"square", 300, 300},
-    {"panorama", 900, 300},
+    {"landscape", 400, 300}, {"wide", 640, 360},     {"portrait", 300, 400},
+    {"square", 300, 300},    {"panorama", 900, 300},
 };
 
 // Every cover, once loaded: the file chosen, its real width, the width the
@@ -91,7 +93,8 @@ TEST(browser_style, covers_are_sharp_at_every_size_and_density_and_no_larger_tha
 
         // A 640-pixel window is the widest laid out as a phone, a 641-pixel
         // one the narrowest as a desktop.
-        const screen narrowest_desktop{"desktop 641", {.width = 641, .height = 900, .scale_factor = 1}};
+        const screen narrowest_desktop{"desktop 641",
+                                       {.width = 641, .height = 900, .scale_factor = 1}};
         const screen widest_phone{"window 640", {.width = 640, .height = 900, .scale_factor = 1}};
         for (const screen &device : {desktop, desktop_2x, phone, narrowest_desktop, widest_phone}) {
             SCOPED_TRACE(device.name);
@@ -117,11 +120,13 @@ TEST(browser_style, covers_are_sharp_at_every_size_and_density_and_no_larger_tha
                     largest = std::max(largest, w);
                     if (offer.as_array().at(0).as_string() == current) stated = w;
                 }
-                EXPECT_EQ(stated, file_width) << "not a candidate, or one of another width than it says";
+                EXPECT_EQ(stated, file_width)
+                    << "not a candidate, or one of another width than it says";
                 EXPECT_TRUE(file_width >= shown * dpr || file_width == largest)
                     << file_width << " pixels shown over " << shown << " CSS pixels at " << dpr;
                 if (device.metrics.scale_factor == 1 && device.metrics.width == 1280) {
-                    EXPECT_EQ(current.find("/.scaled2x/"), std::string::npos) << "more than a plain screen needs";
+                    EXPECT_EQ(current.find("/.scaled2x/"), std::string::npos)
+                        << "more than a plain screen needs";
                 }
                 // The browser takes the file for the width that sizes states:
                 // the stylesheet must show the cover at that width (less the

@@ -166,10 +166,12 @@ window.addEventListener('load', function () {
 
 void write_harness(const std::string &path, const std::vector<std::string> &pages)
 {
-    std::string html = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>harness</title></head><body>\n";
+    std::string html =
+        "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>harness</title></head><body>\n";
     for (const std::string &page : pages)
         html += "<iframe src=\"" + file_url(page) + "\"></iframe>\n";
-    html += "<pre id=\"results\"></pre>\n<script>" + std::string(harness_script) + "</script>\n</body></html>\n";
+    html += "<pre id=\"results\"></pre>\n<script>" + std::string(harness_script) +
+            "</script>\n</body></html>\n";
     write_file(path, html);
 }
 
@@ -177,7 +179,7 @@ struct image_finding {
     std::string src;
     int natural_width = 0;
     int natural_height = 0;
-    std::string width;   // the markup's attributes
+    std::string width;  // the markup's attributes
     std::string height;
     std::string alt;
 };
@@ -210,7 +212,8 @@ std::vector<std::string> split(const std::string &text, char separator)
     size_t start = 0;
     for (;;) {
         const size_t end = text.find(separator, start);
-        parts.push_back(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
+        parts.push_back(
+            text.substr(start, end == std::string::npos ? std::string::npos : end - start));
         if (end == std::string::npos) return parts;
         start = end + 1;
     }
@@ -227,7 +230,8 @@ harness_findings parse_findings(const std::string &dom, size_t page_count)
         found.errors.push_back("no results element in the dumped DOM");
         return found;
     }
-    for (const std::string &line : split(dom.substr(begin + open.size(), end - begin - open.size()), '\n')) {
+    for (const std::string &line :
+         split(dom.substr(begin + open.size(), end - begin - open.size()), '\n')) {
         if (line.empty()) continue;
         std::vector<std::string> f = split(line, '\t');
         for (std::string &field : f) field = percent_decode(field);
@@ -281,7 +285,10 @@ harness_findings parse_findings(const std::string &dom, size_t page_count)
 
 std::string file_name_of(const std::string &path) { return fs::path(path).filename().string(); }
 
-bool contains(const std::string &text, const std::string &part) { return text.find(part) != std::string::npos; }
+bool contains(const std::string &text, const std::string &part)
+{
+    return text.find(part) != std::string::npos;
+}
 
 void expect_nothing_runs(const page_findings &p)
 {
@@ -308,7 +315,8 @@ void expect_images_shown(const page_findings &p)
 
 // Every link as the browser resolved it names a file inside the galleries;
 // the footer's link to the home page is the one exception.
-void expect_links_to_files(const page_findings &p, const std::string &root, std::set<std::string> &linked)
+void expect_links_to_files(const page_findings &p, const std::string &root,
+                           std::set<std::string> &linked)
 {
     for (const std::string &link : p.links) {
         SCOPED_TRACE(link);
@@ -349,7 +357,8 @@ void expect_texts_shown(const std::string &page, const page_findings &p, bool ex
     if (album == "Harbour" && name == "index3") {
         EXPECT_TRUE(contains(p.text, "Summer at the harbour & beach / 3")) << p.text;
     }
-    if (path.filename() == "index.html" && (album == "table" || album == "comment")) {  // the gallery's
+    if (path.filename() == "index.html" &&
+        (album == "table" || album == "comment")) {  // the gallery's
         EXPECT_TRUE(contains(p.text, hostile_album)) << p.text;
         EXPECT_TRUE(contains(p.text, "Summer at the harbour & beach")) << p.text;
     }
@@ -394,7 +403,8 @@ TEST(browser, every_page_loads_shows_its_images_links_to_files_and_runs_nothing)
     ASSERT_EQ(browser.status, 0) << "chromium failed or hung:\n" << browser.err;
 
     const harness_findings found = parse_findings(browser.out, pages.size());
-    ASSERT_TRUE(found.errors.empty()) << found.errors.front() << "\nchromium said:\n" << browser.err;
+    ASSERT_TRUE(found.errors.empty()) << found.errors.front() << "\nchromium said:\n"
+                                      << browser.err;
     ASSERT_TRUE(found.done) << "the harness did not finish:\n" << browser.out.substr(0, 2000);
     EXPECT_FALSE(found.harness_ran) << "a script of a page reached the harness";
 

@@ -53,7 +53,6 @@ bool is_dir(const std::string &path)
     return stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
 }
 
-
 class cache : public testing::Test {
 protected:
     temp_dir album;
@@ -79,7 +78,6 @@ TEST_F(cache, creates_both_directories_under_the_umask)
     EXPECT_EQ(read_file(album.file(".scaled/a.jpg")), "x");
 }
 
-
 TEST_F(cache, refusals_fail_the_run_with_one_message)
 {
     // Each case prepares the album, then names the exact message.
@@ -98,9 +96,7 @@ TEST_F(cache, refusals_fail_the_run_with_one_message)
          false, false},
         {".thumbs is a file: unquoted, after .scaled was made",
          [](const temp_dir &a) { write_file(a.file(".thumbs"), ""); },
-         [](const temp_dir &a) {
-             return a.file(".thumbs") + " exists, but is not a directory\n";
-         },
+         [](const temp_dir &a) { return a.file(".thumbs") + " exists, but is not a directory\n"; },
          true, false},
         // Whoever can write into the album must not send the run elsewhere.
         {"link to a directory",
@@ -125,9 +121,7 @@ TEST_F(cache, refusals_fail_the_run_with_one_message)
              write_file(a.file("file"), "");
              ASSERT_EQ(symlink(a.file("file").c_str(), a.file(".thumbs").c_str()), 0);
          },
-         [](const temp_dir &a) {
-             return a.file(".thumbs") + " exists, but is not a directory\n";
-         },
+         [](const temp_dir &a) { return a.file(".thumbs") + " exists, but is not a directory\n"; },
          true, false},
     };
     for (const refusal &r : refusals) {
@@ -150,7 +144,8 @@ TEST_F(cache, album_gone_after_it_was_opened)
     ASSERT_EQ(rmdir(album.file("gone").c_str()), 0);
     const outcome opened = open_cache_dirs(dirs, settings_record{});
     ASSERT_FALSE(opened.ok());
-    EXPECT_EQ(opened.error().text, "can't mkdir(" + album.file("gone/.scaled") + "): No such file or directory\n");
+    EXPECT_EQ(opened.error().text,
+              "can't mkdir(" + album.file("gone/.scaled") + "): No such file or directory\n");
     EXPECT_FALSE(file_exists(album.file("gone")));
 }
 
@@ -216,5 +211,6 @@ TEST_F(cache, unreadable_derived_status_fails_the_run)
     const struct stat source = status_of(album.file("a.jpg"));
     const result<bool> status = fresh(album, "a.jpg/b.jpg", source);
     ASSERT_FALSE(status.ok());
-    EXPECT_EQ(status.error().text, "can't stat(" + album.file("a.jpg/b.jpg") + "): Not a directory\n");
+    EXPECT_EQ(status.error().text,
+              "can't stat(" + album.file("a.jpg/b.jpg") + "): Not a directory\n");
 }

@@ -18,8 +18,8 @@ std::string invalid(const std::string &option, const std::string &arg)
 
 struct rejected_case {
     std::vector<std::string> args;
-    std::string message;   // before the usage text
-    usage_values shown;    // what the usage text shows
+    std::string message;  // before the usage text
+    usage_values shown;   // what the usage text shows
 };
 
 void PrintTo(const rejected_case &c, std::ostream *os)
@@ -62,21 +62,24 @@ INSTANTIATE_TEST_SUITE_P(
                     rejected_case{{"-r", "0"}, invalid("r", "0"), with(5, 0)},
                     rejected_case{{"-h", "0"}, invalid("h", "0"), with(5, 3, 0)},
                     rejected_case{{"-H", "-1"}, invalid("H", "-1"), with(5, 3, 96, -1)},
-                    rejected_case{{"-H", "4294967296"}, invalid("H", "4294967296"), with(5, 3, 96, 0)},
+                    rejected_case{
+                        {"-H", "4294967296"}, invalid("H", "4294967296"), with(5, 3, 96, 0)},
                     rejected_case{{"-j", "0"}, invalid("j", "0"), with(5)}));
 
 // Options take effect left to right; the usage text after a later refusal
 // shows what the earlier ones set.
 INSTANTIATE_TEST_SUITE_P(
     accepted_then_refused, rejected,
-    testing::Values(rejected_case{{"-c", "+4", "-r", "x"}, invalid("r", "x"), with(4, 0)},
-                    rejected_case{{"-c", " 4", "-r", "x"}, invalid("r", "x"), with(4, 0)},
-                    rejected_case{{"-c5", "-h", "50", "-H", "0"}, invalid("H", "0"), with(5, 3, 50, 0)},
-                    rejected_case{{"-c", "2", "-c", "9", "-r", "0"}, invalid("r", "0"), with(9, 0)},
-                    rejected_case{{"-d", "<b>Trips</b>", "-c", "0"}, invalid("c", "0"),
-                                  with(0, 3, 96, 480, "<b>Trips</b>")},
-                    rejected_case{{"-d", "", "-c", "0"}, invalid("c", "0"), with(0, 3, 96, 480, "")},
-                    rejected_case{{"-fleEDo", "-c", "0"}, invalid("c", "0"), with(0)}));
+    testing::Values(
+        rejected_case{{"-c", "+4", "-r", "x"}, invalid("r", "x"), with(4, 0)},
+        rejected_case{{"-c", " 4", "-r", "x"}, invalid("r", "x"), with(4, 0)},
+        rejected_case{{"-c5", "-h", "50", "-H", "0"}, invalid("H", "0"), with(5, 3, 50, 0)},
+        rejected_case{{"-c", "2", "-c", "9", "-r", "0"}, invalid("r", "0"), with(9, 0)},
+        rejected_case{{"-d", "<b>Trips</b>", "-c", "0"},
+                      invalid("c", "0"),
+                      with(0, 3, 96, 480, "<b>Trips</b>")},
+        rejected_case{{"-d", "", "-c", "0"}, invalid("c", "0"), with(0, 3, 96, 480, "")},
+        rejected_case{{"-fleEDo", "-c", "0"}, invalid("c", "0"), with(0)}));
 
 INSTANTIATE_TEST_SUITE_P(
     sort_order, rejected,
@@ -86,10 +89,11 @@ INSTANTIATE_TEST_SUITE_P(
                     rejected_case{{"-s", "mtime", "-s", "MTIME"}, invalid("s", "MTIME"), with(5)}));
 
 // glibc's getopt speaks for itself; the usage text follows.
-INSTANTIATE_TEST_SUITE_P(
-    getopt_diagnostics, rejected,
-    testing::Values(rejected_case{{"-r", "7", "-q"}, "vistrel: invalid option -- 'q'\n", with(5, 7)},
-                    rejected_case{{"-x"}, "vistrel: invalid option -- 'x'\n", with(5)}));
+INSTANTIATE_TEST_SUITE_P(getopt_diagnostics, rejected,
+                         testing::Values(
+                             rejected_case{
+                                 {"-r", "7", "-q"}, "vistrel: invalid option -- 'q'\n", with(5, 7)},
+                             rejected_case{{"-x"}, "vistrel: invalid option -- 'x'\n", with(5)}));
 
 TEST(command_line, missing_option_argument_is_getopts_diagnostic_then_usage)
 {
@@ -134,11 +138,7 @@ TEST(command_line, double_dash_ends_the_options)
 TEST(command_line, version_ends_the_run_at_once)
 {
     const std::vector<std::vector<std::string>> cases = {
-        {"-v"},
-        {"-v", "a", "b"},
-        {"-v", "-c", "0"},
-        {"-d", "any title", "-v"},
-        {"-flv"},
+        {"-v"}, {"-v", "a", "b"}, {"-v", "-c", "0"}, {"-d", "any title", "-v"}, {"-flv"},
     };
     for (const auto &args : cases) {
         const run_result r = run_vistrel(args);
@@ -162,8 +162,9 @@ TEST(command_line, messages_carry_the_program_name_as_invoked)
 TEST(command_line, valid_options_run_the_gallery)
 {
     temp_dir gallery;
-    const run_result r = run_vistrel({"-c", "+4", "-r", " 2", "-h50", "-H", "300", "-s", "mtime",
-                                      "-e", "-E", "-D", "-fl", "-o", "-j", "2", "-d", "T", gallery.path});
+    const run_result r =
+        run_vistrel({"-c", "+4", "-r", " 2", "-h50", "-H", "300", "-s", "mtime", "-e", "-E", "-D",
+                     "-fl", "-o", "-j", "2", "-d", "T", gallery.path});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "0 albums processed.\n");
     EXPECT_EQ(r.err, "");

@@ -33,34 +33,51 @@ const description_case cases[] = {
     {"full stop alone has no separator", ".\n", std::nullopt, {}},
     {"full stop and a blank: empty title", ". \n", "", {}},
     {"later title wins", ". First\n. Second\n", "Second", {}},
-    {"blanks after the word are skipped", "a.jpg   Sunset at sea\n", std::nullopt,
+    {"blanks after the word are skipped",
+     "a.jpg   Sunset at sea\n",
+     std::nullopt,
      {{"a.jpg", "Sunset at sea"}}},
     {"word alone is ignored", "a.jpg\n", std::nullopt, {}},
     {"word and one blank: empty caption", "a.jpg \n", std::nullopt, {{"a.jpg", ""}}},
-    {"every leading isspace skipped, trailing blanks kept", "a.jpg \t\v\f\r x y  \n",
-     std::nullopt, {{"a.jpg", "x y  "}}},
-    {"only the first separator splits", "a.jpg\tone two\tthree\n", std::nullopt,
+    {"every leading isspace skipped, trailing blanks kept",
+     "a.jpg \t\v\f\r x y  \n",
+     std::nullopt,
+     {{"a.jpg", "x y  "}}},
+    {"only the first separator splits",
+     "a.jpg\tone two\tthree\n",
+     std::nullopt,
      {{"a.jpg", "one two\tthree"}}},
     {"carriage returns stay", "a.jpg Sunset\r\n. Trip\r\n", "Trip\r", {{"a.jpg", "Sunset\r"}}},
     {"carriage return alone is leading white space", ". \r\n", "", {}},
-    {"last line without newline", "a.jpg first\nb.jpg last", std::nullopt,
+    {"last line without newline",
+     "a.jpg first\nb.jpg last",
+     std::nullopt,
      {{"a.jpg", "first"}, {"b.jpg", "last"}}},
     {"leading blank: empty word", " lonely words\n", std::nullopt, {{"", "lonely words"}}},
-    {"only a full stop alone is a title", ".. dots\n.x y\n", std::nullopt,
+    {"only a full stop alone is a title",
+     ".. dots\n.x y\n",
+     std::nullopt,
      {{"..", "dots"}, {".x", "y"}}},
-    {"empty lines ignored, file order kept, first line per name", "b.jpg B\n\n\na.jpg A\nb.jpg again\n",
-     std::nullopt, {{"b.jpg", "B"}, {"a.jpg", "A"}}},
+    {"empty lines ignored, file order kept, first line per name",
+     "b.jpg B\n\n\na.jpg A\nb.jpg again\n",
+     std::nullopt,
+     {{"b.jpg", "B"}, {"a.jpg", "A"}}},
     {"long line: second piece is a line of its own",
-     "a.jpg " + long_caption + "b.jpg tail\n. T\n", "T",
+     "a.jpg " + long_caption + "b.jpg tail\n. T\n",
+     "T",
      {{"a.jpg", long_caption}, {"b.jpg", "tail"}}},
     {"long line: second piece without separator ignored",
-     "a.jpg " + long_caption + "rest-of-it\nc.jpg c\n", std::nullopt,
+     "a.jpg " + long_caption + "rest-of-it\nc.jpg c\n",
+     std::nullopt,
      {{"a.jpg", long_caption}, {"c.jpg", "c"}}},
     {"line of exactly 1023 bytes: its newline is an empty piece",
-     "a.jpg " + long_caption + "\nc.jpg c\n", std::nullopt,
+     "a.jpg " + long_caption + "\nc.jpg c\n",
+     std::nullopt,
      {{"a.jpg", long_caption}, {"c.jpg", "c"}}},
     {"empty file", "", std::nullopt, {}},
-    {"names not in the album are dropped", "z.jpg Z\na.jpg A\nA.JPG upper\na.jpg. dot\n. T\n", "T",
+    {"names not in the album are dropped",
+     "z.jpg Z\na.jpg A\nA.JPG upper\na.jpg. dot\n. T\n",
+     "T",
      {{"a.jpg", "A"}}},
 };
 
@@ -73,8 +90,7 @@ struct album_dir {
     int fd;
     explicit album_dir(const std::string &path)
         : fd(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC))
-    {
-    }
+    {}
     ~album_dir()
     {
         if (fd >= 0) close(fd);
@@ -117,7 +133,8 @@ TEST(description, missing_or_unreadable_file_is_no_error)
 {
     temp_dir album;
     const auto is_empty = [](const album_description &d) { return !d.title && d.entries.empty(); };
-    const captured_output missing = capture_output([&] { EXPECT_TRUE(is_empty(read_album(album.path))); });
+    const captured_output missing =
+        capture_output([&] { EXPECT_TRUE(is_empty(read_album(album.path))); });
     EXPECT_EQ(missing.err, "");
 
     // Nor is a missing album, whose directory could not be opened.
@@ -191,14 +208,14 @@ TEST(description, keeps_only_the_title_and_the_listed_images)
 TEST(description, lookup_takes_the_first_exact_match)
 {
     temp_dir album;
-    write_file(album.file(".description"),
-               "a.jpg First\n"
-               "A.JPG Capitals\n"
-               "a.jpg Second\n"
-               " empty word\n"
-               "b.jpg \n"
-               "other.jpg Not in the album\n");
-    const album_description description = read_album(album.path, {"a.jpg", "A.JPG", "b.jpg", "c.jpg"});
+    write_file(album.file(".description"), "a.jpg First\n"
+                                           "A.JPG Capitals\n"
+                                           "a.jpg Second\n"
+                                           " empty word\n"
+                                           "b.jpg \n"
+                                           "other.jpg Not in the album\n");
+    const album_description description =
+        read_album(album.path, {"a.jpg", "A.JPG", "b.jpg", "c.jpg"});
     const caption_index captions = index_captions(description.entries);
 
     EXPECT_EQ(lookup_caption(captions, "a.jpg"), "First");

@@ -11,7 +11,10 @@
 
 namespace {
 
-bool contains(const std::string &text, const std::string &part) { return text.find(part) != std::string::npos; }
+bool contains(const std::string &text, const std::string &part)
+{
+    return text.find(part) != std::string::npos;
+}
 
 struct album {
     temp_dir gallery;
@@ -34,8 +37,8 @@ TEST(double_density, twice_the_size_of_the_normal_images)
         int scaled_width, thumb_width;
     } cases[] = {
         {"landscape.jpg", 4000, 3000, 640, 128},
-        {"portrait.jpg", 300, 400, 360, 72},   // enlarged
-        {"needle.jpg", 1, 961, 1, 1},           // one pixel wide, two doubled
+        {"portrait.jpg", 300, 400, 360, 72},  // enlarged
+        {"needle.jpg", 1, 961, 1, 1},         // one pixel wide, two doubled
     };
     for (const auto &c : cases) write_jpeg(a.file(c.name), {.width = c.width, .height = c.height});
     const run_result r = a.run({"-2"});
@@ -45,8 +48,10 @@ TEST(double_density, twice_the_size_of_the_normal_images)
         const struct {
             std::string dir;
             int width, height;
-        } expected[] = {{".scaled", c.scaled_width, 480}, {".thumbs", c.thumb_width, 96},
-                        {".scaled2x", 2 * c.scaled_width, 960}, {".thumbs2x", 2 * c.thumb_width, 192}};
+        } expected[] = {{".scaled", c.scaled_width, 480},
+                        {".thumbs", c.thumb_width, 96},
+                        {".scaled2x", 2 * c.scaled_width, 960},
+                        {".thumbs2x", 2 * c.thumb_width, 192}};
         for (const auto &e : expected) {
             const decoded_jpeg got = decode_jpeg(a.file(e.dir + "/" + c.name));
             EXPECT_EQ(got.width, e.width) << e.dir;
@@ -59,16 +64,20 @@ TEST(double_density, twice_the_size_of_the_normal_images)
 TEST(double_density, pages_offer_the_double_images_right_after_src)
 {
     album a;
-    for (const char *name : {"a b.jpg", "c%d.jpg", "e.jpg"}) write_jpeg(a.file(name), {.width = 40, .height = 30});
+    for (const char *name : {"a b.jpg", "c%d.jpg", "e.jpg"})
+        write_jpeg(a.file(name), {.width = 40, .height = 30});
     ASSERT_EQ(a.run({"-2"}).status, 0);
 
     // Blanks end a URL inside srcset, so there they are encoded too.
     const std::string middle = read_file(a.file("c%d.jpg.html"));
-    EXPECT_TRUE(contains(middle, "<img src=\".scaled/c%25d.jpg\" srcset=\".scaled2x/c%25d.jpg 2x\" border=\"0\" "
-                                 "width=\"640\" height=\"480\""));
-    EXPECT_TRUE(contains(middle, "<img src=\".thumbs/a b.jpg\" srcset=\".thumbs2x/a%20b.jpg 2x\" border=\"0\" "
-                                 "width=\"128\" height=\"96\""));
-    EXPECT_TRUE(contains(middle, "<img src=\".thumbs/e.jpg\" srcset=\".thumbs2x/e.jpg 2x\" border=\"0\""));
+    EXPECT_TRUE(contains(
+        middle, "<img src=\".scaled/c%25d.jpg\" srcset=\".scaled2x/c%25d.jpg 2x\" border=\"0\" "
+                "width=\"640\" height=\"480\""));
+    EXPECT_TRUE(contains(
+        middle, "<img src=\".thumbs/a b.jpg\" srcset=\".thumbs2x/a%20b.jpg 2x\" border=\"0\" "
+                "width=\"128\" height=\"96\""));
+    EXPECT_TRUE(
+        contains(middle, "<img src=\".thumbs/e.jpg\" srcset=\".thumbs2x/e.jpg 2x\" border=\"0\""));
     const std::string index = read_file(a.file("index.html"));
     EXPECT_TRUE(contains(index, "<a href=\"a b.jpg.html\"><img src=\".thumbs/a b.jpg\" "
                                 "srcset=\".thumbs2x/a%20b.jpg 2x\" border=\"0\" alt=\"a b.jpg\" "
@@ -92,7 +101,8 @@ TEST(double_density, cached_and_removed_like_the_normal_images)
     set_mtime(a.file("x.jpg"), 1700000000);
     set_mtime(a.file("y.jpg"), 1700000000);
     ASSERT_EQ(a.run({"-2"}).status, 0);
-    const std::vector<std::string> derived = {".scaled/x.jpg", ".thumbs/x.jpg", ".scaled2x/x.jpg", ".thumbs2x/x.jpg"};
+    const std::vector<std::string> derived = {".scaled/x.jpg", ".thumbs/x.jpg", ".scaled2x/x.jpg",
+                                              ".thumbs2x/x.jpg"};
     for (const std::string &d : derived) set_mtime(a.file(d), 1700000000);
 
     // Fresh: nothing rewritten. A newer source: all four. -f: all four.
@@ -123,8 +133,9 @@ TEST(double_density, cached_and_removed_like_the_normal_images)
     // An album that never had 2x images says nothing of their directories.
     album empty;
     const run_result quiet = empty.run({"-2"});
-    EXPECT_EQ(quiet.out, "Directory " + empty.dir + "\ncan't opendir(" + empty.dir + "/.scaled)\ncan't opendir(" +
-                             empty.dir + "/.thumbs)\n0 images processed in album '" + empty.dir +
+    EXPECT_EQ(quiet.out, "Directory " + empty.dir + "\ncan't opendir(" + empty.dir +
+                             "/.scaled)\ncan't opendir(" + empty.dir +
+                             "/.thumbs)\n0 images processed in album '" + empty.dir +
                              "'.\n1 album processed.\n");
 }
 
@@ -142,8 +153,10 @@ TEST(double_density, refusals)
     write_jpeg(big.file("x.jpg"), {.width = 64, .height = 48});
     const run_result high = big.run({"-2", "-H", "40000"});
     EXPECT_EQ(high.status, 1);
-    EXPECT_EQ(high.err, "   x.jpg: no EXIF data found\nvistrel: can't scale '" + big.dir +
-                            "/x.jpg' to a height of 80000 pixels: JPEG images are at most 65500 pixels high\n");
+    EXPECT_EQ(
+        high.err,
+        "   x.jpg: no EXIF data found\nvistrel: can't scale '" + big.dir +
+            "/x.jpg' to a height of 80000 pixels: JPEG images are at most 65500 pixels high\n");
     EXPECT_FALSE(file_exists(big.file(".scaled2x/x.jpg")));
     EXPECT_FALSE(file_exists(big.file(".scaled/x.jpg")));
 }

@@ -193,7 +193,9 @@ TEST(exif, orientation_from_ifd_0_only)
     } cases[] = {{std::nullopt, 1}, {1, 1}, {6, 6}, {8, 8}, {0, 1}, {9, 1}};
     for (const auto &c : cases) {
         const std::string path = dir.file("o.jpg");
-        write_jpeg(path, {.width = 8, .height = 8, .exif = exif_recipe{.model = "m", .orientation = c.value}});
+        write_jpeg(path, {.width = 8,
+                          .height = 8,
+                          .exif = exif_recipe{.model = "m", .orientation = c.value}});
         ExifData *data = exif_data_new_from_file(path.c_str());
         ASSERT_NE(data, nullptr);
         EXPECT_EQ(exif_orientation(data), c.expected);

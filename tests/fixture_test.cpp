@@ -49,10 +49,10 @@ TEST(fixture, decodes_to_its_own_pixels_in_every_layout)
         int components;
         bool progressive;
     };
-    for (const layout l : {layout{1, false}, layout{3, false}, layout{3, true}, layout{4, false},
-                           layout{4, true}}) {
-        SCOPED_TRACE(testing::Message() << l.components << " components, progressive "
-                                        << l.progressive);
+    for (const layout l :
+         {layout{1, false}, layout{3, false}, layout{3, true}, layout{4, false}, layout{4, true}}) {
+        SCOPED_TRACE(testing::Message()
+                     << l.components << " components, progressive " << l.progressive);
         temp_dir dir;
         jpeg_recipe recipe;
         recipe.width = 123;
@@ -213,8 +213,12 @@ TEST(fixture, icc_profile_markers_read_back_as_asked)
         {"one marker", {.profile = p3}, true},
         {"two markers", {.profile = p3, .chunk_size = p3.size() / 2 + 1}, true},
         {"three markers", {.profile = large}, true},
-        {"chunk missing", {.profile = p3, .chunk_size = 100, .damage = fault::chunk_missing}, false},
-        {"counts differ", {.profile = p3, .chunk_size = 100, .damage = fault::counts_differ}, false},
+        {"chunk missing",
+         {.profile = p3, .chunk_size = 100, .damage = fault::chunk_missing},
+         false},
+        {"counts differ",
+         {.profile = p3, .chunk_size = 100, .damage = fault::counts_differ},
+         false},
     };
     for (const icc_case &c : cases) {
         SCOPED_TRACE(c.label);
@@ -237,9 +241,10 @@ TEST(fixture, heif_files_hold_the_boxes_asked_for)
     for (int orientation = 1; orientation <= 8; ++orientation) {
         SCOPED_TRACE(testing::Message() << "orientation " << orientation);
         // 96 x 48 is coded 96 x 64, and cropped.
-        const std::vector<uint8_t> grid = make_heif({.width = 96, .height = 48, .orientation = orientation});
-        const std::vector<uint8_t> clap =
-            make_heif({.width = 96, .height = 48, .orientation = orientation, .clean_aperture = true});
+        const std::vector<uint8_t> grid =
+            make_heif({.width = 96, .height = 48, .orientation = orientation});
+        const std::vector<uint8_t> clap = make_heif(
+            {.width = 96, .height = 48, .orientation = orientation, .clean_aperture = true});
         for (const std::vector<uint8_t> *file : {&grid, &clap})
             EXPECT_EQ(has_box(*file, "irot") || has_box(*file, "imir"), orientation != 1);
         EXPECT_TRUE(has_box(grid, "grid"));
@@ -258,5 +263,6 @@ TEST(fixture, heif_files_hold_the_boxes_asked_for)
     // 10 bits per sample in the pixel information box.
     const std::vector<uint8_t> deep = make_heif({.bit_depth = 10});
     static constexpr uint8_t ten_bits[] = {'p', 'i', 'x', 'i', 0, 0, 0, 0, 3, 10, 10, 10};
-    EXPECT_NE(std::search(deep.begin(), deep.end(), std::begin(ten_bits), std::end(ten_bits)), deep.end());
+    EXPECT_NE(std::search(deep.begin(), deep.end(), std::begin(ten_bits), std::end(ten_bits)),
+              deep.end());
 }

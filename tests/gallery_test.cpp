@@ -40,10 +40,15 @@ std::string strip_footer(const std::string &page)
 
 std::string gallery_page(const std::string &title, const std::string &items)
 {
-    return "<html>\n<head>\n<meta charset=\"utf-8\">\n<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n<title>" + title + "</title>\n"
+    return "<html>\n<head>\n<meta charset=\"utf-8\">\n<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n<title>" +
+           title +
+           "</title>\n"
            "<link rel=\"stylesheet\" type=\"text/css\" href=\"vistrel.css\" />\n"
-           "</head>\n<body>\n<h1 class=\"galleryheadline\">" + title + "</h1>\n"
-           "<ul class=\"albumlist\">\n" + items + "</ul>\nFOOTER\n</body>\n</html>\n";
+           "</head>\n<body>\n<h1 class=\"galleryheadline\">" +
+           title +
+           "</h1>\n"
+           "<ul class=\"albumlist\">\n" +
+           items + "</ul>\nFOOTER\n</body>\n</html>\n";
 }
 
 // An album with no images still has its cache directories looked at.
@@ -94,12 +99,14 @@ TEST(gallery, one_album_one_image_in_the_singular)
     write_jpeg(g.file("trip/a.jpg"), {.width = 40, .height = 30});
     const run_result r = run_vistrel({g.path});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "Directory " + g.path + "/trip\nImage " + g.path + "/trip/a.jpg\n"
-                     "1 thumbnail index pages created.\n1 image processed in album '" + g.path +
-                     "/trip'.\n1 album processed.\n");
-    EXPECT_EQ(strip_footer(read_file(g.file("index.html"))),
-              gallery_page("my webgallery",
-                           "<li class=\"albumitem\"><a href=\"trip/index.html\">trip</a> (1 image)\n"));
+    EXPECT_EQ(r.out, "Directory " + g.path + "/trip\nImage " + g.path +
+                         "/trip/a.jpg\n"
+                         "1 thumbnail index pages created.\n1 image processed in album '" +
+                         g.path + "/trip'.\n1 album processed.\n");
+    EXPECT_EQ(
+        strip_footer(read_file(g.file("index.html"))),
+        gallery_page("my webgallery",
+                     "<li class=\"albumitem\"><a href=\"trip/index.html\">trip</a> (1 image)\n"));
 }
 
 TEST(gallery, album_title_from_description_names_the_album)
@@ -111,7 +118,8 @@ TEST(gallery, album_title_from_description_names_the_album)
     write_file(g.file("trip/.description"), ". Summer <em>2026</em>\n");
     const run_result r = run_vistrel({g.path});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.out.find("2 images processed in album 'Summer <em>2026</em>'.\n"), std::string::npos)
+    EXPECT_NE(r.out.find("2 images processed in album 'Summer <em>2026</em>'.\n"),
+              std::string::npos)
         << r.out;
     EXPECT_EQ(strip_footer(read_file(g.file("index.html"))),
               gallery_page("my webgallery", "<li class=\"albumitem\"><a href=\"trip/index.html\">"
@@ -124,22 +132,25 @@ TEST(gallery, album_title_from_description_names_the_album)
 TEST(gallery, directory_names_are_data_not_markup)
 {
     temp_dir g;
-    for (const char *name : {"Tom & Jerry's <b>\"best\" 50% #1?:x", "\\\\evil.example\\x", "Caf\xc3\xa9", " lead"}) {
+    for (const char *name :
+         {"Tom & Jerry's <b>\"best\" 50% #1?:x", "\\\\evil.example\\x", "Caf\xc3\xa9", " lead"}) {
         make_dir(g.file(name));
         write_jpeg(g.file(std::string(name) + "/a.jpg"), {.width = 40, .height = 30});
     }
     const run_result r = run_vistrel({g.path});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(strip_footer(read_file(g.file("index.html"))),
-              gallery_page("my webgallery",
-                           // a browser would drop a blank that starts a link
-                           "<li class=\"albumitem\"><a href=\"%20lead/index.html\"> lead</a> (1 image)\n"
-                           "<li class=\"albumitem\"><a href=\"Caf%C3%A9/index.html\">Caf\xc3\xa9</a> (1 image)\n"
-                           "<li class=\"albumitem\"><a href=\"Tom &amp; Jerry&#39;s &lt;b&gt;&quot;best&quot;"
-                           " 50%25 %231%3F%3Ax/index.html\">Tom &amp; Jerry&#39;s &lt;b&gt;"
-                           "&quot;best&quot; 50% #1?:x</a> (1 image)\n"
-                           "<li class=\"albumitem\"><a href=\"%5C%5Cevil.example%5Cx/index.html\">"
-                           "\\\\evil.example\\x</a> (1 image)\n"));
+    EXPECT_EQ(
+        strip_footer(read_file(g.file("index.html"))),
+        gallery_page(
+            "my webgallery",
+            // a browser would drop a blank that starts a link
+            "<li class=\"albumitem\"><a href=\"%20lead/index.html\"> lead</a> (1 image)\n"
+            "<li class=\"albumitem\"><a href=\"Caf%C3%A9/index.html\">Caf\xc3\xa9</a> (1 image)\n"
+            "<li class=\"albumitem\"><a href=\"Tom &amp; Jerry&#39;s &lt;b&gt;&quot;best&quot;"
+            " 50%25 %231%3F%3Ax/index.html\">Tom &amp; Jerry&#39;s &lt;b&gt;"
+            "&quot;best&quot; 50% #1?:x</a> (1 image)\n"
+            "<li class=\"albumitem\"><a href=\"%5C%5Cevil.example%5Cx/index.html\">"
+            "\\\\evil.example\\x</a> (1 image)\n"));
 }
 
 TEST(gallery, one_trailing_slash_is_dropped)
@@ -165,7 +176,8 @@ TEST(gallery, operand_must_be_a_directory)
 
     const run_result missing = run_vistrel({t.file("missing/")});
     EXPECT_EQ(missing.status, 1);
-    EXPECT_EQ(missing.err, "vistrel: can't stat(" + t.file("missing/") + "): No such file or directory\n");
+    EXPECT_EQ(missing.err,
+              "vistrel: can't stat(" + t.file("missing/") + "): No such file or directory\n");
 
     ASSERT_EQ(symlink(t.path.c_str(), t.file("link").c_str()), 0);
     EXPECT_EQ(run_vistrel({t.file("link")}).status, 0);  // the operand itself is followed
@@ -202,7 +214,8 @@ TEST(gallery, failure_in_an_album_leaves_the_previous_page_whole)
     const run_result r = run_vistrel({g.path});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "Directory " + g.path + "/a\nImage " + g.path + "/a/broken.jpg\n");
-    EXPECT_EQ(r.err, "vistrel: " + g.path + "/a/broken.jpg: Not a JPEG file: starts with 0x74 0x68\n");
+    EXPECT_EQ(r.err,
+              "vistrel: " + g.path + "/a/broken.jpg: Not a JPEG file: starts with 0x74 0x68\n");
     EXPECT_EQ(read_file(g.file("index.html")), "previous page");
     // Nothing half-written stays behind: the page begun goes with the failure.
     EXPECT_FALSE(file_exists(g.file("index.html.tmp")));
@@ -250,7 +263,8 @@ TEST(gallery, album_covers)
     write_jpeg(g.file("my trip/b.jpg"), {.width = 40, .height = 30});
     write_jpeg(g.file("my trip/Caf\xc3\xa9 1.jpg"), {.width = 400, .height = 300});
     write_file(g.file("my trip/.description"), ". Summer\n");
-    const auto item = [](const std::string &src, const std::string &srcset, const std::string &size) {
+    const auto item = [](const std::string &src, const std::string &srcset,
+                         const std::string &size) {
         return "<li class=\"albumitem\"><a href=\"my trip/index.html\"><img class=\"albumcover\" src=\"my trip/" +
                src + "\" srcset=\"" + srcset +
                "\" sizes=\"(max-width: 40em) calc(100vw - 1.5em), 16em\" " + size +
@@ -270,14 +284,16 @@ TEST(gallery, album_covers)
               "width=\"640\" height=\"480\"")},
         {{"-C", "-2"},
          item(".scaled/Caf%C3%A9 1.jpg",
-              "my%20trip/.thumbs/" + cafe + " 128w, my%20trip/.thumbs2x/" + cafe + " 256w, my%20trip/.scaled/" +
-                  cafe + " 640w, my%20trip/.scaled2x/" + cafe + " 1280w",
+              "my%20trip/.thumbs/" + cafe + " 128w, my%20trip/.thumbs2x/" + cafe +
+                  " 256w, my%20trip/.scaled/" + cafe + " 640w, my%20trip/.scaled2x/" + cafe +
+                  " 1280w",
               "width=\"640\" height=\"480\"")},
         // The double thumbnail as wide as the scaled image.
         {{"-C", "-2", "-h", "240"},
          item(".scaled/Caf%C3%A9 1.jpg",
-              "my%20trip/.thumbs/" + cafe + " 320w, my%20trip/.scaled/" + cafe + " 640w, my%20trip/.thumbs2x/" +
-                  cafe + " 640w, my%20trip/.scaled2x/" + cafe + " 1280w",
+              "my%20trip/.thumbs/" + cafe + " 320w, my%20trip/.scaled/" + cafe +
+                  " 640w, my%20trip/.thumbs2x/" + cafe + " 640w, my%20trip/.scaled2x/" + cafe +
+                  " 1280w",
               "width=\"640\" height=\"480\"")},
         // Thumbnails higher than the scaled images.
         {{"-C", "-h", "200", "-H", "100"},
@@ -292,6 +308,7 @@ TEST(gallery, album_covers)
         const run_result r = run_vistrel(args);
         ASSERT_EQ(r.status, 0) << r.err;
         EXPECT_EQ(strip_footer(read_file(g.file("index.html"))),
-                  gallery_page("my webgallery", "<li class=\"albumitem\">empty (0 images)\n" + c.item));
+                  gallery_page("my webgallery",
+                               "<li class=\"albumitem\">empty (0 images)\n" + c.item));
     }
 }

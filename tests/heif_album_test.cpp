@@ -48,7 +48,8 @@ rgb upright_colour(int x, int y, int width, int height)
 
 // Where pixel (ux, uy) of the upright picture lies in the stored one, by
 // the EXIF table of orientations.
-std::array<int, 2> stored_position(int orientation, int ux, int uy, int stored_width, int stored_height)
+std::array<int, 2> stored_position(int orientation, int ux, int uy, int stored_width,
+                                   int stored_height)
 {
     const int w = stored_width - 1, h = stored_height - 1;
     switch (orientation) {
@@ -91,8 +92,9 @@ void expect_upright(const std::string &path, int width, int height)
     ASSERT_EQ(d.width, width);
     ASSERT_EQ(d.height, height);
     ASSERT_EQ(d.components, 3);
-    for (const auto [x, y] : {std::array{width / 4, height / 4}, std::array{3 * width / 4, height / 4},
-                              std::array{width / 4, 3 * height / 4}, std::array{3 * width / 4, 3 * height / 4}}) {
+    for (const auto [x, y] :
+         {std::array{width / 4, height / 4}, std::array{3 * width / 4, height / 4},
+          std::array{width / 4, 3 * height / 4}, std::array{3 * width / 4, 3 * height / 4}}) {
         const rgb want = upright_colour(x, y, width, height);
         const uint8_t *got = d.pixels.data() + (size_t(y) * size_t(width) + size_t(x)) * 3;
         for (int c = 0; c < 3; ++c)
@@ -105,7 +107,10 @@ struct album {
     std::string dir = gallery.file("a");
     album() { make_dir(dir); }
     std::string path(const std::string &name) const { return dir + "/" + name; }
-    std::string in(const char *cache, const std::string &name) const { return dir + "/" + cache + "/" + name; }
+    std::string in(const char *cache, const std::string &name) const
+    {
+        return dir + "/" + cache + "/" + name;
+    }
     void add_heif(const std::string &name, const heif_recipe &spec) const
     {
         write_heif(path(name), spec);
@@ -162,8 +167,10 @@ TEST(heif_album, every_photo_is_derived_upright_at_its_upright_size)
         SCOPED_TRACE(c.name);
         const std::string derived = std::string(c.name) + ".jpg";
         EXPECT_NE(r.out.find("Image " + a.path(c.name) + "\n"), std::string::npos);
-        expect_upright(a.in(".scaled", derived), scaled_height * upright_width / upright_height, scaled_height);
-        expect_upright(a.in(".thumbs", derived), thumb_height * upright_width / upright_height, thumb_height);
+        expect_upright(a.in(".scaled", derived), scaled_height * upright_width / upright_height,
+                       scaled_height);
+        expect_upright(a.in(".thumbs", derived), thumb_height * upright_width / upright_height,
+                       thumb_height);
         EXPECT_TRUE(is_regular_file(a.path(std::string(c.name) + ".html")));
         EXPECT_FALSE(file_exists(a.path(derived + ".html")));
         EXPECT_FALSE(file_exists(a.in(".scaled", c.name)));
@@ -183,9 +190,12 @@ TEST(heif_album, a_deep_mirrored_photo_is_derived_upright)
     for (const codec format : {codec::hevc, codec::av1}) {
         SCOPED_TRACE(format == codec::hevc ? "HEIC" : "AVIF");
         album a;
-        a.add_heif("deep.heic", stored_as(5, {.format = format, .bit_depth = 10, .exif = exif_recipe{.model = "M"}}));
+        a.add_heif(
+            "deep.heic",
+            stored_as(5, {.format = format, .bit_depth = 10, .exif = exif_recipe{.model = "M"}}));
         const run_result r = a.run({"-i", "-H", "72", "-h", "36"});
-        if (r.status == 1 && r.err.find("Can currently only mirror images with 8 bits per pixel") != std::string::npos)
+        if (r.status == 1 && r.err.find("Can currently only mirror images with 8 bits per pixel") !=
+                                 std::string::npos)
             GTEST_SKIP() << r.err;
         ASSERT_EQ(r.status, 0) << r.err;
         expect_upright(a.in(".scaled", "deep.heic.jpg"), 96, 72);
@@ -206,35 +216,43 @@ TEST(heif_album, pages_show_the_derived_files_and_link_the_original)
 
     const std::string page = read_file(a.path("IMG_0001.HEIC.html"));
     const size_t kb = static_cast<size_t>(read_file(a.path("IMG_0001.HEIC")).size() / 1024);
-    EXPECT_NE(page.find("<a href=\"IMG_0001.HEIC\"><img src=\".scaled/IMG_0001.HEIC.jpg\" "
-                        "srcset=\".scaled2x/IMG_0001.HEIC.jpg 2x\" border=\"0\" width=\"640\" height=\"480\" "
-                        "alt=\"IMG_0001.HEIC\"></a>"),
+    EXPECT_NE(
+        page.find(
+            "<a href=\"IMG_0001.HEIC\"><img src=\".scaled/IMG_0001.HEIC.jpg\" "
+            "srcset=\".scaled2x/IMG_0001.HEIC.jpg 2x\" border=\"0\" width=\"640\" height=\"480\" "
+            "alt=\"IMG_0001.HEIC\"></a>"),
+        std::string::npos)
+        << page;
+    EXPECT_NE(page.find("<small><a href=\"IMG_0001.HEIC\">Original size (128 x 96, " +
+                        std::to_string(kb) + " KB)</a></small>"),
               std::string::npos)
         << page;
-    EXPECT_NE(page.find("<small><a href=\"IMG_0001.HEIC\">Original size (128 x 96, " + std::to_string(kb) +
-                        " KB)</a></small>"),
-              std::string::npos)
-        << page;
-    EXPECT_NE(page.find("<a href=\"IMG_0002.jpg.html\"><img src=\".thumbs/IMG_0002.jpg\""), std::string::npos);
+    EXPECT_NE(page.find("<a href=\"IMG_0002.jpg.html\"><img src=\".thumbs/IMG_0002.jpg\""),
+              std::string::npos);
 
     const std::string next = read_file(a.path("IMG_0002.jpg.html"));
-    EXPECT_NE(next.find("<a href=\"IMG_0001.HEIC.html\"><img src=\".thumbs/IMG_0001.HEIC.jpg\" "
-                        "srcset=\".thumbs2x/IMG_0001.HEIC.jpg 2x\" border=\"0\" width=\"128\" height=\"96\" "
-                        "alt=\"IMG_0001.HEIC\">"),
-              std::string::npos)
+    EXPECT_NE(
+        next.find(
+            "<a href=\"IMG_0001.HEIC.html\"><img src=\".thumbs/IMG_0001.HEIC.jpg\" "
+            "srcset=\".thumbs2x/IMG_0001.HEIC.jpg 2x\" border=\"0\" width=\"128\" height=\"96\" "
+            "alt=\"IMG_0001.HEIC\">"),
+        std::string::npos)
         << next;
     const std::string index = read_file(a.path("index.html"));
-    EXPECT_NE(index.find("<a href=\"IMG_0001.HEIC.html\"><img src=\".thumbs/IMG_0001.HEIC.jpg\" "
-                         "srcset=\".thumbs2x/IMG_0001.HEIC.jpg 2x\" border=\"0\" alt=\"IMG_0001.HEIC\" "
-                         "width=\"128\" height=\"96\"></a>"),
+    EXPECT_NE(index.find(
+                  "<a href=\"IMG_0001.HEIC.html\"><img src=\".thumbs/IMG_0001.HEIC.jpg\" "
+                  "srcset=\".thumbs2x/IMG_0001.HEIC.jpg 2x\" border=\"0\" alt=\"IMG_0001.HEIC\" "
+                  "width=\"128\" height=\"96\"></a>"),
               std::string::npos)
         << index;
     const std::string gallery_page = read_file(a.gallery.file("index.html"));
-    EXPECT_NE(gallery_page.find("src=\"a/.scaled/IMG_0001.HEIC.jpg\""), std::string::npos) << gallery_page;
+    EXPECT_NE(gallery_page.find("src=\"a/.scaled/IMG_0001.HEIC.jpg\""), std::string::npos)
+        << gallery_page;
 
     // -2: the double-density files, upright at twice the size.
-    for (const auto &[dir, width, height] : {std::tuple{".scaled", 640, 480}, std::tuple{".thumbs", 128, 96},
-                                             std::tuple{".scaled2x", 1280, 960}, std::tuple{".thumbs2x", 256, 192}})
+    for (const auto &[dir, width, height] :
+         {std::tuple{".scaled", 640, 480}, std::tuple{".thumbs", 128, 96},
+          std::tuple{".scaled2x", 1280, 960}, std::tuple{".thumbs2x", 256, 192}})
         expect_upright(a.in(dir, "IMG_0001.HEIC.jpg"), width, height);
 }
 
@@ -244,15 +262,17 @@ TEST(heif_album, pages_show_the_derived_files_and_link_the_original)
 TEST(heif_album, exif_fields_and_taken_order_work_as_for_jpeg_files)
 {
     album a;
-    const auto taken = [](const char *when) { return exif_recipe{.model = "Pocket Camera", .taken = when}; };
+    const auto taken = [](const char *when) {
+        return exif_recipe{.model = "Pocket Camera", .taken = when};
+    };
     a.add_jpeg("a.jpg", {.exif = taken("2024:03:01 10:00:00")});
     a.add_heif("b.heic", {.exif = taken("2024:01:01 10:00:00")});
     a.add_heif("c.avif", {.format = codec::av1, .exif = taken("2024:02:01 10:00:00")});
     a.add_jpeg("d.jpg", {.exif = taken("2024:04:01 10:00:00")});
     a.add_heif("e.heic", {.exif = exif_recipe{.model = "Pocket Camera",
-                                               .taken = "2024:02:15 10:00:00",
-                                               .exposure = std::pair<uint32_t, uint32_t>{1, 250},
-                                               .flash = 16}});
+                                              .taken = "2024:02:15 10:00:00",
+                                              .exposure = std::pair<uint32_t, uint32_t>{1, 250},
+                                              .flash = 16}});
     a.add_heif("plain.heic", {});
     const run_result r = a.run({"-i", "-s", "taken"});
     ASSERT_EQ(r.status, 0) << r.err;
@@ -268,7 +288,8 @@ TEST(heif_album, exif_fields_and_taken_order_work_as_for_jpeg_files)
         at = found;
     }
     const std::string page = read_file(a.path("e.heic.html"));
-    for (const char *text : {"Pocket Camera", "2024:02:15 10:00:00", "1/250 sec.", "Flash did not fire"})
+    for (const char *text :
+         {"Pocket Camera", "2024:02:15 10:00:00", "1/250 sec.", "Flash did not fire"})
         EXPECT_NE(page.find(text), std::string::npos) << text << "\n" << page;
 }
 
@@ -296,7 +317,8 @@ TEST(heif_album, colour_profiles_are_carried_into_every_derived_file)
     for (const profile_case &c : cases) {
         SCOPED_TRACE(c.name);
         for (const char *dir : {".scaled", ".thumbs", ".scaled2x", ".thumbs2x"})
-            EXPECT_EQ(profile_of(a.in(dir, std::string(c.name) + ".jpg")), c.tagged ? p3 : std::vector<uint8_t>{})
+            EXPECT_EQ(profile_of(a.in(dir, std::string(c.name) + ".jpg")),
+                      c.tagged ? p3 : std::vector<uint8_t>{})
                 << dir;
     }
 }
@@ -318,7 +340,8 @@ std::vector<uint8_t> with_bad_length(std::vector<uint8_t> bytes)
 TEST(heif_album, a_broken_file_ends_the_run_with_libheifs_text)
 {
     // With EXIF: the only message is the failure.
-    const std::vector<uint8_t> heic = make_heif({.width = 128, .height = 96, .exif = exif_recipe{.model = "M"}});
+    const std::vector<uint8_t> heic =
+        make_heif({.width = 128, .height = 96, .exif = exif_recipe{.model = "M"}});
     struct broken_case {
         const char *label;
         std::string bytes;
@@ -327,7 +350,8 @@ TEST(heif_album, a_broken_file_ends_the_run_with_libheifs_text)
     const std::vector<uint8_t> bad_nal = with_bad_length(heic);
     const broken_case cases[] = {
         {"not a HEIF", "GIF89a, not a HEIF at all", "Invalid input: No 'ftyp' box"},
-        {"cut inside its boxes", std::string(heic.begin(), heic.begin() + 200), "Invalid input: No 'meta' box"},
+        {"cut inside its boxes", std::string(heic.begin(), heic.begin() + 200),
+         "Invalid input: No 'meta' box"},
         {"bad NAL unit size", std::string(bad_nal.begin(), bad_nal.end()),
          "Invalid input: Unspecified: NAL stream was rejected because a NAL unit size is invalid."},
     };
@@ -362,7 +386,8 @@ TEST(heif_album, a_jpeg_keeps_derived_names_a_heif_would_take)
         // 200 x 100: its derived files tell whose they are.
         a.add_jpeg("X.heic.jpg", {.width = 200, .height = 100, .exif = exif});
         a.add_heif("Y.HEIC", {.exif = exif});
-        a.add_jpeg("Y.HEIC.JPG", {.width = 200, .height = 100, .exif = exif});  // another name: no collision
+        a.add_jpeg("Y.HEIC.JPG",
+                   {.width = 200, .height = 100, .exif = exif});  // another name: no collision
         const run_result r = a.run({"-i", "-j", jobs});
         ASSERT_EQ(r.status, 0) << r.err;
         EXPECT_EQ(r.err, "   X.heic: its derived names belong to X.heic.jpg, skipped\n");
@@ -392,7 +417,8 @@ file_identity identity(const std::string &path)
 
 bool same(const file_identity &a, const file_identity &b)
 {
-    return a.inode == b.inode && a.mtime.tv_sec == b.mtime.tv_sec && a.mtime.tv_nsec == b.mtime.tv_nsec;
+    return a.inode == b.inode && a.mtime.tv_sec == b.mtime.tv_sec &&
+           a.mtime.tv_nsec == b.mtime.tv_nsec;
 }
 
 // A second run makes no derived file again; a HEIF newer than its derived
@@ -410,13 +436,15 @@ TEST(heif_album, derived_files_are_cached_like_any_other)
     for (const char *dir : dirs)
         for (const std::string &name : derived) first.push_back(identity(a.in(dir, name)));
 
-    const auto check = [&](const std::vector<std::string> &options, const std::vector<std::string> &remade) {
+    const auto check = [&](const std::vector<std::string> &options,
+                           const std::vector<std::string> &remade) {
         const run_result r = a.run(options);
         ASSERT_EQ(r.status, 0) << r.err;
         size_t i = 0;
         for (const char *dir : dirs)
             for (const std::string &name : derived) {
-                const bool expect_remade = std::find(remade.begin(), remade.end(), name) != remade.end();
+                const bool expect_remade = std::find(remade.begin(), remade.end(), name) !=
+                                           remade.end();
                 const file_identity now = identity(a.in(dir, name));
                 EXPECT_EQ(!same(now, first[i]), expect_remade) << dir << "/" << name;
                 first[i++] = now;
@@ -461,11 +489,11 @@ TEST(heif_album, derived_files_of_heif_photos_are_orphans_without_i)
         std::remove(a.path("b.avif").c_str());
         const run_result r = a.run({"-i", "-2"});
         ASSERT_EQ(r.status, 0) << r.err;
-        for (const std::string &line :
-             {"deleted orphan " + a.in(".scaled", "b.avif.jpg") + "\n", "deleted orphan " + a.path("b.avif.html") + "\n",
-              "deleted orphan " + a.in(".thumbs", "b.avif.jpg") + "\n",
-              "deleted orphan " + a.in(".scaled2x", "b.avif.jpg") + "\n",
-              "deleted orphan " + a.in(".thumbs2x", "b.avif.jpg") + "\n"})
+        for (const std::string &line : {"deleted orphan " + a.in(".scaled", "b.avif.jpg") + "\n",
+                                        "deleted orphan " + a.path("b.avif.html") + "\n",
+                                        "deleted orphan " + a.in(".thumbs", "b.avif.jpg") + "\n",
+                                        "deleted orphan " + a.in(".scaled2x", "b.avif.jpg") + "\n",
+                                        "deleted orphan " + a.in(".thumbs2x", "b.avif.jpg") + "\n"})
             EXPECT_NE(r.out.find(line), std::string::npos) << line << r.out;
         EXPECT_FALSE(file_exists(a.path("b.avif.html")));
         EXPECT_TRUE(is_regular_file(a.path("IMG_0001.HEIC.html")));

@@ -18,8 +18,8 @@
 #include <vector>
 
 #include "base/files.h"
-#include "image/exif.h"
 #include "base/photo_names.h"
+#include "image/exif.h"
 #include "image/heif_codec.h"
 #include "support/heif_fixture.h"
 #include "support/icc_fixture.h"
@@ -99,7 +99,8 @@ std::vector<uint8_t> quadrants(int width, int height)
 
 // Where pixel (ux, uy) of the upright picture lies in the stored one, by
 // the EXIF table of orientations.
-std::array<int, 2> stored_position(int orientation, int ux, int uy, int stored_width, int stored_height)
+std::array<int, 2> stored_position(int orientation, int ux, int uy, int stored_width,
+                                   int stored_height)
 {
     const int w = stored_width - 1, h = stored_height - 1;
     switch (orientation) {
@@ -121,8 +122,9 @@ void expect_upright_quadrants(const decoded_image &picture, int orientation, int
 {
     const std::vector<uint8_t> stored = quadrants(stored_width, stored_height);
     const int uw = static_cast<int>(picture.width), uh = static_cast<int>(picture.height);
-    for (const auto [ux, uy] : {std::array{uw / 4, uh / 4}, std::array{3 * uw / 4, uh / 4},
-                                std::array{uw / 4, 3 * uh / 4}, std::array{3 * uw / 4, 3 * uh / 4}}) {
+    for (const auto [ux, uy] :
+         {std::array{uw / 4, uh / 4}, std::array{3 * uw / 4, uh / 4},
+          std::array{uw / 4, 3 * uh / 4}, std::array{3 * uw / 4, 3 * uh / 4}}) {
         const auto [sx, sy] = stored_position(orientation, ux, uy, stored_width, stored_height);
         const uint8_t *want = stored.data() + (size_t(sy) * size_t(stored_width) + size_t(sx)) * 3;
         const rgb got = pixel_at(picture, ux, uy);
@@ -172,7 +174,8 @@ TEST(heif, turned_and_cropped_pictures_decode_upright_at_the_header_size)
 TEST(heif, odd_sizes_come_out_exactly)
 {
     for (const codec format : {codec::hevc, codec::av1}) {
-        for (const auto [width, height] : {std::array{1, 1}, std::array{63, 47}, std::array{65, 129}}) {
+        for (const auto [width, height] :
+             {std::array{1, 1}, std::array{63, 47}, std::array{65, 129}}) {
             SCOPED_TRACE(testing::Message()
                          << (format == codec::hevc ? "HEIC " : "AVIF ") << width << "x" << height);
             const decoded_heif d =
@@ -274,7 +277,8 @@ TEST(heif, exif_item_reads_with_libexif)
         ASSERT_TRUE(data);
         EXPECT_EQ(exif_string(data.get(), EXIF_TAG_MODEL), "Pocket Camera");
         EXPECT_EQ(exif_string(data.get(), EXIF_TAG_DATE_TIME_ORIGINAL), "2024:05:06 07:08:09");
-        EXPECT_EQ(exif_string(data.get(), EXIF_TAG_FLASH), "Flash did not fire, compulsory flash mode");
+        EXPECT_EQ(exif_string(data.get(), EXIF_TAG_FLASH),
+                  "Flash did not fire, compulsory flash mode");
     }
 }
 
@@ -318,12 +322,18 @@ TEST(heif, colour_profiles_come_as_icc_profiles)
         {"HEIC without a colr box", {}, expect::none},
         {"AVIF with libheif's unspecified nclx", {.format = codec::av1}, expect::none},
         {"ICC profile", {.icc_profile = p3}, expect::the_icc_profile},
-        {"ICC profile in an AVIF", {.format = codec::av1, .icc_profile = p3}, expect::the_icc_profile},
-        {"ICC profile and an nclx", {.icc_profile = p3, .nclx = nclx(9, 13)}, expect::the_icc_profile},
+        {"ICC profile in an AVIF",
+         {.format = codec::av1, .icc_profile = p3},
+         expect::the_icc_profile},
+        {"ICC profile and an nclx",
+         {.icc_profile = p3, .nclx = nclx(9, 13)},
+         expect::the_icc_profile},
         {"nclx sRGB", {.nclx = nclx(1, 13)}, expect::none},
         {"nclx BT.709", {.nclx = nclx(1, 1)}, expect::none},
         {"nclx Display P3", {.nclx = nclx(12, 13)}, expect::like_display_p3},
-        {"nclx Display P3 in an AVIF", {.format = codec::av1, .nclx = nclx(12, 13)}, expect::like_display_p3},
+        {"nclx Display P3 in an AVIF",
+         {.format = codec::av1, .nclx = nclx(12, 13)},
+         expect::like_display_p3},
         {"nclx BT.2020 primaries, sRGB curve", {.nclx = nclx(9, 13)}, expect::like_bt2020},
         {"nclx P3 primaries, BT.709 curve", {.nclx = nclx(12, 1)}, expect::p3_with_bt709_curve},
         {"nclx P3 primaries, PQ", {.nclx = nclx(12, 16)}, expect::none},
@@ -331,8 +341,9 @@ TEST(heif, colour_profiles_come_as_icc_profiles)
         {"nclx P3 primaries, unspecified curve", {.nclx = nclx(12, 2)}, expect::none},
     };
     // Colours across the gamut, and greys.
-    const std::array<uint8_t, 3> probes[] = {{255, 0, 0},   {0, 255, 0},     {0, 0, 255},  {255, 255, 255},
-                                             {40, 200, 60}, {128, 128, 128}, {10, 10, 10}, {230, 60, 40}};
+    const std::array<uint8_t, 3> probes[] = {{255, 0, 0},     {0, 255, 0},   {0, 0, 255},
+                                             {255, 255, 255}, {40, 200, 60}, {128, 128, 128},
+                                             {10, 10, 10},    {230, 60, 40}};
     for (const profile_case &c : cases) {
         SCOPED_TRACE(c.label);
         const std::vector<uint8_t> &profile = decode_spec(c.spec).picture.icc_profile;
@@ -360,7 +371,8 @@ TEST(heif, colour_profiles_come_as_icc_profiles)
             // BT.709's camera curve inverted: V = 128/255 is light
             // ((V + 0.099) / 1.099)^(1 / 0.45), and the primaries are P3's.
             EXPECT_NEAR(profile_xyz(profile, {128, 128, 128})[1], 0.2615, 0.002);
-            EXPECT_NEAR(profile_xyz(profile, {255, 0, 0})[0], profile_xyz(p3, {255, 0, 0})[0], 1e-3);
+            EXPECT_NEAR(profile_xyz(profile, {255, 0, 0})[0], profile_xyz(p3, {255, 0, 0})[0],
+                        1e-3);
             break;
         }
         }
@@ -411,7 +423,10 @@ TEST(heif, failures_come_back_as_libheif_text)
     const failure_case cases[] = {
         {"not a HEIF", {text.begin(), text.end()}, "Invalid input: No 'ftyp' box", ""},
         {"empty", {}, "Invalid input: No 'ftyp' box", ""},
-        {"cut inside its boxes", {heic.begin(), heic.begin() + 200}, "Invalid input: No 'meta' box", ""},
+        {"cut inside its boxes",
+         {heic.begin(), heic.begin() + 200},
+         "Invalid input: No 'meta' box",
+         ""},
         {"cut inside the coded data",
          {heic.begin(), heic.end() - 100},
          "Invalid input: Unexpected end of file: Extent in iloc box references data outside of file bounds "
@@ -506,7 +521,8 @@ TEST(heif, descriptor_memory_and_threads_give_the_same_picture)
         EXPECT_EQ(d.exif, reference.exif);
         EXPECT_EQ(d.picture.icc_profile, reference.picture.icc_profile);
         ASSERT_EQ(d.picture.pixels.size, reference.picture.pixels.size);
-        EXPECT_EQ(0, std::memcmp(d.picture.pixels.samples.get(), reference.picture.pixels.samples.get(),
+        EXPECT_EQ(0, std::memcmp(d.picture.pixels.samples.get(),
+                                 reference.picture.pixels.samples.get(),
                                  reference.picture.pixels.size));
     };
     for (const int threads : {1, 4}) {
@@ -518,8 +534,8 @@ TEST(heif, descriptor_memory_and_threads_give_the_same_picture)
         const std::vector<uint8_t> bytes = file_bytes(dir.file("f.heic"));
         const heif_opening opening = open_heif(std::span<const uint8_t>(bytes));
         ASSERT_EQ(opening.error, "");
-        decoded_heif d{opening.file.width, opening.file.height, decode_heif(opening.file, 1).picture,
-                       heif_exif(opening.file)};
+        decoded_heif d{opening.file.width, opening.file.height,
+                       decode_heif(opening.file, 1).picture, heif_exif(opening.file)};
         same(d);
     }
     {
@@ -551,21 +567,24 @@ TEST(heif, files_decode_side_by_side_on_threads)
     std::vector<decoded_heif> together(files);
     std::vector<std::thread> threads;
     for (int i = 0; i < files; ++i)
-        threads.emplace_back([&, i] { together[i] = decode_file(dir.file(std::to_string(i) + ".heic")); });
+        threads.emplace_back(
+            [&, i] { together[i] = decode_file(dir.file(std::to_string(i) + ".heic")); });
     for (std::thread &t : threads) t.join();
     for (int i = 0; i < files; ++i) {
         ASSERT_EQ(together[i].picture.pixels.size, alone[i].picture.pixels.size);
-        EXPECT_EQ(0, std::memcmp(together[i].picture.pixels.samples.get(),
-                                 alone[i].picture.pixels.samples.get(), alone[i].picture.pixels.size));
+        EXPECT_EQ(0,
+                  std::memcmp(together[i].picture.pixels.samples.get(),
+                              alone[i].picture.pixels.samples.get(), alone[i].picture.pixels.size));
     }
 }
 
 TEST(heif, names_of_heif_and_avif_files)
 {
-    for (const char *name : {"a.heic", "IMG_0001.HEIC", "b.HeIf", "c.avif", "d.AVIF", "x.jpg.heic", ".heic"})
+    for (const char *name :
+         {"a.heic", "IMG_0001.HEIC", "b.HeIf", "c.avif", "d.AVIF", "x.jpg.heic", ".heic"})
         EXPECT_TRUE(is_heif_name(name)) << name;
-    for (const char *name : {"heic", "aheic", "a.heics", "a.hei", "a.heic.jpg", "a.jpg", "a.jpeg", "a.png",
-                             "", "a.avi", "a.heic ", "a_heic"})
+    for (const char *name : {"heic", "aheic", "a.heics", "a.hei", "a.heic.jpg", "a.jpg", "a.jpeg",
+                             "a.png", "", "a.avi", "a.heic ", "a_heic"})
         EXPECT_FALSE(is_heif_name(name)) << name;
 }
 

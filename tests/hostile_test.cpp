@@ -34,13 +34,12 @@ std::map<std::string, std::string> tree_state(const std::string &root)
     for (const auto &entry : fs::recursive_directory_iterator(root)) {
         struct stat status;
         lstat(entry.path().c_str(), &status);
-        state[entry.path().string()] = std::to_string(status.st_mode) + " " + std::to_string(status.st_size) +
-                                       " " + std::to_string(status.st_mtim.tv_sec) + "." +
-                                       std::to_string(status.st_mtim.tv_nsec);
+        state[entry.path().string()] =
+            std::to_string(status.st_mode) + " " + std::to_string(status.st_size) + " " +
+            std::to_string(status.st_mtim.tv_sec) + "." + std::to_string(status.st_mtim.tv_nsec);
     }
     return state;
 }
-
 
 // Starts a run on a gallery big enough to take a while, and returns once the
 // run has begun writing, and so holds the gallery's lock, stopped there.
@@ -88,7 +87,8 @@ TEST(hostile, a_second_run_on_a_locked_gallery_touches_nothing)
     close(probe);
 
     const auto before = tree_state(g.path);
-    for (const std::vector<std::string> &options : {std::vector<std::string>{}, {"-f", "-H", "200"}}) {
+    for (const std::vector<std::string> &options :
+         {std::vector<std::string>{}, {"-f", "-H", "200"}}) {
         std::vector<std::string> args = options;
         args.push_back(g.path);
         const run_result second = run_vistrel(args);
@@ -159,8 +159,12 @@ TEST(hostile, a_linked_cache_directory_is_refused_and_nothing_outside_is_deleted
         const char *dir;
         std::string (*message)(const std::string &album);
     } cases[] = {
-        {".scaled", [](const std::string &a) { return "'" + a + "/.scaled' exists, but is not a directory\n"; }},
-        {".thumbs", [](const std::string &a) { return a + "/.thumbs exists, but is not a directory\n"; }},
+        {".scaled",
+         [](const std::string &a) {
+             return "'" + a + "/.scaled' exists, but is not a directory\n";
+         }},
+        {".thumbs",
+         [](const std::string &a) { return a + "/.thumbs exists, but is not a directory\n"; }},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.dir);
@@ -188,7 +192,8 @@ TEST(hostile, a_linked_cache_directory_is_refused_and_nothing_outside_is_deleted
 std::vector<std::string> names_in(const std::string &dir)
 {
     std::vector<std::string> names;
-    for (const auto &entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename().string());
+    for (const auto &entry : fs::directory_iterator(dir))
+        names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -197,7 +202,11 @@ bool is_valid_utf8(const std::string &text)
 {
     for (size_t i = 0; i < text.size();) {
         const auto c = static_cast<unsigned char>(text[i]);
-        const size_t length = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+        const size_t length = c < 0x80         ? 1
+                              : (c >> 5) == 6  ? 2
+                              : (c >> 4) == 14 ? 3
+                              : (c >> 3) == 30 ? 4
+                                               : 0;
         if (length == 0 || i + length > text.size()) return false;
         for (size_t k = 1; k < length; ++k)
             if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return false;
@@ -249,7 +258,8 @@ TEST(hostile, names_at_the_length_limit)
             EXPECT_LE(page.size(), 255u);
             EXPECT_GE(page.size(), 250u);
             EXPECT_TRUE(is_valid_utf8(page));
-            EXPECT_EQ(page.find_first_not_of("0123456789abcdef", page.size() - 21), page.size() - 5);
+            EXPECT_EQ(page.find_first_not_of("0123456789abcdef", page.size() - 21),
+                      page.size() - 5);
         }
         EXPECT_TRUE(is_regular_file(a + "/" + page));
         std::string href;
@@ -283,8 +293,10 @@ TEST(hostile, a_description_that_is_no_regular_file_is_ignored)
         void (*plant)(const std::string &path);
     } cases[] = {
         {"fifo", [](const std::string &p) { ASSERT_EQ(mkfifo(p.c_str(), 0666), 0); }},
-        {"link to /dev/zero", [](const std::string &p) { ASSERT_EQ(symlink("/dev/zero", p.c_str()), 0); }},
-        {"link to /dev/urandom", [](const std::string &p) { ASSERT_EQ(symlink("/dev/urandom", p.c_str()), 0); }},
+        {"link to /dev/zero",
+         [](const std::string &p) { ASSERT_EQ(symlink("/dev/zero", p.c_str()), 0); }},
+        {"link to /dev/urandom",
+         [](const std::string &p) { ASSERT_EQ(symlink("/dev/urandom", p.c_str()), 0); }},
         {"directory", [](const std::string &p) { make_dir(p); }},
         // A socket cannot even be opened; it is named all the same.
         {"socket", [](const std::string &p) { make_socket(p); }},
@@ -298,7 +310,9 @@ TEST(hostile, a_description_that_is_no_regular_file_is_ignored)
         c.plant(a + "/.description");
         const run_result r = run_command(vistrel_binary(), {g.path}, 60);
         EXPECT_EQ(r.status, 0) << r.err;
-        EXPECT_EQ(r.err, "   " + a + "/.description: not a regular file, ignored\n   x.jpg: no EXIF data found\n");
+        EXPECT_EQ(r.err,
+                  "   " + a +
+                      "/.description: not a regular file, ignored\n   x.jpg: no EXIF data found\n");
         EXPECT_NE(r.out.find("1 image processed in album '" + a + "'."), std::string::npos);
     }
 }

@@ -51,9 +51,11 @@ void build_gallery(const std::string &gallery)
         make_dir(album);
         for (int i = 0; i < images_per_album; ++i) {
             const int step = static_cast<int>(a) * images_per_album + i;
-            jpeg_recipe recipe{.width = 900 + step * 30, .height = 640 + step * 20,
-                              .seed = static_cast<uint32_t>(step + 1)};
-            if (i % 7 == 3) recipe = {.width = 700, .height = 1000, .seed = static_cast<uint32_t>(step + 1)};
+            jpeg_recipe recipe{.width = 900 + step * 30,
+                               .height = 640 + step * 20,
+                               .seed = static_cast<uint32_t>(step + 1)};
+            if (i % 7 == 3)
+                recipe = {.width = 700, .height = 1000, .seed = static_cast<uint32_t>(step + 1)};
             write_jpeg(album + "/" + image_name(i), recipe);
         }
     }
@@ -103,7 +105,8 @@ snapshot take_snapshot(const std::string &gallery)
 
 bool is_derived(const std::string &relative)
 {
-    return relative.find("/.scaled/") != std::string::npos || relative.find("/.thumbs/") != std::string::npos;
+    return relative.find("/.scaled/") != std::string::npos ||
+           relative.find("/.thumbs/") != std::string::npos;
 }
 
 // "<album>/.thumbs/<name>" -> "<album>/.scaled/<name>"
@@ -196,11 +199,12 @@ TEST(interrupt, a_killed_run_leaves_only_complete_files_and_the_next_run_repairs
     ASSERT_EQ(thumbs_only.status, 0) << thumbs_only.err;
     snapshot thumbs_from_own_decode;
     for (const auto &[relative, bytes] : take_snapshot(gallery))
-        if (relative.find("/.thumbs/") != std::string::npos) thumbs_from_own_decode[relative] = bytes;
+        if (relative.find("/.thumbs/") != std::string::npos)
+            thumbs_from_own_decode[relative] = bytes;
 
     const std::vector<round_plan> rounds = {
-        {0.0, false, 1},  {0.02, true, 1}, {0.1, false, 2}, {0.25, true, 1}, {0.4, false, 1},
-        {0.55, true, 2},  {0.7, false, 1}, {0.85, true, 1}, {0.97, false, 2}, {1.3, true, 1},
+        {0.0, false, 1}, {0.02, true, 1}, {0.1, false, 2}, {0.25, true, 1},  {0.4, false, 1},
+        {0.55, true, 2}, {0.7, false, 1}, {0.85, true, 1}, {0.97, false, 2}, {1.3, true, 1},
     };
     int interrupted = 0;
     for (const round_plan &plan : rounds) {

@@ -18,12 +18,15 @@ TEST(ordered_jobs, output_follows_job_order_whatever_the_start_order)
     const std::vector<size_t> backwards = {7, 6, 5, 4, 3, 2, 1, 0};
     for (int threads : {1, 2, 5}) {
         const captured_output output = capture_output([&] {
-            const outcome done = run_ordered(8, threads, [](size_t i) {
-                report_out("job %zu\n", i);
-                if (i % 3 == 0) report_err("note %zu\n", i);
-                report_out("job %zu done\n", i);
-                return outcome{};
-            }, backwards);
+            const outcome done = run_ordered(
+                8, threads,
+                [](size_t i) {
+                    report_out("job %zu\n", i);
+                    if (i % 3 == 0) report_err("note %zu\n", i);
+                    report_out("job %zu done\n", i);
+                    return outcome{};
+                },
+                backwards);
             EXPECT_TRUE(done.ok());
         });
         const std::string &out = output.out;
@@ -48,12 +51,15 @@ TEST(ordered_jobs, failures_taken_first_still_end_the_work_in_order)
         std::atomic<int> ran_after{0};
         outcome done;
         const captured_output output = capture_output([&] {
-            done = run_ordered(6, threads, [&](size_t i) -> outcome {
-                report_out("job %zu\n", i);
-                if (i > 3) ++ran_after;
-                if (i >= 3) return failure{"job " + std::to_string(i) + " failed\n"};
-                return {};
-            }, {5, 4, 3, 0, 1, 2});
+            done = run_ordered(6, threads,
+                               [&](size_t i) -> outcome {
+                                   report_out("job %zu\n", i);
+                                   if (i > 3) ++ran_after;
+                                   if (i >= 3)
+                                       return failure{"job " + std::to_string(i) + " failed\n"};
+                                   return {};
+                               },
+                               {5, 4, 3, 0, 1, 2});
         });
         ASSERT_FALSE(done.ok()) << threads;
         EXPECT_EQ(done.error().text, "job 3 failed\n") << threads;
@@ -67,12 +73,14 @@ TEST(ordered_jobs, failures_taken_first_still_end_the_work_in_order)
 TEST(ordered_jobs, jobs_after_a_failure_are_told_to_stop)
 {
     std::atomic<bool> told{false};
-    const outcome done = run_ordered(2, 2, [&](size_t i) -> outcome {
-        if (i == 0) return failure{"first failed\n"};
-        while (!job_cancelled()) std::this_thread::yield();
-        told = true;
-        return failure{};
-    }, {1, 0});
+    const outcome done = run_ordered(2, 2,
+                                     [&](size_t i) -> outcome {
+                                         if (i == 0) return failure{"first failed\n"};
+                                         while (!job_cancelled()) std::this_thread::yield();
+                                         told = true;
+                                         return failure{};
+                                     },
+                                     {1, 0});
     ASSERT_FALSE(done.ok());
     EXPECT_EQ(done.error().text, "first failed\n");
     EXPECT_TRUE(told);
@@ -118,18 +126,20 @@ TEST(ordered_jobs, a_failing_job_gives_its_memory_share_back)
     std::atomic<bool> taken{false};
     outcome done;
     const captured_output output = capture_output([&] {
-        done = run_ordered(2, 2, [&](size_t i) -> outcome {
-            if (i == 1) {
-                memory_share claim(jobs_memory_budget + 1);
-                taken = true;
-                std::this_thread::sleep_for(std::chrono::milliseconds(50));
-                return failure{"job 1 failed\n"};
-            }
-            while (!taken) std::this_thread::yield();
-            memory_share claim(jobs_memory_budget + 1);
-            report_out("job 0 done\n");
-            return {};
-        }, {1, 0});
+        done = run_ordered(2, 2,
+                           [&](size_t i) -> outcome {
+                               if (i == 1) {
+                                   memory_share claim(jobs_memory_budget + 1);
+                                   taken = true;
+                                   std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                                   return failure{"job 1 failed\n"};
+                               }
+                               while (!taken) std::this_thread::yield();
+                               memory_share claim(jobs_memory_budget + 1);
+                               report_out("job 0 done\n");
+                               return {};
+                           },
+                           {1, 0});
     });
     ASSERT_FALSE(done.ok());
     EXPECT_EQ(done.error().text, "job 1 failed\n");

@@ -71,9 +71,13 @@ jpeg_recipe stored_recipe(const orientation_case &c)
                 y = c.column0 == orientation_case::top_edge ? sx : upright_height - 1 - sx;
             }
             for (int k = 0; k < 3; ++k)
-                stored[(size_t(sy) * sw + sx) * 3 + k] = upright[(size_t(y) * upright_width + x) * 3 + k];
+                stored[(size_t(sy) * sw + sx) * 3 + k] =
+                    upright[(size_t(y) * upright_width + x) * 3 + k];
         }
-    return {.width = sw, .height = sh, .quality = 95, .exif = exif_recipe{.orientation = c.value},
+    return {.width = sw,
+            .height = sh,
+            .quality = 95,
+            .exif = exif_recipe{.orientation = c.value},
             .pixels = stored};
 }
 
@@ -82,10 +86,11 @@ std::vector<uint8_t> upright_at(int width, int height)
 {
     const std::vector<uint8_t> pixels = upright_picture();
     std::vector<uint8_t> out(size_t(width) * height * 3);
-    EXPECT_EQ(resize_area({pixels.data(), upright_width, upright_height, 3, size_t{upright_width} * 3},
-                          {out.data(), static_cast<uint32_t>(width), static_cast<uint32_t>(height), 3,
-                           size_t(width) * 3}),
-              0);
+    EXPECT_EQ(
+        resize_area({pixels.data(), upright_width, upright_height, 3, size_t{upright_width} * 3},
+                    {out.data(), static_cast<uint32_t>(width), static_cast<uint32_t>(height), 3,
+                     size_t(width) * 3}),
+        0);
     return out;
 }
 
@@ -109,7 +114,8 @@ TEST(orientation, every_derived_image_is_upright_at_the_upright_size)
     temp_dir g;
     const std::string a = g.file("a");
     make_dir(a);
-    for (const orientation_case &c : orientations) write_jpeg(a + "/" + name_of(c), stored_recipe(c));
+    for (const orientation_case &c : orientations)
+        write_jpeg(a + "/" + name_of(c), stored_recipe(c));
     const run_result r = run_vistrel({"-2", g.path});
     ASSERT_EQ(r.status, 0) << r.err;
 
@@ -117,7 +123,9 @@ TEST(orientation, every_derived_image_is_upright_at_the_upright_size)
     const struct {
         const char *dir;
         int width, height;
-    } derived[] = {{".scaled", 720, 480}, {".thumbs", 144, 96}, {".scaled2x", 1440, 960},
+    } derived[] = {{".scaled", 720, 480},
+                   {".thumbs", 144, 96},
+                   {".scaled2x", 1440, 960},
                    {".thumbs2x", 288, 192}};
     const std::string index = read_file(a + "/index.html");
     for (const orientation_case &c : orientations) {
@@ -134,7 +142,8 @@ TEST(orientation, every_derived_image_is_upright_at_the_upright_size)
         const std::string page = read_file(a + "/" + name_of(c) + ".html");
         EXPECT_NE(page.find("width=\"720\" height=\"480\""), std::string::npos);
         EXPECT_NE(page.find("Original size (120 x 80, "), std::string::npos);
-        EXPECT_NE(index.find("alt=\"" + name_of(c) + "\" width=\"144\" height=\"96\"></a><br>\n"
+        EXPECT_NE(index.find("alt=\"" + name_of(c) +
+                             "\" width=\"144\" height=\"96\"></a><br>\n"
                              "<small>120 x 80, "),
                   std::string::npos);
     }
@@ -149,12 +158,16 @@ TEST(orientation, unknown_values_mean_upright)
     make_dir(a);
     for (const uint16_t value : {0, 9, 65535})
         write_jpeg(a + "/v" + std::to_string(int{value}) + ".jpg",
-                   {.width = upright_width, .height = upright_height, .quality = 95,
-                    .exif = exif_recipe{.orientation = value}, .pixels = upright_picture()});
+                   {.width = upright_width,
+                    .height = upright_height,
+                    .quality = 95,
+                    .exif = exif_recipe{.orientation = value},
+                    .pixels = upright_picture()});
     const run_result r = run_vistrel({g.path});
     ASSERT_EQ(r.status, 0) << r.err;
     for (const uint16_t value : {0, 9, 65535}) {
-        const decoded_jpeg got = decode_jpeg(a + "/.thumbs/v" + std::to_string(int{value}) + ".jpg");
+        const decoded_jpeg got =
+            decode_jpeg(a + "/.thumbs/v" + std::to_string(int{value}) + ".jpg");
         EXPECT_EQ(got.width, 144);
         EXPECT_LT(mean_difference(got.pixels, upright_at(144, 96)), 6.0) << value;
     }

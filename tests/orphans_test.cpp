@@ -101,9 +101,9 @@ protected:
 
 struct orphan_case {
     const char *label;
-    std::vector<std::string> images;  // the album's images now
-    std::vector<std::string> before;  // the album's entries before removal
-    std::vector<std::string> deleted; // in the order the lines come, relative to the album
+    std::vector<std::string> images;   // the album's images now
+    std::vector<std::string> before;   // the album's entries before removal
+    std::vector<std::string> deleted;  // in the order the lines come, relative to the album
 };
 
 std::ostream &operator<<(std::ostream &os, const orphan_case &c) { return os << c.label; }
@@ -143,8 +143,9 @@ INSTANTIATE_TEST_SUITE_P(
         orphan_case{"image_deleted",
                     {"a.jpg", "c.jpg"},
                     with_cache_dirs({"a.jpg", "c.jpg", "a.jpg.html", "b.jpg.html", "c.jpg.html",
-                                     "index.html", ".scaled/a.jpg", ".scaled/b.jpg", ".scaled/c.jpg",
-                                     ".thumbs/a.jpg", ".thumbs/b.jpg", ".thumbs/c.jpg"}),
+                                     "index.html", ".scaled/a.jpg", ".scaled/b.jpg",
+                                     ".scaled/c.jpg", ".thumbs/a.jpg", ".thumbs/b.jpg",
+                                     ".thumbs/c.jpg"}),
                     {".scaled/b.jpg", "b.jpg.html", ".thumbs/b.jpg"}},
         // a.jpg became A.JPG: names compare case-sensitively.
         orphan_case{"image_renamed_to_capitals",
@@ -174,12 +175,11 @@ INSTANTIATE_TEST_SUITE_P(
 // and so do thumbnail index pages.
 TEST_F(orphans_test, never_deletes_non_candidates)
 {
-    create(with_cache_dirs({"index.html", "index2.html", "index3.html",
-                            ".scaled/a.jpg.tmp", ".scaled/a.jpg.tmp.html", ".scaled/notes.txt",
-                            ".scaled/jpg", ".scaled/a.jpe", ".scaled/a.", ".scaled/sub.jpg/",
-                            ".scaled/sub.jpg/inner.jpg", ".thumbs/b.jpg.gz",
-                            "a.jpg.tmp.html", "target.txt", "sub.jpg.html", "link.jpg.html",
-                            "dangling.jpg.html", "fifo.jpg.html"}));
+    create(with_cache_dirs(
+        {"index.html", "index2.html", "index3.html", ".scaled/a.jpg.tmp", ".scaled/a.jpg.tmp.html",
+         ".scaled/notes.txt", ".scaled/jpg", ".scaled/a.jpe", ".scaled/a.", ".scaled/sub.jpg/",
+         ".scaled/sub.jpg/inner.jpg", ".thumbs/b.jpg.gz", "a.jpg.tmp.html", "target.txt",
+         "sub.jpg.html", "link.jpg.html", "dangling.jpg.html", "fifo.jpg.html"}));
     ASSERT_EQ(symlink("../target.txt", (album + "/.scaled/link.jpg").c_str()), 0);
     ASSERT_EQ(symlink("../nowhere", (album + "/.thumbs/dangling.jpg").c_str()), 0);
     ASSERT_EQ(mkfifo((album + "/.thumbs/fifo.jpg").c_str(), 0600), 0);
@@ -223,7 +223,8 @@ TEST_F(orphans_test, album_without_images_loses_every_candidate)
 TEST_F(orphans_test, missing_directory_is_reported_on_stdout)
 {
     const captured result = remove_both(album, {});
-    EXPECT_EQ(result.out, "can't opendir(" + album + "/.scaled)\ncan't opendir(" + album + "/.thumbs)\n");
+    EXPECT_EQ(result.out,
+              "can't opendir(" + album + "/.scaled)\ncan't opendir(" + album + "/.thumbs)\n");
     EXPECT_EQ(result.err, "");
 }
 
@@ -233,7 +234,8 @@ TEST_F(orphans_test, missing_directory_is_reported_on_stdout)
 // root's .scaled is read-only.
 TEST_F(orphans_test, unlink_failure_is_reported_and_the_run_goes_on)
 {
-    if (geteuid() != 0) GTEST_SKIP() << "needs root, to make a directory another user cannot change";
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root, to make a directory another user cannot change";
     open_to_everyone(dir.path);
     create(with_cache_dirs({"x.jpg.html", ".scaled/x.jpg", ".thumbs/y.jpg"}));
     for (const std::string &path : {album, album + "/.thumbs"}) chmod(path.c_str(), 0777);
@@ -242,8 +244,9 @@ TEST_F(orphans_test, unlink_failure_is_reported_and_the_run_goes_on)
     const run_result r = run_vistrel_as_nobody({dir.path});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "can't unlink(" + album + "/.scaled/x.jpg)\n");
-    EXPECT_EQ(r.out, "Directory " + album + "\ndeleted orphan " + album + "/x.jpg.html\ndeleted orphan " +
-                         album + "/.thumbs/y.jpg\n0 images processed in album '" + album +
+    EXPECT_EQ(r.out, "Directory " + album + "\ndeleted orphan " + album +
+                         "/x.jpg.html\ndeleted orphan " + album +
+                         "/.thumbs/y.jpg\n0 images processed in album '" + album +
                          "'.\n1 album processed.\n");
     EXPECT_TRUE(file_exists(album + "/.scaled/x.jpg"));
 }
@@ -266,9 +269,10 @@ TEST_F(orphans_test, end_to_end)
 
     const run_result kept = run_vistrel({"-o", gallery});
     EXPECT_EQ(kept.status, 0);
-    EXPECT_EQ(kept.out, "Directory " + gallery + "/emptied\n0 images processed in album '" + gallery +
-                            "/emptied'.\nDirectory " + gallery + "/never\n0 images processed in album '" +
-                            gallery + "/never'.\n2 albums processed.\n");
+    EXPECT_EQ(kept.out, "Directory " + gallery + "/emptied\n0 images processed in album '" +
+                            gallery + "/emptied'.\nDirectory " + gallery +
+                            "/never\n0 images processed in album '" + gallery +
+                            "/never'.\n2 albums processed.\n");
     EXPECT_EQ(kept.err, "");
     EXPECT_TRUE(file_exists(gallery + "/emptied/.scaled/old.jpg"));
     EXPECT_TRUE(file_exists(gallery + "/emptied/old.jpg.html"));
@@ -289,7 +293,8 @@ TEST_F(orphans_test, end_to_end)
                            "2 albums processed.\n");
     // clang-format on
     EXPECT_EQ(cleaned.err, "");
-    EXPECT_EQ(tree(gallery + "/emptied"), (std::set<std::string>{".scaled/", ".thumbs/", "index.html"}));
+    EXPECT_EQ(tree(gallery + "/emptied"),
+              (std::set<std::string>{".scaled/", ".thumbs/", "index.html"}));
 }
 
 }  // namespace

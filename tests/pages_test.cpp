@@ -34,11 +34,13 @@ protected:
     }
 
     // The page writers on the album held open, as the album driver calls them.
-    result<int32_t> write_index(std::span<const image_info> images, const std::string &title = "my webgallery")
+    result<int32_t> write_index(std::span<const image_info> images,
+                                const std::string &title = "my webgallery")
     {
         return write_index_pages(held_dir(album), images, title, footer, config);
     }
-    outcome write_images(std::span<const image_info> images, const std::string &title = "my webgallery")
+    outcome write_images(std::span<const image_info> images,
+                         const std::string &title = "my webgallery")
     {
         return write_image_pages(held_dir(album), images, title, footer, config);
     }
@@ -92,7 +94,8 @@ std::vector<image_info> numbered_images(int count)
 std::string index_head(const std::string &title, int page)
 {
     const std::string heading = title + " / " + std::to_string(page);
-    return "<html>\n<head>\n<meta charset=\"utf-8\">\n<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n<title>" + heading +
+    return "<html>\n<head>\n<meta charset=\"utf-8\">\n<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n<title>" +
+           heading +
            "</title>\n<link rel=\"stylesheet\" type=\"text/css\" href=\"../vistrel.css\" />\n"
            "</head>\n<body bgcolor=\"#ffffff\">\n<h1 align=\"center\">" +
            heading +
@@ -207,7 +210,8 @@ std::string page_list(size_t pages, size_t current)
         if (p == current)
             list += "<b>" + number + "</b>";
         else
-            list += "<a href=\"" + std::string(p == 1 ? "index" : "index" + number) + ".html\">" + number + "</a>";
+            list += "<a href=\"" + std::string(p == 1 ? "index" : "index" + number) + ".html\">" +
+                    number + "</a>";
     }
     return list + "</p>\n";
 }
@@ -223,8 +227,7 @@ TEST_P(index_paging, pages_links_and_rows)
     for (const bool numbers : {false, true}) {
         SCOPED_TRACE(numbers ? "-n" : "without -n");
         config.page_numbers = numbers;
-        EXPECT_EQ(*write_index(numbered_images(c.count)),
-                  static_cast<int32_t>(c.pages.size()));
+        EXPECT_EQ(*write_index(numbered_images(c.count)), static_cast<int32_t>(c.pages.size()));
 
         std::set<std::string> files{"index9.html"};
         for (size_t p = 0; p < c.pages.size(); ++p) {
@@ -236,10 +239,10 @@ TEST_P(index_paging, pages_links_and_rows)
                 grid += "</tr>\n";
             }
             const std::string list = numbers ? page_list(c.pages.size(), p + 1) : "";
-            const std::string expected =
-                index_head("my webgallery", static_cast<int>(p) + 1) + page.previous +
-                index_middle(page.pictures) + page.next + index_header_end + list + index_grid_start +
-                grid + "</table>\n" + list + index_tail;
+            const std::string expected = index_head("my webgallery", static_cast<int>(p) + 1) +
+                                         page.previous + index_middle(page.pictures) + page.next +
+                                         index_header_end + list + index_grid_start + grid +
+                                         "</table>\n" + list + index_tail;
             EXPECT_EQ(read_file(album + "/" + page.file), expected) << page.file;
             files.insert(page.file);
         }
@@ -257,7 +260,8 @@ TEST_F(pages_test, page_list_text)
     const std::string page = read_file(album + "/index2.html");
     const std::string list =
         "<p class=\"pagelist\"><a href=\"index.html\">1</a> <b>2</b> <a href=\"index3.html\">3</a></p>\n";
-    EXPECT_NE(page.find("</small></th>\n</tr>\n</table>\n" + list + "<p>\n<table"), std::string::npos);
+    EXPECT_NE(page.find("</small></th>\n</tr>\n</table>\n" + list + "<p>\n<table"),
+              std::string::npos);
     EXPECT_NE(page.find("</tr>\n</table>\n" + list + "<p align=\"center\">"), std::string::npos);
 }
 
@@ -277,7 +281,8 @@ std::string page_list_markup(const std::string &shown)
         else if (entry.front() == '[')
             list += "<b>" + entry.substr(1, entry.size() - 2) + "</b>";
         else
-            list += "<a href=\"" + std::string(entry == "1" ? "index" : "index" + entry) + ".html\">" + entry + "</a>";
+            list += "<a href=\"" + std::string(entry == "1" ? "index" : "index" + entry) +
+                    ".html\">" + entry + "</a>";
         start = end + 1;
     }
     return list + "</p>\n";
@@ -320,16 +325,19 @@ TEST_F(pages_test, page_list_of_long_albums)
             ASSERT_EQ(*write_index(numbered_images(c.pages)), c.pages);
             written = c.pages;
         }
-        const std::string file = c.page == 1 ? "index.html" : "index" + std::to_string(c.page) + ".html";
+        const std::string file = c.page == 1 ? "index.html"
+                                             : "index" + std::to_string(c.page) + ".html";
         const std::string page = read_file(album + "/" + file);
         const std::string list = page_list_markup(c.shown);
         // Above and below the thumbnails, and nowhere else.
         const size_t above = page.find(index_header_end + list + index_grid_start);
         ASSERT_NE(above, std::string::npos) << page;
-        EXPECT_NE(page.find("</table>\n" + list + "<p align=\"center\">", above + list.size()), std::string::npos)
+        EXPECT_NE(page.find("</table>\n" + list + "<p align=\"center\">", above + list.size()),
+                  std::string::npos)
             << page;
         size_t lists = 0;
-        for (size_t at = page.find("<p class="); at != std::string::npos; at = page.find("<p class=", at + 1))
+        for (size_t at = page.find("<p class="); at != std::string::npos;
+             at = page.find("<p class=", at + 1))
             ++lists;
         EXPECT_EQ(lists, 2u);
     }
@@ -414,18 +422,20 @@ TEST_F(pages_test, index_show_caption)
 
     config.show_caption = true;
     ASSERT_TRUE(write_index(images).ok());
-    EXPECT_EQ(read_file(album + "/index.html"),
-              index_head("my webgallery", 1) + index_middle("pictures 1 - 2 of 2") + index_header_end + index_grid_start +
-                  "<tr>\n"
-                  "<td align=\"center\">\n<a href=\"p00.jpg.html\"><img src=\".thumbs/p00.jpg\" "
-                  "border=\"0\" alt=\"p00.jpg\" width=\"100\" height=\"75\"></a><br>\n"
-                  "<small>Sunset <b>over</b> the bay &amp; pier</small>\n<br><br>\n</td>\n"
-                  "<td align=\"center\">\n<a href=\"Tom &amp; Jerry&#39;s &lt;1&gt;.jpg.html\">"
-                  "<img src=\".thumbs/Tom &amp; Jerry&#39;s &lt;1&gt;.jpg\" border=\"0\" "
-                  "alt=\"Tom &amp; Jerry&#39;s &lt;1&gt;.jpg\" width=\"101\" height=\"75\"></a><br>\n"
-                  "<small>Tom &amp; Jerry&#39;s &lt;1&gt;.jpg</small>\n<br><br>\n</td>\n"
-                  "</tr>\n</table>\n" +
-                  index_tail);
+    EXPECT_EQ(
+        read_file(album + "/index.html"),
+        index_head("my webgallery", 1) + index_middle("pictures 1 - 2 of 2") + index_header_end +
+            index_grid_start +
+            "<tr>\n"
+            "<td align=\"center\">\n<a href=\"p00.jpg.html\"><img src=\".thumbs/p00.jpg\" "
+            "border=\"0\" alt=\"p00.jpg\" width=\"100\" height=\"75\"></a><br>\n"
+            "<small>Sunset <b>over</b> the bay &amp; pier</small>\n<br><br>\n</td>\n"
+            "<td align=\"center\">\n<a href=\"Tom &amp; Jerry&#39;s &lt;1&gt;.jpg.html\">"
+            "<img src=\".thumbs/Tom &amp; Jerry&#39;s &lt;1&gt;.jpg\" border=\"0\" "
+            "alt=\"Tom &amp; Jerry&#39;s &lt;1&gt;.jpg\" width=\"101\" height=\"75\"></a><br>\n"
+            "<small>Tom &amp; Jerry&#39;s &lt;1&gt;.jpg</small>\n<br><br>\n</td>\n"
+            "</tr>\n</table>\n" +
+            index_tail);
 }
 
 // Names are data: quotes cannot end an attribute, and % # ? : \ and bytes
@@ -440,14 +450,16 @@ TEST_F(pages_test, index_hostile_name)
     image.caption = image.name;
 
     ASSERT_TRUE(write_index(std::vector<image_info>{image}).ok());
-    EXPECT_EQ(read_file(album + "/index.html"),
-              index_head("my webgallery", 1) + index_middle("pictures 1 - 1 of 1") + index_header_end + index_grid_start +
-                  "<tr>\n<td align=\"center\">\n"
-                  "<a href=\"a&quot;b&amp;c&lt;d&gt;&#39;e%25f%23g%3Fh%3Ai%5Cj%C3%A9.jpg.html\">"
-                  "<img src=\".thumbs/a&quot;b&amp;c&lt;d&gt;&#39;e%25f%23g%3Fh%3Ai%5Cj%C3%A9.jpg\" border=\"0\" "
-                  "alt=\"a&quot;b&amp;c&lt;d&gt;&#39;e%f#g?h:i\\j\xc3\xa9.jpg\" width=\"100\" height=\"75\"></a><br>\n"
-                  "<small>4000 x 3000, 0 KB</small>\n<br><br>\n</td>\n</tr>\n</table>\n" +
-                  index_tail);
+    EXPECT_EQ(
+        read_file(album + "/index.html"),
+        index_head("my webgallery", 1) + index_middle("pictures 1 - 1 of 1") + index_header_end +
+            index_grid_start +
+            "<tr>\n<td align=\"center\">\n"
+            "<a href=\"a&quot;b&amp;c&lt;d&gt;&#39;e%25f%23g%3Fh%3Ai%5Cj%C3%A9.jpg.html\">"
+            "<img src=\".thumbs/a&quot;b&amp;c&lt;d&gt;&#39;e%25f%23g%3Fh%3Ai%5Cj%C3%A9.jpg\" border=\"0\" "
+            "alt=\"a&quot;b&amp;c&lt;d&gt;&#39;e%f#g?h:i\\j\xc3\xa9.jpg\" width=\"100\" height=\"75\"></a><br>\n"
+            "<small>4000 x 3000, 0 KB</small>\n<br><br>\n</td>\n</tr>\n</table>\n" +
+            index_tail);
 }
 
 // ---------------------------------------------------------------------------
@@ -588,7 +600,8 @@ TEST_F(pages_test, image_pages_whole_text)
     // The last page: no next image.
     const std::string last = read_file(album + "/c.jpg.html");
     EXPECT_NE(last.find("<small>previous image</small></a></td>\n"), std::string::npos);
-    EXPECT_NE(last.find("<td width=\"33%\" align=\"center\" valign=\"top\"></td>\n</tr>\n</table>\n"),
+    EXPECT_NE(last.find(
+                  "<td width=\"33%\" align=\"center\" valign=\"top\"></td>\n</tr>\n</table>\n"),
               std::string::npos);
 }
 
@@ -607,10 +620,11 @@ TEST_F(pages_test, image_pages_position)
     for (size_t i = 0; i < images.size(); ++i) {
         SCOPED_TRACE(images[i].name);
         std::string expected = plain[i];
-        const size_t at = expected.find(cell + "<small><a href=\"" + images[i].name + "\">Original size (");
+        const size_t at =
+            expected.find(cell + "<small><a href=\"" + images[i].name + "\">Original size (");
         ASSERT_NE(at, std::string::npos) << expected;
-        expected.insert(at + cell.size(),
-                        "<small class=\"position\">" + std::to_string(i + 1) + " of 3</small><br />\n");
+        expected.insert(at + cell.size(), "<small class=\"position\">" + std::to_string(i + 1) +
+                                              " of 3</small><br />\n");
         EXPECT_EQ(read_file(album + "/" + images[i].page), expected);
     }
 }
@@ -705,12 +719,14 @@ End EXIF data -->
     for (const mode_case &c : cases) {
         config.exif_mode = c.mode;
         ASSERT_TRUE(write_images(std::span<const image_info>(&image, 1)).ok());
-        EXPECT_EQ(read_file(album + "/x.jpg.html"), head + c.block + tail) << "mode " << static_cast<int>(c.mode);
+        EXPECT_EQ(read_file(album + "/x.jpg.html"), head + c.block + tail)
+            << "mode " << static_cast<int>(c.mode);
     }
 
     // Without any EXIF text the comment keeps only its first and last line.
-    for (auto field : {&image_info::exif_taken, &image_info::exif_aperture, &image_info::exif_exposure,
-                       &image_info::exif_flash, &image_info::exif_model})
+    for (auto field :
+         {&image_info::exif_taken, &image_info::exif_aperture, &image_info::exif_exposure,
+          &image_info::exif_flash, &image_info::exif_model})
         (image.*field).reset();
     config.exif_mode = exif_mode::comment;
     ASSERT_TRUE(write_images(std::span<const image_info>(&image, 1)).ok());
@@ -783,12 +799,9 @@ TEST_F(pages_test, image_back_pages)
         std::vector<int> back_pages;  // per image
     };
     const back_case cases[] = {
-        {2, 2, 9, {1, 1, 1, 1, 2, 2, 2, 2, 3}},
-        {1, 1, 3, {1, 2, 3}},
-        {3, 1, 7, {1, 1, 1, 2, 2, 2, 3}},
-        {65536, 65536, 3, {1, 1, 1}},
-        {65535, 65537, 3, {1, 1, 1}},
-        {INT32_MAX, INT32_MAX, 3, {1, 1, 1}},
+        {2, 2, 9, {1, 1, 1, 1, 2, 2, 2, 2, 3}}, {1, 1, 3, {1, 2, 3}},
+        {3, 1, 7, {1, 1, 1, 2, 2, 2, 3}},       {65536, 65536, 3, {1, 1, 1}},
+        {65535, 65537, 3, {1, 1, 1}},           {INT32_MAX, INT32_MAX, 3, {1, 1, 1}},
     };
     config.exif_mode = exif_mode::none;
     for (const back_case &c : cases) {
@@ -799,10 +812,12 @@ TEST_F(pages_test, image_back_pages)
         for (int i = 0; i < c.count; ++i) {
             const int b = c.back_pages[static_cast<size_t>(i)];
             const std::string link =
-                "<p>\n<a href=\"" + (b == 1 ? std::string("index.html") : "index" + std::to_string(b) + ".html") +
+                "<p>\n<a href=\"" +
+                (b == 1 ? std::string("index.html") : "index" + std::to_string(b) + ".html") +
                 "\">Back to thumbnails</a>\n</small>\n";
-            EXPECT_NE(read_file(album + "/" + images[static_cast<size_t>(i)].name + ".html").find(link),
-                      std::string::npos)
+            EXPECT_NE(
+                read_file(album + "/" + images[static_cast<size_t>(i)].name + ".html").find(link),
+                std::string::npos)
                 << c.columns << "x" << c.rows << " image " << i << " expects " << link;
         }
     }
@@ -821,10 +836,12 @@ TEST_F(pages_test, open_failure_messages)
 
     const result<int32_t> index = write_index_pages(gone, images, "my webgallery", footer, config);
     ASSERT_FALSE(index.ok());
-    EXPECT_EQ(index.error().text, "can't fopen(" + album + "/index.html.tmp): No such file or directory\n");
+    EXPECT_EQ(index.error().text,
+              "can't fopen(" + album + "/index.html.tmp): No such file or directory\n");
     const outcome image = write_image_pages(gone, images, "my webgallery", footer, config);
     ASSERT_FALSE(image.ok());
-    EXPECT_EQ(image.error().text, "fopen(" + album + "/p00.jpg.html.tmp) failed: No such file or directory\n");
+    EXPECT_EQ(image.error().text,
+              "fopen(" + album + "/p00.jpg.html.tmp) failed: No such file or directory\n");
 }
 
 TEST_F(pages_test, rename_failure_keeps_earlier_pages)
@@ -841,16 +858,17 @@ TEST_F(pages_test, rename_failure_keeps_earlier_pages)
 
     const result<int32_t> index = write_index(images);
     ASSERT_FALSE(index.ok());
-    EXPECT_EQ(index.error().text,
-              "can't rename(" + album + "/index2.html.tmp, " + album + "/index2.html): Is a directory\n");
+    EXPECT_EQ(index.error().text, "can't rename(" + album + "/index2.html.tmp, " + album +
+                                      "/index2.html): Is a directory\n");
     const outcome image = write_images(images);
     ASSERT_FALSE(image.ok());
-    EXPECT_EQ(image.error().text,
-              "can't rename(" + album + "/p01.jpg.html.tmp, " + album + "/p01.jpg.html): Is a directory\n");
+    EXPECT_EQ(image.error().text, "can't rename(" + album + "/p01.jpg.html.tmp, " + album +
+                                      "/p01.jpg.html): Is a directory\n");
 
     // Both stopped at the second page: the first is complete under its
     // final name, and the second left no temporary file behind.
-    EXPECT_EQ(list_dir(album), (std::set<std::string>{"index.html", "index2.html", "p00.jpg.html", "p01.jpg.html"}));
+    EXPECT_EQ(list_dir(album),
+              (std::set<std::string>{"index.html", "index2.html", "p00.jpg.html", "p01.jpg.html"}));
     const std::string first = read_file(album + "/index.html");
     EXPECT_EQ(first.substr(first.size() - index_tail.size()), index_tail);
     const std::string image_page = read_file(album + "/p00.jpg.html");

@@ -42,7 +42,8 @@ void fill_gallery(const std::string &root, bool with_broken)
     cut.resize(cut.size() * 2 / 3);
     write_file(root + "/a/cut.jpg", std::string(cut.begin(), cut.end()));
     for (int i = 0; i < 5; ++i)
-        write_jpeg(root + "/b/p" + std::to_string(i) + ".jpg", {.width = 120, .height = 160, .seed = uint32_t(40 + i)});
+        write_jpeg(root + "/b/p" + std::to_string(i) + ".jpg",
+                   {.width = 120, .height = 160, .seed = uint32_t(40 + i)});
     if (with_broken) {
         write_file(root + "/a/img5.jpg", "not a jpeg");
         write_file(root + "/a/img9.jpg", "neither is this");
@@ -55,7 +56,8 @@ void remove_outputs(const std::string &root)
     std::vector<fs::path> made;
     for (const auto &entry : fs::recursive_directory_iterator(root)) {
         const std::string name = entry.path().filename().string();
-        if (name == ".scaled" || name == ".thumbs" || name.ends_with(".html") || name.ends_with(".tmp"))
+        if (name == ".scaled" || name == ".thumbs" || name.ends_with(".html") ||
+            name.ends_with(".tmp"))
             made.push_back(entry.path());
     }
     for (const fs::path &path : made) fs::remove_all(path);
@@ -81,14 +83,8 @@ void expect_same_as_one_thread(bool with_broken)
     }
 }
 
-TEST(parallel, same_files_and_output_as_one_thread)
-{
-    expect_same_as_one_thread(false);
-}
+TEST(parallel, same_files_and_output_as_one_thread) { expect_same_as_one_thread(false); }
 
-TEST(parallel, first_failure_in_order_is_the_one_reported)
-{
-    expect_same_as_one_thread(true);
-}
+TEST(parallel, first_failure_in_order_is_the_one_reported) { expect_same_as_one_thread(true); }
 
 }  // namespace

@@ -50,11 +50,13 @@ std::string expected_derived(const std::string &source, int denom, int width, in
     EXPECT_EQ(resample({decoded.pixels.data(), static_cast<uint32_t>(decoded.width),
                         static_cast<uint32_t>(decoded.height), decoded.components,
                         size_t(decoded.width) * decoded.components},
-                       {dst, static_cast<uint32_t>(width), static_cast<uint32_t>(height), decoded.components, row}),
+                       {dst, static_cast<uint32_t>(width), static_cast<uint32_t>(height),
+                        decoded.components, row}),
               0);
     jpeg_start_compress(&out, TRUE);
     if (!icc_profile.empty())
-        jpeg_write_icc_profile(&out, icc_profile.data(), static_cast<unsigned int>(icc_profile.size()));
+        jpeg_write_icc_profile(&out, icc_profile.data(),
+                               static_cast<unsigned int>(icc_profile.size()));
     while (out.next_scanline < out.image_height) {
         JSAMPROW row = dst + size_t(out.next_scanline) * width * decoded.components;
         jpeg_write_scanlines(&out, &row, 1);
@@ -98,7 +100,7 @@ TEST(pipeline, derived_sizes_and_components)
         {"xga.jpg", 1024, 768, 3, 640, 128},
         {"grey.jpg", 300, 200, 1, 720, 144},  // lower than the setting: enlarged
         {"cmyk.jpg", 200, 100, 4, 960, 192},
-        {"needle.jpg", 1, 961, 3, 1, 1},     // would round to 0 pixels wide
+        {"needle.jpg", 1, 961, 3, 1, 1},  // would round to 0 pixels wide
     };
     album a;
     for (const size_case &c : cases)
@@ -132,7 +134,8 @@ TEST(pipeline, reduction_thresholds_give_the_exact_bytes)
     const threshold_case cases[] = {{199, 1}, {200, 2}, {399, 2}, {400, 4}, {799, 4}, {800, 8}};
     album a;
     for (const threshold_case &c : cases)
-        a.add(std::to_string(c.side) + ".jpg", {.width = c.side, .height = c.side, .seed = uint32_t(c.side)});
+        a.add(std::to_string(c.side) + ".jpg",
+              {.width = c.side, .height = c.side, .seed = uint32_t(c.side)});
     const run_result r = a.run({"-H", "100", "-h", "50"});
     ASSERT_EQ(r.status, 0) << r.err;
     for (const threshold_case &c : cases) {
@@ -149,9 +152,12 @@ TEST(pipeline, bilinear_option_selects_the_other_resampler)
     a.add("p.jpg", {.width = 1000, .height = 750, .seed = 7});
     const run_result r = a.run({"-l"});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(read_file(a.scaled("p.jpg")), expected_derived(a.image("p.jpg"), 1, 640, 480, resize_bilinear));
-    EXPECT_EQ(read_file(a.thumb("p.jpg")), expected_derived(a.image("p.jpg"), 1, 128, 96, resize_bilinear));
-    EXPECT_NE(read_file(a.scaled("p.jpg")), expected_derived(a.image("p.jpg"), 1, 640, 480, resize_area));
+    EXPECT_EQ(read_file(a.scaled("p.jpg")),
+              expected_derived(a.image("p.jpg"), 1, 640, 480, resize_bilinear));
+    EXPECT_EQ(read_file(a.thumb("p.jpg")),
+              expected_derived(a.image("p.jpg"), 1, 128, 96, resize_bilinear));
+    EXPECT_NE(read_file(a.scaled("p.jpg")),
+              expected_derived(a.image("p.jpg"), 1, 640, 480, resize_area));
 }
 
 // The freshness table: which derived files are rewritten, and from which
@@ -165,10 +171,8 @@ TEST(pipeline, only_stale_derived_files_are_rebuilt)
         bool scaled_rebuilt, thumb_rebuilt;
     };
     const freshness_case cases[] = {
-        {"both fresh", 0, 5, false, false, false},
-        {"scaled stale", -1, 0, false, true, false},
-        {"thumb stale", 0, -1, false, false, true},
-        {"both stale", -1, -100, false, true, true},
+        {"both fresh", 0, 5, false, false, false},  {"scaled stale", -1, 0, false, true, false},
+        {"thumb stale", 0, -1, false, false, true}, {"both stale", -1, -100, false, true, true},
         {"forced", 0, 0, true, true, true},
     };
     for (const freshness_case &c : cases) {
@@ -184,14 +188,16 @@ TEST(pipeline, only_stale_derived_files_are_rebuilt)
         set_mtime(a.scaled("big.jpg"), source_time + c.scaled_offset);
         set_mtime(a.thumb("big.jpg"), source_time + c.thumb_offset);
 
-        const run_result r = a.run(c.force ? std::vector<std::string>{"-f"} : std::vector<std::string>{});
+        const run_result r =
+            a.run(c.force ? std::vector<std::string>{"-f"} : std::vector<std::string>{});
         ASSERT_EQ(r.status, 0) << r.err;
         EXPECT_NE(r.out.find("Image " + a.image("big.jpg") + "\n"), std::string::npos);
         EXPECT_EQ(read_file(a.scaled("big.jpg")),
                   c.scaled_rebuilt ? expected_derived(a.image("big.jpg"), 4, 640, 480) : "marker");
         const int thumb_denom = c.scaled_rebuilt ? 4 : 8;
         EXPECT_EQ(read_file(a.thumb("big.jpg")),
-                  c.thumb_rebuilt ? expected_derived(a.image("big.jpg"), thumb_denom, 128, 96) : "marker");
+                  c.thumb_rebuilt ? expected_derived(a.image("big.jpg"), thumb_denom, 128, 96)
+                                  : "marker");
         // Pages are written whatever the cache holds.
         EXPECT_TRUE(file_exists(a.image("big.jpg.html")));
     }
@@ -217,7 +223,8 @@ TEST(pipeline, truncated_jpeg_warns_and_still_yields_derived_files)
     const run_result r = a.run();
     EXPECT_EQ(r.status, 0) << r.err;
     // libjpeg's warnings name the file, like its fatal messages.
-    EXPECT_NE(r.err.find("vistrel: " + a.image("cut.jpg") + ": Premature end of JPEG file\n"), std::string::npos)
+    EXPECT_NE(r.err.find("vistrel: " + a.image("cut.jpg") + ": Premature end of JPEG file\n"),
+              std::string::npos)
         << r.err;
     EXPECT_EQ(decode_jpeg(a.scaled("cut.jpg")).width, 640);
     EXPECT_EQ(decode_jpeg(a.thumb("cut.jpg")).width, 128);
@@ -230,7 +237,8 @@ TEST(pipeline, a_file_that_is_no_jpeg_ends_the_run_without_leftovers)
     const run_result r = a.run();
     EXPECT_EQ(r.status, 1);
     // libjpeg's text does not say which file it means: the message does.
-    EXPECT_EQ(r.err, "vistrel: " + a.image("fake.jpg") + ": Not a JPEG file: starts with 0x47 0x49\n");
+    EXPECT_EQ(r.err,
+              "vistrel: " + a.image("fake.jpg") + ": Not a JPEG file: starts with 0x47 0x49\n");
     EXPECT_FALSE(file_exists(a.scaled("fake.jpg.tmp")));
     EXPECT_FALSE(file_exists(a.thumb("fake.jpg.tmp")));
     EXPECT_FALSE(file_exists(a.scaled("fake.jpg")));
@@ -242,16 +250,18 @@ TEST(pipeline, a_derived_size_libjpeg_cannot_write_is_refused_before_any_file)
     a.add("strip.jpg", {.width = 4000, .height = 10});
     const run_result r = a.run({"-H", "200"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "   strip.jpg: no EXIF data found\nvistrel: can't scale '" + a.image("strip.jpg") +
-                         "' to a height of 200 pixels: it would be 80000 pixels wide, and JPEG images "
-                         "are at most 65500 pixels wide\n");
+    EXPECT_EQ(r.err,
+              "   strip.jpg: no EXIF data found\nvistrel: can't scale '" + a.image("strip.jpg") +
+                  "' to a height of 200 pixels: it would be 80000 pixels wide, and JPEG images "
+                  "are at most 65500 pixels wide\n");
     EXPECT_FALSE(file_exists(a.scaled("strip.jpg.tmp")));
     EXPECT_FALSE(file_exists(a.thumb("strip.jpg.tmp")));
 
     const run_result tall = a.run({"-H", "70000"});
     EXPECT_EQ(tall.status, 1);
-    EXPECT_EQ(tall.err, "   strip.jpg: no EXIF data found\nvistrel: can't scale '" + a.image("strip.jpg") +
-                            "' to a height of 70000 pixels: JPEG images are at most 65500 pixels high\n");
+    EXPECT_EQ(tall.err,
+              "   strip.jpg: no EXIF data found\nvistrel: can't scale '" + a.image("strip.jpg") +
+                  "' to a height of 70000 pixels: JPEG images are at most 65500 pixels high\n");
     EXPECT_FALSE(file_exists(a.scaled("strip.jpg.tmp")));
 }
 
@@ -263,7 +273,8 @@ TEST(pipeline, unwritable_temporary_file_is_reported)
     make_dir(a.scaled("x.jpg.tmp"));
     const run_result r = a.run();
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "   x.jpg: no EXIF data found\nvistrel: can't fopen(" + a.scaled("x.jpg.tmp") + "): Is a directory\n");
+    EXPECT_EQ(r.err, "   x.jpg: no EXIF data found\nvistrel: can't fopen(" + a.scaled("x.jpg.tmp") +
+                         "): Is a directory\n");
 }
 
 // A disk that fills up under the run, as a file size limit makes it: the
@@ -276,10 +287,13 @@ TEST(pipeline, a_failed_write_puts_nothing_in_place)
     ASSERT_EQ(a.run().status, 0);
     const std::string before = read_file(a.scaled("x.jpg"));
     // 16 blocks of 512 bytes: the pages fit, the scaled image does not.
-    const run_result r = run_command("/bin/sh", {"-c", "trap '' XFSZ; ulimit -f 16; exec \"$0\" -f \"$1\"",
-                                                 vistrel_binary(), a.gallery.path}, 60);
+    const run_result r = run_command("/bin/sh",
+                                     {"-c", "trap '' XFSZ; ulimit -f 16; exec \"$0\" -f \"$1\"",
+                                      vistrel_binary(), a.gallery.path},
+                                     60);
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find(a.scaled("x.jpg") + ": Output file write error --- out of disk space?\n"), std::string::npos)
+    EXPECT_NE(r.err.find(a.scaled("x.jpg") + ": Output file write error --- out of disk space?\n"),
+              std::string::npos)
         << r.err;
     EXPECT_EQ(read_file(a.scaled("x.jpg")), before);
     EXPECT_FALSE(file_exists(a.scaled("x.jpg.tmp")));
@@ -287,10 +301,13 @@ TEST(pipeline, a_failed_write_puts_nothing_in_place)
     // A page cut short by the limit (a block; the images are fresh): reported,
     // and the page stays whole.
     const std::string page = read_file(a.dir + "/x.jpg.html");
-    const run_result pages = run_command("/bin/sh", {"-c", "trap '' XFSZ; ulimit -f 1; exec \"$0\" \"$1\"",
-                                                     vistrel_binary(), a.gallery.path}, 60);
+    const run_result pages = run_command("/bin/sh",
+                                         {"-c", "trap '' XFSZ; ulimit -f 1; exec \"$0\" \"$1\"",
+                                          vistrel_binary(), a.gallery.path},
+                                         60);
     EXPECT_EQ(pages.status, 1);
-    EXPECT_NE(pages.err.find("can't write(" + a.dir + "/x.jpg.html.tmp): File too large\n"), std::string::npos)
+    EXPECT_NE(pages.err.find("can't write(" + a.dir + "/x.jpg.html.tmp): File too large\n"),
+              std::string::npos)
         << pages.err;
     EXPECT_EQ(read_file(a.dir + "/x.jpg.html"), page);
     EXPECT_FALSE(file_exists(a.dir + "/x.jpg.html.tmp"));
@@ -312,7 +329,8 @@ TEST(pipeline, a_tiny_file_claiming_a_huge_progressive_image_is_refused)
     write_file(a.image("bomb.jpg"), std::string(bytes.begin(), bytes.end()));
     const run_result r = a.run();
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "   bomb.jpg: no EXIF data found\nvistrel: " + a.image("bomb.jpg") + ": Backing store not supported\n");
+    EXPECT_EQ(r.err, "   bomb.jpg: no EXIF data found\nvistrel: " + a.image("bomb.jpg") +
+                         ": Backing store not supported\n");
     EXPECT_FALSE(file_exists(a.scaled("bomb.jpg")));
 }
 
@@ -338,7 +356,8 @@ std::vector<int> app_markers(const std::string &jpeg)
 TEST(pipeline, icc_profiles_are_carried_into_every_derived_image)
 {
     const std::vector<uint8_t> p3 = display_p3_profile();
-    const std::vector<uint8_t> large = display_p3_profile(150000);  // three markers at most 65519 bytes
+    const std::vector<uint8_t> large =
+        display_p3_profile(150000);  // three markers at most 65519 bytes
     ASSERT_GT(p3.size(), 400u);
     using fault = icc_recipe::fault;
     struct icc_case {
@@ -351,19 +370,25 @@ TEST(pipeline, icc_profiles_are_carried_into_every_derived_image)
         {"one-marker.jpg", icc_recipe{.profile = p3}, true},
         {"five-markers.jpg", icc_recipe{.profile = p3, .chunk_size = p3.size() / 5 + 1}, true},
         {"large.jpg", icc_recipe{.profile = large}, true},
-        {"chunk-missing.jpg", icc_recipe{.profile = p3, .chunk_size = 200, .damage = fault::chunk_missing}, false},
-        {"counts-differ.jpg", icc_recipe{.profile = p3, .chunk_size = 200, .damage = fault::counts_differ}, false},
+        {"chunk-missing.jpg",
+         icc_recipe{.profile = p3, .chunk_size = 200, .damage = fault::chunk_missing}, false},
+        {"counts-differ.jpg",
+         icc_recipe{.profile = p3, .chunk_size = 200, .damage = fault::counts_differ}, false},
     };
     album a;
     for (const icc_case &c : cases)
-        a.add(c.name, {.width = 400, .height = 300, .seed = 11,
-                       .exif = exif_recipe{.model = "Camera X"}, .icc = c.icc});
+        a.add(c.name, {.width = 400,
+                       .height = 300,
+                       .seed = 11,
+                       .exif = exif_recipe{.model = "Camera X"},
+                       .icc = c.icc});
     const run_result r = a.run({"-2"});
     ASSERT_EQ(r.status, 0) << r.err;
     // libjpeg's warning, once for each malformed profile, naming its file;
     // the lines come in listing order.
     for (const char *name : {"chunk-missing.jpg", "counts-differ.jpg"}) {
-        const std::string line = "vistrel: " + a.image(name) + ": Corrupt JPEG data: bad ICC marker\n";
+        const std::string line = "vistrel: " + a.image(name) +
+                                 ": Corrupt JPEG data: bad ICC marker\n";
         EXPECT_NE(r.err.find(line), std::string::npos) << r.err;
     }
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 2) << r.err;
@@ -373,8 +398,10 @@ TEST(pipeline, icc_profiles_are_carried_into_every_derived_image)
         int width, height;
     };
     // A 400 x 300 source is decoded at full size for all of them.
-    const derived_kind kinds[] = {{".scaled2x", 1280, 960}, {".scaled", 640, 480},
-                                  {".thumbs2x", 256, 192}, {".thumbs", 128, 96}};
+    const derived_kind kinds[] = {{".scaled2x", 1280, 960},
+                                  {".scaled", 640, 480},
+                                  {".thumbs2x", 256, 192},
+                                  {".thumbs", 128, 96}};
     for (const icc_case &c : cases) {
         SCOPED_TRACE(c.name);
         const std::vector<uint8_t> none;
@@ -385,7 +412,8 @@ TEST(pipeline, icc_profiles_are_carried_into_every_derived_image)
         for (const derived_kind &kind : kinds) {
             SCOPED_TRACE(kind.dir);
             const std::string derived = read_file(a.dir + "/" + kind.dir + "/" + c.name);
-            EXPECT_EQ(derived, expected_derived(a.image(c.name), 1, kind.width, kind.height, resize_area, profile));
+            EXPECT_EQ(derived, expected_derived(a.image(c.name), 1, kind.width, kind.height,
+                                                resize_area, profile));
             EXPECT_EQ(app_markers(derived), markers);
         }
     }

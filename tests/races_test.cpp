@@ -48,7 +48,9 @@ std::map<std::string, std::string> snapshot(const std::string &root)
     std::map<std::string, std::string> files;
     for (const auto &entry : std::filesystem::recursive_directory_iterator(root)) {
         const std::string path = entry.path().string();
-        files[path.substr(root.size())] = entry.is_symlink() ? "link" : entry.is_regular_file() ? read_file(path) : "dir";
+        files[path.substr(root.size())] = entry.is_symlink()        ? "link"
+                                          : entry.is_regular_file() ? read_file(path)
+                                                                    : "dir";
     }
     return files;
 }
@@ -60,7 +62,10 @@ char colour_of(const std::string &path)
     char seen = 0;
     for (size_t i = 0; i + 2 < d.pixels.size(); i += 3) {
         const uint8_t r = d.pixels[i], g = d.pixels[i + 1], b = d.pixels[i + 2];
-        const char c = r > 150 && g < 90 && b < 90 ? 'r' : g > 150 && r < 90 && b < 90 ? 'g' : b > 150 && r < 90 && g < 90 ? 'b' : '?';
+        const char c = r > 150 && g < 90 && b < 90   ? 'r'
+                       : g > 150 && r < 90 && b < 90 ? 'g'
+                       : b > 150 && r < 90 && g < 90 ? 'b'
+                                                     : '?';
         if (c == '?' || (seen && c != seen)) return '?';
         seen = c;
     }
@@ -119,11 +124,14 @@ TEST(races, a_photo_swapped_after_the_listing_is_refused)
     };
     const swap_case cases[] = {
         {"link to a file outside",
-         [](const scene &s, const std::string &p) { ASSERT_EQ(symlink((s.outside + "/secret.jpg").c_str(), p.c_str()), 0); },
+         [](const scene &s, const std::string &p) {
+             ASSERT_EQ(symlink((s.outside + "/secret.jpg").c_str(), p.c_str()), 0);
+         },
          ": Too many levels of symbolic links\n"},
         {"FIFO", [](const scene &, const std::string &p) { ASSERT_EQ(mkfifo(p.c_str(), 0644), 0); },
          ": not a regular file\n"},
-        {"directory", [](const scene &, const std::string &p) { make_dir(p); }, ": not a regular file\n"},
+        {"directory", [](const scene &, const std::string &p) { make_dir(p); },
+         ": not a regular file\n"},
     };
     for (const swap_case &c : cases) {
         for (const int jobs : {1, 2}) {
@@ -164,7 +172,8 @@ TEST(races, an_album_swapped_for_a_link_once_held_sends_nothing_outside)
     settings_record config;
     ASSERT_TRUE(process_images(held.dirs, held.images, config).ok());
     ASSERT_TRUE(write_image_pages(held.dirs.album, held.images, "t", "", config).ok());
-    for (const derived_image &kind : derived_images) remove_orphans(held.dirs.album, kind, held.images);
+    for (const derived_image &kind : derived_images)
+        remove_orphans(held.dirs.album, kind, held.images);
 
     EXPECT_EQ(snapshot(s.outside), before);
     const std::string real = s.album + ".real";
@@ -196,8 +205,8 @@ public:
         : replacement_(replacement), plan_(plan)
     {
         fd_ = fanotify_init(FAN_CLASS_CONTENT | FAN_CLOEXEC, O_RDWR);
-        if (fd_ >= 0 &&
-            fanotify_mark(fd_, FAN_MARK_ADD, FAN_OPEN_PERM | FAN_ACCESS_PERM, AT_FDCWD, path.c_str()) != 0) {
+        if (fd_ >= 0 && fanotify_mark(fd_, FAN_MARK_ADD, FAN_OPEN_PERM | FAN_ACCESS_PERM, AT_FDCWD,
+                                      path.c_str()) != 0) {
             close(fd_);
             fd_ = -1;
         }
@@ -216,8 +225,8 @@ public:
             if (poll(&p, 1, 50) <= 0) continue;
             alignas(fanotify_event_metadata) char buffer[4096];
             ssize_t got = read(fd_, buffer, sizeof buffer);
-            for (auto *event = reinterpret_cast<fanotify_event_metadata *>(buffer); FAN_EVENT_OK(event, got);
-                 event = FAN_EVENT_NEXT(event, got)) {
+            for (auto *event = reinterpret_cast<fanotify_event_metadata *>(buffer);
+                 FAN_EVENT_OK(event, got); event = FAN_EVENT_NEXT(event, got)) {
                 if (event->mask & FAN_OPEN_PERM) {
                     ++opens_;
                     armed_ = opens_ <= plan_.times;
@@ -226,7 +235,8 @@ public:
                     apply(event->fd);
                 }
                 fanotify_response response{event->fd, FAN_ALLOW};
-                if (write(fd_, &response, sizeof response) < 0) ADD_FAILURE() << "fanotify response";
+                if (write(fd_, &response, sizeof response) < 0)
+                    ADD_FAILURE() << "fanotify response";
                 close(event->fd);
             }
         }
@@ -284,7 +294,8 @@ TEST(races, a_photo_changed_while_it_is_read_is_read_again)
             write_jpeg(s.root.file("blue.jpg"), solid(800, 600, 20, 20, 220));
             // Derived files of an earlier run, older than the photograph.
             ASSERT_EQ(run_vistrel({s.gallery}).status, 0);
-            for (const char *dir : {"/.scaled/p.jpg", "/.thumbs/p.jpg"}) set_mtime(s.album + dir, 1000000000);
+            for (const char *dir : {"/.scaled/p.jpg", "/.thumbs/p.jpg"})
+                set_mtime(s.album + dir, 1000000000);
 
             run_result r;
             {
@@ -301,11 +312,13 @@ TEST(races, a_photo_changed_while_it_is_read_is_read_again)
 
             EXPECT_EQ(r.status, 0) << r.err;
             const std::string again = "   p.jpg: changed while it was read, reading it again\n";
-            const std::string still = "   p.jpg: still changing, its derived images are left for the next run\n";
+            const std::string still =
+                "   p.jpg: still changing, its derived images are left for the next run\n";
             EXPECT_NE(r.err.find(again), std::string::npos) << r.err;
             EXPECT_EQ(r.err.find(still) != std::string::npos, c.still_changing) << r.err;
             const std::string page = read_file(s.album + "/p.jpg.html");
-            const std::string size = "Original size (" + std::to_string(c.width) + " x " + std::to_string(c.height);
+            const std::string size = "Original size (" + std::to_string(c.width) + " x " +
+                                     std::to_string(c.height);
             EXPECT_NE(page.find(size), std::string::npos);
             for (const char *dir : {"/.scaled/p.jpg", "/.thumbs/p.jpg"}) {
                 if (c.still_changing) {
@@ -371,7 +384,8 @@ void run_repeatedly(const scene &s, double seconds, Check check)
 {
     const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
     for (int k = 0; std::chrono::steady_clock::now() < end; ++k) {
-        const std::vector<std::string> args = {"-j", k % 2 ? "2" : "1", k % 3 ? "-f" : "-o", s.gallery};
+        const std::vector<std::string> args = {"-j", k % 2 ? "2" : "1", k % 3 ? "-f" : "-o",
+                                               s.gallery};
         const run_result r = run_command(vistrel_binary(), args, 30);
         ASSERT_NE(r.status, -1) << "a run did not end";
         check(r);
@@ -386,7 +400,8 @@ void check_derived(const scene &s, const std::string &album, const std::string &
             const std::string path = entry.path().string();
             if (path.ends_with(".tmp") || !entry.is_regular_file()) continue;
             const char colour = colour_of(path);
-            EXPECT_NE(allowed.find(colour), std::string::npos) << path << " shows '" << colour << "'";
+            EXPECT_NE(allowed.find(colour), std::string::npos)
+                << path << " shows '" << colour << "'";
         }
     }
     (void)s;
@@ -397,10 +412,12 @@ void check_derived(const scene &s, const std::string &album, const std::string &
 TEST(races, a_photo_swapped_for_a_link_again_and_again)
 {
     const scene s;
-    for (const char *name : {"p1.jpg", "p2.jpg", "p3.jpg", "z.jpg"}) write_jpeg(s.album + "/" + name, red);
+    for (const char *name : {"p1.jpg", "p2.jpg", "p3.jpg", "z.jpg"})
+        write_jpeg(s.album + "/" + name, red);
     const std::vector<uint8_t> reds = make_jpeg(red);
     const auto before = snapshot(s.outside);
-    const std::string z = s.album + "/z.jpg", n = s.album + "/n", secret = s.outside + "/secret.jpg";
+    const std::string z = s.album + "/z.jpg", n = s.album + "/n",
+                      secret = s.outside + "/secret.jpg";
     const std::string copy = s.album + "/c";
     {
         const swapper swap([&] {
@@ -411,7 +428,9 @@ TEST(races, a_photo_swapped_for_a_link_again_and_again)
         });
         run_repeatedly(s, 3, [&](const run_result &r) {
             if (r.status != 0) {
-                EXPECT_NE(r.err.find("z.jpg): Too many levels of symbolic links"), std::string::npos) << r.err;
+                EXPECT_NE(r.err.find("z.jpg): Too many levels of symbolic links"),
+                          std::string::npos)
+                    << r.err;
             }
         });
     }
@@ -455,7 +474,9 @@ TEST(races, a_photo_rewritten_again_and_again_never_mixes)
             write_whole(in_place ? p : next, bytes);
             if (!in_place) rename(next.c_str(), p.c_str());
         });
-        run_repeatedly(s, 3, [](const run_result &r) { EXPECT_TRUE(r.status == 0 || r.status == 1) << r.err; });
+        run_repeatedly(s, 3, [](const run_result &r) {
+            EXPECT_TRUE(r.status == 0 || r.status == 1) << r.err;
+        });
     }
     check_derived(s, s.album, "rb");
 }

@@ -224,8 +224,10 @@ int reference_resize_bilinear(const pixel_view &src_view, const mutable_pixel_vi
             // Each sample: the two rows interpolated across, then between
             // them, and truncated toward zero into a byte.
             for (uint64_t i = 0; i < g.n; ++i) {
-                const double top = source.at(y0, x0 * g.n + i) * wx + source.at(y0, x1 * g.n + i) * dx;
-                const double bottom = source.at(y1, x0 * g.n + i) * wx + source.at(y1, x1 * g.n + i) * dx;
+                const double top = source.at(y0, x0 * g.n + i) * wx +
+                                   source.at(y0, x1 * g.n + i) * dx;
+                const double bottom = source.at(y1, x0 * g.n + i) * wx +
+                                      source.at(y1, x1 * g.n + i) * dx;
                 const double value = top * wy + bottom * dy;
                 dst[y * g.sd + x * g.n + i] = to_byte(value);
             }

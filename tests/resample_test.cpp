@@ -159,10 +159,12 @@ const image square2x2 = make_image(2, 2, 1, {0, 100, 100, 200});
 const image red_blue = make_image(2, 1, 3, {255, 0, 0, 0, 0, 255});
 const image cmyk_pair = make_image(2, 1, 4, {255, 0, 0, 10, 0, 0, 255, 250});
 const image grey_pair = make_image(2, 1, 2, {40, 200, 100, 0});
-const image colour3x2 = make_image(3, 2, 3, {1, 2, 3, 4, 5, 6, 7, 8, 9, 11, 12, 13, 14, 15, 16, 17, 18, 19});
-const image colour3x3 = make_image(3, 3, 3, {1, 2, 3, 4, 5, 6, 7, 8, 9, 11, 12, 13, 14, 15, 16, 17, 18, 19,
-                                            21, 22, 23, 24, 25, 26, 27, 28, 29});
-const image one_row = make_image(12, 1, 1, {72, 84, 21, 251, 137, 68, 190, 225, 219, 218, 220, 131});
+const image colour3x2 =
+    make_image(3, 2, 3, {1, 2, 3, 4, 5, 6, 7, 8, 9, 11, 12, 13, 14, 15, 16, 17, 18, 19});
+const image colour3x3 = make_image(3, 3, 3, {1,  2,  3,  4,  5,  6,  7,  8,  9,  11, 12, 13, 14, 15,
+                                             16, 17, 18, 19, 21, 22, 23, 24, 25, 26, 27, 28, 29});
+const image one_row =
+    make_image(12, 1, 1, {72, 84, 21, 251, 137, 68, 190, 225, 219, 218, 220, 131});
 const image two_rows = make_image(4, 2, 1, {0, 40, 80, 120, 200, 200, 100, 100});
 image uniform(uint32_t w, uint32_t h, int samples, JSAMPLE v)
 {
@@ -249,7 +251,9 @@ TEST_P(contract, null_destination_fails_without_touching_errno)
 TEST_P(contract, empty_destination_writes_nothing)
 {
     const image src = colour3x2;
-    const struct { uint32_t wd, hd; } sizes[] = {{0, 5}, {4, 0}, {0, 0}, {3, 0}, {0, 1}};
+    const struct {
+        uint32_t wd, hd;
+    } sizes[] = {{0, 5}, {4, 0}, {0, 0}, {3, 0}, {0, 1}};
     for (const auto &size : sizes) {
         SCOPED_TRACE(std::to_string(size.wd) + " x " + std::to_string(size.hd));
         std::vector<JSAMPLE> buffer;
@@ -263,9 +267,13 @@ TEST_P(contract, empty_destination_writes_nothing)
 TEST_P(contract, malformed_geometry_is_refused)
 {
     const image src = ramp3x3;
-    const struct { uint32_t ws, hs; int samples; } bad[] = {{3, 3, 0}, {3, 3, -1}, {0, 3, 1}, {3, 0, 1}};
+    const struct {
+        uint32_t ws, hs;
+        int samples;
+    } bad[] = {{3, 3, 0}, {3, 3, -1}, {0, 3, 1}, {3, 0, 1}};
     for (const auto &b : bad) {
-        SCOPED_TRACE(std::to_string(b.ws) + " x " + std::to_string(b.hs) + " x " + std::to_string(b.samples));
+        SCOPED_TRACE(std::to_string(b.ws) + " x " + std::to_string(b.hs) + " x " +
+                     std::to_string(b.samples));
         const size_t samples = b.samples > 0 ? static_cast<size_t>(b.samples) : 0;
         std::vector<JSAMPLE> buffer(64, 0x5a);
         errno = 0;
@@ -309,13 +317,19 @@ TEST_P(contract, rows_apart_give_the_same_bytes)
 {
     std::mt19937 rng(11);
     std::uniform_int_distribution<int> byte(0, 255);
-    const struct { uint32_t ws, hs; int samples; uint32_t wd, hd; size_t src_gap, dst_gap; } cases[] = {
+    const struct {
+        uint32_t ws, hs;
+        int samples;
+        uint32_t wd, hd;
+        size_t src_gap, dst_gap;
+    } cases[] = {
         {97, 61, 3, 64, 48, 5, 3}, {40, 30, 1, 13, 10, 64, 1}, {13, 5, 4, 12, 5, 3, 16},
         {16, 12, 2, 40, 30, 7, 9}, {20, 9, 3, 20, 12, 1, 2},   {3, 3, 1100, 2, 2, 4, 4},
     };
     for (const auto &c : cases) {
-        SCOPED_TRACE(std::to_string(c.ws) + "x" + std::to_string(c.hs) + "x" + std::to_string(c.samples) +
-                     " -> " + std::to_string(c.wd) + "x" + std::to_string(c.hd));
+        SCOPED_TRACE(std::to_string(c.ws) + "x" + std::to_string(c.hs) + "x" +
+                     std::to_string(c.samples) + " -> " + std::to_string(c.wd) + "x" +
+                     std::to_string(c.hd));
         const image packed = random_image(rng, c.ws, c.hs, c.samples);
         const size_t ls = size_t{c.ws} * c.samples, ld = size_t{c.wd} * c.samples;
         const size_t src_stride = ls + c.src_gap, dst_stride = ld + c.dst_gap;
@@ -334,7 +348,8 @@ TEST_P(contract, rows_apart_give_the_same_bytes)
             for (size_t y = 0; y < c.hd; ++y) {
                 rows.insert(rows.end(), out.begin() + static_cast<std::ptrdiff_t>(y * dst_stride),
                             out.begin() + static_cast<std::ptrdiff_t>(y * dst_stride + ld));
-                gaps.insert(gaps.end(), out.begin() + static_cast<std::ptrdiff_t>(y * dst_stride + ld),
+                gaps.insert(gaps.end(),
+                            out.begin() + static_cast<std::ptrdiff_t>(y * dst_stride + ld),
                             out.begin() + static_cast<std::ptrdiff_t>((y + 1) * dst_stride));
             }
             EXPECT_EQ(difference(rows, want.bytes), "");
@@ -439,7 +454,9 @@ TEST(resample_random, edge_sizes_match_the_literal_reading)
 
 geometry_case random_geometry(std::mt19937 &rng)
 {
-    auto pick = [&](uint32_t lo, uint32_t hi) { return std::uniform_int_distribution<uint32_t>(lo, hi)(rng); };
+    auto pick = [&](uint32_t lo, uint32_t hi) {
+        return std::uniform_int_distribution<uint32_t>(lo, hi)(rng);
+    };
     geometry_case g;
     g.samples = static_cast<int>(pick(1, 4));
     g.ws = pick(1, 48);

@@ -30,8 +30,10 @@ TEST(terminal, control_bytes_show_as_hex)
         {"\x1b]0;owned\x07.jpg\n", "\\x1B]0;owned\\x07.jpg\n"},  // retitles the window
         {"a\x1b[2Jb\tc\rd\x7f", "a\\x1B[2Jb\\x09c\\x0Dd\\x7F"},
         {"Caf\xc3\xa9 \xe6\x97\xa5\xe6\x9c\xac.jpg", "Caf\xc3\xa9 \xe6\x97\xa5\xe6\x9c\xac.jpg"},
-        {"csi \xc2\x9b" "2J", "csi \\xC2\\x9B2J"},                  // U+009B, a C1 control
-        {"latin-1 \xe9 \x9b", "latin-1 \\xE9 \\x9B"},               // not UTF-8
+        {"csi \xc2\x9b"
+         "2J",
+         "csi \\xC2\\x9B2J"},                          // U+009B, a C1 control
+        {"latin-1 \xe9 \x9b", "latin-1 \\xE9 \\x9B"},  // not UTF-8
         {"cut \xe6\x97", "cut \\xE6\\x97"},
         {"overlong \xc0\xaf", "overlong \\xC0\\xAF"},
     };
@@ -60,7 +62,8 @@ std::string run_on_terminal(const std::vector<std::string> &args)
     for (const std::string &arg : args) argv.push_back(const_cast<char *>(arg.c_str()));
     argv.push_back(nullptr);
     pid_t pid;
-    EXPECT_EQ(posix_spawn(&pid, vistrel_binary().c_str(), &actions, nullptr, argv.data(), environ), 0);
+    EXPECT_EQ(posix_spawn(&pid, vistrel_binary().c_str(), &actions, nullptr, argv.data(), environ),
+              0);
     posix_spawn_file_actions_destroy(&actions);
     close(slave);
 
@@ -90,9 +93,11 @@ TEST(terminal, names_on_a_terminal_are_shown_not_obeyed)
 
     const std::string on_terminal = run_on_terminal({"-j", "1", g.path});
     EXPECT_EQ(on_terminal.find('\x1b'), std::string::npos) << on_terminal;
-    EXPECT_NE(on_terminal.find("Image " + shown_album + "/\\x1B]0;owned\\x07.jpg\n"), std::string::npos)
+    EXPECT_NE(on_terminal.find("Image " + shown_album + "/\\x1B]0;owned\\x07.jpg\n"),
+              std::string::npos)
         << on_terminal;
-    EXPECT_NE(on_terminal.find("   \\x1B]0;owned\\x07.jpg: no EXIF data found\n"), std::string::npos);
+    EXPECT_NE(on_terminal.find("   \\x1B]0;owned\\x07.jpg: no EXIF data found\n"),
+              std::string::npos);
 
     // To a file, byte for byte as always.
     const run_result r = run_vistrel({g.path});
@@ -106,8 +111,10 @@ TEST(terminal, command_line_words_on_a_terminal_are_shown_not_obeyed)
 {
     temp_dir g;
     write_file(g.file("f\x1b[31m"), "");
-    const std::vector<std::vector<std::string>> words = {
-        {"-c", "\x1b[31m", g.path}, {"-\x1b", g.path}, {g.file("f\x1b[31m")}, {"-d", "\x1b[2J", "-x", g.path}};
+    const std::vector<std::vector<std::string>> words = {{"-c", "\x1b[31m", g.path},
+                                                         {"-\x1b", g.path},
+                                                         {g.file("f\x1b[31m")},
+                                                         {"-d", "\x1b[2J", "-x", g.path}};
     for (const std::vector<std::string> &args : words) {
         const std::string shown = run_on_terminal(args);
         EXPECT_EQ(shown.find('\x1b'), std::string::npos) << shown;

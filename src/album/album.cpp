@@ -38,7 +38,8 @@ outcome derive_and_page(album_dirs &dirs, std::vector<image_info> &images, album
     if (outcome opened = open_cache_dirs(dirs, config); !opened.ok()) return opened;
     image_names names;
     for (const image_info &image : images) names.insert(image.name);
-    const album_description description = read_description(dirs.album.fd.fd, dirs.album.path, names);
+    const album_description description =
+        read_description(dirs.album.fd.fd, dirs.album.path, names);
     summary.title = description.title;
     set_captions(images, description);
     // Derived in listing order, so progress lines follow the directory.
@@ -49,7 +50,8 @@ outcome derive_and_page(album_dirs &dirs, std::vector<image_info> &images, album
     // The album title and -d are the owner's own markup: written unchanged.
     const std::string &title = summary.title ? *summary.title : config.default_title;
     summary.cover = images.front();
-    if (outcome written = write_image_pages(dirs.album, images, title, footer, config); !written.ok())
+    if (outcome written = write_image_pages(dirs.album, images, title, footer, config);
+        !written.ok())
         return written;
     const result<int32_t> pages = write_index_pages(dirs.album, images, title, footer, config);
     if (!pages.ok()) return pages.error();

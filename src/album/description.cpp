@@ -32,7 +32,8 @@ album_description read_description(int album_fd, const std::string &album_path,
     const int fd = openat(album_fd, ".description", O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
     struct stat status;
     if (fd < 0) {
-        if (errno != ENOENT && fstatat(album_fd, ".description", &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+        if (errno != ENOENT &&
+            fstatat(album_fd, ".description", &status, AT_SYMLINK_NOFOLLOW) == 0 &&
             !S_ISREG(status.st_mode))
             note::not_a_regular_file(join_path(album_path, ".description"));
         return description;

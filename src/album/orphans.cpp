@@ -9,12 +9,13 @@
 #include <string_view>
 #include <unordered_set>
 
-#include "base/photo_names.h"
 #include "base/messages.h"
+#include "base/photo_names.h"
 
 // Orphan removal only reports: a cache directory it cannot read or a file
 // it cannot delete never ends the run, and its lines carry no program name.
-void remove_orphans(const open_dir &album, const derived_image &kind, std::span<const image_info> images)
+void remove_orphans(const open_dir &album, const derived_image &kind,
+                    std::span<const image_info> images)
 {
     const std::string dir_path = join_path(album.path, kind.dir);
     // Never through a link: the deletions stay inside the album.
@@ -55,11 +56,15 @@ void remove_orphans(const open_dir &album, const derived_image &kind, std::span<
         // A HEIF photograph's page is named after the photograph, not after
         // its derived files.
         std::string photo = entry->d_name;
-        if (photo.size() > 4 && photo.ends_with(".jpg") && is_heif_name(std::string_view(photo).substr(0, photo.size() - 4)))
+        if (photo.size() > 4 && photo.ends_with(".jpg") &&
+            is_heif_name(std::string_view(photo).substr(0, photo.size() - 4)))
             photo.resize(photo.size() - 4);
-        for (const std::string &name : photo == entry->d_name ? std::vector{photo} : std::vector{std::string(entry->d_name), photo}) {
+        for (const std::string &name : photo == entry->d_name
+                                           ? std::vector{photo}
+                                           : std::vector{std::string(entry->d_name), photo}) {
             const std::string page = fitted_name(page_limit, name, ".html");
-            if (unlinkat(album.fd.fd, page.c_str(), 0) == 0) note::deleted_orphan(join_path(album.path, page));
+            if (unlinkat(album.fd.fd, page.c_str(), 0) == 0)
+                note::deleted_orphan(join_path(album.path, page));
         }
     }
 

@@ -11,4 +11,5 @@
 // that no image is called, with its image page. Everything is reached
 // through the album held open, never through a link. Reports, never fails
 // the run.
-void remove_orphans(const open_dir &album, const derived_image &kind, std::span<const image_info> images);
+void remove_orphans(const open_dir &album, const derived_image &kind,
+                    std::span<const image_info> images);

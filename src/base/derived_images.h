@@ -15,14 +15,14 @@
 #include "base/settings.h"
 
 struct derived_image {
-    const char *dir;                         // cache directory inside the album
+    const char *dir;  // cache directory inside the album
     int32_t settings_record::*height_option;
     int32_t image_info::*width;
     int32_t image_info::*height;
-    path_message not_a_directory;            // for a cache directory that is no directory
+    path_message not_a_directory;  // for a cache directory that is no directory
     // -2's double-density images: exactly twice the width and height of
     // the entry they double, made only with -2.
-    std::ptrdiff_t doubles = -1;             // index of that entry, or -1
+    std::ptrdiff_t doubles = -1;  // index of that entry, or -1
 };
 
 // In the order an image's stale derived files are made: the first of them
@@ -44,7 +44,10 @@ inline constexpr const derived_image &scaled_image = derived_images[1];
 inline constexpr const derived_image &thumbnail_2x = derived_images[2];
 inline constexpr const derived_image &thumbnail = derived_images[3];
 
-inline size_t index_of(const derived_image &kind) { return static_cast<size_t>(&kind - derived_images); }
+inline size_t index_of(const derived_image &kind)
+{
+    return static_cast<size_t>(&kind - derived_images);
+}
 
 // Whether this run makes the derived image at all.
 inline bool is_made(const derived_image &kind, const settings_record &config)

@@ -133,9 +133,9 @@ result<std::vector<dir_entry>> list_directory(const open_dir &dir, path_message 
 }
 
 output_file::output_file(output_file &&other) noexcept
-    : dir_(other.dir_), final_name(std::move(other.final_name)), temp_name(std::move(other.temp_name)),
-      final_path_(std::move(other.final_path_)), temp_path(std::move(other.temp_path)),
-      file_(std::move(other.file_)), placed(other.placed)
+    : dir_(other.dir_), final_name(std::move(other.final_name)),
+      temp_name(std::move(other.temp_name)), final_path_(std::move(other.final_path_)),
+      temp_path(std::move(other.temp_path)), file_(std::move(other.file_)), placed(other.placed)
 {
     other.placed = true;  // nothing left for the moved-from one to remove
 }
@@ -147,7 +147,8 @@ output_file::~output_file()
     unlinkat(dir_, temp_name.c_str(), 0);
 }
 
-result<output_file> open_output(const open_dir &dir, const std::string &name, path_message open_failure)
+result<output_file> open_output(const open_dir &dir, const std::string &name,
+                                path_message open_failure)
 {
     output_file out;
     out.dir_ = dir.fd.fd;

@@ -7,8 +7,8 @@
 #include <string>
 
 struct image_info {
-    std::string name;     // file name in the album directory
-    std::string page;     // its page's file name: "<name>.html", shortened if too long
+    std::string name;  // file name in the album directory
+    std::string page;  // its page's file name: "<name>.html", shortened if too long
     // Its derived files' name in every cache directory: the name itself for
     // a JPEG file, "<name>.jpg" (shortened if too long) for a HEIF or AVIF one.
     std::string derived;

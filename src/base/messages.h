@@ -21,15 +21,42 @@ using path_message = failure (*)(const std::string &path);
 
 namespace message {
 
-inline failure cant_stat(const std::string &path) { return errno_failure("can't stat(%s)", path.c_str()); }
-inline failure cant_fopen(const std::string &path) { return errno_failure("can't fopen(%s)", path.c_str()); }
-inline failure fopen_failed(const std::string &path) { return errno_failure("fopen(%s) failed", path.c_str()); }
-inline failure cant_fclose(const std::string &path) { return errno_failure("can't fclose(%s)", path.c_str()); }
-inline failure cant_write(const std::string &path) { return errno_failure("can't write(%s)", path.c_str()); }
-inline failure cant_mkdir(const std::string &path) { return errno_failure("can't mkdir(%s)", path.c_str()); }
-inline failure cant_opendir(const std::string &path) { return errno_failure("can't opendir(%s)", path.c_str()); }
-inline failure cant_readdir(const std::string &path) { return errno_failure("can't readdir(%s)", path.c_str()); }
-inline failure cant_closedir(const std::string &path) { return errno_failure("can't closedir(%s)", path.c_str()); }
+inline failure cant_stat(const std::string &path)
+{
+    return errno_failure("can't stat(%s)", path.c_str());
+}
+inline failure cant_fopen(const std::string &path)
+{
+    return errno_failure("can't fopen(%s)", path.c_str());
+}
+inline failure fopen_failed(const std::string &path)
+{
+    return errno_failure("fopen(%s) failed", path.c_str());
+}
+inline failure cant_fclose(const std::string &path)
+{
+    return errno_failure("can't fclose(%s)", path.c_str());
+}
+inline failure cant_write(const std::string &path)
+{
+    return errno_failure("can't write(%s)", path.c_str());
+}
+inline failure cant_mkdir(const std::string &path)
+{
+    return errno_failure("can't mkdir(%s)", path.c_str());
+}
+inline failure cant_opendir(const std::string &path)
+{
+    return errno_failure("can't opendir(%s)", path.c_str());
+}
+inline failure cant_readdir(const std::string &path)
+{
+    return errno_failure("can't readdir(%s)", path.c_str());
+}
+inline failure cant_closedir(const std::string &path)
+{
+    return errno_failure("can't closedir(%s)", path.c_str());
+}
 inline failure error_on_closedir(const std::string &path)
 {
     return errno_failure("error on closedir(%s)", path.c_str());
@@ -39,7 +66,10 @@ inline failure cant_rename(const std::string &from, const std::string &to)
     return errno_failure("can't rename(%s, %s)", from.c_str(), to.c_str());
 }
 inline failure cant_malloc() { return errno_failure("can't malloc"); }
-inline failure cant_resize(const std::string &name) { return errno_failure("can't resize image '%s'", name.c_str()); }
+inline failure cant_resize(const std::string &name)
+{
+    return errno_failure("can't resize image '%s'", name.c_str());
+}
 
 // A photograph that is not a plain file: a link, a FIFO or a device.
 inline failure not_a_regular_photo(const std::string &path)
@@ -65,14 +95,16 @@ inline failure codec_error(const std::string &path, const char *text)
 
 inline failure too_high(const std::string &path, int32_t height, int32_t largest)
 {
-    return failure_text("can't scale '%s' to a height of %d pixels: JPEG images are at most %d pixels high\n",
-                        path.c_str(), height, largest);
+    return failure_text(
+        "can't scale '%s' to a height of %d pixels: JPEG images are at most %d pixels high\n",
+        path.c_str(), height, largest);
 }
 inline failure too_wide(const std::string &path, int32_t height, double width, int32_t largest)
 {
-    return failure_text("can't scale '%s' to a height of %d pixels: it would be %.0f pixels wide, and JPEG "
-                        "images are at most %d pixels wide\n",
-                        path.c_str(), height, width, largest);
+    return failure_text(
+        "can't scale '%s' to a height of %d pixels: it would be %.0f pixels wide, and JPEG "
+        "images are at most %d pixels wide\n",
+        path.c_str(), height, width, largest);
 }
 
 inline failure gallery_locked(const std::string &path)
@@ -88,24 +120,32 @@ namespace note {
 
 inline void directory(const std::string &path) { report_out("Directory %s\n", path.c_str()); }
 inline void image(const std::string &path) { report_out("Image %s\n", path.c_str()); }
-inline void index_pages_created(int32_t pages) { report_out("%d thumbnail index pages created.\n", pages); }
+inline void index_pages_created(int32_t pages)
+{
+    report_out("%d thumbnail index pages created.\n", pages);
+}
 inline void album_processed(int32_t images, const std::string &name)
 {
-    report_out("%d image%s processed in album '%s'.\n", images, images == 1 ? "" : "s", name.c_str());
+    report_out("%d image%s processed in album '%s'.\n", images, images == 1 ? "" : "s",
+               name.c_str());
 }
 inline void albums_processed(int32_t albums)
 {
     report_out("%d album%s processed.\n", albums, albums == 1 ? "" : "s");
 }
 
-inline void no_exif(const std::string &name) { report_err("   %s: no EXIF data found\n", name.c_str()); }
+inline void no_exif(const std::string &name)
+{
+    report_err("   %s: no EXIF data found\n", name.c_str());
+}
 inline void changed_while_read(const std::string &name)
 {
     report_err("   %s: changed while it was read, reading it again\n", name.c_str());
 }
 inline void still_changing(const std::string &name)
 {
-    report_err("   %s: still changing, its derived images are left for the next run\n", name.c_str());
+    report_err("   %s: still changing, its derived images are left for the next run\n",
+               name.c_str());
 }
 inline void derived_names_taken(const std::string &name, const std::string &owner)
 {
@@ -121,10 +161,19 @@ inline void codec_warning(const std::string &path, const char *text)
     report_err("%s: %s: %s\n", program_name().c_str(), path.c_str(), text);
 }
 
-inline void deleted_orphan(const std::string &path) { report_out("deleted orphan %s\n", path.c_str()); }
-inline void orphans_unreadable(const std::string &path) { report_out("can't opendir(%s)\n", path.c_str()); }
+inline void deleted_orphan(const std::string &path)
+{
+    report_out("deleted orphan %s\n", path.c_str());
+}
+inline void orphans_unreadable(const std::string &path)
+{
+    report_out("can't opendir(%s)\n", path.c_str());
+}
 inline void orphan_kept(const std::string &path) { report_err("can't unlink(%s)\n", path.c_str()); }
-inline void orphans_unclosed(const std::string &path) { report_err("can't closedir(%s)\n", path.c_str()); }
+inline void orphans_unclosed(const std::string &path)
+{
+    report_err("can't closedir(%s)\n", path.c_str());
+}
 
 // The command line's own complaints, before the usage text.
 inline void invalid_argument(char option, const char *arg)

@@ -45,7 +45,8 @@ bool inside_ordered_job() { return current_state != nullptr; }
 
 bool job_cancelled()
 {
-    return current_state && current_state->first_failed.load(std::memory_order_relaxed) < current_job;
+    return current_state &&
+           current_state->first_failed.load(std::memory_order_relaxed) < current_job;
 }
 
 int usable_cpus()

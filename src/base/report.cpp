@@ -60,4 +60,7 @@ void report_err(const char *format, ...)
     va_end(args);
 }
 
-void report_failure(const failure &error) { report_err("%s: %s", program_name().c_str(), error.text.c_str()); }
+void report_failure(const failure &error)
+{
+    report_err("%s: %s", program_name().c_str(), error.text.c_str());
+}

@@ -38,9 +38,9 @@ struct settings_record {
     bool bilinear = false;
     bool show_caption = false;
     bool double_density = false;  // -2: also images at twice the size
-    bool page_numbers = false;    // -n: page numbers on the index pages, positions on the image pages
-    bool heif_photos = false;     // -i: HEIF and AVIF files are photographs too
-    bool album_covers = false;    // -C: a cover for every album on the gallery page
+    bool page_numbers = false;  // -n: page numbers on the index pages, positions on the image pages
+    bool heif_photos = false;   // -i: HEIF and AVIF files are photographs too
+    bool album_covers = false;  // -C: a cover for every album on the gallery page
     ::image_order image_order = ::image_order::name;
     int32_t jobs = 0;  // threads for the image work of an album; 0: one per usable CPU
 };

@@ -23,10 +23,17 @@ size_t printable_sequence(std::string_view text, size_t i)
     size_t length;
     char32_t code;
     if (lead < 0x80) return lead >= 0x20 && lead != 0x7F ? 1 : 0;
-    if ((lead & 0xE0) == 0xC0) { length = 2; code = lead & 0x1F; }
-    else if ((lead & 0xF0) == 0xE0) { length = 3; code = lead & 0x0F; }
-    else if ((lead & 0xF8) == 0xF0) { length = 4; code = lead & 0x07; }
-    else return 0;
+    if ((lead & 0xE0) == 0xC0) {
+        length = 2;
+        code = lead & 0x1F;
+    } else if ((lead & 0xF0) == 0xE0) {
+        length = 3;
+        code = lead & 0x0F;
+    } else if ((lead & 0xF8) == 0xF0) {
+        length = 4;
+        code = lead & 0x07;
+    } else
+        return 0;
     if (i + length > text.size()) return 0;
     for (size_t k = 1; k < length; ++k) {
         if ((byte(i + k) & 0xC0) != 0x80) return 0;

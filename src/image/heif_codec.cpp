@@ -21,7 +21,10 @@ const heif_error &library_ready()
     return ready;
 }
 
-heif_descriptor_reader &reader_of(void *userdata) { return *static_cast<heif_descriptor_reader *>(userdata); }
+heif_descriptor_reader &reader_of(void *userdata)
+{
+    return *static_cast<heif_descriptor_reader *>(userdata);
+}
 
 int64_t reader_position(void *userdata) { return reader_of(userdata).position; }
 
@@ -85,7 +88,8 @@ heif_reader_grow_status reader_wait(int64_t target_size, void *userdata)
                                                   : heif_reader_grow_status_size_reached;
 }
 
-constexpr heif_reader descriptor_reader_functions{1, reader_position, reader_read, reader_seek, reader_wait};
+constexpr heif_reader descriptor_reader_functions{1, reader_position, reader_read, reader_seek,
+                                                  reader_wait};
 
 // libheif's text, unless a read failed underneath it: then the system's.
 // Some of libheif's texts end in a newline, which the caller's line adds.
@@ -171,8 +175,8 @@ heif_opening open_heif(int fd)
     file.reader = std::make_unique<heif_descriptor_reader>();
     file.reader->fd = fd;
     file.reader->size = status.st_size;
-    const heif_error read = heif_context_read_from_reader(file.context.get(), &descriptor_reader_functions,
-                                                          file.reader.get(), nullptr);
+    const heif_error read = heif_context_read_from_reader(
+        file.context.get(), &descriptor_reader_functions, file.reader.get(), nullptr);
     return find_primary(std::move(opening), read);
 }
 
@@ -181,20 +185,22 @@ heif_opening open_heif(std::span<const uint8_t> bytes)
     heif_opening opening = new_context();
     if (!opening.error.empty()) return opening;
     opening.file.size = static_cast<int64_t>(bytes.size());
-    const heif_error read = heif_context_read_from_memory_without_copy(opening.file.context.get(),
-                                                                       bytes.data(), bytes.size(), nullptr);
+    const heif_error read = heif_context_read_from_memory_without_copy(
+        opening.file.context.get(), bytes.data(), bytes.size(), nullptr);
     return find_primary(std::move(opening), read);
 }
 
 std::vector<uint8_t> heif_exif(const heif_file &file)
 {
     heif_item_id id = 0;
-    if (heif_image_handle_get_list_of_metadata_block_IDs(file.primary.get(), "Exif", &id, 1) != 1) return {};
+    if (heif_image_handle_get_list_of_metadata_block_IDs(file.primary.get(), "Exif", &id, 1) != 1)
+        return {};
     const size_t size = heif_image_handle_get_metadata_size(file.primary.get(), id);
     // The size comes from the file: no allocation beyond what it holds.
     if (size < 4 || size > static_cast<uint64_t>(file.size)) return {};
     std::vector<uint8_t> item(size);
-    if (heif_image_handle_get_metadata(file.primary.get(), id, item.data()).code != heif_error_Ok) return {};
+    if (heif_image_handle_get_metadata(file.primary.get(), id, item.data()).code != heif_error_Ok)
+        return {};
     // A big-endian offset from the end of its own 4 bytes to the TIFF header.
     const uint32_t offset = big_endian_32(item.data());
     if (offset > size - 4) return {};
@@ -208,7 +214,10 @@ std::vector<uint8_t> heif_exif(const heif_file &file)
     return block;
 }
 
-size_t heif_decode_memory(const heif_file &file) { return size_t(file.width) * size_t(file.height) * 3 * 2; }
+size_t heif_decode_memory(const heif_file &file)
+{
+    return size_t(file.width) * size_t(file.height) * 3 * 2;
+}
 
 heif_decoding decode_heif(const heif_file &file, int decoding_threads)
 {
@@ -218,7 +227,8 @@ heif_decoding decode_heif(const heif_file &file, int decoding_threads)
                          std::to_string(file.height) + " pixels";
         return decoding;
     }
-    const std::unique_ptr<heif_decoding_options, options_freer> options(heif_decoding_options_alloc());
+    const std::unique_ptr<heif_decoding_options, options_freer> options(
+        heif_decoding_options_alloc());
     if (!options) {
         decoding.error = std::strerror(ENOMEM);
         return decoding;
@@ -237,7 +247,8 @@ heif_decoding decode_heif(const heif_file &file, int decoding_threads)
         return decoding;
     }
     int stride = 0;
-    const uint8_t *plane = heif_image_get_plane_readonly(image.get(), heif_channel_interleaved, &stride);
+    const uint8_t *plane =
+        heif_image_get_plane_readonly(image.get(), heif_channel_interleaved, &stride);
     const int width = heif_image_get_primary_width(image.get());
     const int height = heif_image_get_primary_height(image.get());
     if (!plane || width <= 0 || height <= 0 || stride < width * 3) {
@@ -255,7 +266,8 @@ heif_decoding decode_heif(const heif_file &file, int decoding_threads)
         return decoding;
     }
     for (size_t y = 0; y < size_t(height); ++y)
-        std::memcpy(picture.pixels.samples.get() + y * row_size, plane + y * size_t(stride), row_size);
+        std::memcpy(picture.pixels.samples.get() + y * row_size, plane + y * size_t(stride),
+                    row_size);
     picture.width = static_cast<JDIMENSION>(width);
     picture.height = static_cast<JDIMENSION>(height);
     picture.components = 3;

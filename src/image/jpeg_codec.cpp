@@ -100,7 +100,8 @@ result<pixel_buffer> allocate_pixels(size_t size)
 
 // Creating the object cannot fail but for memory, which ends the run as
 // every exhaustion of memory does.
-decompressor::decompressor(std::FILE *source, std::string source_path) : path(std::move(source_path))
+decompressor::decompressor(std::FILE *source, std::string source_path)
+    : path(std::move(source_path))
 {
     setup_errors(errors, path);
     info.err = &errors.manager;
@@ -138,7 +139,8 @@ result<decoded_image> decode_image(decompressor &source, unsigned denom)
     // memory there is. Past this bound libjpeg gives up instead.
     info.mem->max_memory_to_use = largest_decode_memory;
     memory_share share(whole_image_memory(info));
-    if (outcome started = guarded(source.errors, [&] { jpeg_start_decompress(&info); }); !started.ok())
+    if (outcome started = guarded(source.errors, [&] { jpeg_start_decompress(&info); });
+        !started.ok())
         return started.error();
 
     const size_t row_size = size_t{info.output_width} * static_cast<size_t>(info.output_components);
@@ -184,9 +186,9 @@ result<decoded_image> decode_image(decompressor &source, unsigned denom)
     return picture;
 }
 
-outcome encode_image(const decoded_image &picture, resampler_fn resample, const std::string &image_name,
-                     const open_dir &dir, const std::string &name, int32_t width, int32_t height,
-                     pixel_buffer &dst)
+outcome encode_image(const decoded_image &picture, resampler_fn resample,
+                     const std::string &image_name, const open_dir &dir, const std::string &name,
+                     int32_t width, int32_t height, pixel_buffer &dst)
 {
     result<output_file> opened = open_output(dir, name);
     if (!opened.ok()) return opened.error();
@@ -206,11 +208,14 @@ outcome encode_image(const decoded_image &picture, resampler_fn resample, const 
             dst = std::move(*allocated);
         }
         JSAMPLE *samples = dst.samples.get();
-        if (outcome set = guarded(out.errors, [&] { jpeg_set_defaults(&out.info); }); !set.ok()) return set;
-        const pixel_view source{picture.pixels.samples.get(), picture.width, picture.height, picture.components,
+        if (outcome set = guarded(out.errors, [&] { jpeg_set_defaults(&out.info); }); !set.ok())
+            return set;
+        const pixel_view source{picture.pixels.samples.get(), picture.width, picture.height,
+                                picture.components,
                                 size_t{picture.width} * static_cast<size_t>(picture.components)};
-        const mutable_pixel_view target{samples, static_cast<uint32_t>(width), static_cast<uint32_t>(height),
-                                        picture.components, row_size};
+        const mutable_pixel_view target{samples, static_cast<uint32_t>(width),
+                                        static_cast<uint32_t>(height), picture.components,
+                                        row_size};
         if (resample(source, target) != 0) return message::cant_resize(image_name);
 
         outcome written = guarded(out.errors, [&] {

@@ -71,7 +71,8 @@ struct mlu_freer {
 bool write_text(cmsHPROFILE profile, cmsTagSignature tag, const std::string &text)
 {
     const std::unique_ptr<cmsMLU, mlu_freer> mlu(cmsMLUalloc(nullptr, 1));
-    return mlu && cmsMLUsetASCII(mlu.get(), "en", "US", text.c_str()) && cmsWriteTag(profile, tag, mlu.get());
+    return mlu && cmsMLUsetASCII(mlu.get(), "en", "US", text.c_str()) &&
+           cmsWriteTag(profile, tag, mlu.get());
 }
 
 // The header's creation time (bytes 24 to 35: year, month, day, hours,

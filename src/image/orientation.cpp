@@ -15,13 +15,13 @@ placement place(int orientation, std::ptrdiff_t w, std::ptrdiff_t h)
 {
     const std::ptrdiff_t uw = turns_sideways(orientation) ? h : w;  // upright width
     switch (orientation) {
-    case 2: return {w - 1, -1, uw};                        // mirrored
-    case 3: return {(w - 1) + (h - 1) * uw, -1, -uw};      // rotated 180
-    case 4: return {(h - 1) * uw, 1, -uw};                 // mirrored vertically
-    case 5: return {0, uw, 1};                             // transposed
-    case 6: return {h - 1, uw, -1};                        // needs 90 clockwise
-    case 7: return {(h - 1) + (w - 1) * uw, -uw, -1};      // transversed
-    case 8: return {(w - 1) * uw, -uw, 1};                 // needs 270 clockwise
+    case 2: return {w - 1, -1, uw};                    // mirrored
+    case 3: return {(w - 1) + (h - 1) * uw, -1, -uw};  // rotated 180
+    case 4: return {(h - 1) * uw, 1, -uw};             // mirrored vertically
+    case 5: return {0, uw, 1};                         // transposed
+    case 6: return {h - 1, uw, -1};                    // needs 90 clockwise
+    case 7: return {(h - 1) + (w - 1) * uw, -uw, -1};  // transversed
+    case 8: return {(w - 1) * uw, -uw, 1};             // needs 270 clockwise
     default: return {0, 1, uw};
     }
 }

@@ -25,19 +25,22 @@ namespace {
 
 failure refuse_size(const std::string &source_path, int32_t height, double width)
 {
-    if (height > largest_jpeg_dimension) return message::too_high(source_path, height, largest_jpeg_dimension);
+    if (height > largest_jpeg_dimension)
+        return message::too_high(source_path, height, largest_jpeg_dimension);
     return message::too_wide(source_path, height, width, largest_jpeg_dimension);
 }
 
 // Every made derived image's size, or the failure that names the image,
 // before any file of the image is opened.
-outcome set_derived_sizes(const std::string &source_path, image_info &image, const settings_record &config)
+outcome set_derived_sizes(const std::string &source_path, image_info &image,
+                          const settings_record &config)
 {
     for (const derived_image &kind : derived_images) {
         if (kind.doubles >= 0) continue;
         const int32_t height = config.*kind.height_option;
         const derived_width_result result = derived_width(image.width, image.height, height);
-        if (result.status != derived_width_result::ok) return refuse_size(source_path, height, result.exact);
+        if (result.status != derived_width_result::ok)
+            return refuse_size(source_path, height, result.exact);
         image.*kind.height = height;
         image.*kind.width = result.width;
     }
@@ -47,7 +50,8 @@ outcome set_derived_sizes(const std::string &source_path, image_info &image, con
         const int64_t width = int64_t{2} * (image.*single.width);
         const int64_t height = int64_t{2} * (image.*single.height);
         if (width > largest_jpeg_dimension || height > largest_jpeg_dimension)
-            return refuse_size(source_path, static_cast<int32_t>(height), static_cast<double>(width));
+            return refuse_size(source_path, static_cast<int32_t>(height),
+                               static_cast<double>(width));
         image.*kind.width = static_cast<int32_t>(width);
         image.*kind.height = static_cast<int32_t>(height);
     }
@@ -95,7 +99,10 @@ result<photo> open_photo(int album_fd, const std::string &name, const std::strin
     return opened;
 }
 
-bool same_time(const timespec &a, const timespec &b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; }
+bool same_time(const timespec &a, const timespec &b)
+{
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
 
 // Whether the photograph is still what was opened: the same content (size,
 // modification and change times of the open file), and still the file
@@ -109,7 +116,8 @@ bool unchanged(photo &source, int album_fd, const std::string &name)
     struct stat named;
     if (!stat_entry(album_fd, name, named)) return false;
     return now.st_size == before.st_size && same_time(now.st_mtim, before.st_mtim) &&
-           same_time(now.st_ctim, before.st_ctim) && named.st_dev == now.st_dev && named.st_ino == now.st_ino;
+           same_time(now.st_ctim, before.st_ctim) && named.st_dev == now.st_dev &&
+           named.st_ino == now.st_ino;
 }
 
 result<bool> is_stale(const open_dir &cache, const std::string &name, const struct stat &source,
@@ -133,8 +141,8 @@ result<photo_reading> read_photo(const album_dirs &dirs, image_info &image, phot
 {
     photo_reading reading;
     // Nothing of an earlier reading may stay on the record.
-    image.exif_model = image.exif_taken = image.exif_exposure = image.exif_aperture = image.exif_flash =
-        std::nullopt;
+    image.exif_model = image.exif_taken = image.exif_exposure = image.exif_aperture =
+        image.exif_flash = std::nullopt;
     image.taken_time = std::nullopt;
     const struct stat &status = source.status;
 
@@ -157,7 +165,8 @@ result<photo_reading> read_photo(const album_dirs &dirs, image_info &image, phot
     const bool sideways = turns_sideways(orientation);
     image.width = sideways ? stored_height : stored_width;
     image.height = sideways ? stored_width : stored_height;
-    if (outcome sized = set_derived_sizes(source_path, image, config); !sized.ok()) return sized.error();
+    if (outcome sized = set_derived_sizes(source_path, image, config); !sized.ok())
+        return sized.error();
 
     for (size_t k = first_made; k < derived_kinds; ++k) {
         const derived_image &kind = derived_images[k];
@@ -170,10 +179,12 @@ result<photo_reading> read_photo(const album_dirs &dirs, image_info &image, phot
         // Decoded once, at the reduction the first stale one needs.
         if (!reading.stale[k] || reading.picture.pixels.samples) continue;
         const auto upright_width = static_cast<JDIMENSION>(image.width);
-        result<decoded_image> decoded = decode_image(decoder, reduction_for(upright_width, image.*kind.width));
+        result<decoded_image> decoded =
+            decode_image(decoder, reduction_for(upright_width, image.*kind.width));
         if (!decoded.ok()) return decoded.error();
         reading.picture = std::move(*decoded);
-        if (outcome turned = turn_upright(reading.picture, orientation); !turned.ok()) return turned.error();
+        if (outcome turned = turn_upright(reading.picture, orientation); !turned.ok())
+            return turned.error();
     }
     return reading;
 }
@@ -186,8 +197,8 @@ result<photo_reading> read_heif_photo(const album_dirs &dirs, image_info &image,
                                       int decoding_threads)
 {
     photo_reading reading;
-    image.exif_model = image.exif_taken = image.exif_exposure = image.exif_aperture = image.exif_flash =
-        std::nullopt;
+    image.exif_model = image.exif_taken = image.exif_exposure = image.exif_aperture =
+        image.exif_flash = std::nullopt;
     image.taken_time = std::nullopt;
     const struct stat &status = source.status;
 
@@ -197,11 +208,13 @@ result<photo_reading> read_heif_photo(const album_dirs &dirs, image_info &image,
     image.mtime = status.st_mtime;
     const std::vector<uint8_t> exif = heif_exif(opened.file);
     read_exif(unique_exif(exif.empty() ? nullptr
-                                       : exif_data_new_from_data(exif.data(), static_cast<unsigned>(exif.size()))),
+                                       : exif_data_new_from_data(exif.data(), static_cast<unsigned>(
+                                                                                  exif.size()))),
               image);
     image.width = opened.file.width;
     image.height = opened.file.height;
-    if (outcome sized = set_derived_sizes(source_path, image, config); !sized.ok()) return sized.error();
+    if (outcome sized = set_derived_sizes(source_path, image, config); !sized.ok())
+        return sized.error();
 
     bool any_stale = false;
     for (size_t k = 0; k < derived_kinds; ++k) {
@@ -227,8 +240,8 @@ outcome write_derived(const album_dirs &dirs, const image_info &image, const pho
     for (size_t k = 0; k < derived_kinds; ++k) {
         if (!reading.stale[k]) continue;
         const derived_image &kind = derived_images[k];
-        outcome written = encode_image(reading.picture, resample, image.name, dirs.cache[k], image.derived,
-                                       image.*kind.width, image.*kind.height, dst);
+        outcome written = encode_image(reading.picture, resample, image.name, dirs.cache[k],
+                                       image.derived, image.*kind.width, image.*kind.height, dst);
         if (!written.ok()) return written;
     }
     return {};
@@ -239,7 +252,8 @@ outcome write_derived(const album_dirs &dirs, const image_info &image, const pho
 void drop_derived(const album_dirs &dirs, const image_info &image, const settings_record &config)
 {
     for (size_t k = 0; k < derived_kinds; ++k)
-        if (is_made(derived_images[k], config)) unlinkat(dirs.cache[k].fd.fd, image.derived.c_str(), 0);
+        if (is_made(derived_images[k], config))
+            unlinkat(dirs.cache[k].fd.fd, image.derived.c_str(), 0);
 }
 
 // Image indices by falling file size, a fair guess at the work each needs,
@@ -253,7 +267,8 @@ std::vector<size_t> largest_first(int album_fd, std::span<const image_info> imag
         const bool known = stat_entry(album_fd, images[i].name, status);
         sizes.emplace_back(known ? -static_cast<int64_t>(status.st_size) : 0, i);
     }
-    std::stable_sort(sizes.begin(), sizes.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
+    std::stable_sort(sizes.begin(), sizes.end(),
+                     [](const auto &a, const auto &b) { return a.first < b.first; });
     std::vector<size_t> order;
     order.reserve(sizes.size());
     for (const auto &entry : sizes) order.push_back(entry.second);
@@ -295,13 +310,15 @@ outcome derive_image(const album_dirs &dirs, image_info &image, const settings_r
     }
 }
 
-outcome process_images(const album_dirs &dirs, std::span<image_info> images, const settings_record &config)
+outcome process_images(const album_dirs &dirs, std::span<image_info> images,
+                       const settings_record &config)
 {
     const int threads = config.jobs > 0 ? config.jobs : usable_cpus();
     if (threads <= 1 || images.size() <= 1) {
         // One image at a time: libheif may take the threads the jobs would.
         for (image_info &image : images)
-            if (outcome done = derive_image(dirs, image, config, threads > 1 ? threads : 0); !done.ok())
+            if (outcome done = derive_image(dirs, image, config, threads > 1 ? threads : 0);
+                !done.ok())
                 return done;
         return {};
     }

@@ -16,8 +16,8 @@
 // heif_threads is how many threads libheif may decode a tiled picture with
 // (0: only the calling one): the jobs' threads and libheif's together stay
 // at -j.
-[[nodiscard]] outcome derive_image(const album_dirs &dirs, image_info &image, const settings_record &config,
-                                   int heif_threads = 0);
+[[nodiscard]] outcome derive_image(const album_dirs &dirs, image_info &image,
+                                   const settings_record &config, int heif_threads = 0);
 
 // Fills every record of the album (its name and caption already set) and
 // writes its stale derived images, each image decoded at most once. Each

@@ -64,10 +64,10 @@ struct row_step {
 
 // The vertical state that runs on from one destination row to the next.
 struct vertical_state {
-    double c;       // what the current source row still has to give
-    bool f;         // the next step must move on to a new source row
-    size_t t;       // source rows taken so far
-    size_t current; // the current source row
+    double c;        // what the current source row still has to give
+    bool f;          // the next step must move on to a new source row
+    size_t t;        // source rows taken so far
+    size_t current;  // the current source row
 };
 
 // Steps of one destination row, collected before any sweep. Longer recipes
@@ -337,12 +337,14 @@ void fold_row(const geometry &g, const double *a, const column_plan &plan, JSAMP
                 P b[4][1];
 #pragma GCC unroll 4
                 for (size_t q = 0; q < 4; ++q)
-                    fold_pixel<N, T>(a + static_cast<size_t>(first[p + q]) * N, w + q * terms, terms, b[q]);
+                    fold_pixel<N, T>(a + static_cast<size_t>(first[p + q]) * N, w + q * terms,
+                                     terms, b[q]);
                 const P sums[4] = {b[0][0], b[1][0], b[2][0], b[3][0]};
                 const byte_vector<16> four = doubles_to_bytes<16>(sums);
                 if constexpr (N == 3) {  // every fourth byte left out
                     const bytes8 head = __builtin_shufflevector(four, four, 0, 1, 2, 4, 5, 6, 8, 9);
-                    const bytes8 tail = __builtin_shufflevector(four, four, 10, 12, 13, 14, 3, 7, 11, 15);
+                    const bytes8 tail =
+                        __builtin_shufflevector(four, four, 10, 12, 13, 14, 3, 7, 11, 15);
                     std::memcpy(out, &head, 8);
                     std::memcpy(out + 8, &tail, 4);
                 } else {
@@ -353,7 +355,8 @@ void fold_row(const geometry &g, const double *a, const column_plan &plan, JSAMP
         for (; p < g.wd; ++p, out += N, w += terms) {
             P b[K];
             fold_pixel<N, T>(a + static_cast<size_t>(first[p]) * N, w, terms, b);
-            for (int i = 0; i < N; ++i) out[i] = static_cast<JSAMPLE>(static_cast<int>(b[i / L][i % L]));
+            for (int i = 0; i < N; ++i)
+                out[i] = static_cast<JSAMPLE>(static_cast<int>(b[i / L][i % L]));
         }
     }
 }
@@ -459,6 +462,7 @@ int area(const geometry &g, const JSAMPLE *src, JSAMPLE *dst)
 int resize_area(const pixel_view &src, const mutable_pixel_view &dst)
 {
     return run_resampler(src, dst,
-                         []<class V>(const geometry &g, const JSAMPLE *from, JSAMPLE *to)
-                             { return area<V>(g, from, to); });
+                         []<class V>(const geometry &g, const JSAMPLE *from, JSAMPLE *to) {
+                             return area<V>(g, from, to);
+                         });
 }

@@ -134,7 +134,8 @@ void narrow(const double *v, size_t count, JSAMPLE *out)
 
 // top × wy + bottom × dy for `count` samples, truncated into bytes.
 template <class V>
-void blend(const double *top, const double *bottom, double wy, double dy, size_t count, JSAMPLE *out)
+void blend(const double *top, const double *bottom, double wy, double dy, size_t count,
+           JSAMPLE *out)
 {
     constexpr int L = lanes<V>, K = 8 / L;
     size_t k = 0;
@@ -150,7 +151,8 @@ void blend(const double *top, const double *bottom, double wy, double dy, size_t
         const byte_vector<8> b = doubles_to_bytes<8>(x);
         std::memcpy(out + k, &b, 8);
     }
-    for (; k < count; ++k) out[k] = static_cast<JSAMPLE>(static_cast<int>(top[k] * wy + bottom[k] * dy));
+    for (; k < count; ++k)
+        out[k] = static_cast<JSAMPLE>(static_cast<int>(top[k] * wy + bottom[k] * dy));
 }
 
 // The two most recently interpolated source rows of the current block (one

@@ -110,8 +110,10 @@ inline byte_vector<M> doubles_to_bytes(const vec2 (&v)[M / 2])
     __m128i w[M / 8];
 #pragma GCC unroll 4
     for (int i = 0; i < M / 8; ++i) {
-        const __m128i lo = _mm_unpacklo_epi64(_mm_cvttpd_epi32(v[4 * i]), _mm_cvttpd_epi32(v[4 * i + 1]));
-        const __m128i hi = _mm_unpacklo_epi64(_mm_cvttpd_epi32(v[4 * i + 2]), _mm_cvttpd_epi32(v[4 * i + 3]));
+        const __m128i lo =
+            _mm_unpacklo_epi64(_mm_cvttpd_epi32(v[4 * i]), _mm_cvttpd_epi32(v[4 * i + 1]));
+        const __m128i hi =
+            _mm_unpacklo_epi64(_mm_cvttpd_epi32(v[4 * i + 2]), _mm_cvttpd_epi32(v[4 * i + 3]));
         w[i] = _mm_packs_epi32(lo, hi);
     }
     const __m128i b = _mm_packus_epi16(w[0], w[M / 8 - 1]);

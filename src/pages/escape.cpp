@@ -27,8 +27,8 @@ std::string url_escape(std::string_view name)
         // Browsers drop blanks that start a URL: one that starts a name
         // (and so, often, the link) is encoded.
         const bool leading_blank = byte == ' ' && encoded.empty();
-        if (byte == '%' || byte == '#' || byte == '?' || byte == ':' || byte == '\\' || byte < 0x20 ||
-            byte >= 0x7F || leading_blank) {
+        if (byte == '%' || byte == '#' || byte == '?' || byte == ':' || byte == '\\' ||
+            byte < 0x20 || byte >= 0x7F || leading_blank) {
             encoded += '%';
             encoded += hex[byte >> 4];
             encoded += hex[byte & 0x0F];

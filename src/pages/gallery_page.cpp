@@ -17,7 +17,8 @@ constexpr const char cover_sizes[] = "(max-width: 40em) calc(100vw - 1.5em), 16e
 // Every derived image of the cover, offered by width so that the browser
 // takes the smallest that is sharp at the card's size and the screen's
 // density: the thumbnail where it will do, the scaled image on a phone.
-std::string cover_img(const std::string &dir_name, const image_info &cover, const settings_record &config)
+std::string cover_img(const std::string &dir_name, const image_info &cover,
+                      const settings_record &config)
 {
     struct candidate {
         const derived_image *kind;
@@ -31,12 +32,13 @@ std::string cover_img(const std::string &dir_name, const image_info &cover, cons
     std::string list;
     for (const candidate &c : candidates) {
         if (!list.empty()) list += ", ";
-        list += candidate_url(*c.kind, cover.derived, dir_name) + ' ' + std::to_string(c.width) + 'w';
+        list += candidate_url(*c.kind, cover.derived, dir_name) + ' ' + std::to_string(c.width) +
+                'w';
     }
     const std::string album = url_escape(dir_name);
-    return "<img class=\"albumcover\" src=\"" + album + '/' + scaled_image.dir + '/' + url_escape(cover.derived) +
-           "\" srcset=\"" + list + "\" sizes=\"" + cover_sizes + "\" width=\"" +
-           std::to_string(cover.*scaled_image.width) + "\" height=\"" +
+    return "<img class=\"albumcover\" src=\"" + album + '/' + scaled_image.dir + '/' +
+           url_escape(cover.derived) + "\" srcset=\"" + list + "\" sizes=\"" + cover_sizes +
+           "\" width=\"" + std::to_string(cover.*scaled_image.width) + "\" height=\"" +
            std::to_string(cover.*scaled_image.height) + "\" loading=\"lazy\" alt=\"\">";
 }
 
@@ -47,11 +49,12 @@ result<output_file> open_gallery_page(const open_dir &gallery, const settings_re
     result<output_file> page = open_output(gallery, "index.html");
     if (!page.ok()) return page;
     const char *title = config.default_title.c_str();
-    std::fprintf(page->stream(),
-                 "%s<title>%s</title>\n"
-                 "<link rel=\"stylesheet\" type=\"text/css\" href=\"vistrel.css\" />\n"
-                 "</head>\n<body>\n<h1 class=\"galleryheadline\">%s</h1>\n<ul class=\"albumlist\">\n",
-                 page_head_start, title, title);
+    std::fprintf(
+        page->stream(),
+        "%s<title>%s</title>\n"
+        "<link rel=\"stylesheet\" type=\"text/css\" href=\"vistrel.css\" />\n"
+        "</head>\n<body>\n<h1 class=\"galleryheadline\">%s</h1>\n<ul class=\"albumlist\">\n",
+        page_head_start, title, title);
     return page;
 }
 
@@ -65,7 +68,8 @@ void write_album_item(output_file &page, const std::string &dir_name,
     const char *plural = images == 1 ? "" : "s";
     // An album without images has no index page to lead to.
     if (images == 0) {
-        std::fprintf(out, "<li class=\"albumitem\">%s (%d image%s)\n", shown.c_str(), images, plural);
+        std::fprintf(out, "<li class=\"albumitem\">%s (%d image%s)\n", shown.c_str(), images,
+                     plural);
         return;
     }
     const std::string album = url_escape(dir_name);

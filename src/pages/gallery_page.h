@@ -7,8 +7,8 @@
 #include <optional>
 #include <string>
 
-#include "base/files.h"
 #include "base/failure.h"
+#include "base/files.h"
 #include "base/image_info.h"
 #include "base/settings.h"
 

@@ -50,8 +50,7 @@ void write_exif(std::FILE *out, const image_info &image, exif_mode mode)
         }
         std::fputs("End EXIF data -->\n", out);
         break;
-    default:
-        break;
+    default: break;
     }
 }
 
@@ -63,8 +62,8 @@ void write_neighbour(std::FILE *out, const image_info &neighbour, const char *la
                  "<a href=\"%s\"><img src=\"%s/%s\"%s border=\"0\" width=\"%d\" "
                  "height=\"%d\" alt=\"%s\"><br><small>%s</small></a>",
                  url_escape(neighbour.page).c_str(), thumbnail.dir, link.c_str(),
-                 srcset(thumbnail_2x, config, neighbour.derived).c_str(), neighbour.*thumbnail.width,
-                 neighbour.*thumbnail.height,
+                 srcset(thumbnail_2x, config, neighbour.derived).c_str(),
+                 neighbour.*thumbnail.width, neighbour.*thumbnail.height,
                  html_escape(neighbour.name).c_str(), label);
 }
 
@@ -82,30 +81,34 @@ outcome write_page(const open_dir &album, std::span<const image_info> images, si
     const std::string derived_link = url_escape(image.derived);
     const std::string caption = caption_html(image);
 
-    std::fprintf(out,
-                 "%s<title>%s: %s</title>\n"
-                 "<link rel=\"stylesheet\" type=\"text/css\" href=\"../vistrel.css\" />\n"
-                 "</head>\n<body>\n<table width=\"100%%\" cellpadding=\"5\">\n<tr>\n"
-                 "<td width=\"100%%\" align=\"center\" colspan=\"3\"><a href=\"%s\">"
-                 "<img src=\"%s/%s\"%s border=\"0\" width=\"%d\" height=\"%d\" alt=\"%s\"></a><br />\n"
-                 "<b><em>%s</em></b>\n</td></tr>\n"
-                 "<tr><td width=\"33%%\" align=\"center\" valign=\"top\">\n",
-                 page_head_start, title.c_str(), name.c_str(), link.c_str(), scaled_image.dir,
-                 derived_link.c_str(), srcset(scaled_image_2x, config, image.derived).c_str(), image.*scaled_image.width,
-                 image.*scaled_image.height, name.c_str(), caption.c_str());
+    std::fprintf(
+        out,
+        "%s<title>%s: %s</title>\n"
+        "<link rel=\"stylesheet\" type=\"text/css\" href=\"../vistrel.css\" />\n"
+        "</head>\n<body>\n<table width=\"100%%\" cellpadding=\"5\">\n<tr>\n"
+        "<td width=\"100%%\" align=\"center\" colspan=\"3\"><a href=\"%s\">"
+        "<img src=\"%s/%s\"%s border=\"0\" width=\"%d\" height=\"%d\" alt=\"%s\"></a><br />\n"
+        "<b><em>%s</em></b>\n</td></tr>\n"
+        "<tr><td width=\"33%%\" align=\"center\" valign=\"top\">\n",
+        page_head_start, title.c_str(), name.c_str(), link.c_str(), scaled_image.dir,
+        derived_link.c_str(), srcset(scaled_image_2x, config, image.derived).c_str(),
+        image.*scaled_image.width, image.*scaled_image.height, name.c_str(), caption.c_str());
 
     if (i > 0) write_neighbour(out, images[i - 1], "previous image", config);
 
     std::fputs("</td>\n<td width=\"34%\" align=\"center\">\n", out);
     // -n: where the image stands in the album, as the index pages number them.
     if (config.page_numbers)
-        std::fprintf(out, "<small class=\"position\">%zu of %zu</small><br />\n", i + 1, images.size());
-    std::fprintf(out, "<small><a href=\"%s\">Original size (%d x %d, %" PRId64 " KB)</a></small>\n<p>\n",
+        std::fprintf(out, "<small class=\"position\">%zu of %zu</small><br />\n", i + 1,
+                     images.size());
+    std::fprintf(out,
+                 "<small><a href=\"%s\">Original size (%d x %d, %" PRId64 " KB)</a></small>\n<p>\n",
                  link.c_str(), image.width, image.height, image.file_size / 1024);
 
     write_exif(out, image, config.exif_mode);
 
-    std::fprintf(out, "<a href=\"%s\">Back to thumbnails</a>\n", index_page_name(back_page).c_str());
+    std::fprintf(out, "<a href=\"%s\">Back to thumbnails</a>\n",
+                 index_page_name(back_page).c_str());
 
     // Closes the <small> that only the EXIF table opens; kept in every mode.
     std::fputs("</small>\n</td>\n<td width=\"33%\" align=\"center\" valign=\"top\">", out);
@@ -118,14 +121,15 @@ outcome write_page(const open_dir &album, std::span<const image_info> images, si
 
 }  // namespace
 
-outcome write_image_pages(const open_dir &album, std::span<const image_info> images, const std::string &title,
-                          const std::string &footer, const settings_record &config)
+outcome write_image_pages(const open_dir &album, std::span<const image_info> images,
+                          const std::string &title, const std::string &footer,
+                          const settings_record &config)
 {
     // The back link goes to the thumbnail index page that shows the image.
     const int64_t capacity = index_page_capacity(config);
     for (size_t i = 0; i < images.size(); ++i) {
-        outcome written =
-            write_page(album, images, i, title, footer, static_cast<int64_t>(i) / capacity + 1, config);
+        outcome written = write_page(album, images, i, title, footer,
+                                     static_cast<int64_t>(i) / capacity + 1, config);
         if (!written.ok()) return written;
     }
     return {};

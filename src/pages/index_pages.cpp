@@ -36,8 +36,8 @@ void write_cell(std::FILE *out, const image_info &image, const settings_record &
                  "<td align=\"center\">\n<a href=\"%s\"><img src=\"%s/%s\"%s border=\"0\" "
                  "alt=\"%s\" width=\"%d\" height=\"%d\"></a><br>\n",
                  url_escape(image.page).c_str(), thumbnail.dir, link.c_str(),
-                 srcset(thumbnail_2x, config, image.derived).c_str(), html_escape(image.name).c_str(),
-                 image.*thumbnail.width, image.*thumbnail.height);
+                 srcset(thumbnail_2x, config, image.derived).c_str(),
+                 html_escape(image.name).c_str(), image.*thumbnail.width, image.*thumbnail.height);
     if (config.show_caption) {
         std::fprintf(out, "<small>%s</small>\n", caption_html(image).c_str());
     } else {
@@ -55,7 +55,8 @@ constexpr int64_t whole_page_list = 9;
 constexpr int64_t page_list_reach = 2;
 
 // -n: the album's pages by number, each a link, the current one in bold.
-void write_page_list(std::FILE *out, const page_layout &layout, int64_t page, const settings_record &config)
+void write_page_list(std::FILE *out, const page_layout &layout, int64_t page,
+                     const settings_record &config)
 {
     if (!config.page_numbers || layout.pages < 2) return;
     const int64_t last = layout.pages;
@@ -80,9 +81,9 @@ void write_page_list(std::FILE *out, const page_layout &layout, int64_t page, co
     std::fputs("</p>\n", out);
 }
 
-outcome write_page(const open_dir &album, std::span<const image_info> images, const page_layout &layout,
-                   int64_t page, const std::string &title, const std::string &footer,
-                   const settings_record &config)
+outcome write_page(const open_dir &album, std::span<const image_info> images,
+                   const page_layout &layout, int64_t page, const std::string &title,
+                   const std::string &footer, const settings_record &config)
 {
     const int64_t capacity = layout.capacity;
     const int64_t count = layout.count;
@@ -117,7 +118,8 @@ outcome write_page(const open_dir &album, std::span<const image_info> images, co
         if (remaining == 1)
             std::fputs("picture</a>", out);
         else
-            std::fprintf(out, "%" PRId64 " pictures</a>", remaining < capacity ? remaining : capacity);
+            std::fprintf(out, "%" PRId64 " pictures</a>",
+                         remaining < capacity ? remaining : capacity);
     }
 
     std::fputs("</small></th>\n</tr>\n</table>\n", out);

@@ -13,7 +13,8 @@ std::string index_page_name(int64_t page)
     return "index" + std::to_string(page) + ".html";
 }
 
-std::string candidate_url(const derived_image &kind, const std::string &name, const std::string &album_dir)
+std::string candidate_url(const derived_image &kind, const std::string &name,
+                          const std::string &album_dir)
 {
     std::string url;
     if (!album_dir.empty()) {
@@ -37,8 +38,8 @@ std::string candidate_url(const derived_image &kind, const std::string &name, co
     return encoded;
 }
 
-std::string srcset(const derived_image &doubled, const settings_record &config, const std::string &name,
-                   const std::string &album_dir)
+std::string srcset(const derived_image &doubled, const settings_record &config,
+                   const std::string &name, const std::string &album_dir)
 {
     if (!is_made(doubled, config)) return {};
     return " srcset=\"" + candidate_url(doubled, name, album_dir) + " 2x\"";

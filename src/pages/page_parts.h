@@ -31,8 +31,8 @@ std::string candidate_url(const derived_image &kind, const std::string &name,
 // high-density screens, to follow a src attribute: ` srcset="<dir>/<name> 2x"`,
 // or from the gallery page ` srcset="<album>/<dir>/<name> 2x"`. Empty
 // without -2.
-std::string srcset(const derived_image &doubled, const settings_record &config, const std::string &name,
-                   const std::string &album_dir = {});
+std::string srcset(const derived_image &doubled, const settings_record &config,
+                   const std::string &name, const std::string &album_dir = {});
 
 // The caption as it goes into a page: one from .description is the owner's
 // markup, written unchanged; the name standing in for a missing one is data.

@@ -65,26 +65,26 @@ bool set_order(image_order &order, const char *name)
 void usage()
 {
     report_err("\nUsage:\n"
-                 "vistrel [options] /path/to/gallery\n\n"
-                 "Available options:\n"
-                 "   -c <x> ... columns per thumbnail index page (default: %d)\n"
-                 "   -r <y> ... rows per thumbnail index page (default: %d)\n"
-                 "   -h <i> ... height of the thumbnails in pixel (default: %d)\n"
-                 "   -H <j> ... height of the scaled images in pixel (default: %d)\n"
-                 "   -e     ... don't display exif data on the page, insert it in html comments\n"
-                 "   -E     ... don't display exif data at all\n"
-                 "   -D     ... display filename instead of size on index page\n"
-                 "   -f     ... force rebuild of everything; ignore cache\n"
-                 "   -o     ... don't remove orphaned files\n"
-                 "   -l     ... use bilinear resizing instead of bicubic\n"
-                 "              (faster, but image quality is poor)\n"
-                 "   -s <n> ... sort images according to argument\n"
-                 "              ('name', 'size', 'mtime'; default is 'name')\n"
-                 "   -d     ... title string for gallery and albums, if not provided in\n"
-                 "              '.description' files (default: '%s')\n"
-                 "   -v     ... show version info\n\n",
-                 settings.columns, settings.rows, settings.thumb_height, settings.scaled_height,
-                 settings.default_title.c_str());
+               "vistrel [options] /path/to/gallery\n\n"
+               "Available options:\n"
+               "   -c <x> ... columns per thumbnail index page (default: %d)\n"
+               "   -r <y> ... rows per thumbnail index page (default: %d)\n"
+               "   -h <i> ... height of the thumbnails in pixel (default: %d)\n"
+               "   -H <j> ... height of the scaled images in pixel (default: %d)\n"
+               "   -e     ... don't display exif data on the page, insert it in html comments\n"
+               "   -E     ... don't display exif data at all\n"
+               "   -D     ... display filename instead of size on index page\n"
+               "   -f     ... force rebuild of everything; ignore cache\n"
+               "   -o     ... don't remove orphaned files\n"
+               "   -l     ... use bilinear resizing instead of bicubic\n"
+               "              (faster, but image quality is poor)\n"
+               "   -s <n> ... sort images according to argument\n"
+               "              ('name', 'size', 'mtime'; default is 'name')\n"
+               "   -d     ... title string for gallery and albums, if not provided in\n"
+               "              '.description' files (default: '%s')\n"
+               "   -v     ... show version info\n\n",
+               settings.columns, settings.rows, settings.thumb_height, settings.scaled_height,
+               settings.default_title.c_str());
     std::exit(1);
 }
 
@@ -107,9 +107,7 @@ std::string parse_command_line(int argc, char **argv)
             if (!set_positive(settings.*numeric_field(static_cast<char>(option)), optarg))
                 invalid_argument(static_cast<char>(option), optarg);
             break;
-        case 'd':
-            settings.default_title = optarg;
-            break;
+        case 'd': settings.default_title = optarg; break;
         case 's':
             if (!set_order(settings.image_order, optarg)) invalid_argument('s', optarg);
             break;
@@ -123,15 +121,9 @@ std::string parse_command_line(int argc, char **argv)
         case 'f': settings.force = true; break;
         case 'l': settings.bilinear = true; break;
         case 'o': settings.remove_orphans = false; break;
-        case 'v':
-            std::fprintf(stderr, "vistrel version %s\n", vistrel_version);
-            std::exit(0);
-        case ':':
-            note::missing_argument(optopt);
-            usage();
-        default:
-            note::invalid_option(optopt);
-            usage();
+        case 'v': std::fprintf(stderr, "vistrel version %s\n", vistrel_version); std::exit(0);
+        case ':': note::missing_argument(optopt); usage();
+        default: note::invalid_option(optopt); usage();
         }
     }
     if (argc - optind != 1) usage();

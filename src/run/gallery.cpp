@@ -55,11 +55,13 @@ outcome lock_gallery(const open_dir &gallery, const std::string &operand, unique
 {
     lock = unique_fd(openat(gallery.fd.fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!lock) return {};
-    if (flock(lock.fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) return message::gallery_locked(operand);
+    if (flock(lock.fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK)
+        return message::gallery_locked(operand);
     return {};
 }
 
-outcome write_gallery(const open_dir &gallery, const std::string &operand, const settings_record &config)
+outcome write_gallery(const open_dir &gallery, const std::string &operand,
+                      const settings_record &config)
 {
     unique_fd lock;
     if (outcome locked = lock_gallery(gallery, operand, lock); !locked.ok()) return locked;

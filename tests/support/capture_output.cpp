@@ -33,7 +33,8 @@ struct redirect {
         std::string text;
         std::rewind(sink.get());
         char buffer[4096];
-        for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, sink.get())) > 0;) text.append(buffer, n);
+        for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, sink.get())) > 0;)
+            text.append(buffer, n);
         return text;
     }
 };

@@ -35,7 +35,8 @@ constexpr int browser_out_fd = 4;
 
 int remaining_ms(clock_type::time_point deadline)
 {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock_type::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock_type::now());
     return left.count() <= 0 ? 0 : static_cast<int>(std::min<long long>(left.count(), 1 << 30));
 }
 
@@ -148,7 +149,8 @@ devtools_browser::devtools_browser(const browser_options &options) : timeout_(op
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 2, log_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        posix_spawn_file_actions_addopen(&actions, 2, log_path_.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
         posix_spawn_file_actions_adddup2(&actions, 2, 1);
         posix_spawn_file_actions_adddup2(&actions, in_read, browser_in_fd);
         posix_spawn_file_actions_adddup2(&actions, out_write, browser_out_fd);
@@ -167,20 +169,22 @@ devtools_browser::devtools_browser(const browser_options &options) : timeout_(op
         posix_spawnattr_setsigmask(&attributes, &none);
         posix_spawnattr_setsigdefault(&attributes, &defaults);
         posix_spawnattr_setpgroup(&attributes, 0);
-        posix_spawnattr_setflags(&attributes,
-                                 POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK |
+                                                  POSIX_SPAWN_SETSIGDEF);
 
         std::vector<char *> argv;
         for (std::string &arg : args) argv.push_back(arg.data());
         argv.push_back(nullptr);
-        const int rc = posix_spawn(&pid_, args[0].c_str(), &actions, &attributes, argv.data(), environ);
+        const int rc =
+            posix_spawn(&pid_, args[0].c_str(), &actions, &attributes, argv.data(), environ);
         posix_spawnattr_destroy(&attributes);
         posix_spawn_file_actions_destroy(&actions);
         close(in_read);
         close(out_write);
         if (rc != 0) {
             pid_ = -1;
-            throw std::runtime_error("devtools: cannot start " + args[0] + ": " + std::strerror(rc));
+            throw std::runtime_error("devtools: cannot start " + args[0] + ": " +
+                                     std::strerror(rc));
         }
 
         // The first answer shows the pipe works.
@@ -318,15 +322,16 @@ void devtools_browser::keep(std::string method, std::string session, json_value 
 
 void devtools_browser::drop_events(const std::string &method, const std::string &session)
 {
-    std::erase_if(events_, [&](const event &e) { return e.method == method && e.session == session; });
+    std::erase_if(events_,
+                  [&](const event &e) { return e.method == method && e.session == session; });
 }
 
 json_value devtools_browser::call(const std::string &method, const std::string &params,
                                   const std::string &session)
 {
     const long id = next_id_++;
-    std::string message =
-        "{\"id\":" + std::to_string(id) + ",\"method\":" + json_quote(method) + ",\"params\":" + params;
+    std::string message = "{\"id\":" + std::to_string(id) + ",\"method\":" + json_quote(method) +
+                          ",\"params\":" + params;
     if (!session.empty()) message += ",\"sessionId\":" + json_quote(session);
     message += "}";
 
@@ -358,14 +363,15 @@ devtools_page::devtools_page(devtools_browser &browser) : browser_(browser)
                    .at("browserContextId")
                    .as_string();
     target_ = browser_
-                  .call("Target.createTarget",
-                        "{\"url\":\"about:blank\",\"browserContextId\":" + json_quote(context_) + "}")
+                  .call("Target.createTarget", "{\"url\":\"about:blank\",\"browserContextId\":" +
+                                                   json_quote(context_) + "}")
                   .at("targetId")
                   .as_string();
-    session_ =
-        browser_.call("Target.attachToTarget", "{\"targetId\":" + json_quote(target_) + ",\"flatten\":true}")
-            .at("sessionId")
-            .as_string();
+    session_ = browser_
+                   .call("Target.attachToTarget",
+                         "{\"targetId\":" + json_quote(target_) + ",\"flatten\":true}")
+                   .at("sessionId")
+                   .as_string();
     browser_.call("Page.enable", "{}", session_);
     browser_.call("Page.setLifecycleEventsEnabled", "{\"enabled\":true}", session_);
 }
@@ -374,7 +380,8 @@ devtools_page::~devtools_page()
 {
     if (!browser_.healthy()) return;  // it goes with the browser
     try {
-        browser_.call("Target.disposeBrowserContext", "{\"browserContextId\":" + json_quote(context_) + "}");
+        browser_.call("Target.disposeBrowserContext",
+                      "{\"browserContextId\":" + json_quote(context_) + "}");
     } catch (const std::exception &) {
         // Nothing to be done in a destructor; the browser is killed at the end anyway.
     }
@@ -384,7 +391,8 @@ devtools_page::~devtools_page()
 void devtools_page::set_device(const device_metrics &m)
 {
     browser_.call("Emulation.setDeviceMetricsOverride",
-                  "{\"width\":" + std::to_string(m.width) + ",\"height\":" + std::to_string(m.height) +
+                  "{\"width\":" + std::to_string(m.width) +
+                      ",\"height\":" + std::to_string(m.height) +
                       ",\"deviceScaleFactor\":" + number_text(m.scale_factor) +
                       ",\"mobile\":" + (m.mobile ? "true" : "false") + "}",
                   session_);
@@ -394,16 +402,19 @@ void devtools_page::set_device(const device_metrics &m)
 
 void devtools_page::set_color_scheme(const std::string &scheme)
 {
-    browser_.call("Emulation.setEmulatedMedia",
-                  "{\"features\":[{\"name\":\"prefers-color-scheme\",\"value\":" + json_quote(scheme) + "}]}",
-                  session_);
+    browser_.call(
+        "Emulation.setEmulatedMedia",
+        "{\"features\":[{\"name\":\"prefers-color-scheme\",\"value\":" + json_quote(scheme) + "}]}",
+        session_);
 }
 
 void devtools_page::navigate(const std::string &url)
 {
-    const json_value result = browser_.call("Page.navigate", "{\"url\":" + json_quote(url) + "}", session_);
+    const json_value result =
+        browser_.call("Page.navigate", "{\"url\":" + json_quote(url) + "}", session_);
     if (const json_value *error = result.find("errorText"); error && !error->as_string().empty())
-        throw std::runtime_error("devtools: navigating to " + url + " failed: " + error->as_string());
+        throw std::runtime_error("devtools: navigating to " + url +
+                                 " failed: " + error->as_string());
     const json_value *loader = result.find("loaderId");
     if (!loader) return;  // within the same document: nothing more to load
     const std::string loader_id = loader->as_string();
@@ -470,10 +481,10 @@ double devtools_page::evaluate_number(const std::string &expression)
 
 css_rect devtools_page::element_rect(const std::string &selector)
 {
-    const json_value r =
-        evaluate("(() => { const e = document.querySelector(" + json_quote(selector) +
-                 "); if (!e) return null; const r = e.getBoundingClientRect();"
-                 " return [r.left + window.scrollX, r.top + window.scrollY, r.width, r.height]; })()");
+    const json_value r = evaluate(
+        "(() => { const e = document.querySelector(" + json_quote(selector) +
+        "); if (!e) return null; const r = e.getBoundingClientRect();"
+        " return [r.left + window.scrollX, r.top + window.scrollY, r.width, r.height]; })()");
     if (r.is_null()) throw std::runtime_error("devtools: no element matches " + selector);
     const std::vector<json_value> &v = r.as_array();
     return {v.at(0).as_number(), v.at(1).as_number(), v.at(2).as_number(), v.at(3).as_number()};
@@ -497,7 +508,8 @@ std::string devtools_page::screenshot(const screenshot_request &request)
         params += ",\"captureBeyondViewport\":true,\"clip\":" + params_of(page, zoom);
     }
     params += "}";
-    return base64_decode(browser_.call("Page.captureScreenshot", params, session_).at("data").as_string());
+    return base64_decode(
+        browser_.call("Page.captureScreenshot", params, session_).at("data").as_string());
 }
 
 void devtools_page::save_screenshot(const std::string &path, const screenshot_request &request)
@@ -507,4 +519,3 @@ void devtools_page::save_screenshot(const std::string &path, const screenshot_re
     out << bytes;
     if (!out.flush()) throw std::runtime_error("devtools: cannot write " + path);
 }
-

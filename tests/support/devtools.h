@@ -168,7 +168,8 @@ private:
 // ---- template members ----
 
 template <typename Match>
-json_value devtools_browser::wait_event(const std::string &method, const std::string &session, Match match)
+json_value devtools_browser::wait_event(const std::string &method, const std::string &session,
+                                        Match match)
 {
     const auto deadline = std::chrono::steady_clock::now() + timeout_;
     for (auto it = events_.begin(); it != events_.end(); ++it) {

@@ -50,12 +50,13 @@ std::unique_ptr<heif_image, image_releaser> rgb_image(const heif_recipe &spec,
     heif_image *created = nullptr;
     const bool deep = spec.bit_depth > 8;
     check(heif_image_create(spec.width, spec.height, heif_colorspace_RGB,
-                            deep ? heif_chroma_interleaved_RRGGBB_LE : heif_chroma_interleaved_RGB, &created),
+                            deep ? heif_chroma_interleaved_RRGGBB_LE : heif_chroma_interleaved_RGB,
+                            &created),
           "heif_image_create");
     std::unique_ptr<heif_image, image_releaser> image(created);
-    check(
-        heif_image_add_plane(image.get(), heif_channel_interleaved, spec.width, spec.height, spec.bit_depth),
-        "heif_image_add_plane");
+    check(heif_image_add_plane(image.get(), heif_channel_interleaved, spec.width, spec.height,
+                               spec.bit_depth),
+          "heif_image_add_plane");
     int stride = 0;
     uint8_t *plane = heif_image_get_plane(image.get(), heif_channel_interleaved, &stride);
     const size_t row = size_t(spec.width) * 3;
@@ -113,8 +114,8 @@ std::vector<uint8_t> make_heif(const heif_recipe &spec)
     const std::unique_ptr<heif_context, context_freer> context(heif_context_alloc());
     heif_encoder *got = nullptr;
     const bool av1 = spec.format == heif_recipe::codec::av1;
-    check(heif_context_get_encoder_for_format(context.get(),
-                                              av1 ? heif_compression_AV1 : heif_compression_HEVC, &got),
+    check(heif_context_get_encoder_for_format(
+              context.get(), av1 ? heif_compression_AV1 : heif_compression_HEVC, &got),
           "no encoder");
     const std::unique_ptr<heif_encoder, encoder_releaser> encoder(got);
     check(heif_encoder_set_lossy_quality(encoder.get(), spec.quality), "quality");
@@ -128,23 +129,28 @@ std::vector<uint8_t> make_heif(const heif_recipe &spec)
                                                spec.icc_profile.size()),
               "ICC profile");
     if (spec.nclx) {
-        const std::unique_ptr<heif_color_profile_nclx, nclx_freer> nclx(heif_nclx_color_profile_alloc());
-        check(heif_nclx_color_profile_set_color_primaries(nclx.get(), spec.nclx->primaries), "primaries");
+        const std::unique_ptr<heif_color_profile_nclx, nclx_freer> nclx(
+            heif_nclx_color_profile_alloc());
+        check(heif_nclx_color_profile_set_color_primaries(nclx.get(), spec.nclx->primaries),
+              "primaries");
         check(heif_nclx_color_profile_set_transfer_characteristics(nclx.get(), spec.nclx->transfer),
               "transfer");
-        check(heif_nclx_color_profile_set_matrix_coefficients(nclx.get(), spec.nclx->matrix), "matrix");
+        check(heif_nclx_color_profile_set_matrix_coefficients(nclx.get(), spec.nclx->matrix),
+              "matrix");
         nclx->full_range_flag = spec.nclx->full_range;
         check(heif_image_set_nclx_color_profile(image.get(), nclx.get()), "nclx");
     }
 
-    const std::unique_ptr<heif_encoding_options, options_freer> options(heif_encoding_options_alloc());
+    const std::unique_ptr<heif_encoding_options, options_freer> options(
+        heif_encoding_options_alloc());
     options->image_orientation = static_cast<heif_orientation>(spec.orientation);
     options->macOS_compatibility_workaround = !spec.clean_aperture;
     options->save_two_colr_boxes_when_ICC_and_nclx_available = 1;
     // libheif leaves the nclx out of HEIC files by default, for macOS.
     options->macOS_compatibility_workaround_no_nclx_profile = !spec.nclx;
     heif_image_handle *encoded = nullptr;
-    check(heif_context_encode_image(context.get(), image.get(), encoder.get(), options.get(), &encoded),
+    check(heif_context_encode_image(context.get(), image.get(), encoder.get(), options.get(),
+                                    &encoded),
           "encode");
     const std::unique_ptr<heif_image_handle, handle_releaser> handle(encoded);
     if (spec.exif || !spec.exif_item.empty()) {
@@ -166,5 +172,6 @@ void write_heif(const std::string &path, const heif_recipe &spec)
     std::FILE *file = std::fopen(path.c_str(), "wb");
     if (!file) throw std::runtime_error("fixture: cannot create " + path);
     const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    if (std::fclose(file) != 0 || !written) throw std::runtime_error("fixture: cannot write " + path);
+    if (std::fclose(file) != 0 || !written)
+        throw std::runtime_error("fixture: cannot write " + path);
 }

@@ -42,7 +42,7 @@ struct heif_recipe {
     bool exif_header = true;
     std::vector<uint8_t> exif_item;    // the whole item instead, as it is
     std::vector<uint8_t> icc_profile;  // a 'prof' colr box
-    std::optional<nclx_recipe> nclx;  // an nclx colr box (with a profile too: both)
+    std::optional<nclx_recipe> nclx;   // an nclx colr box (with a profile too: both)
 };
 
 // The file's bytes; libheif's errors are thrown as std::runtime_error.

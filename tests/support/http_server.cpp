@@ -108,7 +108,8 @@ void http_server::answer(int client)
     const size_t second_space = request.find(' ', first_space + 1);
     if (first_space == std::string::npos || second_space == std::string::npos) return;
     std::string target = request.substr(first_space + 1, second_space - first_space - 1);
-    if (const size_t query = target.find_first_of("?#"); query != std::string::npos) target.resize(query);
+    if (const size_t query = target.find_first_of("?#"); query != std::string::npos)
+        target.resize(query);
     const std::string path = percent_decode(target);
 
     std::string body;
@@ -117,7 +118,8 @@ void http_server::answer(int client)
     if (servable(path) && stat((root_ + path).c_str(), &status) == 0 && S_ISREG(status.st_mode)) {
         const int fd = open((root_ + path).c_str(), O_RDONLY | O_CLOEXEC);
         if (fd >= 0) {
-            for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;) body.append(buffer, static_cast<size_t>(n));
+            for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;)
+                body.append(buffer, static_cast<size_t>(n));
             close(fd);
             found = true;
         }

@@ -28,14 +28,16 @@ struct transform_freer {
 void write_text(cmsHPROFILE profile, cmsTagSignature tag, const std::string &text)
 {
     std::unique_ptr<cmsMLU, mlu_freer> mlu(cmsMLUalloc(nullptr, 1));
-    if (!mlu || !cmsMLUsetASCII(mlu.get(), "en", "US", text.c_str()) || !cmsWriteTag(profile, tag, mlu.get()))
+    if (!mlu || !cmsMLUsetASCII(mlu.get(), "en", "US", text.c_str()) ||
+        !cmsWriteTag(profile, tag, mlu.get()))
         throw std::runtime_error("fixture: lcms2 could not write a text tag");
 }
 
 std::vector<uint8_t> saved(cmsHPROFILE profile)
 {
     cmsUInt32Number size = 0;
-    if (!cmsSaveProfileToMem(profile, nullptr, &size)) throw std::runtime_error("fixture: lcms2 save failed");
+    if (!cmsSaveProfileToMem(profile, nullptr, &size))
+        throw std::runtime_error("fixture: lcms2 save failed");
     std::vector<uint8_t> bytes(size);
     if (!cmsSaveProfileToMem(profile, bytes.data(), &size))
         throw std::runtime_error("fixture: lcms2 save failed");
@@ -53,12 +55,14 @@ std::vector<uint8_t> srgb_curve_profile(const rgb_primaries &space, size_t at_le
                                     {space.blue[0], space.blue[1], 1.0}};
     // IEC 61966-2-1: Y = ((X + 0.055) / 1.055)^2.4 above 0.04045, X / 12.92 below.
     const cmsFloat64Number srgb[5] = {2.4, 1 / 1.055, 0.055 / 1.055, 1 / 12.92, 0.04045};
-    const std::unique_ptr<cmsToneCurve, curve_freer> curve(cmsBuildParametricToneCurve(nullptr, 4, srgb));
+    const std::unique_ptr<cmsToneCurve, curve_freer> curve(
+        cmsBuildParametricToneCurve(nullptr, 4, srgb));
     if (!curve) throw std::runtime_error("fixture: lcms2 could not build the sRGB curve");
     cmsToneCurve *curves[3] = {curve.get(), curve.get(), curve.get()};
     const unique_profile profile(cmsCreateRGBProfile(&white, &colorants, curves));
     if (!profile) throw std::runtime_error("fixture: lcms2 could not build the profile");
-    write_text(profile.get(), cmsSigProfileDescriptionTag, "RGB with the sRGB curve (test fixture)");
+    write_text(profile.get(), cmsSigProfileDescriptionTag,
+               "RGB with the sRGB curve (test fixture)");
     std::vector<uint8_t> bytes = saved(profile.get());
     if (bytes.size() < at_least) {
         write_text(profile.get(), cmsSigCopyrightTag, std::string(at_least, 'x'));
@@ -73,8 +77,9 @@ std::array<double, 3> profile_xyz(const std::vector<uint8_t> &profile, std::arra
         cmsOpenProfileFromMem(profile.data(), static_cast<cmsUInt32Number>(profile.size())));
     const unique_profile xyz(cmsCreateXYZProfile());
     if (!source || !xyz) throw std::runtime_error("profile_xyz: lcms2 could not open the profiles");
-    const std::unique_ptr<void, transform_freer> transform(cmsCreateTransform(
-        source.get(), TYPE_RGB_8, xyz.get(), TYPE_XYZ_DBL, INTENT_RELATIVE_COLORIMETRIC, cmsFLAGS_NOCACHE));
+    const std::unique_ptr<void, transform_freer> transform(
+        cmsCreateTransform(source.get(), TYPE_RGB_8, xyz.get(), TYPE_XYZ_DBL,
+                           INTENT_RELATIVE_COLORIMETRIC, cmsFLAGS_NOCACHE));
     if (!transform) throw std::runtime_error("profile_xyz: lcms2 could not build the transform");
     cmsCIEXYZ out{};
     cmsDoTransform(transform.get(), rgb.data(), &out, 1);

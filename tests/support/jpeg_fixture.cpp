@@ -198,7 +198,8 @@ std::vector<std::vector<uint8_t>> icc_markers(const icc_recipe &icc)
     if (icc.chunk_size < 1 || icc.chunk_size > 65519)
         throw std::invalid_argument("fixture: ICC chunk size must be 1 to 65519");
     const size_t count = (icc.profile.size() + icc.chunk_size - 1) / icc.chunk_size;
-    if (count < 1 || count > 254) throw std::invalid_argument("fixture: ICC profile in 1 to 254 markers");
+    if (count < 1 || count > 254)
+        throw std::invalid_argument("fixture: ICC profile in 1 to 254 markers");
     if (icc.damage == icc_recipe::fault::chunk_missing && count < 2)
         throw std::invalid_argument("fixture: a missing ICC chunk needs two or more");
     static constexpr char signature[] = "ICC_PROFILE";  // with its NUL: 12 bytes
@@ -241,15 +242,17 @@ bool encode(const jpeg_recipe &recipe, const std::vector<uint8_t> &pixels,
     cinfo.input_components = recipe.components;
     cinfo.in_color_space = recipe.components == 1   ? JCS_GRAYSCALE
                            : recipe.components == 3 ? JCS_RGB
-                                                  : JCS_CMYK;
+                                                    : JCS_CMYK;
     jpeg_set_defaults(&cinfo);
     jpeg_set_quality(&cinfo, recipe.quality, TRUE);
     if (recipe.progressive) jpeg_simple_progression(&cinfo);
     jpeg_start_compress(&cinfo, TRUE);
     if (!exif.empty())
-        jpeg_write_marker(&cinfo, JPEG_APP0 + 1, exif.data(), static_cast<unsigned int>(exif.size()));
+        jpeg_write_marker(&cinfo, JPEG_APP0 + 1, exif.data(),
+                          static_cast<unsigned int>(exif.size()));
     for (const std::vector<uint8_t> &marker : icc)
-        jpeg_write_marker(&cinfo, JPEG_APP0 + 2, marker.data(), static_cast<unsigned int>(marker.size()));
+        jpeg_write_marker(&cinfo, JPEG_APP0 + 2, marker.data(),
+                          static_cast<unsigned int>(marker.size()));
 
     const size_t stride = static_cast<size_t>(recipe.width) * recipe.components;
     std::vector<JSAMPROW> rows(recipe.height);
@@ -345,10 +348,11 @@ std::vector<uint8_t> recipe_pixels(const jpeg_recipe &recipe)
 
 std::vector<uint8_t> make_jpeg(const jpeg_recipe &recipe)
 {
-    if (!recipe.pixels.empty() &&
-        recipe.pixels.size() != static_cast<size_t>(recipe.width) * recipe.height * recipe.components)
+    if (!recipe.pixels.empty() && recipe.pixels.size() != static_cast<size_t>(recipe.width) *
+                                                              recipe.height * recipe.components)
         throw std::invalid_argument("fixture: pixels do not match the size");
-    const std::vector<uint8_t> pixels = recipe.pixels.empty() ? recipe_pixels(recipe) : recipe.pixels;
+    const std::vector<uint8_t> pixels = recipe.pixels.empty() ? recipe_pixels(recipe)
+                                                              : recipe.pixels;
     std::vector<uint8_t> exif;
     if (recipe.exif) {
         exif = exif_block(*recipe.exif);
@@ -373,7 +377,8 @@ void write_jpeg(const std::string &path, const jpeg_recipe &recipe)
     std::FILE *file = std::fopen(path.c_str(), "wb");
     if (!file) throw std::runtime_error("fixture: cannot create " + path);
     const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    if (std::fclose(file) != 0 || !written) throw std::runtime_error("fixture: cannot write " + path);
+    if (std::fclose(file) != 0 || !written)
+        throw std::runtime_error("fixture: cannot write " + path);
 }
 
 decoded_jpeg decode_jpeg(const std::string &path, int scale_denom)

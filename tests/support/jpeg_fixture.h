@@ -10,12 +10,12 @@
 // The EXIF tags a JPEG file is made with. Model goes into IFD 0, the others
 // into the EXIF IFD, where cameras put them.
 struct exif_recipe {
-    std::optional<std::string> model;                         // 0x0110, ASCII
-    std::optional<std::string> taken;                         // 0x9003, "YYYY:MM:DD HH:MM:SS"
-    std::optional<std::pair<uint32_t, uint32_t>> exposure;    // 0x829A, RATIONAL seconds
-    std::optional<std::pair<uint32_t, uint32_t>> aperture;    // 0x9202, RATIONAL APEX
-    std::optional<uint16_t> flash;                            // 0x9209, SHORT
-    std::optional<uint16_t> orientation;                      // 0x0112, SHORT, in IFD 0
+    std::optional<std::string> model;                       // 0x0110, ASCII
+    std::optional<std::string> taken;                       // 0x9003, "YYYY:MM:DD HH:MM:SS"
+    std::optional<std::pair<uint32_t, uint32_t>> exposure;  // 0x829A, RATIONAL seconds
+    std::optional<std::pair<uint32_t, uint32_t>> aperture;  // 0x9202, RATIONAL APEX
+    std::optional<uint16_t> flash;                          // 0x9209, SHORT
+    std::optional<uint16_t> orientation;                    // 0x0112, SHORT, in IFD 0
     // Model also in IFD 1, the embedded thumbnail's IFD (a small JPEG
     // thumbnail comes with it), for files that carry a tag in two IFDs.
     std::optional<std::string> thumbnail_model;
@@ -68,7 +68,7 @@ struct decoded_jpeg {
     int height = 0;
     int components = 0;
     std::vector<uint8_t> pixels;
-    long warnings = 0;  // libjpeg's warnings: corrupt or missing data
+    long warnings = 0;                 // libjpeg's warnings: corrupt or missing data
     std::vector<uint8_t> icc_profile;  // as jpeg_read_icc_profile gives it; empty without one
 };
 

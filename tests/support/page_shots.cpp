@@ -34,7 +34,8 @@ const char *const schemes[] = {"light", "dark"};
 // A URL as given; anything else is taken for a file path.
 std::string url_of(const std::string &arg)
 {
-    if (arg.find("://") != std::string::npos || arg.rfind("about:", 0) == 0 || arg.rfind("data:", 0) == 0)
+    if (arg.find("://") != std::string::npos || arg.rfind("about:", 0) == 0 ||
+        arg.rfind("data:", 0) == 0)
         return arg;
     return file_url(std::filesystem::absolute(arg).lexically_normal().string());
 }
@@ -48,8 +49,8 @@ std::string short_name(const std::string &url)
     const std::string encoded = slash == std::string::npos ? path : path.substr(slash + 1);
     std::string name = percent_decode(encoded);
     for (char &c : name) {
-        const bool safe = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                          c == '.' || c == '-' || c == '_';
+        const bool safe = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                          (c >= '0' && c <= '9') || c == '.' || c == '-' || c == '_';
         if (!safe) c = '_';
     }
     if (name.size() > 60) name.resize(60);
@@ -73,8 +74,9 @@ int main(int argc, char **argv)
                      "Full-page PNG screenshots of each page at %dx%d (desktop, device pixel\n"
                      "ratio 1 and %g) and %dx%d (phone, device pixel ratio %g), in light and in\n"
                      "dark colour scheme.\n",
-                     argv[0], devices[0].metrics.width, devices[0].metrics.height, devices[1].metrics.scale_factor,
-                     devices[2].metrics.width, devices[2].metrics.height, devices[2].metrics.scale_factor);
+                     argv[0], devices[0].metrics.width, devices[0].metrics.height,
+                     devices[1].metrics.scale_factor, devices[2].metrics.width,
+                     devices[2].metrics.height, devices[2].metrics.scale_factor);
         return 2;
     }
     if (!chromium_installed()) {

@@ -12,7 +12,8 @@ decoded_jpeg screen_pixels(devtools_page &page, const css_rect &clip)
     request.format = screenshot_request::image_format::jpeg;
     request.quality = 100;
     request.clip_set = true;
-    request.clip = {std::round(clip.x), std::round(clip.y), std::round(clip.width), std::round(clip.height)};
+    request.clip = {std::round(clip.x), std::round(clip.y), std::round(clip.width),
+                    std::round(clip.height)};
     temp_dir scratch;
     const std::string path = scratch.file("shot.jpg");
     write_file(path, page.screenshot(request));
@@ -25,7 +26,8 @@ decoded_jpeg crop(const decoded_jpeg &capture, const css_rect &captured, const c
     const long y = std::lround(part.y - std::round(captured.y));
     const long width = std::lround(part.width);
     const long height = std::lround(part.height);
-    if (x < 0 || y < 0 || width < 0 || height < 0 || x + width > capture.width || y + height > capture.height)
+    if (x < 0 || y < 0 || width < 0 || height < 0 || x + width > capture.width ||
+        y + height > capture.height)
         throw std::invalid_argument("crop: the part lies outside the capture");
     decoded_jpeg out;
     out.width = static_cast<int>(width);
@@ -33,8 +35,8 @@ decoded_jpeg crop(const decoded_jpeg &capture, const css_rect &captured, const c
     out.components = capture.components;
     const size_t n = static_cast<size_t>(capture.components);
     for (long row = y; row < y + height; ++row) {
-        const auto begin =
-            capture.pixels.begin() + static_cast<long>((size_t(row) * size_t(capture.width) + size_t(x)) * n);
+        const auto begin = capture.pixels.begin() +
+                           static_cast<long>((size_t(row) * size_t(capture.width) + size_t(x)) * n);
         out.pixels.insert(out.pixels.end(), begin, begin + static_cast<long>(size_t(width) * n));
     }
     return out;
@@ -44,8 +46,8 @@ double mean_difference(const decoded_jpeg &a, const decoded_jpeg &b)
 {
     if (a.width != b.width || a.height != b.height || a.components != b.components)
         throw std::invalid_argument("mean_difference: " + std::to_string(a.width) + "x" +
-                                    std::to_string(a.height) + " against " + std::to_string(b.width) + "x" +
-                                    std::to_string(b.height));
+                                    std::to_string(a.height) + " against " +
+                                    std::to_string(b.width) + "x" + std::to_string(b.height));
     if (a.pixels.empty()) return 0;
     uint64_t sum = 0;
     for (size_t i = 0; i < a.pixels.size(); ++i)

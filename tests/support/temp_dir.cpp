@@ -83,7 +83,8 @@ void make_socket(const std::string &path)
 {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
-    if (path.size() >= sizeof address.sun_path) throw std::runtime_error("socket path too long: " + path);
+    if (path.size() >= sizeof address.sun_path)
+        throw std::runtime_error("socket path too long: " + path);
     std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
     const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) throw std::runtime_error("cannot make a socket");
@@ -107,4 +108,7 @@ int64_t mtime_of(const std::string &path)
     return status.st_mtime;
 }
 
-open_dir held_dir(const std::string &path) { return open_dir{unique_fd(open_named_dir(path)), path}; }
+open_dir held_dir(const std::string &path)
+{
+    return open_dir{unique_fd(open_named_dir(path)), path};
+}
