@@ -120,7 +120,8 @@ TEST(ordered_jobs, memory_shares_beyond_the_budget_are_taken_one_at_a_time)
 }
 
 // A failing job gives its memory share back as it returns: an earlier job
-// waiting for the share still finishes and is written out first.
+// that had its turn, waiting for the share, still finishes and is written
+// out first.
 TEST(ordered_jobs, a_failing_job_gives_its_memory_share_back)
 {
     std::atomic<bool> taken{false};
@@ -134,6 +135,7 @@ TEST(ordered_jobs, a_failing_job_gives_its_memory_share_back)
                                    std::this_thread::sleep_for(std::chrono::milliseconds(50));
                                    return failure{"job 1 failed\n"};
                                }
+                               memory_share small(0);  // job 0's turn, without memory
                                while (!taken) std::this_thread::yield();
                                memory_share claim(jobs_memory_budget + 1);
                                report_out("job 0 done\n");
@@ -144,4 +146,52 @@ TEST(ordered_jobs, a_failing_job_gives_its_memory_share_back)
     ASSERT_FALSE(done.ok());
     EXPECT_EQ(done.error().text, "job 1 failed\n");
     EXPECT_EQ(output.out, "job 0 done\n");
+}
+
+// Shares are taken in job order, as one thread would: later jobs started
+// first (as the largest are) wait for an earlier one that has started to
+// have its turn, so none holds memory beside an earlier job that fails, and
+// they are told to stop without their share. Jobs that take no share keep
+// no one waiting.
+TEST(ordered_jobs, memory_shares_are_taken_in_job_order)
+{
+    for (int threads : {2, 4}) {
+        std::atomic<int> later_held{0}, cancelled{0};
+        const outcome done =
+            run_ordered(5, threads,
+                        [&](size_t i) -> outcome {
+                            if (i == 0) {
+                                // Long after the later jobs asked for theirs.
+                                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                                memory_share claim(jobs_memory_budget + 1);
+                                return failure{"job 0 failed\n"};
+                            }
+                            memory_share claim(i % 2 ? jobs_memory_budget + 1 : smallest_share);
+                            if (job_cancelled())
+                                ++cancelled;
+                            else
+                                ++later_held;
+                            return {};
+                        },
+                        {4, 0, 3, 2, 1});
+        ASSERT_FALSE(done.ok());
+        EXPECT_EQ(done.error().text, "job 0 failed\n");
+        EXPECT_EQ(later_held, 0) << threads << " threads";
+        EXPECT_GE(cancelled, 1) << threads << " threads";
+    }
+    // Without a failure every job gets its share, whatever the start order.
+    for (int threads : {2, 3}) {
+        std::atomic<int> held{0};
+        const outcome done = run_ordered(12, threads,
+                                         [&](size_t i) -> outcome {
+                                             if (i % 3 == 0) return {};
+                                             memory_share claim(i % 2 ? jobs_memory_budget / 2
+                                                                      : jobs_memory_budget + 1);
+                                             if (!job_cancelled()) ++held;
+                                             return {};
+                                         },
+                                         {11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0});
+        EXPECT_TRUE(done.ok());
+        EXPECT_EQ(held, 8) << threads << " threads";
+    }
 }

@@ -3,13 +3,16 @@
 #include <sched.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <cstdio>
 #include <limits>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <thread>
+#include <utility>
 
 #include "base/report.h"
 
@@ -21,32 +24,43 @@ struct job_log {
     bool done = false;
 };
 
-struct ordered_state {
+}  // namespace
+
+// One run of run_ordered: what its jobs reported, and the memory they share.
+// Everything but first_failed is guarded by the mutex.
+struct ordered_run {
     std::mutex mutex;
-    std::condition_variable changed;
+    std::condition_variable changed;   // a job is done
+    std::condition_variable released;  // a share ended, a turn was taken, or a job failed
     std::vector<job_log> logs;
     // The lowest job index that has failed so far: later jobs are moot.
     std::atomic<size_t> first_failed{std::numeric_limits<size_t>::max()};
+    // Jobs started, or about to be, that have not had their turn at the
+    // budget yet, and the bytes of the shares held.
+    std::set<size_t> before_turn;
+    size_t in_use = 0;
+    // Shares given back by jobs still running, counted as held until the
+    // job is done: a job that fails gives its memory back before its
+    // failure is known, and the later jobs waiting for that memory must
+    // learn of the failure first. A job's own count never keeps it waiting.
+    std::vector<size_t> given_back;
+    size_t given_back_total = 0;
+
+    size_t held_against(size_t job) const { return in_use + given_back_total - given_back[job]; }
 };
 
-thread_local const ordered_state *current_state = nullptr;
-thread_local size_t current_job = 0;
+namespace {
 
-void note_failure(ordered_state &state, size_t job)
-{
-    size_t seen = state.first_failed.load();
-    while (job < seen && !state.first_failed.compare_exchange_weak(seen, job)) {
-    }
-}
+thread_local ordered_run *current_run = nullptr;
+thread_local size_t current_job = 0;
 
 }  // namespace
 
-bool inside_ordered_job() { return current_state != nullptr; }
+bool inside_ordered_job() { return current_run != nullptr; }
 
 bool job_cancelled()
 {
-    return current_state &&
-           current_state->first_failed.load(std::memory_order_relaxed) < current_job;
+    return current_run && current_run->first_failed.load(std::memory_order_relaxed) < current_job;
 }
 
 int usable_cpus()
@@ -60,82 +74,113 @@ int usable_cpus()
     return online > 0 ? static_cast<int>(online) : 1;
 }
 
-namespace {
-
-// The memory budget of the jobs' large shares.
-struct budget_state {
-    std::mutex mutex;
-    std::condition_variable released;
-    size_t in_use = 0;
-};
-
-budget_state &budget()
-{
-    static budget_state state;
-    return state;
-}
-
-}  // namespace
-
 memory_share::memory_share(size_t bytes)
 {
-    if (bytes < smallest_share || !inside_ordered_job()) return;
-    budget_state &b = budget();
-    std::unique_lock lock(b.mutex);
-    b.released.wait(lock, [&] { return b.in_use == 0 || b.in_use + bytes <= jobs_memory_budget; });
-    b.in_use += bytes;
-    bytes_ = bytes;
+    ordered_run *run = current_run;
+    if (!run) return;
+    const size_t job = current_job;
+    const bool large = bytes >= smallest_share;
+    std::unique_lock lock(run->mutex);
+    if (large)
+        run->released.wait(lock, [&] {
+            if (job_cancelled()) return true;
+            const bool my_turn = run->before_turn.empty() || *run->before_turn.begin() >= job;
+            const size_t held = run->held_against(job);
+            return my_turn && (held == 0 || held + bytes <= jobs_memory_budget);
+        });
+    const bool first_turn = run->before_turn.erase(job) > 0;
+    if (large && !job_cancelled()) {
+        run->in_use += bytes;
+        run_ = run;
+        job_ = job;
+        bytes_ = bytes;
+    }
+    lock.unlock();
+    if (first_turn) run->released.notify_all();
 }
 
-memory_share::~memory_share()
+void memory_share::release()
 {
-    if (bytes_ == 0) return;
-    budget_state &b = budget();
+    if (!run_) return;
     {
-        std::lock_guard lock(b.mutex);
-        b.in_use -= bytes_;
+        std::lock_guard lock(run_->mutex);
+        run_->in_use -= bytes_;
+        run_->given_back[job_] += bytes_;
+        run_->given_back_total += bytes_;
     }
-    b.released.notify_all();
+    run_->released.notify_all();
+    run_ = nullptr;
+    bytes_ = 0;
+}
+
+memory_share::~memory_share() { release(); }
+
+memory_share::memory_share(memory_share &&other) noexcept
+    : run_(std::exchange(other.run_, nullptr)), job_(other.job_),
+      bytes_(std::exchange(other.bytes_, 0))
+{}
+
+memory_share &memory_share::operator=(memory_share &&other) noexcept
+{
+    if (this != &other) {
+        release();
+        run_ = std::exchange(other.run_, nullptr);
+        job_ = other.job_;
+        bytes_ = std::exchange(other.bytes_, 0);
+    }
+    return *this;
 }
 
 outcome run_ordered(size_t count, int threads, const std::function<outcome(size_t)> &job,
                     const std::vector<size_t> &start_order)
 {
-    ordered_state state;
-    state.logs.resize(count);
-    std::atomic<size_t> next{0};
+    ordered_run run;
+    run.logs.resize(count);
+    run.given_back.resize(count);
+    const auto job_at = [&](size_t n) { return start_order.empty() ? n : start_order[n]; };
+    const size_t wanted = std::min(static_cast<size_t>(threads > 0 ? threads : 1), count);
+    // The first jobs are known to start before any of them runs: one that
+    // comes to its share at once still finds the earlier ones ahead of it.
+    for (size_t n = 0; n < wanted; ++n) run.before_turn.insert(job_at(n));
+    size_t next = 0;  // in start order, guarded by the mutex
 
     const auto worker = [&] {
-        current_state = &state;
-        for (size_t n; (n = next.fetch_add(1)) < count;) {
-            const size_t i = start_order.empty() ? n : start_order[n];
-            job_log &log = state.logs[i];
-            if (i < state.first_failed.load()) {
+        current_run = &run;
+        std::unique_lock lock(run.mutex);
+        while (next < count) {
+            const size_t i = job_at(next++);
+            run.before_turn.insert(i);
+            job_log &log = run.logs[i];
+            if (i < run.first_failed.load()) {
+                lock.unlock();
                 current_job = i;
                 set_report_log(&log.pieces);
                 outcome done = job(i);
                 set_report_log(nullptr);
+                lock.lock();
                 if (!done.ok()) {
                     log.error = std::move(done.error());
-                    note_failure(state, i);
+                    if (i < run.first_failed.load()) run.first_failed.store(i);
                 }
             }
-            std::lock_guard lock(state.mutex);
             log.done = true;
-            state.changed.notify_all();
+            run.before_turn.erase(i);
+            run.given_back_total -= run.given_back[i];
+            run.given_back[i] = 0;
+            run.changed.notify_all();
+            run.released.notify_all();
         }
-        current_state = nullptr;
+        current_run = nullptr;
     };
     std::vector<std::thread> pool;
-    const size_t wanted = static_cast<size_t>(threads > 0 ? threads : 1);
-    for (size_t t = 0; t < wanted && t < count; ++t) pool.emplace_back(worker);
+    for (size_t t = 0; t < wanted; ++t) pool.emplace_back(worker);
 
     outcome result;
     for (size_t i = 0; i < count; ++i) {
-        job_log &log = state.logs[i];
+        job_log &log = run.logs[i];
         {
-            std::unique_lock lock(state.mutex);
-            state.changed.wait(lock, [&] { return log.done; });
+            std::unique_lock lock(run.mutex);
+            run.changed.wait(lock, [&] { return log.done; });
         }
         for (const auto &[stream, text] : log.pieces) write_out(stream, text);
         std::fflush(stdout);

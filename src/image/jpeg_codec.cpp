@@ -127,18 +127,38 @@ unsigned reduction_for(JDIMENSION image_width, int32_t target_width)
     return 1;
 }
 
-result<decoded_image> decode_image(decompressor &source, unsigned denom)
+namespace {
+
+void set_reduction(jpeg_decompress_struct &info, unsigned denom)
 {
-    jpeg_decompress_struct &info = source.info;
     if (denom > 1) {
         info.scale_num = 1;
         info.scale_denom = denom;
     }
+}
+
+}  // namespace
+
+result<decode_footprint> measure_decode(decompressor &source, unsigned denom)
+{
+    jpeg_decompress_struct &info = source.info;
+    set_reduction(info, denom);
+    if (outcome sized = guarded(source.errors, [&] { jpeg_calc_output_dimensions(&info); });
+        !sized.ok())
+        return sized.error();
+    return decode_footprint{size_t{info.output_width} * size_t{info.output_height} *
+                                static_cast<size_t>(info.output_components),
+                            whole_image_memory(info)};
+}
+
+result<decoded_image> decode_image(decompressor &source, unsigned denom)
+{
+    jpeg_decompress_struct &info = source.info;
+    set_reduction(info, denom);
     // A progressive file holds every coefficient of the full image until the
     // last scan, so a tiny file that claims a huge size could take all the
     // memory there is. Past this bound libjpeg gives up instead.
     info.mem->max_memory_to_use = largest_decode_memory;
-    memory_share share(whole_image_memory(info));
     if (outcome started = guarded(source.errors, [&] { jpeg_start_decompress(&info); });
         !started.ok())
         return started.error();

@@ -70,12 +70,20 @@ struct decoded_image {
 // picture's width is at least 2, 4 or 8 times the target, else full size.
 unsigned reduction_for(JDIMENSION image_width, int32_t target_width);
 
+// What a decode at 1/denom holds at its largest: the picture, and for a
+// file that makes libjpeg hold its whole image at once (progressive, or in
+// several scans) every coefficient of it until the last scan.
+struct decode_footprint {
+    size_t picture = 0;
+    size_t whole_image = 0;
+};
+result<decode_footprint> measure_decode(decompressor &source, unsigned denom);
+
 // Decodes the whole image at 1/denom. Only the scale is changed from
-// libjpeg's defaults: the derived bytes depend on them. A file that makes
-// libjpeg hold its whole image at once (progressive, or in several scans)
-// takes its share of the jobs' memory for as long as the decode lasts. A job
-// told to stop stops between rows, with an empty failure. The ICC profile
-// comes along; a malformed one is left out, with libjpeg's warning.
+// libjpeg's defaults: the derived bytes depend on them. The memory it takes
+// is its caller's to claim (measure_decode). A job told to stop stops
+// between rows, with an empty failure. The ICC profile comes along; a
+// malformed one is left out, with libjpeg's warning.
 result<decoded_image> decode_image(decompressor &source, unsigned denom);
 
 // Resamples the picture to width x height and writes it as a JPEG with

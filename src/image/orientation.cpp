@@ -30,7 +30,7 @@ placement place(int orientation, std::ptrdiff_t w, std::ptrdiff_t h)
 
 outcome turn_upright(decoded_image &picture, int orientation)
 {
-    if (orientation < 2 || orientation > 8) return {};
+    if (!needs_turning(orientation)) return {};
     const auto w = static_cast<std::ptrdiff_t>(picture.width);
     const auto h = static_cast<std::ptrdiff_t>(picture.height);
     const auto n = static_cast<size_t>(picture.components);

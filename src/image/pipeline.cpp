@@ -132,9 +132,23 @@ result<bool> is_stale(const open_dir &cache, const std::string &name, const stru
 // One reading of a photograph: its record filled, which derived files are
 // stale, and the picture decoded if any is.
 struct photo_reading {
+    memory_share share;  // first in, last out: it covers the picture
     bool stale[derived_kinds] = {};
     decoded_image picture;  // empty when nothing is stale
 };
+
+// The largest of the stale derived images, the most that encoding holds
+// beside the picture.
+size_t largest_stale(const image_info &image, const photo_reading &reading, int components)
+{
+    size_t largest = 0;
+    for (size_t k = 0; k < derived_kinds; ++k)
+        if (reading.stale[k])
+            largest = std::max(largest, size_t(image.*derived_images[k].width) *
+                                            size_t(image.*derived_images[k].height) *
+                                            static_cast<size_t>(components));
+    return largest;
+}
 
 result<photo_reading> read_photo(const album_dirs &dirs, image_info &image, photo &source,
                                  const std::string &source_path, const settings_record &config)
@@ -168,24 +182,34 @@ result<photo_reading> read_photo(const album_dirs &dirs, image_info &image, phot
     if (outcome sized = set_derived_sizes(source_path, image, config); !sized.ok())
         return sized.error();
 
+    size_t first_stale = derived_kinds;
     for (size_t k = first_made; k < derived_kinds; ++k) {
-        const derived_image &kind = derived_images[k];
-        if (!is_made(kind, config)) continue;
+        if (!is_made(derived_images[k], config)) continue;
         if (k != first_made) {
             stale = is_stale(dirs.cache[k], image.derived, status, config);
             if (!stale.ok()) return stale.error();
             reading.stale[k] = *stale;
         }
-        // Decoded once, at the reduction the first stale one needs.
-        if (!reading.stale[k] || reading.picture.pixels.samples) continue;
-        const auto upright_width = static_cast<JDIMENSION>(image.width);
-        result<decoded_image> decoded =
-            decode_image(decoder, reduction_for(upright_width, image.*kind.width));
-        if (!decoded.ok()) return decoded.error();
-        reading.picture = std::move(*decoded);
-        if (outcome turned = turn_upright(reading.picture, orientation); !turned.ok())
-            return turned.error();
+        if (reading.stale[k] && first_stale == derived_kinds) first_stale = k;
     }
+    if (first_stale == derived_kinds) return reading;
+
+    // Decoded once, at the reduction the first stale one needs. One share
+    // covers the most the reading holds: the decode, a turned copy of the
+    // picture, and the largest image made from it.
+    const unsigned denom = reduction_for(static_cast<JDIMENSION>(image.width),
+                                         image.*derived_images[first_stale].width);
+    const result<decode_footprint> footprint = measure_decode(decoder, denom);
+    if (!footprint.ok()) return footprint.error();
+    reading.share = memory_share(footprint->whole_image +
+                                 footprint->picture * (needs_turning(orientation) ? 2 : 1) +
+                                 largest_stale(image, reading, decoder.info.output_components));
+    if (job_cancelled()) return failure{};
+    result<decoded_image> decoded = decode_image(decoder, denom);
+    if (!decoded.ok()) return decoded.error();
+    reading.picture = std::move(*decoded);
+    if (outcome upright = turn_upright(reading.picture, orientation); !upright.ok())
+        return upright.error();
     return reading;
 }
 
@@ -225,7 +249,8 @@ result<photo_reading> read_heif_photo(const album_dirs &dirs, image_info &image,
         any_stale = any_stale || *stale;
     }
     if (!any_stale) return reading;
-    memory_share share(heif_decode_memory(opened.file));
+    reading.share =
+        memory_share(heif_decode_memory(opened.file) + largest_stale(image, reading, 3));
     if (job_cancelled()) return failure{};
     heif_decoding decoded = decode_heif(opened.file, decoding_threads);
     if (!decoded.error.empty()) return message::codec_error(source_path, decoded.error.c_str());
