@@ -105,8 +105,10 @@ void memory_share::release()
     {
         std::lock_guard lock(run_->mutex);
         run_->in_use -= bytes_;
-        run_->given_back[job_] += bytes_;
-        run_->given_back_total += bytes_;
+        if (!run_->logs[job_].done) {
+            run_->given_back[job_] += bytes_;
+            run_->given_back_total += bytes_;
+        }
     }
     run_->released.notify_all();
     run_ = nullptr;

@@ -20,7 +20,8 @@
 
 // libjpeg's standard error manager but for where its messages go: warnings
 // are reported as "<program>: <path>: <libjpeg's text>" (in job order, on a
-// job thread) and the work goes on; a fatal error jumps back to the guard.
+// job thread) and the work goes on; an error it cannot go past jumps back to
+// the guard.
 struct codec_errors {
     jpeg_error_mgr manager;
     std::jmp_buf jump;
