@@ -22,6 +22,7 @@ struct job_log {
     report_log pieces;
     std::optional<failure> error;
     bool done = false;
+    size_t given_back = 0;  // bytes of shares it ended while running
 };
 
 }  // namespace
@@ -43,10 +44,9 @@ struct ordered_run {
     // job is done: a job that fails gives its memory back before its
     // failure is known, and the later jobs waiting for that memory must
     // learn of the failure first. A job's own count never keeps it waiting.
-    std::vector<size_t> given_back;
-    size_t given_back_total = 0;
+    size_t given_back = 0;
 
-    size_t held_against(size_t job) const { return in_use + given_back_total - given_back[job]; }
+    size_t held_against(size_t job) const { return in_use + given_back - logs[job].given_back; }
 };
 
 namespace {
@@ -105,9 +105,9 @@ void memory_share::release()
     {
         std::lock_guard lock(run_->mutex);
         run_->in_use -= bytes_;
-        if (!run_->logs[job_].done) {
-            run_->given_back[job_] += bytes_;
-            run_->given_back_total += bytes_;
+        if (job_log &log = run_->logs[job_]; !log.done) {
+            log.given_back += bytes_;
+            run_->given_back += bytes_;
         }
     }
     run_->released.notify_all();
@@ -138,7 +138,6 @@ outcome run_ordered(size_t count, int threads, const std::function<outcome(size_
 {
     ordered_run run;
     run.logs.resize(count);
-    run.given_back.resize(count);
     const auto job_at = [&](size_t n) { return start_order.empty() ? n : start_order[n]; };
     const size_t wanted = std::min(static_cast<size_t>(threads > 0 ? threads : 1), count);
     // The first jobs are known to start before any of them runs: one that
@@ -167,8 +166,8 @@ outcome run_ordered(size_t count, int threads, const std::function<outcome(size_
             }
             log.done = true;
             run.before_turn.erase(i);
-            run.given_back_total -= run.given_back[i];
-            run.given_back[i] = 0;
+            run.given_back -= log.given_back;
+            log.given_back = 0;
             run.changed.notify_all();
             run.released.notify_all();
         }
