@@ -15,10 +15,13 @@
 #include <cstdio>
 #include <filesystem>
 #include <map>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "support/heif_fixture.h"
+#include "support/icc_fixture.h"
 #include "support/jpeg_fixture.h"
 #include "support/run_vistrel.h"
 #include "support/temp_dir.h"
@@ -314,6 +317,85 @@ TEST(hostile, a_description_that_is_no_regular_file_is_ignored)
                   "   " + a +
                       "/.description: not a regular file, ignored\n   x.jpg: no EXIF data found\n");
         EXPECT_NE(r.out.find("1 image processed in album '" + a + "'."), std::string::npos);
+    }
+}
+
+// What a photograph claims is its colour profile travels into every derived
+// image only when it is one: of a sane size, read by lcms2, of a class and
+// colour space fit for the picture. Anything else is left out with a
+// warning, and the derived images are untagged.
+TEST(hostile, colour_profiles_are_carried_only_when_fit)
+{
+    const std::vector<uint8_t> p3 = display_p3_profile();
+    std::vector<uint8_t> random(3000);
+    std::mt19937 draw(27);
+    for (uint8_t &byte : random) byte = static_cast<uint8_t>(draw());
+    std::vector<uint8_t> size_lies = p3;
+    size_lies[3] = static_cast<uint8_t>(size_lies[3] + 1);
+    // The header and tag table intact, every tag's data garbage.
+    std::vector<uint8_t> bad_tags = p3;
+    const size_t tags = (size_t{bad_tags[130]} << 8) | bad_tags[131];
+    std::fill(bad_tags.begin() + 132 + static_cast<std::ptrdiff_t>(tags * 12), bad_tags.end(),
+              0xFF);
+    const std::vector<uint8_t> large = display_p3_profile(2 * 1024 * 1024);
+    ASSERT_GT(large.size(), 2u * 1024 * 1024);
+
+    const std::string not_icc = "not an ICC profile";
+    const std::string wrong_space = "not a profile of the picture's colour space";
+    const struct {
+        const char *name;
+        std::vector<uint8_t> profile;
+        std::string fault;  // empty: carried as it is
+        int components = 3;
+    } cases[] = {
+        {"p3.jpg", p3, ""},
+        {"random.jpg", random, not_icc},
+        {"size lies.jpg", size_lies, not_icc},
+        {"bad tags.jpg", bad_tags, "a profile lcms2 cannot use"},
+        {"grey profile.jpg", grey_profile(), wrong_space},
+        {"grey picture.jpg", grey_profile(), "", 1},
+        {"p3 on grey.jpg", p3, wrong_space, 1},
+        {"abstract.jpg", abstract_lab_profile(), "not a profile an image can be tagged with"},
+        {"large.jpg", large, "larger than 1048576 bytes"},
+        {"p3.avif", p3, ""},
+        {"random.heic", random, not_icc},
+        {"large.avif", large, "larger than 1048576 bytes"},
+        {"grey profile.avif", grey_profile(), wrong_space},
+    };
+    temp_dir g;
+    const std::string a = g.file("a");
+    make_dir(a);
+    for (const auto &c : cases) {
+        const std::string path = a + "/" + c.name;
+        if (std::string(c.name).ends_with(".jpg"))
+            write_jpeg(path, {.width = 80,
+                              .height = 60,
+                              .components = c.components,
+                              .icc = icc_recipe{.profile = c.profile}});
+        else
+            write_heif(path,
+                       {.format = std::string(c.name).ends_with(".avif") ? heif_recipe::codec::av1
+                                                                         : heif_recipe::codec::hevc,
+                        .width = 80,
+                        .height = 60,
+                        .icc_profile = c.profile});
+    }
+    for (const char *jobs : {"1", "2"}) {
+        SCOPED_TRACE(std::string("-j ") + jobs);
+        const run_result r = run_vistrel({"-f", "-i", "-j", jobs, g.path});
+        ASSERT_EQ(r.status, 0) << r.err;
+        for (const auto &c : cases) {
+            SCOPED_TRACE(c.name);
+            const std::string derived = std::string(c.name).ends_with(".jpg")
+                                            ? std::string(c.name)
+                                            : std::string(c.name) + ".jpg";
+            const std::string warning = "vistrel: " + a + "/" + c.name +
+                                        ": colour profile left out: " + c.fault + "\n";
+            EXPECT_EQ(r.err.find(warning) != std::string::npos, !c.fault.empty()) << r.err;
+            for (const char *dir : {"/.scaled/", "/.thumbs/"})
+                EXPECT_EQ(decode_jpeg(a + dir + derived).icc_profile,
+                          c.fault.empty() ? c.profile : std::vector<uint8_t>{});
+        }
     }
 }
 

@@ -161,6 +161,13 @@ inline void codec_warning(const std::string &path, const char *text)
     report_err("%s: %s: %s\n", program_name().c_str(), path.c_str(), text);
 }
 
+// A colour profile not carried into the derived images, and why.
+inline void profile_left_out(const std::string &path, const std::string &why)
+{
+    report_err("%s: %s: colour profile left out: %s\n", program_name().c_str(), path.c_str(),
+               why.c_str());
+}
+
 inline void deleted_orphan(const std::string &path)
 {
     report_out("deleted orphan %s\n", path.c_str());

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <new>
 
+#include "image/icc_profile.h"
 #include "image/nclx_profile.h"
 
 namespace {
@@ -145,15 +146,21 @@ struct nclx_freer {
     void operator()(heif_color_profile_nclx *nclx) const { heif_nclx_color_profile_free(nclx); }
 };
 
-// The file's ICC profile as it is, else the equivalent of its nclx
-// description, both from the container's colr boxes. (libheif 1.15 hands
-// on no description from the coded stream itself.)
-std::vector<JOCTET> colour_profile(const heif_image_handle *handle)
+// The file's ICC profile when it is fit to carry (its size asked before a
+// byte of it is read), else the equivalent of its nclx description, both
+// from the container's colr boxes; fault says why an ICC profile was left
+// out. (libheif 1.15 hands on no description from the coded stream itself.)
+std::vector<JOCTET> colour_profile(const heif_image_handle *handle, std::string &fault)
 {
     if (const size_t size = heif_image_handle_get_raw_color_profile_size(handle); size > 0) {
-        std::vector<JOCTET> profile(size);
-        if (heif_image_handle_get_raw_color_profile(handle, profile.data()).code == heif_error_Ok)
-            return profile;
+        fault = icc_size_fault(size);
+        std::vector<JOCTET> profile;
+        if (fault.empty()) profile.resize(size);
+        if (fault.empty() &&
+            heif_image_handle_get_raw_color_profile(handle, profile.data()).code == heif_error_Ok) {
+            fault = icc_profile_fault(profile, 3);
+            if (fault.empty()) return profile;
+        }
     }
     heif_color_profile_nclx *nclx = nullptr;
     if (heif_image_handle_get_nclx_color_profile(handle, &nclx).code != heif_error_Ok) return {};
@@ -272,6 +279,6 @@ heif_decoding decode_heif(const heif_file &file, int decoding_threads)
     picture.height = static_cast<JDIMENSION>(height);
     picture.components = 3;
     picture.color_space = JCS_RGB;
-    picture.icc_profile = colour_profile(file.primary.get());
+    picture.icc_profile = colour_profile(file.primary.get(), decoding.profile_fault);
     return decoding;
 }

@@ -101,13 +101,17 @@ inline constexpr size_t largest_heif_decode_memory = size_t{2048} * 1024 * 1024;
 struct heif_decoding {
     decoded_image picture;
     std::string error;  // empty on success
+    // Why the file's ICC profile was left out (icc_profile_fault); empty
+    // when it was carried or there was none.
+    std::string profile_fault;
 };
 
 // Decodes the primary image with libheif's defaults: the clean aperture,
 // rotation and mirror applied, so the picture is upright, width x height of
 // the file; 8-bit RGB whatever the coded depth (10 and 12 bits are scaled
 // down, nothing is tone mapped), alpha dropped. icc_profile is the file's
-// ICC profile ('prof' or 'rICC') as it is; for an nclx description, the
+// ICC profile ('prof' or 'rICC') as it is, when icc_profile_fault finds it
+// fit (one too large is not even read); else, for an nclx description, the
 // equivalent ICC profile (nclx_profile), none for sRGB's primaries.
 // decoding_threads is libheif's limit on threads decoding the tiles of a
 // grid image at once (0: all on the calling thread); the codecs themselves

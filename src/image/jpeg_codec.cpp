@@ -6,6 +6,7 @@
 
 #include "base/messages.h"
 #include "base/ordered_jobs.h"
+#include "image/icc_profile.h"
 
 namespace {
 
@@ -181,7 +182,9 @@ result<decoded_image> decode_image(decompressor &source, unsigned denom)
     });
     const std::unique_ptr<JOCTET, decltype(&std::free)> profile_owner(profile, &std::free);
     if (!icc.ok()) return icc.error();
-    if (profile) picture.icc_profile.assign(profile, profile + profile_size);
+    if (profile)
+        picture.icc_profile =
+            checked_icc_profile({profile, profile + profile_size}, picture.components, source.path);
     JSAMPLE *const samples = picture.pixels.samples.get();
     bool stopped = false;
     // Scanlines go straight into the buffer, a few rows per call as libjpeg
@@ -241,7 +244,8 @@ outcome encode_image(const decoded_image &picture, resampler_fn resample,
         outcome written = guarded(out.errors, [&] {
             jpeg_stdio_dest(&out.info, file.stream());
             jpeg_start_compress(&out.info, TRUE);
-            if (!picture.icc_profile.empty())
+            // Past 255 markers the numbering wraps and readers drop the profile.
+            if (!picture.icc_profile.empty() && picture.icc_profile.size() <= largest_icc_profile)
                 jpeg_write_icc_profile(&out.info, picture.icc_profile.data(),
                                        static_cast<unsigned int>(picture.icc_profile.size()));
             JSAMPROW rows[16];

@@ -254,6 +254,7 @@ result<photo_reading> read_heif_photo(const album_dirs &dirs, image_info &image,
     if (job_cancelled()) return failure{};
     heif_decoding decoded = decode_heif(opened.file, decoding_threads);
     if (!decoded.error.empty()) return message::codec_error(source_path, decoded.error.c_str());
+    if (!decoded.profile_fault.empty()) note::profile_left_out(source_path, decoded.profile_fault);
     reading.picture = std::move(decoded.picture);
     return reading;
 }

@@ -71,6 +71,21 @@ std::vector<uint8_t> srgb_curve_profile(const rgb_primaries &space, size_t at_le
     return bytes;
 }
 
+std::vector<uint8_t> grey_profile()
+{
+    const std::unique_ptr<cmsToneCurve, curve_freer> curve(cmsBuildGamma(nullptr, 2.2));
+    const unique_profile profile(cmsCreateGrayProfile(cmsD50_xyY(), curve.get()));
+    if (!profile) throw std::runtime_error("fixture: lcms2 could not build a grey profile");
+    return saved(profile.get());
+}
+
+std::vector<uint8_t> abstract_lab_profile()
+{
+    const unique_profile profile(cmsCreateLab4Profile(nullptr));
+    if (!profile) throw std::runtime_error("fixture: lcms2 could not build a Lab profile");
+    return saved(profile.get());
+}
+
 std::array<double, 3> profile_xyz(const std::vector<uint8_t> &profile, std::array<uint8_t, 3> rgb)
 {
     const unique_profile source(

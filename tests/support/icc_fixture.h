@@ -28,6 +28,11 @@ inline std::vector<uint8_t> display_p3_profile(size_t at_least = 0)
     return srgb_curve_profile(display_p3_primaries, at_least);
 }
 
+// Profiles real and well formed but not fit for an RGB photograph: a grey
+// display profile (gamma 2.2), and an abstract Lab profile.
+std::vector<uint8_t> grey_profile();
+std::vector<uint8_t> abstract_lab_profile();
+
 // The CIE XYZ (D50, as the profile connection space has it) that the
 // profile gives an 8-bit RGB colour, relative colorimetric.
 std::array<double, 3> profile_xyz(const std::vector<uint8_t> &profile, std::array<uint8_t, 3> rgb);

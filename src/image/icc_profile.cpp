@@ -1,0 +1,100 @@
+#include "image/icc_profile.h"
+
+#include <lcms2.h>
+
+#include <memory>
+
+#include "base/messages.h"
+
+namespace {
+
+struct context_deleter {
+    void operator()(cmsContext context) const { cmsDeleteContext(context); }
+};
+struct profile_closer {
+    void operator()(cmsHPROFILE profile) const { cmsCloseProfile(profile); }
+};
+struct transform_deleter {
+    void operator()(cmsHTRANSFORM transform) const { cmsDeleteTransform(transform); }
+};
+using unique_context = std::unique_ptr<_cmsContext_struct, context_deleter>;
+using unique_profile = std::unique_ptr<void, profile_closer>;
+using unique_transform = std::unique_ptr<void, transform_deleter>;
+
+// lcms2 would report what it finds wrong to its error handler; the fault
+// is told once, by the caller.
+void ignore_error(cmsContext, cmsUInt32Number, const char *) {}
+
+uint32_t big_endian_32(const uint8_t *bytes)
+{
+    return uint32_t{bytes[0]} << 24 | uint32_t{bytes[1]} << 16 | uint32_t{bytes[2]} << 8 | bytes[3];
+}
+
+struct space_of {
+    cmsColorSpaceSignature space;
+    cmsUInt32Number format;  // 8 bits a sample, as the picture has them
+};
+
+space_of picture_space(int components)
+{
+    switch (components) {
+    case 1: return {cmsSigGrayData, TYPE_GRAY_8};
+    case 4: return {cmsSigCmykData, TYPE_CMYK_8};
+    default: return {cmsSigRgbData, TYPE_RGB_8};
+    }
+}
+
+}  // namespace
+
+std::string icc_size_fault(size_t size)
+{
+    if (size > largest_icc_profile)
+        return "larger than " + std::to_string(largest_icc_profile) + " bytes";
+    return {};
+}
+
+std::string icc_profile_fault(std::span<const uint8_t> profile, int components)
+{
+    if (std::string fault = icc_size_fault(profile.size()); !fault.empty()) return fault;
+    // The 128-byte header: its size, then "acsp" at offset 36.
+    if (profile.size() < 132 || big_endian_32(profile.data()) != profile.size() ||
+        big_endian_32(profile.data() + 36) != 0x61637370)
+        return "not an ICC profile";
+    // A context of its own: lcms2's error handler is per context, and jobs
+    // check profiles side by side.
+    const unique_context context(cmsCreateContext(nullptr, nullptr));
+    if (!context) return "not an ICC profile";
+    cmsSetLogErrorHandlerTHR(context.get(), ignore_error);
+    const unique_profile opened(cmsOpenProfileFromMemTHR(
+        context.get(), profile.data(), static_cast<cmsUInt32Number>(profile.size())));
+    if (!opened) return "not an ICC profile";
+    switch (cmsGetDeviceClass(opened.get())) {
+    case cmsSigInputClass:
+    case cmsSigDisplayClass:
+    case cmsSigOutputClass:
+    case cmsSigColorSpaceClass: break;
+    default: return "not a profile an image can be tagged with";
+    }
+    const space_of space = picture_space(components);
+    if (cmsGetColorSpace(opened.get()) != space.space)
+        return "not a profile of the picture's colour space";
+    // Building a transform reads the tags it needs: a profile whose curves
+    // or tables do not parse fails here.
+    const unique_profile srgb(cmsCreate_sRGBProfileTHR(context.get()));
+    if (!srgb) return "not an ICC profile";
+    const unique_transform transform(
+        cmsCreateTransformTHR(context.get(), opened.get(), space.format, srgb.get(), TYPE_RGB_8,
+                              INTENT_RELATIVE_COLORIMETRIC, cmsFLAGS_NOCACHE));
+    if (!transform) return "a profile lcms2 cannot use";
+    return {};
+}
+
+std::vector<uint8_t> checked_icc_profile(std::vector<uint8_t> profile, int components,
+                                         const std::string &source_path)
+{
+    if (profile.empty()) return profile;
+    const std::string fault = icc_profile_fault(profile, components);
+    if (fault.empty()) return profile;
+    note::profile_left_out(source_path, fault);
+    return {};
+}
