@@ -406,7 +406,8 @@ std::vector<uint8_t> with_bad_length(std::vector<uint8_t> bytes)
 
 // Every failure is a value holding libheif's own text (without the newline
 // some of its texts end in); nothing ends the process. The boxes are
-// checked when the file is opened, the coded data when it is decoded.
+// checked when the file is opened, the coded data when it is decoded (but
+// the sizes it states, read on opening).
 TEST(heif, failures_come_back_as_libheif_text)
 {
     temp_dir dir;
@@ -435,9 +436,10 @@ TEST(heif, failures_come_back_as_libheif_text)
          ""},
         {"HEIC with a bad NAL unit size", with_bad_length(heic), "",
          "Invalid input: Unspecified: NAL stream was rejected because a NAL unit size is invalid."},
-        {"AVIF with a bad OBU size", with_bad_length(avif), "",
-         "Invalid input: Unspecified: AV1 stream was rejected because an OBU size exceeds the remaining "
-         "data."},
+        // The size an AV1 image decodes to is read from its sequence header
+        // when the file is opened, before libheif sees the coded data.
+        {"AVIF with a bad OBU size", with_bad_length(avif),
+         "can't tell the size it decodes to: an AV1 image without a sequence header", ""},
     };
     for (const failure_case &c : cases) {
         SCOPED_TRACE(c.label);
@@ -495,6 +497,57 @@ TEST(heif, a_tiny_file_claiming_a_huge_grid_is_refused)
     const heif_decoding decoding = decode_heif(opening.file, 1);
     EXPECT_EQ(decoding.error, "too large to decode: 20000x20000 pixels");
     EXPECT_FALSE(decoding.picture.pixels.samples);
+}
+
+// The size libheif will decode and the pixels it holds come from the grid
+// header and the coded streams, not from what the ispe boxes state: a grid
+// of one 64 x 64 tile claiming 16384 x 12288 is counted at that size, and a
+// coded image at its own.
+TEST(heif, decode_memory_counts_what_libheif_decodes)
+{
+    const auto patched = [](heif_recipe spec, int grid_width, int grid_height, int ispe,
+                            uint32_t ispe_width, uint32_t ispe_height) {
+        std::vector<uint8_t> bytes = make_heif(spec);
+        if (grid_width > 0) set_grid_size(bytes, grid_width, grid_height);
+        if (ispe >= 0) set_ispe(bytes, ispe, ispe_width, ispe_height);
+        return bytes;
+    };
+    const struct {
+        const char *label;
+        std::vector<uint8_t> bytes;
+        int32_t stated_width, stated_height;
+        uint32_t decoded_width, decoded_height;
+        uint64_t pixels;
+    } cases[] = {
+        {"HEIC", make_heif({.width = 128, .height = 96}), 128, 96, 128, 96, 128 * 96},
+        {"AVIF", make_heif({.format = codec::av1, .width = 80, .height = 60}), 80, 60, 80, 60,
+         80 * 60},
+        {"ten-bit AVIF",
+         make_heif({.format = codec::av1, .width = 80, .height = 60, .bit_depth = 10}), 80, 60, 80,
+         60, 80 * 60},
+        {"grid", make_heif({.width = 48, .height = 48}), 48, 48, 48, 48, 48 * 48 + 64 * 64},
+        {"grid claiming more", patched({.width = 48, .height = 48}, 16384, 12288, -1, 0, 0), 48, 48,
+         16384, 12288, 16384 * 12288 + 64 * 64},
+        {"grid claiming more, its ispe too",
+         patched({.width = 48, .height = 48}, 32000, 24000, 1, 16, 16), 16, 16, 32000, 24000,
+         uint64_t{32000} * 24000 + 64 * 64},
+        {"HEIC with a lying ispe", patched({.width = 128, .height = 96}, 0, 0, 0, 16, 16), 16, 16,
+         128, 96, 128 * 96},
+        {"AVIF with a lying ispe",
+         patched({.format = codec::av1, .width = 80, .height = 60}, 0, 0, 0, 16, 16), 16, 16, 80,
+         60, 80 * 60},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.label);
+        const heif_opening opening = open_heif(std::span<const uint8_t>(c.bytes));
+        ASSERT_EQ(opening.error, "");
+        EXPECT_EQ(opening.file.width, c.stated_width);
+        EXPECT_EQ(opening.file.height, c.stated_height);
+        EXPECT_EQ(opening.file.decoded_width, c.decoded_width);
+        EXPECT_EQ(opening.file.decoded_height, c.decoded_height);
+        EXPECT_EQ(opening.file.decoded_pixels, c.pixels);
+        EXPECT_EQ(heif_decode_memory(opening.file), c.pixels * 6);
+    }
 }
 
 // The descriptor and the bytes in memory give the same, any number of

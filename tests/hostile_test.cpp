@@ -399,4 +399,68 @@ TEST(hostile, colour_profiles_are_carried_only_when_fit)
     }
 }
 
+// A HEIF or AVIF file costs what libheif really decodes, whatever its ispe
+// box states: a grid header claiming more is refused or accounted at its
+// size, and a picture that decodes to another size than the pages would
+// state, or to none, fails with a message that says so. An Exif item is
+// read only when it is of a sane size.
+TEST(hostile, heif_files_cost_what_libheif_decodes)
+{
+    using codec = heif_recipe::codec;
+    // One 64 x 64 tile in a grid that shows 48 x 48 of it.
+    const auto grid = [](int width, int height, uint32_t ispe_width, uint32_t ispe_height) {
+        std::vector<uint8_t> bytes = make_heif({.width = 48, .height = 48});
+        set_grid_size(bytes, width, height);
+        set_ispe(bytes, 1, ispe_width, ispe_height);  // the grid's own, after the tile's
+        return bytes;
+    };
+    // x265 codes at least 64 x 64 pixels, else libheif makes a grid.
+    const auto lying = [](codec format, uint32_t width, uint32_t height) {
+        std::vector<uint8_t> bytes = make_heif({.format = format, .width = 128, .height = 96});
+        set_ispe(bytes, 0, width, height);
+        return bytes;
+    };
+    std::vector<uint8_t> large_exif(2 * 1024 * 1024 + 10, 0);
+    const std::vector<uint8_t> block = exif_block({.model = "M"});
+    std::copy(block.begin() + 6, block.end(), large_exif.begin() + 4);  // offset 0: TIFF at once
+    const struct {
+        const char *name;
+        std::vector<uint8_t> bytes;
+        std::string fault;  // after "vistrel: <path>: "; empty: the run succeeds
+    } cases[] = {
+        {"huge grid.heic", grid(32000, 24000, 16, 16), "too large to decode: 32000x24000 pixels"},
+        {"grid larger than stated.heic", grid(2048, 1536, 48, 48),
+         "decodes to 2048x1536 pixels, not the 48x48 its header states"},
+        {"no size.heic", grid(48, 48, 0, 0), "its header states a picture of 0x0 pixels"},
+        {"no size.avif", lying(codec::av1, 0, 0), "its header states a picture of 0x0 pixels"},
+        {"lying.avif", lying(codec::av1, 16, 16),
+         "decodes to 128x96 pixels, not the 16x16 its header states"},
+        {"lying.heic", lying(codec::hevc, 16, 16),
+         "decodes to 128x96 pixels, not the 16x16 its header states"},
+        {"large exif.heic", make_heif({.width = 80, .height = 60, .exif_item = large_exif}), ""},
+    };
+    for (const auto &c : cases) {
+        for (const char *jobs : {"1", "2"}) {
+            SCOPED_TRACE(std::string(c.name) + ", -j " + jobs);
+            temp_dir g;
+            const std::string a = g.file("a");
+            make_dir(a);
+            write_jpeg(a + "/honest.jpg", {.width = 80, .height = 60});
+            const std::string path = a + "/" + c.name;
+            write_file(path, std::string(c.bytes.begin(), c.bytes.end()));
+            const run_result r = run_command(vistrel_binary(), {"-i", "-j", jobs, g.path}, 60);
+            if (!c.fault.empty()) {
+                EXPECT_EQ(r.status, 1);
+                EXPECT_TRUE(r.err.ends_with("vistrel: " + path + ": " + c.fault + "\n")) << r.err;
+                EXPECT_FALSE(file_exists(a + "/.thumbs/" + c.name + ".jpg"));
+                continue;
+            }
+            EXPECT_EQ(r.status, 0) << r.err;
+            EXPECT_NE(r.err.find(std::string("   ") + c.name + ": no EXIF data found\n"),
+                      std::string::npos);
+            EXPECT_EQ(decode_jpeg(a + "/.thumbs/" + c.name + ".jpg").height, 96);
+        }
+    }
+}
+
 }  // namespace

@@ -107,6 +107,21 @@ inline failure too_wide(const std::string &path, int32_t height, double width, i
         path.c_str(), height, width, largest);
 }
 
+// A HEIF or AVIF file whose stated size holds no pixel, or whose picture
+// decodes to another size than the one its header states (and the pages
+// would show).
+inline failure no_stated_size(const std::string &path, int32_t width, int32_t height)
+{
+    return failure_text("%s: its header states a picture of %dx%d pixels\n", path.c_str(), width,
+                        height);
+}
+inline failure decoded_size_differs(const std::string &path, uint32_t width, uint32_t height,
+                                    int32_t stated_width, int32_t stated_height)
+{
+    return failure_text("%s: decodes to %ux%u pixels, not the %dx%d its header states\n",
+                        path.c_str(), width, height, stated_width, stated_height);
+}
+
 inline failure gallery_locked(const std::string &path)
 {
     return failure_text("'%s' is being updated by another run\n", path.c_str());

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <new>
 
+#include "image/heif_layout.h"
 #include "image/icc_profile.h"
 #include "image/nclx_profile.h"
 
@@ -123,6 +124,19 @@ heif_opening find_primary(heif_opening opening, const heif_error &read)
     return opening;
 }
 
+// The size libheif will really decode, read from the boxes ourselves.
+heif_opening with_layout(heif_opening opening, const heif_read_at &read)
+{
+    if (!opening.error.empty()) return opening;
+    heif_file &file = opening.file;
+    const heif_layout layout = read_heif_layout(static_cast<uint64_t>(file.size), read);
+    if (!layout.error.empty()) return failed("can't tell the size it decodes to: " + layout.error);
+    file.decoded_width = layout.width;
+    file.decoded_height = layout.height;
+    file.decoded_pixels = layout.pixels;
+    return opening;
+}
+
 // A fresh context, or the reason there is none.
 heif_opening new_context()
 {
@@ -184,7 +198,11 @@ heif_opening open_heif(int fd)
     file.reader->size = status.st_size;
     const heif_error read = heif_context_read_from_reader(
         file.context.get(), &descriptor_reader_functions, file.reader.get(), nullptr);
-    return find_primary(std::move(opening), read);
+    heif_descriptor_reader &reader = *file.reader;
+    return with_layout(find_primary(std::move(opening), read), [&reader](uint64_t offset,
+                                                                         std::span<uint8_t> to) {
+        return read_fully(reader, to.data(), to.size(), static_cast<int64_t>(offset));
+    });
 }
 
 heif_opening open_heif(std::span<const uint8_t> bytes)
@@ -194,7 +212,13 @@ heif_opening open_heif(std::span<const uint8_t> bytes)
     opening.file.size = static_cast<int64_t>(bytes.size());
     const heif_error read = heif_context_read_from_memory_without_copy(
         opening.file.context.get(), bytes.data(), bytes.size(), nullptr);
-    return find_primary(std::move(opening), read);
+    return with_layout(find_primary(std::move(opening), read),
+                       [bytes](uint64_t offset, std::span<uint8_t> to) {
+                           if (offset > bytes.size() || to.size() > bytes.size() - offset)
+                               return false;
+                           std::memcpy(to.data(), bytes.data() + offset, to.size());
+                           return true;
+                       });
 }
 
 std::vector<uint8_t> heif_exif(const heif_file &file)
@@ -204,7 +228,7 @@ std::vector<uint8_t> heif_exif(const heif_file &file)
         return {};
     const size_t size = heif_image_handle_get_metadata_size(file.primary.get(), id);
     // The size comes from the file: no allocation beyond what it holds.
-    if (size < 4 || size > static_cast<uint64_t>(file.size)) return {};
+    if (size < 4 || size > static_cast<uint64_t>(file.size) || size > largest_heif_exif) return {};
     std::vector<uint8_t> item(size);
     if (heif_image_handle_get_metadata(file.primary.get(), id, item.data()).code != heif_error_Ok)
         return {};
@@ -223,15 +247,16 @@ std::vector<uint8_t> heif_exif(const heif_file &file)
 
 size_t heif_decode_memory(const heif_file &file)
 {
-    return size_t(file.width) * size_t(file.height) * 3 * 2;
+    // A count of pixels no file can have stays beyond the bound.
+    return static_cast<size_t>(std::min<uint64_t>(file.decoded_pixels, uint64_t{1} << 48)) * 3 * 2;
 }
 
 heif_decoding decode_heif(const heif_file &file, int decoding_threads)
 {
     heif_decoding decoding;
     if (heif_decode_memory(file) > largest_heif_decode_memory) {
-        decoding.error = "too large to decode: " + std::to_string(file.width) + "x" +
-                         std::to_string(file.height) + " pixels";
+        decoding.error = "too large to decode: " + std::to_string(file.decoded_width) + "x" +
+                         std::to_string(file.decoded_height) + " pixels";
         return decoding;
     }
     const std::unique_ptr<heif_decoding_options, options_freer> options(

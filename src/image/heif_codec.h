@@ -57,6 +57,12 @@ struct heif_file {
     // rotation and mirror. The decoded picture has this size.
     int32_t width = 0;
     int32_t height = 0;
+    // What libheif will really decode, from the file's own boxes
+    // (read_heif_layout): the picture before its crop and turn, which may
+    // be anything when the file lies, and the most pixels held at once.
+    uint32_t decoded_width = 0;
+    uint32_t decoded_height = 0;
+    uint64_t decoded_pixels = 0;
     // What the EXIF Orientation would still ask of turn_upright: nothing.
     // libheif applies the container's rotation and mirror (irot, imir) while
     // decoding, and a HEIF's EXIF Orientation tag, when there is one,
@@ -82,14 +88,20 @@ heif_opening open_heif(std::span<const uint8_t> bytes);
 
 // The file's EXIF block as libexif's exif_data_new_from_data takes it:
 // "Exif\0\0", then the TIFF header and what follows it. Empty when the
-// primary image has no Exif item, or one that cannot be read or whose
-// offset to the TIFF header points outside it. Its Orientation tag is not to
-// be applied (see heif_file::orientation).
+// primary image has no Exif item, one larger than largest_heif_exif, or one
+// that cannot be read or whose offset to the TIFF header points outside it.
+// Its Orientation tag is not to be applied (see heif_file::orientation).
 std::vector<uint8_t> heif_exif(const heif_file &file);
+
+// The largest Exif item read, its size asked first. The EXIF data of a JPEG
+// file fits in one 64 KB marker, and cameras write HEIF Exif items of a
+// few kilobytes; a larger one is left unread, as if there were none.
+inline constexpr size_t largest_heif_exif = size_t{1024} * 1024;
 
 // The memory a decode of the file holds at its peak: libheif's RGB picture
 // and its copy for the pipeline, 3 bytes a pixel each (the coded planes,
-// at most as large, are gone by the time of the copy).
+// at most as large, are gone by the time of the copy), for every pixel
+// libheif holds (decoded_pixels), whatever the ispe box says.
 size_t heif_decode_memory(const heif_file &file);
 
 // The most a decode may hold, as for JPEG files: 2 GiB. A file of a few
@@ -117,5 +129,6 @@ struct heif_decoding {
 // grid image at once (0: all on the calling thread); the codecs themselves
 // may start threads of their own. A file whose decode would hold more than
 // largest_heif_decode_memory is refused before anything is allocated, with
-// a text of our own: "too large to decode: <width>x<height> pixels".
+// a text of our own: "too large to decode: <width>x<height> pixels", the
+// size libheif would decode.
 heif_decoding decode_heif(const heif_file &file, int decoding_threads);

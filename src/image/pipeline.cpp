@@ -237,6 +237,8 @@ result<photo_reading> read_heif_photo(const album_dirs &dirs, image_info &image,
               image);
     image.width = opened.file.width;
     image.height = opened.file.height;
+    if (image.width <= 0 || image.height <= 0)
+        return message::no_stated_size(source_path, image.width, image.height);
     if (outcome sized = set_derived_sizes(source_path, image, config); !sized.ok())
         return sized.error();
 
@@ -255,6 +257,12 @@ result<photo_reading> read_heif_photo(const album_dirs &dirs, image_info &image,
     heif_decoding decoded = decode_heif(opened.file, decoding_threads);
     if (!decoded.error.empty()) return message::codec_error(source_path, decoded.error.c_str());
     if (!decoded.profile_fault.empty()) note::profile_left_out(source_path, decoded.profile_fault);
+    // The pages state the header's size: a picture of any other is a lie.
+    const decoded_image &picture = decoded.picture;
+    if (picture.width != static_cast<JDIMENSION>(image.width) ||
+        picture.height != static_cast<JDIMENSION>(image.height))
+        return message::decoded_size_differs(source_path, picture.width, picture.height,
+                                             image.width, image.height);
     reading.picture = std::move(decoded.picture);
     return reading;
 }

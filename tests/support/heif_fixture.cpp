@@ -2,6 +2,7 @@
 
 #include <libheif/heif.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -174,4 +175,41 @@ void write_heif(const std::string &path, const heif_recipe &spec)
     const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
     if (std::fclose(file) != 0 || !written)
         throw std::runtime_error("fixture: cannot write " + path);
+}
+
+namespace {
+
+std::vector<uint8_t>::iterator find_box(std::vector<uint8_t> &bytes, const char *type, int which)
+{
+    auto at = bytes.begin();
+    for (int i = 0; i <= which; ++i) {
+        at = std::search(i == 0 ? at : at + 4, bytes.end(), type, type + 4);
+        if (at == bytes.end()) throw std::runtime_error(std::string("fixture: no box ") + type);
+    }
+    return at + 4;  // the payload
+}
+
+}  // namespace
+
+void set_grid_size(std::vector<uint8_t> &bytes, int width, int height)
+{
+    // Version, flags, rows - 1, columns - 1, then width and height.
+    const auto grid = find_box(bytes, "idat", 0);
+    if (bytes.end() - grid < 8 || (grid[1] & 1) != 0 || width > 0xFFFF || height > 0xFFFF)
+        throw std::runtime_error("fixture: no grid of 16-bit fields");
+    grid[4] = static_cast<uint8_t>(width >> 8);
+    grid[5] = static_cast<uint8_t>(width);
+    grid[6] = static_cast<uint8_t>(height >> 8);
+    grid[7] = static_cast<uint8_t>(height);
+}
+
+void set_ispe(std::vector<uint8_t> &bytes, int which, uint32_t width, uint32_t height)
+{
+    // Version and flags, then width and height in 32 bits.
+    const auto ispe = find_box(bytes, "ispe", which);
+    if (bytes.end() - ispe < 12) throw std::runtime_error("fixture: ispe cut short");
+    for (int i = 0; i < 4; ++i) {
+        ispe[4 + i] = static_cast<uint8_t>(width >> (24 - 8 * i));
+        ispe[8 + i] = static_cast<uint8_t>(height >> (24 - 8 * i));
+    }
 }

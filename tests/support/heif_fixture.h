@@ -53,3 +53,12 @@ void write_heif(const std::string &path, const heif_recipe &spec);
 
 // The picture a spec stores, before any turn: width x height RGB samples.
 std::vector<uint8_t> heif_recipe_pixels(const heif_recipe &spec);
+
+// Crafted files: a made file's boxes patched in place, as a hostile writer
+// would. The output size a grid's header declares (in the idat box, where
+// libheif writes it, in 16-bit fields: a file made with a grid of one tile,
+// see clean_aperture).
+void set_grid_size(std::vector<uint8_t> &bytes, int width, int height);
+
+// The size the ispe box number `which` (0 the first) states.
+void set_ispe(std::vector<uint8_t> &bytes, int which, uint32_t width, uint32_t height);

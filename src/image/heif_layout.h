@@ -1,0 +1,30 @@
+// What libheif will really decode for a HEIF or AVIF file's primary image,
+// read from the file's own boxes before any pixel is: the canvas of a grid
+// or overlay as its header declares it, and the size each coded image
+// states in its own stream (the HEVC sequence parameter set, the AV1
+// sequence header). The ispe box, which the pages state, may say anything
+// else: libheif allocates what the grid header and the coded streams say.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+
+// Reads to.size() bytes at offset; false when they are not all there.
+using heif_read_at = std::function<bool(uint64_t offset, std::span<uint8_t> to)>;
+
+struct heif_layout {
+    // The picture libheif assembles before it applies the container's
+    // crop and turn: a grid's or overlay's canvas, else the coded image.
+    uint32_t width = 0;
+    uint32_t height = 0;
+    // The most pixels libheif holds at once: the picture, the largest
+    // coded image behind a canvas, and an alpha image beside it.
+    uint64_t pixels = 0;
+    std::string error;  // why the file's layout could not be read; empty on success
+};
+
+// The layout of the primary image of the file of file_size bytes that read
+// reads. Only the boxes it needs are read, each at most a few megabytes.
+heif_layout read_heif_layout(uint64_t file_size, const heif_read_at &read);
