@@ -463,4 +463,54 @@ TEST(hostile, heif_files_cost_what_libheif_decodes)
     }
 }
 
+// A .description is read no further than its first 16 MiB: one made sparse
+// to 15 TiB, which would take hours to read through, costs what that costs,
+// and a caption beyond the bound is not seen.
+TEST(hostile, a_description_is_read_up_to_a_bound)
+{
+    const std::string head = ". The title\nx.jpg An early caption\n";
+    // The last line ends at the file's end: seen only when the whole file
+    // is read.
+    const std::string late = "\ny.jpg A late caption\n";
+    const struct {
+        const char *what;
+        off_t length;  // the file made sparse to this length
+        bool cut;      // longer than the bound
+    } cases[] = {
+        {"15 TiB", off_t{15} << 40, true},
+        {"its last line just past the bound", (off_t{16} << 20) + static_cast<off_t>(late.size()),
+         true},
+        {"its last line ending at the bound", off_t{16} << 20, false},
+    };
+    for (const auto &c : cases) {
+        for (const char *jobs : {"1", "2"}) {
+            SCOPED_TRACE(std::string(c.what) + ", -j " + jobs);
+            temp_dir g;
+            const std::string a = g.file("a");
+            make_dir(a);
+            write_jpeg(a + "/x.jpg", {.width = 40, .height = 30});
+            write_jpeg(a + "/y.jpg", {.width = 40, .height = 30});
+            const std::string path = a + "/.description";
+            write_file(path, head);
+            const int fd = open(path.c_str(), O_WRONLY);
+            ASSERT_GE(fd, 0);
+            ASSERT_EQ(ftruncate(fd, c.length), 0);
+            ASSERT_EQ(pwrite(fd, late.data(), late.size(),
+                             c.length - static_cast<off_t>(late.size())),
+                      static_cast<ssize_t>(late.size()));
+            close(fd);
+
+            const run_result r = run_command(vistrel_binary(), {"-j", jobs, g.path}, 60);
+            ASSERT_EQ(r.status, 0) << r.err;
+            const std::string warning = "   " + path +
+                                        ": longer than 16 MiB, the rest is ignored\n";
+            EXPECT_EQ(r.err.find(warning) != std::string::npos, c.cut) << r.err;
+            EXPECT_NE(r.out.find("in album 'The title'"), std::string::npos) << r.out;
+            EXPECT_NE(read_file(a + "/x.jpg.html").find("An early caption"), std::string::npos);
+            EXPECT_EQ(read_file(a + "/y.jpg.html").find("A late caption") != std::string::npos,
+                      !c.cut);
+        }
+    }
+}
+
 }  // namespace

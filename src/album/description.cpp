@@ -4,10 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <new>
 
 #include "base/files.h"
@@ -16,6 +18,51 @@
 namespace {
 
 std::string copy_text(const char *text, size_t length) { return std::string(text, length); }
+
+// The lines of a file as fgets gives them, from no further than its first
+// `bound` bytes: a sparse file of terabytes costs what the bound costs.
+class bounded_lines {
+public:
+    bounded_lines(int fd, uint64_t bound) : fd_(fd), left_(bound) {}
+
+    // Up to size - 1 bytes, through the first newline, then a NUL; false at
+    // the end, at the bound or on a read error.
+    bool next(char *line, size_t size)
+    {
+        size_t length = 0;
+        while (length + 1 < size) {
+            if (at_ == end_ && !fill()) break;
+            const char c = buffer_[at_++];
+            line[length++] = c;
+            if (c == '\n') break;
+        }
+        if (length == 0) return false;
+        line[length] = '\0';
+        return true;
+    }
+
+private:
+    bool fill()
+    {
+        if (left_ == 0) return false;
+        ssize_t got;
+        do {
+            got =
+                read(fd_, buffer_, static_cast<size_t>(std::min<uint64_t>(sizeof buffer_, left_)));
+        } while (got < 0 && errno == EINTR);
+        if (got <= 0) return false;
+        left_ -= static_cast<uint64_t>(got);
+        at_ = 0;
+        end_ = static_cast<size_t>(got);
+        return true;
+    }
+
+    int fd_;
+    uint64_t left_;
+    char buffer_[64 * 1024];
+    size_t at_ = 0;
+    size_t end_ = 0;
+};
 
 }  // namespace
 
@@ -43,11 +90,11 @@ album_description read_description(int album_fd, const std::string &album_path,
         note::not_a_regular_file(join_path(album_path, ".description"));
         return description;
     }
-    unique_file file(fdopen(fd, "r"));
-    if (!file) {
-        close(fd);
-        return description;
-    }
+    const unique_fd file(fd);
+    if (static_cast<uint64_t>(status.st_size) > largest_description)
+        note::description_cut(join_path(album_path, ".description"),
+                              largest_description / (1024 * 1024));
+    const auto lines = std::make_unique<bounded_lines>(file.fd, largest_description);
 
     // The names that have their caption already: views of those in names.
     image_names captioned;
@@ -55,7 +102,7 @@ album_description read_description(int album_fd, const std::string &album_path,
     // A line longer than the buffer arrives in pieces, and each piece is
     // parsed as a line of its own.
     char line[1024];
-    while (std::fgets(line, sizeof line, file.get())) {
+    while (lines->next(line, sizeof line)) {
         char *separator = std::strpbrk(line, " \t");
         if (!separator) continue;
         *separator = '\0';

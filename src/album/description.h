@@ -2,6 +2,7 @@
 // and the captions of its images.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -24,11 +25,18 @@ struct album_description {
 // The names of the album's images: the only ones whose captions are kept.
 using image_names = std::unordered_set<std::string_view>;
 
+// The most of a .description read: far beyond any real one (a caption
+// line per photograph of an album of a hundred thousand takes a few
+// megabytes), and read in well under a second.
+inline constexpr uint64_t largest_description = uint64_t{16} * 1024 * 1024;
+
 // Reads the description of the album open as album_fd; album_path names it
 // in messages. Only the title and the first caption line of each name in
 // names are kept, so a long file costs time but no memory. A missing or
 // unreadable file is no error: the album then has no title and no captions.
 // Anything but a regular file is not read, with a warning on standard error.
+// Of a file longer than largest_description only that much is read (what
+// lies beyond is not even looked at), with a warning.
 album_description read_description(int album_fd, const std::string &album_path,
                                    const image_names &names);
 

@@ -166,6 +166,11 @@ inline void derived_names_taken(const std::string &name, const std::string &owne
 {
     report_err("   %s: its derived names belong to %s, skipped\n", name.c_str(), owner.c_str());
 }
+inline void description_cut(const std::string &path, uint64_t mebibytes)
+{
+    report_err("   %s: longer than %llu MiB, the rest is ignored\n", path.c_str(),
+               static_cast<unsigned long long>(mebibytes));
+}
 inline void not_a_regular_file(const std::string &path)
 {
     report_err("   %s: not a regular file, ignored\n", path.c_str());
