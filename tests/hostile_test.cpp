@@ -513,4 +513,105 @@ TEST(hostile, a_description_is_read_up_to_a_bound)
     }
 }
 
+// A HEIF photograph's derived names and page are shortened separately when
+// its name is long: once it is gone, its page goes with its derived files,
+// whatever characters the cuts fall between, and no page of a photograph
+// still there goes with them.
+TEST(hostile, pages_of_removed_long_named_heif_photos_are_orphans)
+{
+    std::string accented, odd = "a";
+    for (int i = 0; i < 125; ++i) accented += "\xc3\xa9";
+    for (int i = 0; i < 124; ++i) odd += "\xc3\xa9";
+    const std::vector<std::string> removed = {
+        std::string(250, 'L') + ".heic",  // 255 bytes
+        std::string(246, 'M') + ".avif",  // its derived name just fits, its page not
+        accented + ".heic",               // 255 bytes, two a character
+        odd + ".heif",                    // the cuts fall one byte apart
+    };
+    const std::string kept = std::string(249, 'L') + ".heic";  // the same prefix
+    for (const char *jobs : {"1", "2"}) {
+        SCOPED_TRACE(std::string("-j ") + jobs);
+        temp_dir g;
+        const std::string a = g.file("a");
+        make_dir(a);
+        write_jpeg(a + "/x.jpg", {.width = 40, .height = 30});
+        for (const std::string &name : removed)
+            write_heif(a + "/" + name, {.width = 48, .height = 48});
+        write_heif(a + "/" + kept, {.width = 48, .height = 48});
+        ASSERT_EQ(run_vistrel({"-i", "-j", jobs, g.path}).status, 0);
+        // Each photograph and its page, index.html and the cache directories.
+        ASSERT_EQ(names_in(a).size(), 2 * (removed.size() + 2) + 3);
+
+        for (const std::string &name : removed) fs::remove(a + "/" + name);
+        const run_result r = run_vistrel({"-i", "-j", jobs, g.path});
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(names_in(a), (std::vector<std::string>{".scaled", ".thumbs", kept,
+                                                         fitted_name(255, kept, ".html"),
+                                                         "index.html", "x.jpg", "x.jpg.html"}));
+        for (const std::string &name : removed)
+            EXPECT_NE(r.out.find("deleted orphan " + a + "/" + fitted_name(255, name, ".html") +
+                                 "\n"),
+                      std::string::npos)
+                << name;
+        EXPECT_EQ(names_in(a + "/.thumbs"),
+                  (std::vector<std::string>{fitted_name(255, kept, ".jpg"), "x.jpg"}));
+    }
+}
+
+// Temporary derived files left by a killed run are removed by the next run,
+// which holds the lock: only regular files of the exact names the run gives
+// them, in the cache directories; nothing else there, and no link followed.
+TEST(hostile, leftovers_of_killed_runs_are_removed)
+{
+    const std::string tag = "~0123456789abcdef.tmp";
+    const struct {
+        std::string name;
+        bool removed;
+    } cases[] = {
+        {"gone.jpg.tmp", true},
+        {"x.jpg.tmp", true},
+        {"IMG_0001.HEIC.jpg.tmp", true},
+        {"UPPER.JPEG.tmp", true},
+        {std::string(255 - tag.size(), 'L') + tag, true},  // a shortened name
+        {std::string(252 - tag.size(), 'L') + tag, true},  // cut back before a character
+        {"short" + tag, false},                            // no name is shortened to that
+        {"notes.tmp", false},
+        {"x.png.tmp", false},
+        {"x.jpg.tmp.bak", false},
+        {"y.jpg", false},
+        {"~0123456789abcdeg.tmp", false},
+    };
+    for (const char *jobs : {"1", "2"}) {
+        SCOPED_TRACE(std::string("-j ") + jobs);
+        temp_dir g, outside;
+        const std::string a = g.file("a");
+        make_dir(a);
+        write_jpeg(a + "/x.jpg", {.width = 40, .height = 30});
+        const std::string victim = outside.file("victim.jpg");
+        write_file(victim, "precious");
+        for (const char *dir : {"/.scaled", "/.thumbs", "/.scaled2x", "/.thumbs2x"}) {
+            make_dir(a + dir);
+            for (const auto &c : cases) write_file(a + dir + "/" + c.name, "left over");
+            // Not regular files: a link and a directory of a temporary name.
+            ASSERT_EQ(symlink(victim.c_str(), (a + dir + "/linked.jpg.tmp").c_str()), 0);
+            make_dir(a + dir + "/dir.jpg.tmp");
+        }
+        // The album itself is no cache directory.
+        write_file(a + "/gone.jpg.tmp", "left over");
+
+        const run_result r = run_vistrel({"-2", "-o", "-j", jobs, g.path});
+        ASSERT_EQ(r.status, 0) << r.err;
+        for (const char *dir : {"/.scaled", "/.thumbs", "/.scaled2x", "/.thumbs2x"}) {
+            SCOPED_TRACE(dir);
+            for (const auto &c : cases)
+                EXPECT_EQ(file_exists(a + dir + "/" + c.name), !c.removed) << c.name;
+            EXPECT_TRUE(is_symlink(a + dir + "/linked.jpg.tmp"));
+            EXPECT_TRUE(file_exists(a + dir + "/dir.jpg.tmp"));
+        }
+        EXPECT_TRUE(file_exists(a + "/gone.jpg.tmp"));
+        EXPECT_EQ(read_file(victim), "precious");
+        EXPECT_EQ(decode_jpeg(a + "/.thumbs/x.jpg").height, 96);
+    }
+}
+
 }  // namespace

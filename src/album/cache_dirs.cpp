@@ -1,8 +1,16 @@
 #include "album/cache_dirs.h"
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/photo_names.h"
 
 namespace {
 
@@ -29,6 +37,44 @@ outcome open_cache_dir(album_dirs &dirs, const derived_image &kind)
     return {};
 }
 
+// Whether name is one open_output gives a derived file while it is being
+// written: "<derived name>.tmp", or that shortened by fitted_name to the
+// directory's limit ("~", 16 hex digits, ".tmp").
+bool is_temporary_name(std::string_view name, size_t limit)
+{
+    if (!name.ends_with(".tmp")) return false;
+    const std::string_view stem = name.substr(0, name.size() - 4);
+    if (is_jpeg_name(stem)) return true;
+    if (stem.size() < 17 || name.size() + 3 < limit) return false;
+    const std::string_view tag = stem.substr(stem.size() - 17);
+    return tag[0] == '~' && tag.find_first_not_of("0123456789abcdef", 1) == std::string_view::npos;
+}
+
+// A run holds the gallery's lock alone, so a temporary file in a cache
+// directory is no one's work in progress: a run killed while writing left
+// it. Only regular files of that exact name form go; nothing is followed.
+void remove_leftovers(const open_dir &cache)
+{
+    const int fd = openat(cache.fd.fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const unique_dir dir(fd >= 0 ? fdopendir(fd) : nullptr);
+    if (!dir) {
+        if (fd >= 0) close(fd);
+        return;  // what cannot be listed is left for the run's own work to meet
+    }
+    const size_t limit = name_limit(cache.fd.fd);
+    std::vector<std::string> leftovers;
+    while (const dirent *entry = readdir(dir.get())) {
+        if (!is_temporary_name(entry->d_name, limit)) continue;
+        unsigned char type = entry->d_type;
+        struct stat status;
+        if (type == DT_UNKNOWN && stat_entry(cache.fd.fd, entry->d_name, status) &&
+            S_ISREG(status.st_mode))
+            type = DT_REG;
+        if (type == DT_REG) leftovers.emplace_back(entry->d_name);
+    }
+    for (const std::string &name : leftovers) unlinkat(cache.fd.fd, name.c_str(), 0);
+}
+
 }  // namespace
 
 outcome open_cache_dirs(album_dirs &dirs, const settings_record &config)
@@ -37,6 +83,7 @@ outcome open_cache_dirs(album_dirs &dirs, const settings_record &config)
         if (!is_made(kind, config)) continue;
         outcome opened = open_cache_dir(dirs, kind);
         if (!opened.ok()) return opened;
+        remove_leftovers(dirs.cache[index_of(kind)]);
     }
     return {};
 }

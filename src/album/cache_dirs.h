@@ -7,5 +7,6 @@
 
 // Makes sure every cache directory this run makes is a directory, creating
 // the missing ones, and holds each open in dirs.cache; anything else in
-// their place fails the run.
+// their place fails the run. Temporary derived files left in them by a run
+// that was killed are removed: the caller holds the gallery's lock alone.
 [[nodiscard]] outcome open_cache_dirs(album_dirs &dirs, const settings_record &config);

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <string>
 #include <string_view>
@@ -11,6 +12,38 @@
 
 #include "base/messages.h"
 #include "base/photo_names.h"
+
+namespace {
+
+// Whether text is a shortened name's tag: "~" and 16 lower-case hex digits.
+bool is_name_tag(std::string_view text)
+{
+    return text.size() == 17 && text[0] == '~' &&
+           text.find_first_not_of("0123456789abcdef", 1) == std::string_view::npos;
+}
+
+// The page of the HEIF photograph whose derived name is `derived`, when
+// that name was shortened (fitted_name): the photograph's name is gone, but
+// its page, shortened from the same name, carries the same tag after a
+// prefix one byte shorter, cut back to the start of a character as
+// fitted_name cuts. Empty for any other name.
+std::string shortened_heif_page(size_t limit, std::string_view derived)
+{
+    if (!derived.ends_with(".jpg") || derived.size() < 21 || derived.size() + 3 < limit) return {};
+    const std::string_view prefix = derived.substr(0, derived.size() - 21);
+    const std::string_view tag = derived.substr(derived.size() - 21, 17);
+    if (!is_name_tag(tag) || limit < 22) return {};
+    size_t cut = std::min(prefix.size(), limit - 22);
+    while (cut > 0 && cut < prefix.size() &&
+           (static_cast<unsigned char>(prefix[cut]) & 0xC0) == 0x80)
+        --cut;
+    std::string page(prefix.substr(0, cut));
+    page += tag;
+    page += ".html";
+    return page;
+}
+
+}  // namespace
 
 // Orphan removal only reports: a cache directory it cannot read or a file
 // it cannot delete never ends the run, and its lines carry no program name.
@@ -31,9 +64,13 @@ void remove_orphans(const open_dir &album, const derived_image &kind,
     }
 
     const size_t page_limit = name_limit(album.fd.fd);
-    std::unordered_set<std::string_view> names;
+    std::unordered_set<std::string_view> names, pages;
     names.reserve(images.size());
-    for (const image_info &image : images) names.insert(image.derived);
+    pages.reserve(images.size());
+    for (const image_info &image : images) {
+        names.insert(image.derived);
+        pages.insert(image.page);
+    }
 
     while (const dirent *entry = readdir(dir.get())) {
         // Never a link; a type the file system does not tell is asked of the
@@ -59,10 +96,15 @@ void remove_orphans(const open_dir &album, const derived_image &kind,
         if (photo.size() > 4 && photo.ends_with(".jpg") &&
             is_heif_name(std::string_view(photo).substr(0, photo.size() - 4)))
             photo.resize(photo.size() - 4);
+        std::vector<std::string> orphan_pages;
         for (const std::string &name : photo == entry->d_name
                                            ? std::vector{photo}
-                                           : std::vector{std::string(entry->d_name), photo}) {
-            const std::string page = fitted_name(page_limit, name, ".html");
+                                           : std::vector{std::string(entry->d_name), photo})
+            orphan_pages.push_back(fitted_name(page_limit, name, ".html"));
+        if (std::string page = shortened_heif_page(page_limit, entry->d_name); !page.empty())
+            orphan_pages.push_back(std::move(page));
+        for (const std::string &page : orphan_pages) {
+            if (pages.contains(page)) continue;  // a photograph still here
             if (unlinkat(album.fd.fd, page.c_str(), 0) == 0)
                 note::deleted_orphan(join_path(album.path, page));
         }
