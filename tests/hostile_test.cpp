@@ -428,7 +428,11 @@ TEST(hostile, heif_files_cost_what_libheif_decodes)
         std::vector<uint8_t> bytes;
         std::string fault;  // after "vistrel: <path>: "; empty: the run succeeds
     } cases[] = {
-        {"huge grid.heic", grid(32000, 24000, 16, 16), "too large to decode: 32000x24000 pixels"},
+        {"huge grid.heic", grid(32000, 24000, 32000, 24000),
+         "too large to decode: 32000x24000 pixels"},
+        // A canvas other than the stated size is known before decoding.
+        {"huge grid stated small.heic", grid(32000, 24000, 16, 16),
+         "decodes to 32000x24000 pixels, not the 16x16 its header states"},
         {"grid larger than stated.heic", grid(2048, 1536, 48, 48),
          "decodes to 2048x1536 pixels, not the 48x48 its header states"},
         {"no size.heic", grid(48, 48, 0, 0), "its header states a picture of 0x0 pixels"},

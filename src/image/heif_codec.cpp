@@ -134,6 +134,12 @@ heif_opening with_layout(heif_opening opening, const heif_read_at &read)
     file.decoded_width = layout.width;
     file.decoded_height = layout.height;
     file.decoded_pixels = layout.pixels;
+    file.canvas_differs =
+        layout.canvas &&
+        (layout.width !=
+             static_cast<uint32_t>(heif_image_handle_get_ispe_width(file.primary.get())) ||
+         layout.height !=
+             static_cast<uint32_t>(heif_image_handle_get_ispe_height(file.primary.get())));
     return opening;
 }
 

@@ -63,6 +63,10 @@ struct heif_file {
     uint32_t decoded_width = 0;
     uint32_t decoded_height = 0;
     uint64_t decoded_pixels = 0;
+    // A grid's or overlay's canvas is decoded at the size its header
+    // declares, which its ispe box must state: when the two differ, the
+    // picture will not have the stated size, known before decoding it.
+    bool canvas_differs = false;
     // What the EXIF Orientation would still ask of turn_upright: nothing.
     // libheif applies the container's rotation and mirror (irot, imir) while
     // decoding, and a HEIF's EXIF Orientation tag, when there is one,

@@ -222,6 +222,9 @@ heif_layout layout_reader::run()
                     layout.width = static_cast<uint32_t>(picture.width);
                     layout.height = static_cast<uint32_t>(picture.height);
                     layout.pixels = pixels;
+                    const auto type = types_.find(primary_);
+                    layout.canvas = type != types_.end() && (type->second == fourcc("grid") ||
+                                                             type->second == fourcc("iovl"));
                 }
             }
         }

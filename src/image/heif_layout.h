@@ -19,6 +19,9 @@ struct heif_layout {
     // crop and turn: a grid's or overlay's canvas, else the coded image.
     uint32_t width = 0;
     uint32_t height = 0;
+    // Whether that picture is a grid's or overlay's canvas, whose size the
+    // primary item's ispe box must state exactly.
+    bool canvas = false;
     // The most pixels libheif holds at once: the picture, the largest
     // coded image behind a canvas, and an alpha image beside it.
     uint64_t pixels = 0;

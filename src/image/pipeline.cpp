@@ -239,6 +239,10 @@ result<photo_reading> read_heif_photo(const album_dirs &dirs, image_info &image,
     image.height = opened.file.height;
     if (image.width <= 0 || image.height <= 0)
         return message::no_stated_size(source_path, image.width, image.height);
+    if (const heif_file &file = opened.file; file.canvas_differs)
+        return message::decoded_size_differs(source_path, file.decoded_width, file.decoded_height,
+                                             heif_image_handle_get_ispe_width(file.primary.get()),
+                                             heif_image_handle_get_ispe_height(file.primary.get()));
     if (outcome sized = set_derived_sizes(source_path, image, config); !sized.ok())
         return sized.error();
 
