@@ -48,7 +48,29 @@ bool read_fully(heif_descriptor_reader &reader, uint8_t *to, size_t size, int64_
 
 constexpr size_t read_ahead = 64 * 1024;
 
+// The bytes from start on as libheif is to see them: a hidden box's type
+// reads as "skip", a box libheif does not know and passes over.
+void hide_types(const heif_descriptor_reader &reader, uint8_t *bytes, size_t size, int64_t start)
+{
+    static constexpr uint8_t skip[4] = {'s', 'k', 'i', 'p'};
+    for (const int64_t type : reader.hidden_types)
+        for (int64_t k = 0; k < 4; ++k)
+            if (type + k >= start && type + k < start + static_cast<int64_t>(size))
+                bytes[type + k - start] = skip[k];
+}
+
+int reader_read_unhidden(void *data, size_t size, void *userdata);
+
 int reader_read(void *data, size_t size, void *userdata)
+{
+    const heif_descriptor_reader &reader = reader_of(userdata);
+    const int64_t start = reader.position;
+    const int failed = reader_read_unhidden(data, size, userdata);
+    if (failed == 0) hide_types(reader, static_cast<uint8_t *>(data), size, start);
+    return failed;
+}
+
+int reader_read_unhidden(void *data, size_t size, void *userdata)
 {
     heif_descriptor_reader &reader = reader_of(userdata);
     if (size == 0) return 0;
@@ -202,13 +224,19 @@ heif_opening open_heif(int fd)
     file.reader = std::make_unique<heif_descriptor_reader>();
     file.reader->fd = fd;
     file.reader->size = status.st_size;
+    heif_descriptor_reader &reader = *file.reader;
+    const heif_read_at read_at = [&reader](uint64_t offset, std::span<uint8_t> to) {
+        return read_fully(reader, to.data(), to.size(), static_cast<int64_t>(offset));
+    };
+    // Past the size bound, a profile is kept from libheif's reading at all.
+    for (const uint64_t type :
+         long_colour_boxes(static_cast<uint64_t>(status.st_size), read_at, largest_icc_profile + 4))
+        reader.hidden_types.push_back(static_cast<int64_t>(type));
+    reader.error = 0;
+    file.long_profile = !reader.hidden_types.empty();
     const heif_error read = heif_context_read_from_reader(
         file.context.get(), &descriptor_reader_functions, file.reader.get(), nullptr);
-    heif_descriptor_reader &reader = *file.reader;
-    return with_layout(find_primary(std::move(opening), read), [&reader](uint64_t offset,
-                                                                         std::span<uint8_t> to) {
-        return read_fully(reader, to.data(), to.size(), static_cast<int64_t>(offset));
-    });
+    return with_layout(find_primary(std::move(opening), read), read_at);
 }
 
 heif_opening open_heif(std::span<const uint8_t> bytes)
@@ -311,5 +339,7 @@ heif_decoding decode_heif(const heif_file &file, int decoding_threads)
     picture.components = 3;
     picture.color_space = JCS_RGB;
     picture.icc_profile = colour_profile(file.primary.get(), decoding.profile_fault);
+    if (file.long_profile && decoding.profile_fault.empty())
+        decoding.profile_fault = icc_size_fault(largest_icc_profile + 1);
     return decoding;
 }

@@ -43,6 +43,10 @@ struct heif_descriptor_reader {
     int error = 0;               // errno of a read that failed, for the message
     std::vector<uint8_t> chunk;  // the bytes from chunk_start on
     int64_t chunk_start = 0;
+    // Where libheif reads "skip" instead of "colr": the types of colour
+    // boxes too long to carry (long_colour_boxes), which it then passes
+    // over instead of reading their profile byte by byte.
+    std::vector<int64_t> hidden_types;
 };
 
 // An open HEIF or AVIF file: its boxes read and its primary image found,
@@ -67,6 +71,8 @@ struct heif_file {
     // declares, which its ispe box must state: when the two differ, the
     // picture will not have the stated size, known before decoding it.
     bool canvas_differs = false;
+    // A colour profile too long to carry was kept from libheif.
+    bool long_profile = false;
     // What the EXIF Orientation would still ask of turn_upright: nothing.
     // libheif applies the container's rotation and mirror (irot, imir) while
     // decoding, and a HEIF's EXIF Orientation tag, when there is one,

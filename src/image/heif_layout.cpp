@@ -11,6 +11,10 @@ namespace {
 // tens of thousands of tiles fit, and a hostile length costs no more.
 constexpr uint64_t largest_read = uint64_t{16} * 1024 * 1024;
 
+// The most boxes read in one: a file of empty 8-byte boxes must not take
+// minutes (libheif stops at a few tens of thousands too).
+constexpr size_t most_children = 100000;
+
 // How far iden items may lead to others before the file is taken as a loop.
 constexpr int deepest_reference = 8;
 
@@ -51,6 +55,7 @@ struct box {
     uint32_t type = 0;
     uint64_t start = 0;
     uint64_t size = 0;
+    uint64_t header = 0;  // where the box itself starts
 };
 
 // Bits of a coded stream, most significant first; past the end, zeros and
@@ -108,6 +113,7 @@ public:
     {}
 
     heif_layout run();
+    std::vector<uint64_t> long_colour_boxes(uint64_t longest);
 
 private:
     uint64_t file_size_;
@@ -172,6 +178,7 @@ bool layout_reader::children(uint64_t start, uint64_t end, std::vector<box> &fou
 {
     for (uint64_t at = start; at < end;) {
         if (end - at < 8) return fail("a box cut short");
+        if (found.size() >= most_children) return fail("too many boxes");
         const auto header = read_at(at, std::min<uint64_t>(16, end - at));
         if (!header) return false;
         cursor c{*header};
@@ -185,7 +192,7 @@ bool layout_reader::children(uint64_t start, uint64_t end, std::vector<box> &fou
             size = end - at;
         }
         if (c.failed || size < header_size || size > end - at) return fail("a box cut short");
-        found.push_back({type, at + header_size, size - header_size});
+        found.push_back({type, at + header_size, size - header_size, at});
         at += size;
     }
     return true;
@@ -231,6 +238,28 @@ heif_layout layout_reader::run()
     }
     layout.error = error_;
     return layout;
+}
+
+std::vector<uint64_t> layout_reader::long_colour_boxes(uint64_t longest)
+{
+    std::vector<uint64_t> found;
+    std::vector<box> top, parts, groups, properties;
+    if (!children(0, file_size_, top)) return found;
+    for (const box &meta : top) {
+        if (meta.type != fourcc("meta") || meta.size < 4) continue;
+        if (!children(meta.start + 4, meta.start + meta.size, parts)) return found;
+    }
+    for (const box &part : parts)
+        if (part.type == fourcc("iprp") && !children(part.start, part.start + part.size, groups))
+            return found;
+    for (const box &group : groups)
+        if (group.type == fourcc("ipco") &&
+            !children(group.start, group.start + group.size, properties))
+            return found;
+    for (const box &property : properties)
+        if (property.type == fourcc("colr") && property.size > longest)
+            found.push_back(property.header + 4);
+    return found;
 }
 
 bool layout_reader::read_meta(const box &meta)
@@ -644,4 +673,10 @@ bool layout_reader::measure(uint32_t item, int depth, size_2d &picture, uint64_t
 heif_layout read_heif_layout(uint64_t file_size, const heif_read_at &read)
 {
     return layout_reader(file_size, read).run();
+}
+
+std::vector<uint64_t> long_colour_boxes(uint64_t file_size, const heif_read_at &read,
+                                        uint64_t longest)
+{
+    return layout_reader(file_size, read).long_colour_boxes(longest);
 }

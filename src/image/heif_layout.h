@@ -10,6 +10,7 @@
 #include <functional>
 #include <span>
 #include <string>
+#include <vector>
 
 // Reads to.size() bytes at offset; false when they are not all there.
 using heif_read_at = std::function<bool(uint64_t offset, std::span<uint8_t> to)>;
@@ -31,3 +32,11 @@ struct heif_layout {
 // The layout of the primary image of the file of file_size bytes that read
 // reads. Only the boxes it needs are read, each at most a few megabytes.
 heif_layout read_heif_layout(uint64_t file_size, const heif_read_at &read);
+
+// Where the type of every colr box of the file whose payload is longer
+// than `longest` bytes lies: a profile of hundreds of megabytes in a file
+// made sparse, which libheif would read byte by byte when it opens the
+// file, before anyone could ask its size. Empty when there is none, or when
+// the boxes cannot be read (libheif then says why).
+std::vector<uint64_t> long_colour_boxes(uint64_t file_size, const heif_read_at &read,
+                                        uint64_t longest);
