@@ -6,6 +6,7 @@
 
 #include <fcntl.h>
 #include <libexif/exif-data.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -547,6 +548,41 @@ TEST(heif, decode_memory_counts_what_libheif_decodes)
         EXPECT_EQ(opening.file.decoded_height, c.decoded_height);
         EXPECT_EQ(opening.file.decoded_pixels, c.pixels);
         EXPECT_EQ(heif_decode_memory(opening.file), c.pixels * 6);
+    }
+}
+
+// The boxes are read by our own code too, from files anyone may write:
+// every byte of a file's boxes damaged in turn never makes it read outside
+// what it was given (the sanitized build tells), and what opens states a
+// size that holds its own picture.
+TEST(heif, damaged_boxes_are_read_safely)
+{
+    const std::vector<uint8_t> files[] = {
+        make_heif({.width = 128, .height = 96, .exif = exif_recipe{.model = "M"}}),
+        make_heif({.width = 48, .height = 48, .icc_profile = display_p3_profile()}),
+        make_heif({.format = codec::av1, .width = 80, .height = 60, .bit_depth = 10}),
+    };
+    for (const std::vector<uint8_t> &file : files) {
+        // The boxes come before the coded data, which libheif reads itself.
+        const size_t boxes = std::min(coded_data(file), file.size());
+        for (size_t at = 0; at < boxes; ++at) {
+            for (const uint8_t value : {uint8_t{0}, uint8_t{0xFF}, uint8_t(file[at] + 1)}) {
+                std::vector<uint8_t> bytes = file;
+                bytes[at] = value;
+                // From memory, and from a descriptor, where the colour boxes
+                // are looked at before libheif reads anything.
+                const unique_fd fd(memfd_create("damaged", MFD_CLOEXEC));
+                ASSERT_EQ(write(fd.fd, bytes.data(), bytes.size()),
+                          static_cast<ssize_t>(bytes.size()));
+                for (const heif_opening &opening :
+                     {open_heif(std::span<const uint8_t>(bytes)), open_heif(fd.fd)}) {
+                    if (!opening.error.empty()) continue;
+                    const heif_file &f = opening.file;
+                    EXPECT_GE(f.decoded_pixels, uint64_t{f.decoded_width} * f.decoded_height)
+                        << "byte " << at << " set to " << int(value);
+                }
+            }
+        }
     }
 }
 
