@@ -129,7 +129,8 @@ private:
     std::map<uint32_t, std::map<uint32_t, std::vector<uint32_t>>> references_;
     std::vector<box> properties_;  // ipco's, index 1 first
     std::map<uint32_t, std::vector<uint16_t>> associations_;
-    std::map<uint64_t, size_2d> hevc_sizes_;  // by where their hvcC box starts
+    std::map<uint64_t, size_2d> hevc_sizes_;                     // by where their hvcC box starts
+    std::map<uint32_t, std::pair<size_2d, uint64_t>> measured_;  // picture, pixels held
 
     bool fail(const std::string &why)
     {
@@ -153,6 +154,7 @@ private:
     std::optional<size_2d> hevc_size(uint32_t item);
     std::optional<size_2d> av1_size(uint32_t item);
     bool measure(uint32_t item, int depth, size_2d &picture, uint64_t &pixels);
+    bool measure_once(uint32_t item, int depth, size_2d &picture, uint64_t &pixels);
 };
 
 std::optional<std::vector<uint8_t>> layout_reader::read_at(uint64_t offset, uint64_t size)
@@ -624,6 +626,22 @@ std::optional<size_2d> layout_reader::coded_size(uint32_t item)
 // The picture an item decodes to, and the most pixels held at once to make
 // it (added to pixels).
 bool layout_reader::measure(uint32_t item, int depth, size_2d &picture, uint64_t &pixels)
+{
+    // Items that many others share are measured once: a few bytes of
+    // references must not cost exponential time.
+    if (const auto known = measured_.find(item); known != measured_.end()) {
+        picture = known->second.first;
+        pixels += known->second.second;
+        return true;
+    }
+    uint64_t held = 0;
+    if (!measure_once(item, depth, picture, held)) return false;
+    measured_[item] = {picture, held};
+    pixels += held;
+    return true;
+}
+
+bool layout_reader::measure_once(uint32_t item, int depth, size_2d &picture, uint64_t &pixels)
 {
     if (depth > deepest_reference) return fail("image items that refer to each other in a loop");
     const auto type = types_.find(item);
