@@ -532,6 +532,15 @@ TEST(heif, decode_memory_counts_what_libheif_decodes)
         {"grid claiming more, its ispe too",
          patched({.width = 48, .height = 48}, 32000, 24000, 1, 16, 16), 16, 16, 32000, 24000,
          uint64_t{32000} * 24000 + 64 * 64},
+        {"AVIF grid", make_av1_grid(), 48, 48, 48, 48, 48 * 48 + 64 * 64},
+        {"AVIF grid claiming more",
+         [] {
+             std::vector<uint8_t> bytes = make_av1_grid();
+             set_grid_size(bytes, 32000, 24000);
+             set_ispe(bytes, 1, 16, 16);
+             return bytes;
+         }(),
+         16, 16, 32000, 24000, uint64_t{32000} * 24000 + 64 * 64},
         {"HEIC with a lying ispe", patched({.width = 128, .height = 96}, 0, 0, 0, 16, 16), 16, 16,
          128, 96, 128 * 96},
         {"AVIF with a lying ispe",

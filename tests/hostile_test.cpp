@@ -435,6 +435,15 @@ TEST(hostile, heif_files_cost_what_libheif_decodes)
          "decodes to 32000x24000 pixels, not the 16x16 its header states"},
         {"grid larger than stated.heic", grid(2048, 1536, 48, 48),
          "decodes to 2048x1536 pixels, not the 48x48 its header states"},
+        {"huge grid stated small.avif",
+         [] {
+             std::vector<uint8_t> bytes = make_av1_grid();
+             set_grid_size(bytes, 32000, 24000);
+             set_ispe(bytes, 1, 16, 16);
+             return bytes;
+         }(),
+         "decodes to 32000x24000 pixels, not the 16x16 its header states"},
+        {"honest grid.avif", make_av1_grid(), ""},
         {"no size.heic", grid(48, 48, 0, 0), "its header states a picture of 0x0 pixels"},
         {"no size.avif", lying(codec::av1, 0, 0), "its header states a picture of 0x0 pixels"},
         {"lying.avif", lying(codec::av1, 16, 16),

@@ -191,6 +191,88 @@ std::vector<uint8_t>::iterator find_box(std::vector<uint8_t> &bytes, const char 
 
 }  // namespace
 
+namespace {
+
+uint32_t big_endian_32(const uint8_t *bytes)
+{
+    return uint32_t{bytes[0]} << 24 | uint32_t{bytes[1]} << 16 | uint32_t{bytes[2]} << 8 | bytes[3];
+}
+
+void put_big_endian_32(uint8_t *bytes, size_t value)
+{
+    for (int i = 0; i < 4; ++i) bytes[i] = static_cast<uint8_t>(value >> (24 - 8 * i));
+}
+
+// Where a box starts, by its type.
+size_t box_start(std::vector<uint8_t> &bytes, const char *type)
+{
+    return static_cast<size_t>(find_box(bytes, type, 0) - bytes.begin()) - 8;
+}
+
+}  // namespace
+
+std::vector<uint8_t> make_av1_grid()
+{
+    std::vector<uint8_t> grid =
+        make_heif({.width = 48, .height = 48, .pixels = std::vector<uint8_t>(48 * 48 * 3, 128)});
+    std::vector<uint8_t> tile = make_heif({.format = heif_recipe::codec::av1,
+                                           .width = 64,
+                                           .height = 64,
+                                           .pixels = std::vector<uint8_t>(64 * 64 * 3, 128)});
+    // The AV1 file's one item is its whole mdat.
+    const size_t mdat = box_start(tile, "mdat");
+    const std::vector<uint8_t> data(tile.begin() + static_cast<std::ptrdiff_t>(mdat + 8),
+                                    tile.begin() + static_cast<std::ptrdiff_t>(
+                                                       mdat + big_endian_32(&tile[mdat])));
+    // Its sequence header OBU, after a temporal delimiter maybe.
+    size_t obu = 0, obu_size = 0;
+    for (;;) {
+        if (obu >= data.size()) throw std::runtime_error("fixture: no AV1 sequence header");
+        size_t at = obu + 1, size = 0;
+        for (int shift = 0;; shift += 7) {
+            const uint8_t byte = data.at(at++);
+            size |= size_t{byte & 0x7Fu} << shift;
+            if ((byte & 0x80) == 0) break;
+        }
+        if (((data[obu] >> 3) & 15) == 1) {
+            obu_size = at - obu + size;
+            break;
+        }
+        obu = at + size;
+    }
+    // An av1C box as long as the hvcC it replaces, so that nothing moves: its
+    // four bytes, the sequence header, then a padding OBU.
+    const size_t hvcc = box_start(grid, "hvcC");
+    const size_t length = big_endian_32(&grid[hvcc]);
+    if (length < 12 + obu_size + 2 || length - 12 - obu_size - 2 > 127)
+        throw std::runtime_error("fixture: the av1C does not fit");
+    std::vector<uint8_t> av1c(length, 0);
+    put_big_endian_32(av1c.data(), length);
+    std::memcpy(&av1c[4], "av1C", 4);
+    std::memcpy(&av1c[8], &tile[box_start(tile, "av1C") + 8], 4);
+    std::memcpy(&av1c[12], &data[obu], obu_size);
+    av1c[12 + obu_size] = (15 << 3) | 2;
+    av1c[13 + obu_size] = static_cast<uint8_t>(length - 12 - obu_size - 2);
+    std::copy(av1c.begin(), av1c.end(), grid.begin() + static_cast<std::ptrdiff_t>(hvcc));
+    std::memcpy(&*find_box(grid, "hvc1", 0) - 4, "av01", 4);
+    // The coded data: the mdat is last, and the tile is its only item.
+    const size_t grid_mdat = box_start(grid, "mdat");
+    grid.resize(grid_mdat + 8);
+    put_big_endian_32(&grid[grid_mdat], 8 + data.size());
+    grid.insert(grid.end(), data.begin(), data.end());
+    // iloc version 1: the tile, item 1, is listed first with one extent.
+    const size_t iloc = box_start(grid, "iloc") + 8;
+    const int version = grid[iloc];
+    const size_t offset_size = grid[iloc + 4] >> 4, length_size = grid[iloc + 4] & 15,
+                 base_size = grid[iloc + 5] >> 4,
+                 index_size = version > 0 ? grid[iloc + 5] & 15 : 0;
+    if (version != 1 || length_size != 4 || grid[iloc + 8] != 0 || grid[iloc + 9] != 1)
+        throw std::runtime_error("fixture: an iloc box of another layout");
+    put_big_endian_32(&grid[iloc + 10 + 2 + 2 + base_size + 2 + index_size + offset_size],
+                      data.size());
+    return grid;
+}
+
 void set_grid_size(std::vector<uint8_t> &bytes, int width, int height)
 {
     // Version, flags, rows - 1, columns - 1, then width and height.

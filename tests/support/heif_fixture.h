@@ -60,5 +60,11 @@ std::vector<uint8_t> heif_recipe_pixels(const heif_recipe &spec);
 // see clean_aperture).
 void set_grid_size(std::vector<uint8_t> &bytes, int width, int height);
 
+// An AVIF grid of one 64 x 64 tile showing 48 x 48 of it, flat grey:
+// libheif 1.15 writes no AV1 grid, so a HEIC grid has its HEVC tile swapped
+// for an AV1 one (the av01 item type, an av1C box carrying the sequence
+// header, the coded data).
+std::vector<uint8_t> make_av1_grid();
+
 // The size the ispe box number `which` (0 the first) states.
 void set_ispe(std::vector<uint8_t> &bytes, int which, uint32_t width, uint32_t height);
