@@ -156,6 +156,7 @@ heif_opening with_layout(heif_opening opening, const heif_read_at &read)
     file.decoded_width = layout.width;
     file.decoded_height = layout.height;
     file.decoded_pixels = layout.pixels;
+    file.longest_side = layout.longest_side;
     file.canvas_differs =
         layout.canvas &&
         (layout.width !=
@@ -303,6 +304,10 @@ heif_decoding decode_heif(const heif_file &file, int decoding_threads)
     // container's transformations applied.
     options->convert_hdr_to_8bit = 1;
     heif_context_set_max_decoding_threads(file.context.get(), decoding_threads);
+    // libheif's own bound on a canvas, to what was measured: should it read
+    // the file otherwise, it allocates no larger side than was paid for.
+    heif_context_set_maximum_image_size_limit(
+        file.context.get(), static_cast<int>(std::min<uint64_t>(file.longest_side + 1, INT32_MAX)));
     if (file.reader) file.reader->error = 0;
     heif_image *decoded = nullptr;
     const heif_error error = heif_decode_image(file.primary.get(), &decoded, heif_colorspace_RGB,

@@ -67,6 +67,7 @@ struct heif_file {
     uint32_t decoded_width = 0;
     uint32_t decoded_height = 0;
     uint64_t decoded_pixels = 0;
+    uint64_t longest_side = 0;  // of any image decoded on the way
     // A grid's or overlay's canvas is decoded at the size its header
     // declares, which its ispe box must state: when the two differ, the
     // picture will not have the stated size, known before decoding it.

@@ -131,6 +131,7 @@ private:
     std::map<uint32_t, std::vector<uint16_t>> associations_;
     std::map<uint64_t, size_2d> hevc_sizes_;                     // by where their hvcC box starts
     std::map<uint32_t, std::pair<size_2d, uint64_t>> measured_;  // picture, pixels held
+    uint64_t longest_side_ = 0;
 
     bool fail(const std::string &why)
     {
@@ -222,7 +223,12 @@ heif_layout layout_reader::run()
                         if (std::find(to.begin(), to.end(), primary_) == to.end()) continue;
                         size_2d alpha;
                         uint64_t alpha_pixels = 0;
-                        if (!measure(from, 1, alpha, alpha_pixels)) break;
+                        // Depth and gain maps are auxiliary too, and not
+                        // decoded: one that cannot be measured is passed by.
+                        if (!measure(from, 1, alpha, alpha_pixels)) {
+                            error_.clear();
+                            continue;
+                        }
                         pixels += alpha_pixels;
                     }
                 if (error_.empty()) {
@@ -231,6 +237,7 @@ heif_layout layout_reader::run()
                     layout.width = static_cast<uint32_t>(picture.width);
                     layout.height = static_cast<uint32_t>(picture.height);
                     layout.pixels = pixels;
+                    layout.longest_side = longest_side_;
                     const auto type = types_.find(primary_);
                     layout.canvas = type != types_.end() && (type->second == fourcc("grid") ||
                                                              type->second == fourcc("iovl"));
@@ -637,6 +644,7 @@ bool layout_reader::measure(uint32_t item, int depth, size_2d &picture, uint64_t
     uint64_t held = 0;
     if (!measure_once(item, depth, picture, held)) return false;
     measured_[item] = {picture, held};
+    longest_side_ = std::max({longest_side_, picture.width, picture.height});
     pixels += held;
     return true;
 }

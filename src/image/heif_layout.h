@@ -26,6 +26,9 @@ struct heif_layout {
     // The most pixels libheif holds at once: the picture, the largest
     // coded image behind a canvas, and an alpha image beside it.
     uint64_t pixels = 0;
+    // The longest side of any image decoded on the way: canvas, tiles,
+    // coded images before their crop, alpha.
+    uint64_t longest_side = 0;
     std::string error;  // why the file's layout could not be read; empty on success
 };
 
