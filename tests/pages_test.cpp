@@ -346,7 +346,7 @@ TEST_F(pages_test, page_list_of_long_albums)
 // Laid out by hand; the formatter leaves it so.
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(
-    cases, index_paging,
+    pages, index_paging,
     testing::Values(
         paging_case{"exact_multiple_of_capacity", 8, 2, 2,
                     {{"index.html", "", "pictures 1 - 4 of 8",
