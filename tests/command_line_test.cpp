@@ -222,9 +222,9 @@ TEST(command_line, help_shows_every_option_and_its_default)
     ASSERT_EQ(r.status, 0);
     for (const char option : std::string("crhHsdeEDfol2bnCiamjpqkv"))
         EXPECT_NE(r.out.find(std::string("\n  -") + option + " "), std::string::npos) << option;
-    for (const char *shown : {"(default: 5)", "(default: 3)", "(default: 96)", "(default: 480)",
-                              "(default: name)", "(default: 'my webgallery')", "\n  --help ",
-                              "\n  --version "})
+    for (const char *shown :
+         {"(default: 5)", "(default: 3)", "(default: 96)", "(default: 480)", "(default: name)",
+          "(default: 'my webgallery')", "\n  --help ", "\n  --version "})
         EXPECT_NE(r.out.find(shown), std::string::npos) << shown;
     // Defaults, not what the options before it set.
     EXPECT_EQ(run_vistrel({"-c", "9", "--help"}).out, r.out);

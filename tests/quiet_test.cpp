@@ -25,7 +25,8 @@ namespace {
 void add_photo(const std::string &path, uint32_t seed)
 {
     // With EXIF, so that standard error stays empty.
-    write_jpeg(path, {.width = 160, .height = 120, .seed = seed, .exif = exif_recipe{.model = "X"}});
+    write_jpeg(path,
+               {.width = 160, .height = 120, .seed = seed, .exif = exif_recipe{.model = "X"}});
 }
 
 // Two albums: a with two photographs, b with one.
@@ -63,7 +64,8 @@ std::string blank_seconds(const std::string &out)
         while (j < lines.size() && lines[j].starts_with("made ") &&
                album_of(lines[j]) == album_of(lines[i]))
             ++j;
-        std::sort(lines.begin() + static_cast<ptrdiff_t>(i), lines.begin() + static_cast<ptrdiff_t>(j));
+        std::sort(lines.begin() + static_cast<ptrdiff_t>(i),
+                  lines.begin() + static_cast<ptrdiff_t>(j));
         i = j;
     }
     std::string sorted;
@@ -117,12 +119,13 @@ TEST(quiet, without_q_the_output_is_as_ever)
     ASSERT_EQ(unlink((g.root + "/a/p2.jpg").c_str()), 0);
     const run_result r = run_vistrel({"-j", "1", g.root});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "Directory " + g.root + "/a\nImage " + g.root +
-                         "/a/p1.jpg\n1 thumbnail index pages created.\n1 image processed "
-                         "in album '" +
-                         g.root + "/a'.\nDirectory " + g.root + "/b\nImage " + g.root +
-                         "/b/q.jpg\n1 thumbnail index pages created.\n1 image processed in album '" +
-                         g.root + "/b'.\n2 albums processed.\n");
+    EXPECT_EQ(r.out,
+              "Directory " + g.root + "/a\nImage " + g.root +
+                  "/a/p1.jpg\n1 thumbnail index pages created.\n1 image processed "
+                  "in album '" +
+                  g.root + "/a'.\nDirectory " + g.root + "/b\nImage " + g.root +
+                  "/b/q.jpg\n1 thumbnail index pages created.\n1 image processed in album '" +
+                  g.root + "/b'.\n2 albums processed.\n");
 }
 
 // A run with standard error on a pseudo-terminal and standard output in a

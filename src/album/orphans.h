@@ -13,4 +13,4 @@
 // through the album held open, never through a link. Reports, never fails
 // the run. Returns how many files it deleted.
 int32_t remove_orphans(const open_dir &album, const derived_image &kind,
-                    std::span<const image_info> images);
+                       std::span<const image_info> images);

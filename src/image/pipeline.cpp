@@ -373,9 +373,8 @@ result<photo_outcome> photo_job(const album_dirs &dirs, image_info &image,
 
 }  // namespace
 
-result<std::vector<photo_outcome>> process_images(const album_dirs &dirs,
-                                                  std::span<image_info> images,
-                                                  const settings_record &config)
+result<std::vector<photo_outcome>>
+process_images(const album_dirs &dirs, std::span<image_info> images, const settings_record &config)
 {
     std::vector<photo_outcome> outcomes(images.size(), photo_outcome::fresh);
     const int threads = config.jobs > 0 ? config.jobs : usable_cpus();

@@ -34,6 +34,5 @@ enum class photo_outcome {
 // shown of it (size, time, EXIF, pixels) comes from that one open file.
 // Returns each image's outcome, in the order of images; with -k a photograph
 // that cannot be read is reported and left for the caller to drop.
-[[nodiscard]] result<std::vector<photo_outcome>> process_images(const album_dirs &dirs,
-                                                                std::span<image_info> images,
-                                                                const settings_record &config);
+[[nodiscard]] result<std::vector<photo_outcome>>
+process_images(const album_dirs &dirs, std::span<image_info> images, const settings_record &config);
