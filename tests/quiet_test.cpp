@@ -78,6 +78,7 @@ TEST(quiet, fresh_unchanged_and_changed_gallery_print_exactly_what_changed)
     for (const char *jobs : {"1", "4"}) {
         small_gallery g;
         const std::string &root = g.root;
+        make_dir(root + "/c");  // no photographs: nothing to say about it
 
         const run_result fresh = run_vistrel({"-q", "-j", jobs, root});
         EXPECT_EQ(fresh.status, 0) << fresh.err;
@@ -85,14 +86,14 @@ TEST(quiet, fresh_unchanged_and_changed_gallery_print_exactly_what_changed)
         EXPECT_EQ(blank_seconds(fresh.out), "made " + root + "/a/p1.jpg\nmade " + root +
                                                 "/a/p2.jpg\nmade " + root +
                                                 "/b/q.jpg\n"
-                                                "2 albums, 3 photos: 3 made, 0 fresh, 0 deleted "
+                                                "3 albums, 3 photos: 3 made, 0 fresh, 0 deleted "
                                                 "in T s\n");
 
         const run_result unchanged = run_vistrel({"-q", "-j", jobs, root});
         EXPECT_EQ(unchanged.status, 0) << unchanged.err;
         EXPECT_EQ(unchanged.err, "");
         EXPECT_EQ(blank_seconds(unchanged.out),
-                  "2 albums, 3 photos: 0 made, 3 fresh, 0 deleted in T s\n");
+                  "3 albums, 3 photos: 0 made, 3 fresh, 0 deleted in T s\n");
 
         // p2 changed, p3 is new, q left: its two derived files and its page go.
         add_photo(root + "/a/p2.jpg", 4);
@@ -109,7 +110,7 @@ TEST(quiet, fresh_unchanged_and_changed_gallery_print_exactly_what_changed)
                       root + "/b/.scaled/q.jpg\ndeleted orphan " + root +
                       "/b/q.jpg.html\ndeleted orphan " + root +
                       "/b/.thumbs/q.jpg\n"
-                      "2 albums, 3 photos: 2 made, 1 fresh, 3 deleted in T s\n");
+                      "3 albums, 3 photos: 2 made, 1 fresh, 3 deleted in T s\n");
     }
 }
 

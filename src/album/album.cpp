@@ -1,9 +1,11 @@
 #include "album/album.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <vector>
 
 #include "album/cache_dirs.h"
@@ -103,8 +105,13 @@ result<album_result> process_album(const open_dir &gallery, const std::string &n
             return done.error();
     }
     if (config.remove_orphans)
-        for (const derived_image &kind : derived_images)
+        for (const derived_image &kind : derived_images) {
+            // A quiet run says nothing of cache directories the album never had.
+            struct stat status;
+            if (config.quiet && !stat_entry(dirs.album.fd.fd, kind.dir, status) && errno == ENOENT)
+                continue;
             summary.deleted += remove_orphans(dirs.album, kind, images);
+        }
 
     if (!config.quiet)
         note::album_processed(summary.images, summary.title ? *summary.title : dirs.album.path);

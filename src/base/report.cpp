@@ -64,10 +64,12 @@ std::string format_text(const char *format, va_list args)
 
 void write_out(std::FILE *stream, const std::string &text)
 {
+    const bool terminal = is_terminal(stream);
     std::lock_guard lock(output_mutex);
-    erase_status();
-    std::fputs(is_terminal(stream) ? terminal_safe(text).c_str() : text.c_str(), stream);
-    draw_status();
+    // Only what reaches the terminal has to make way for the line.
+    if (terminal) erase_status();
+    std::fputs(terminal ? terminal_safe(text).c_str() : text.c_str(), stream);
+    if (terminal) draw_status();
 }
 
 void show_status_line(const std::string &text)
