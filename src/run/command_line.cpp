@@ -201,7 +201,9 @@ command_line parse_command_line(int argc, char **argv)
             settings.page_numbers = true;
             settings.album_covers = true;
             settings.heif_photos = true;
-            // To come with their options: big-screen images (-b), keys and swipe (-a).
+            // -m grows with the opt-ins that improve what a viewer sees:
+            // big-screen images (-b) and keys and swipe (-a) join here
+            // when their options arrive.
             break;
         case 'f': settings.force = true; break;
         case 'l': settings.bilinear = true; break;
