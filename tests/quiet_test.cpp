@@ -144,7 +144,15 @@ terminal_run run_on_terminal(const std::vector<std::string> &args)
         ADD_FAILURE() << "no pseudo-terminal";
         return {};
     }
-    const std::string slave_name = ptsname(master);
+    // The parent opens the terminal's other side and hands it over: once
+    // the spawn returns, the program holds it, and reading ends (EIO) only
+    // when the program has let go of it.
+    const int slave = open(ptsname(master), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (slave < 0) {
+        close(master);
+        ADD_FAILURE() << "cannot open the pseudo-terminal";
+        return {};
+    }
     temp_dir scratch;
     const std::string out_path = scratch.file("stdout");
 
@@ -153,7 +161,7 @@ terminal_run run_on_terminal(const std::vector<std::string> &args)
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                      0600);
-    posix_spawn_file_actions_addopen(&actions, 2, slave_name.c_str(), O_RDWR | O_NOCTTY, 0);
+    posix_spawn_file_actions_adddup2(&actions, slave, 2);
     posix_spawn_file_actions_addclose(&actions, master);
     std::vector<char *> argv{const_cast<char *>("vistrel")};
     for (const std::string &arg : args) argv.push_back(const_cast<char *>(arg.c_str()));
@@ -162,6 +170,7 @@ terminal_run run_on_terminal(const std::vector<std::string> &args)
     const int rc =
         posix_spawn(&pid, vistrel_binary().c_str(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
+    close(slave);
     terminal_run result;
     if (rc != 0) {
         close(master);
