@@ -51,8 +51,9 @@ int32_t remove_orphans(const open_dir &album, const derived_image &kind,
         if (unlinkat(dirfd(dir.get()), entry->d_name, 0) == 0) {
             note::deleted_orphan(derived);
             ++deleted;
-        } else
+        } else {
             note::orphan_kept(derived);
+        }
 
         // The page usually went with the other cache directory's pass: silent then.
         // A HEIF photograph's page is named after the photograph, not after
