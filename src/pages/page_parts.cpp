@@ -1,5 +1,8 @@
 #include "pages/page_parts.h"
 
+#include <algorithm>
+#include <vector>
+
 #include "pages/escape.h"
 
 int64_t index_page_capacity(const settings_record &config)
@@ -39,13 +42,73 @@ std::string candidate_url(const derived_image &kind, const std::string &name,
 }
 
 std::string srcset(const derived_image &doubled, const settings_record &config,
-                   const std::string &name, const std::string &album_dir)
+                   const image_info &image, const std::string &album_dir)
 {
     if (!is_made(doubled, config)) return {};
-    return " srcset=\"" + candidate_url(doubled, name, album_dir) + " 2x\"";
+    if (image.*doubled.width <= image.*derived_images[doubled.multiplies].width) return {};
+    return " srcset=\"" + candidate_url(doubled, image.derived, album_dir) + " 2x\"";
+}
+
+std::string width_candidates(std::initializer_list<const derived_image *> kinds,
+                             const image_info &image, const settings_record &config,
+                             const std::string &album_dir)
+{
+    struct candidate {
+        const derived_image *kind;
+        int32_t width;
+    };
+    std::vector<candidate> candidates;
+    for (const derived_image *kind : kinds) {
+        if (!is_made(*kind, config)) continue;
+        const bool known =
+            std::any_of(candidates.begin(), candidates.end(),
+                        [&](const candidate &c) { return c.width == image.*kind->width; });
+        if (!known) candidates.push_back({kind, image.*kind->width});
+    }
+    std::stable_sort(candidates.begin(), candidates.end(),
+                     [](const candidate &a, const candidate &b) { return a.width < b.width; });
+    std::string list;
+    for (const candidate &c : candidates) {
+        if (!list.empty()) list += ", ";
+        list += candidate_url(*c.kind, image.derived, album_dir) + ' ' + std::to_string(c.width) +
+                'w';
+    }
+    return list;
 }
 
 std::string caption_html(const image_info &image)
 {
     return image.caption_from_description ? image.caption : html_escape(image.caption);
+}
+
+std::string key_navigation(const std::string &prev, const std::string &next, const std::string &up)
+{
+    std::string head;
+    if (!prev.empty()) head += "<link rel=\"prev\" href=\"" + prev + "\">\n";
+    if (!next.empty()) head += "<link rel=\"next\" href=\"" + next + "\">\n";
+    const bool image_page = !up.empty();
+    head += "<script>\n(function(){var d=document;"
+            "function go(r,e){var l=d.querySelector('link[rel='+r+']');"
+            "if(l){if(e)e.preventDefault();location.href=l.href}}"
+            "d.addEventListener('keydown',function(e){"
+            "if(e.altKey||e.ctrlKey||e.metaKey||e.shiftKey||e.isComposing)return;var k=e.key;";
+    if (image_page) {
+        // The name of an index page needs no quoting inside a string.
+        head += "if(k=='ArrowLeft'||k=='PageUp')go('prev',e);"
+                "else if(k=='ArrowRight'||k=='PageDown')go('next',e);"
+                "else if(k=='Escape'){e.preventDefault();location.href='" +
+                up + "'}});";
+        // A swipe: one finger, mostly sideways, and not while the page is
+        // zoomed in, where it moves the picture about.
+        head += "var x=null,y;d.addEventListener('touchstart',function(e){var t=e.touches[0];"
+                "x=e.touches.length==1&&!(window.visualViewport&&visualViewport.scale>1)"
+                "?t.clientX:null;y=t.clientY},{passive:true});"
+                "d.addEventListener('touchend',function(e){var t=e.changedTouches[0];"
+                "if(x==null)return;var dx=t.clientX-x,dy=t.clientY-y;x=null;"
+                "if(Math.abs(dx)>50&&Math.abs(dx)>2*Math.abs(dy))go(dx<0?'next':'prev')});";
+    } else {
+        head += "if(k=='ArrowLeft')go('prev',e);else if(k=='ArrowRight')go('next',e)});";
+    }
+    head += "})();\n</script>\n";
+    return head;
 }

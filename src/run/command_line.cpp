@@ -94,7 +94,7 @@ std::string parse_command_line(int argc, char **argv)
     // are operands, not options.
     // The leading ':' has getopt leave its diagnostics to us, so that a word
     // of the command line reaches a terminal as safely as any name.
-    static constexpr const char *option_string = "+:c:d:h:H:j:r:s:2CDeEfilnov";
+    static constexpr const char *option_string = "+:c:d:h:H:j:r:s:2abCDeEfilnov";
     opterr = 0;
     int option;
     while ((option = getopt(argc, argv, option_string)) != -1) {
@@ -115,6 +115,8 @@ std::string parse_command_line(int argc, char **argv)
         case 'E': settings.exif_mode = exif_mode::none; break;
         case 'D': settings.show_caption = true; break;
         case '2': settings.double_density = true; break;
+        case 'b': settings.big_screens = true; break;
+        case 'a': settings.arrow_keys = true; break;
         case 'n': settings.page_numbers = true; break;
         case 'C': settings.album_covers = true; break;
         case 'i': settings.heif_photos = true; break;
