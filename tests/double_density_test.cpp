@@ -90,6 +90,7 @@ TEST(double_density, pages_offer_every_size_right_after_src)
     write_jpeg(a.file("a b.jpg"), {.width = 1280, .height = 960});
     write_jpeg(a.file("c%d.jpg"), {.width = 2000, .height = 1500});
     write_jpeg(a.file("e.jpg"), {.width = 40, .height = 30});
+    write_jpeg(a.file("f.jpg"), {.width = 200, .height = 150});
     ASSERT_EQ(a.run({"-2", "-b"}).status, 0);
 
     const auto sizes = [](const std::string &w, const std::string &h) {
@@ -124,6 +125,9 @@ TEST(double_density, pages_offer_every_size_right_after_src)
                                 "srcset=\".thumbs2x/a%20b.jpg 2x\" border=\"0\" alt=\"a b.jpg\" "
                                 "width=\"128\" height=\"96\"></a>"));
     EXPECT_TRUE(contains(index, "<img src=\".thumbs/e.jpg\" border=\"0\""));
+    // Its double thumbnail is the photograph, 200 pixels wide for 128.
+    EXPECT_TRUE(contains(
+        index, "<img src=\".thumbs/f.jpg\" srcset=\".thumbs2x/f.jpg 1.5625x\" border=\"0\""));
 
     // Without -2, the pages are as they always were and no 2x file is made.
     album plain;

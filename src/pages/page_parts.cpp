@@ -1,6 +1,7 @@
 #include "pages/page_parts.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <vector>
 
 #include "pages/escape.h"
@@ -45,8 +46,14 @@ std::string srcset(const derived_image &doubled, const settings_record &config,
                    const image_info &image, const std::string &album_dir)
 {
     if (!is_made(doubled, config)) return {};
-    if (image.*doubled.width <= image.*derived_images[doubled.multiplies].width) return {};
-    return " srcset=\"" + candidate_url(doubled, image.derived, album_dir) + " 2x\"";
+    const int32_t single = image.*derived_images[doubled.multiplies].width;
+    if (image.*doubled.width <= single) return {};
+    // Twice the width, but less from a photograph smaller than that: the
+    // density it has, shown at the single image's size.
+    char density[32];
+    std::snprintf(density, sizeof density, "%.6g",
+                  static_cast<double>(image.*doubled.width) / single);
+    return " srcset=\"" + candidate_url(doubled, image.derived, album_dir) + ' ' + density + "x\"";
 }
 
 std::string width_candidates(std::initializer_list<const derived_image *> kinds,

@@ -33,7 +33,8 @@ std::string candidate_url(const derived_image &kind, const std::string &name,
 // high-density screens, to follow a src attribute: ` srcset="<dir>/<name> 2x"`,
 // or from the gallery page ` srcset="<album>/<dir>/<name> 2x"`. Empty
 // without -2, and where the photograph is too small for the double image to
-// be larger than the single one.
+// be larger than the single one; where it is only a little larger, the
+// density it has takes the place of 2x.
 std::string srcset(const derived_image &doubled, const settings_record &config,
                    const image_info &image, const std::string &album_dir = {});
 
