@@ -94,28 +94,25 @@ std::string key_navigation(const std::string &prev, const std::string &next, con
     if (!prev.empty()) head += "<link rel=\"prev\" href=\"" + prev + "\">\n";
     if (!next.empty()) head += "<link rel=\"next\" href=\"" + next + "\">\n";
     const bool image_page = !up.empty();
-    head += "<script>\n(function(){var d=document;"
-            "function go(r,e){var l=d.querySelector('link[rel='+r+']');"
-            "if(l){if(e)e.preventDefault();location.href=l.href}}"
-            "d.addEventListener('keydown',function(e){"
-            "if(e.altKey||e.ctrlKey||e.metaKey||e.shiftKey||e.isComposing)return;var k=e.key;";
-    if (image_page) {
-        // The name of an index page needs no quoting inside a string.
-        head += "if(k=='ArrowLeft'||k=='PageUp')go('prev',e);"
-                "else if(k=='ArrowRight'||k=='PageDown')go('next',e);"
-                "else if(k=='Escape'){e.preventDefault();location.href='" +
-                up + "'}});";
-        // A swipe: one finger, mostly sideways, and not while the page is
-        // zoomed in, where it moves the picture about.
-        head += "var x=null,y;d.addEventListener('touchstart',function(e){var t=e.touches[0];"
-                "x=e.touches.length==1&&!(window.visualViewport&&visualViewport.scale>1)"
-                "?t.clientX:null;y=t.clientY},{passive:true});"
-                "d.addEventListener('touchend',function(e){var t=e.changedTouches[0];"
-                "if(x==null)return;var dx=t.clientX-x,dy=t.clientY-y;x=null;"
-                "if(Math.abs(dx)>50&&Math.abs(dx)>2*Math.abs(dy))go(dx<0?'next':'prev')});";
-    } else {
-        head += "if(k=='ArrowLeft')go('prev',e);else if(k=='ArrowRight')go('next',e)});";
-    }
-    head += "})();\n</script>\n";
+    head += "<script>\n(function(d){function l(r){r=d.querySelector('link[rel='+r+']');"
+            "return r&&r.href}"
+            "function go(h,e){if(h){if(e)e.preventDefault();location.href=h}}"
+            "var p=l('prev'),n=l('next'),k={ArrowLeft:p,ArrowRight:n";
+    // The name of an index page needs no quoting inside a string.
+    if (image_page)
+        head += ",PageUp:p,PageDown:n,Escape:'" + up + "'},x,y";
+    else
+        head += "}";
+    head += ";d.addEventListener('keydown',function(e){"
+            "e.altKey||e.ctrlKey||e.metaKey||e.shiftKey||go(k[e.key],e)});";
+    // A swipe: one finger, mostly sideways, and not while the page is
+    // zoomed in, where it moves the picture about.
+    if (image_page)
+        head += "d.addEventListener('touchstart',function(e){var t=e.touches[0];"
+                "x=e.touches.length==1&&!((window.visualViewport||{}).scale>1)?t.clientX:null;"
+                "y=t.clientY},{passive:true});"
+                "d.addEventListener('touchend',function(e){var t=e.changedTouches[0],"
+                "a=t.clientX-x,b=t.clientY-y;if(x!=null&&a*a>2500&&a*a>4*b*b)go(a<0?n:p)})";
+    head += "})(document);\n</script>\n";
     return head;
 }
