@@ -94,6 +94,7 @@ std::string key_navigation(const std::string &prev, const std::string &next, con
     if (!prev.empty()) head += "<link rel=\"prev\" href=\"" + prev + "\">\n";
     if (!next.empty()) head += "<link rel=\"next\" href=\"" + next + "\">\n";
     const bool image_page = !up.empty();
+    if (!image_page && head.empty()) return head;  // an album's only index page: nothing to do
     head += "<script>\n(function(d){function l(r){r=d.querySelector('link[rel='+r+']');"
             "return r&&r.href}"
             "function go(h,e){if(h){if(e)e.preventDefault();location.href=h}}"

@@ -54,6 +54,6 @@ std::string caption_html(const image_info &image);
 // opens them with the left and right arrow keys. On an image page, up is
 // its index page: PageUp and PageDown do as the arrows, a horizontal swipe
 // too, and Escape goes up. Nothing needs the script: the pages work the
-// same without it.
+// same without it. An index page with no other gets nothing.
 std::string key_navigation(const std::string &prev, const std::string &next,
                            const std::string &up = {});
