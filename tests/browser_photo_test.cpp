@@ -1,7 +1,8 @@
 // The photo on its image page as visitors see it, in headless Chromium
 // with the sample stylesheet: as large as the window allows and sharp on
 // every screen size and density, its box of its final size before the file
-// arrives; and -a's keys and swipes, which open the neighbouring pages.
+// arrives; -a's keys and swipes, which open the neighbouring pages; and
+// every kind of page in standards mode.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -207,6 +208,33 @@ TEST(browser_photo, its_box_has_its_final_size_before_the_file_arrives)
                             before.as_array().at(i).as_array().at(k).as_number(), 0.01)
                     << "element " << i << ", value " << k;
         EXPECT_EQ(page.evaluate("shifts").as_number(), 0);
+    }
+}
+
+// Every kind of page in standards mode, in English, and no wider than the
+// window, on a desktop and a phone.
+TEST(browser_pages, every_kind_of_page_in_standards_mode_and_english)
+{
+    if (!chromium_installed())
+        GTEST_SKIP() << chromium_path << " is not installed (scripts/install-deps installs it)";
+    styled_album a;
+    for (const char *name : {"a.jpg", "b.jpg", "c.jpg"})
+        write_jpeg(a.file(name), {.width = 400, .height = 300});
+    a.run({"-2", "-b", "-a", "-n", "-C", "-c", "2", "-r", "1"});
+
+    devtools_browser browser;
+    for (const screen &device : {screens[0], screens[4]}) {
+        for (const std::string &page_path : {a.gallery + "/index.html", a.file("index.html"),
+                                             a.file("index2.html"), a.file("b.jpg.html")}) {
+            SCOPED_TRACE(std::string(device.name) + ", " + page_path);
+            devtools_page page(browser);
+            page.set_device(device.metrics);
+            page.navigate(file_url(page_path));
+            EXPECT_EQ(page.evaluate_string("document.compatMode"), "CSS1Compat");
+            EXPECT_EQ(page.evaluate_string("document.documentElement.lang"), "en");
+            EXPECT_LE(page.evaluate_number("document.documentElement.scrollWidth"),
+                      page.evaluate_number("innerWidth"));
+        }
     }
 }
 
