@@ -260,7 +260,7 @@ TEST(command_line, modern_gallery_is_its_options_and_others_still_apply)
 {
     const std::vector<std::vector<std::string>> same = {
         {"-m", "-H", "200", "-c", "2"},
-        {"-2", "-n", "-C", "-i", "-H", "200", "-c", "2"},
+        {"-2", "-b", "-n", "-C", "-i", "-a", "-H", "200", "-c", "2"},
         {"-H", "200", "-mc2"},
     };
     std::map<std::string, std::string> first;
@@ -276,6 +276,7 @@ TEST(command_line, modern_gallery_is_its_options_and_others_still_apply)
         ASSERT_EQ(r.status, 0) << r.err;
         const std::map<std::string, std::string> files = snapshot(gallery.path);
         EXPECT_TRUE(files.contains("album/.scaled2x/p0.jpg"));
+        EXPECT_TRUE(files.contains("album/.big/p0.jpg"));
         EXPECT_EQ(decode_jpeg(gallery.file("album/.scaled/p0.jpg")).height, 200);
         if (first.empty()) {
             first = files;

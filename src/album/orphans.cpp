@@ -23,9 +23,9 @@ int32_t remove_orphans(const open_dir &album, const derived_image &kind,
     const int fd = openat(album.fd.fd, kind.dir, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     unique_dir dir(fd >= 0 ? fdopendir(fd) : nullptr);
     if (fd >= 0 && !dir) close(fd);
-    // Double-density directories are looked after whenever they exist, and
-    // only then: without -2 an album need not have them.
-    if (!dir && kind.doubles >= 0 && errno == ENOENT) return deleted;
+    // Directories of an option's images (-2, -b) are looked after whenever
+    // they exist, and only then: without it an album need not have them.
+    if (!dir && kind.made_with != nullptr && errno == ENOENT) return deleted;
     if (!dir) {
         note::orphans_unreadable(dir_path);
         return deleted;

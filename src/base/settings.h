@@ -38,6 +38,8 @@ struct settings_record {
     bool bilinear = false;
     bool show_caption = false;
     bool double_density = false;  // -2: also images at twice the size
+    bool big_screens = false;     // -b: also images at three times the size
+    bool arrow_keys = false;      // -a: keys and swipes move between pages
     bool page_numbers = false;  // -n: page numbers on the index pages, positions on the image pages
     bool heif_photos = false;   // -i: HEIF and AVIF files are photographs too
     bool album_covers = false;  // -C: a cover for every album on the gallery page

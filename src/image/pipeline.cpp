@@ -45,7 +45,7 @@ outcome set_derived_sizes(const std::string &source_path, image_info &image,
                           const settings_record &config)
 {
     for (const derived_image &kind : derived_images) {
-        if (kind.doubles >= 0) continue;
+        if (kind.multiplies >= 0) continue;
         const int32_t height = config.*kind.height_option;
         const derived_width_result result = derived_width(image.width, image.height, height);
         if (result.status != derived_width_result::ok)
@@ -54,15 +54,15 @@ outcome set_derived_sizes(const std::string &source_path, image_info &image,
         image.*kind.width = result.width;
     }
     for (const derived_image &kind : derived_images) {
-        if (kind.doubles < 0 || !is_made(kind, config)) continue;
-        const derived_image &single = derived_images[kind.doubles];
-        const int64_t width = int64_t{2} * (image.*single.width);
-        const int64_t height = int64_t{2} * (image.*single.height);
-        if (width > largest_jpeg_dimension || height > largest_jpeg_dimension)
-            return refuse_size(source_path, static_cast<int32_t>(height),
-                               static_cast<double>(width));
-        image.*kind.width = static_cast<int32_t>(width);
-        image.*kind.height = static_cast<int32_t>(height);
+        if (kind.multiplies < 0 || !is_made(kind, config)) continue;
+        const derived_image &base = derived_images[kind.multiplies];
+        const multiplied_size size = multiply_size(image.width, image.height, image.*base.width,
+                                                   image.*base.height, kind.factor);
+        if (size.width > largest_jpeg_dimension || size.height > largest_jpeg_dimension)
+            return refuse_size(source_path, static_cast<int32_t>(size.height),
+                               static_cast<double>(size.width));
+        image.*kind.width = static_cast<int32_t>(size.width);
+        image.*kind.height = static_cast<int32_t>(size.height);
     }
     return {};
 }

@@ -161,7 +161,7 @@ command_line parse_command_line(int argc, char **argv)
     // are operands, not options.
     // The leading ':' has getopt leave its diagnostics to us, so that a word
     // of the command line reaches a terminal as safely as any name.
-    static constexpr const char *option_string = "+:c:d:h:H:j:r:s:2CDeEfiklmnoqv";
+    static constexpr const char *option_string = "+:c:d:h:H:j:r:s:2abCDeEfiklmnoqv";
     opterr = 0;
     for (;;) {
         // getopt is between words here: an option argument it took is
@@ -193,6 +193,8 @@ command_line parse_command_line(int argc, char **argv)
         case 'E': settings.exif_mode = exif_mode::none; break;
         case 'D': settings.show_caption = true; break;
         case '2': settings.double_density = true; break;
+        case 'b': settings.big_screens = true; break;
+        case 'a': settings.arrow_keys = true; break;
         case 'n': settings.page_numbers = true; break;
         case 'C': settings.album_covers = true; break;
         case 'i': settings.heif_photos = true; break;
@@ -201,9 +203,8 @@ command_line parse_command_line(int argc, char **argv)
             settings.page_numbers = true;
             settings.album_covers = true;
             settings.heif_photos = true;
-            // -m grows with the opt-ins that improve what a viewer sees:
-            // big-screen images (-b) and keys and swipe (-a) join here
-            // when their options arrive.
+            settings.big_screens = true;
+            settings.arrow_keys = true;
             break;
         case 'f': settings.force = true; break;
         case 'l': settings.bilinear = true; break;
