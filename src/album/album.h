@@ -11,7 +11,10 @@
 #include "base/settings.h"
 
 struct album_result {
-    int32_t images = 0;
+    int32_t images = 0;                // on its pages
+    int32_t made = 0;                  // images whose derived files were made
+    int32_t unreadable = 0;            // -k: photographs left out, unread
+    int32_t deleted = 0;               // orphaned files deleted
     std::optional<std::string> title;  // from .description, when it gives one
     std::optional<image_info> cover;   // the first image in page order
 };
