@@ -21,3 +21,10 @@ struct album_result {
 // reached through it. footer ends every page.
 result<album_result> process_album(const open_dir &gallery, const std::string &name,
                                    const settings_record &config, const std::string &footer);
+
+// A part run's share of the album `name`: the derived images of the album's
+// images that fall in config.part, the album's first image being the
+// gallery's image number `first`; no description, page or orphan removal.
+// Returns how many images the album has in all.
+result<int32_t> derive_album_part(const open_dir &gallery, const std::string &name,
+                                  const settings_record &config, int64_t first);
