@@ -120,7 +120,8 @@ munged --force --key-file="$munge/munge.key" --socket="$munge/munge.socket" \
     --pid-file="$munge/munged.pid" --log-file="$munge/munged.log" \
     --seed-file="$munge/munged.seed" || fail "munged did not start: $(cat "$munge/munged.log")"
 
-# One node, this machine, under its short name; everything in $work.
+# One node, this machine, under its short name, reached on the loopback
+# address whatever the name resolves to; everything in $work.
 slurm=$work/slurm-daemons
 mkdir -p "$slurm/state" "$slurm/spool"
 node=$(hostname -s)
@@ -128,7 +129,7 @@ cpus=$(nproc)
 export SLURM_CONF=$slurm/slurm.conf
 cat >"$SLURM_CONF" <<EOF
 ClusterName=vistreltest
-SlurmctldHost=$node
+SlurmctldHost=$node(127.0.0.1)
 SlurmUser=root
 SlurmdUser=root
 SlurmctldPort=16817
@@ -152,7 +153,7 @@ JobAcctGatherType=jobacct_gather/none
 JobCompType=jobcomp/none
 MpiDefault=none
 ReturnToService=2
-NodeName=$node CPUs=$cpus State=UNKNOWN
+NodeName=$node NodeAddr=127.0.0.1 CPUs=$cpus State=UNKNOWN
 PartitionName=test Nodes=$node Default=YES MaxTime=INFINITE State=UP
 EOF
 daemons+=("$slurm/slurmd.pid" "$slurm/slurmctld.pid")
