@@ -60,9 +60,17 @@ result<std::vector<dir_entry>> list_gallery(const open_dir &gallery)
 outcome lock_gallery(const open_dir &gallery, const std::string &operand, int operation,
                      unique_fd &lock)
 {
+    // Someone else's file, or anything but a file, is left as it is:
+    // neither opened, used nor changed.
+    const auto ours = [](const struct stat &status) {
+        return S_ISREG(status.st_mode) && status.st_uid == geteuid();
+    };
+    struct stat status;
+    if (stat_entry(gallery.fd.fd, gallery_lock_name, status) && !ours(status))
+        return message::lock_not_ours(operand);
     // Open for writing as well: NFS emulates flock with POSIX locks, and an
     // exclusive one needs a file open for writing. Never through a link,
-    // and never blocking on a FIFO planted in its place.
+    // and never blocking on a FIFO swapped in since the look.
     lock =
         unique_fd(openat(gallery.fd.fd, gallery_lock_name,
                          O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600));
@@ -71,11 +79,8 @@ outcome lock_gallery(const open_dir &gallery, const std::string &operand, int op
             return message::lock_not_ours(operand);
         return message::cant_lock(operand);
     }
-    struct stat status;
     if (fstat(lock.fd, &status) != 0) return message::cant_lock(operand);
-    // Someone else's file is left as it is: neither used nor changed.
-    if (!S_ISREG(status.st_mode) || status.st_uid != geteuid())
-        return message::lock_not_ours(operand);
+    if (!ours(status)) return message::lock_not_ours(operand);
     if ((status.st_mode & 077) != 0 && fchmod(lock.fd, 0600) != 0)
         return message::cant_lock(operand);
     if (flock(lock.fd, operation | LOCK_NB) != 0) {
