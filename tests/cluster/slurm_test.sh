@@ -67,7 +67,10 @@ make_gallery() {
 digest() {
     (cd "$1" && find . -type f | LC_ALL=C sort | while read -r file; do
         printf '%s ' "$file"
-        sed 's/generated .*/generated WHEN/' "$file" | md5sum
+        case $file in
+        *.html) sed 's/generated .*/generated WHEN/' "$file" | md5sum ;;
+        *) md5sum <"$file" ;;
+        esac
     done)
 }
 
