@@ -183,7 +183,7 @@ submitted=$("$slurm_script" --output="$work/job-%A-%a.out" -- $parts "${options[
 echo "$submitted"
 array=$(echo "$submitted" | sed -n 's/^parts: job \([0-9]*\) .*/\1/p')
 pages=$(echo "$submitted" | sed -n 's/^pages: job \([0-9]*\)$/\1/p')
-[ -n "$array" ] && [ -n "$pages" ] || fail "no job ids in: $submitted"
+{ [ -n "$array" ] && [ -n "$pages" ]; } || fail "no job ids in: $submitted"
 
 # The job records' states, one a line.
 states() { scontrol show job "$1" 2>/dev/null | grep -o 'JobState=[A-Z_]*' | cut -d= -f2; }
