@@ -8,7 +8,7 @@
 // Beside that, both resamplers with and without their AVX2 code on the
 // decoded picture: they must give the same bytes.
 //
-// The last input byte chooses the derived heights, the resampler, -2 and
+// The last input byte chooses the derived heights, the resampler, -2 -b and
 // whether the derived images are remade; libjpeg ignores bytes after the end
 // of the image, and a cut-off file just ends a byte earlier.
 #include <libexif/exif-loader.h>
@@ -177,6 +177,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     config.thumb_height = heights[(choice >> 3) & 7];
     config.bilinear = choice & 0x40;
     config.double_density = choice & 0x80;
+    config.big_screens = choice & 0x80;
     config.force = true;
     compare_resamplers(data, size, config.thumb_height);
 

@@ -469,7 +469,7 @@ TEST(browser_images, high_density_screens_get_the_double_density_files)
     const std::vector<std::string> names = {"Caf\xc3\xa9 \xc3\x98resund.jpg", "plain.jpg",
                                             "two words.jpg"};
     for (size_t i = 0; i < names.size(); ++i)
-        write_jpeg(album + "/" + names[i], {.width = 200, .height = 150, .seed = uint32_t(40 + i)});
+        write_jpeg(album + "/" + names[i], {.width = 400, .height = 300, .seed = uint32_t(40 + i)});
     const run_result r = run_vistrel({"-2", gallery});
     ASSERT_EQ(r.status, 0) << r.err;
 
@@ -483,8 +483,10 @@ TEST(browser_images, high_density_screens_get_the_double_density_files)
     std::vector<expected_image> thumbnails;
     for (const std::string &name : names) thumbnails.push_back({".thumbs", name});
     pages.emplace_back("index.html", thumbnails);
+    // The photo itself is offered by width (browser_photo tests it): here
+    // only the thumbnails beside it.
     for (size_t i = 0; i < names.size(); ++i) {
-        std::vector<expected_image> shown = {{".scaled", names[i]}};
+        std::vector<expected_image> shown;
         if (i > 0) shown.push_back({".thumbs", names[i - 1]});
         if (i + 1 < names.size()) shown.push_back({".thumbs", names[i + 1]});
         pages.emplace_back(names[i] + ".html", shown);
@@ -504,7 +506,7 @@ TEST(browser_images, high_density_screens_get_the_double_density_files)
             // file's own size is read from a plain copy of it.
             const json_value images = page.evaluate(R"((async () => {
                 const found = [];
-                for (const i of document.images) {
+                for (const i of document.querySelectorAll('img:not(td[colspan] img)')) {
                     const file = new Image();
                     file.src = i.currentSrc;
                     await file.decode().catch(() => {});

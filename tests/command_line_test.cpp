@@ -1,10 +1,14 @@
 // The command line, end to end: what the binary writes and how it exits.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <map>
 #include <ostream>
+#include <regex>
 #include <string>
 #include <vector>
 
+#include "support/jpeg_fixture.h"
 #include "support/run_vistrel.h"
 #include "support/temp_dir.h"
 #include "support/usage_text.h"
@@ -27,9 +31,10 @@ void PrintTo(const rejected_case &c, std::ostream *os)
     for (const std::string &arg : c.args) *os << '[' << arg << ']';
 }
 
-class rejected : public testing::TestWithParam<rejected_case> {};
+// Named for its area, so that the instantiations' names carry it too.
+class command_line_rejected : public testing::TestWithParam<rejected_case> {};
 
-TEST_P(rejected, writes_message_then_usage_and_exits_1)
+TEST_P(command_line_rejected, writes_message_then_usage_and_exits_1)
 {
     const rejected_case &c = GetParam();
     temp_dir gallery;
@@ -51,7 +56,7 @@ usage_values with(int columns, int rows = 3, int thumb = 96, int scaled = 480,
 // The value strtol stored is kept even when the argument is refused, and
 // the usage text shows it.
 INSTANTIATE_TEST_SUITE_P(
-    numeric_arguments, rejected,
+    numeric_arguments, command_line_rejected,
     testing::Values(rejected_case{{"-c", "0"}, invalid("c", "0"), with(0)},
                     rejected_case{{"-c", "-4"}, invalid("c", "-4"), with(-4)},
                     rejected_case{{"-c", ""}, invalid("c", ""), with(0)},
@@ -69,7 +74,7 @@ INSTANTIATE_TEST_SUITE_P(
 // Options take effect left to right; the usage text after a later refusal
 // shows what the earlier ones set.
 INSTANTIATE_TEST_SUITE_P(
-    accepted_then_refused, rejected,
+    accepted_then_refused, command_line_rejected,
     testing::Values(
         rejected_case{{"-c", "+4", "-r", "x"}, invalid("r", "x"), with(4, 0)},
         rejected_case{{"-c", " 4", "-r", "x"}, invalid("r", "x"), with(4, 0)},
@@ -82,7 +87,7 @@ INSTANTIATE_TEST_SUITE_P(
         rejected_case{{"-fleEDo", "-c", "0"}, invalid("c", "0"), with(0)}));
 
 INSTANTIATE_TEST_SUITE_P(
-    sort_order, rejected,
+    sort_order, command_line_rejected,
     testing::Values(rejected_case{{"-s", "Name"}, invalid("s", "Name"), with(5)},
                     rejected_case{{"-s", "sizes"}, invalid("s", "sizes"), with(5)},
                     rejected_case{{"-s", ""}, invalid("s", ""), with(5)},
@@ -90,7 +95,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 // -p K/N: two whole numbers, 1 <= K <= N.
 INSTANTIATE_TEST_SUITE_P(
-    part_argument, rejected,
+    part_argument, command_line_rejected,
     testing::Values(rejected_case{{"-p", "0/4"}, invalid("p", "0/4"), with(5)},
                     rejected_case{{"-p", "5/4"}, invalid("p", "5/4"), with(5)},
                     rejected_case{{"-p", "4"}, invalid("p", "4"), with(5)},
@@ -106,10 +111,10 @@ INSTANTIATE_TEST_SUITE_P(
                     rejected_case{{"-p", ""}, invalid("p", ""), with(5)}));
 
 // glibc's getopt speaks for itself; the usage text follows.
-INSTANTIATE_TEST_SUITE_P(getopt_diagnostics, rejected,
+INSTANTIATE_TEST_SUITE_P(getopt_diagnostics, command_line_rejected,
                          testing::Values(
                              rejected_case{
-                                 {"-r", "7", "-q"}, "vistrel: invalid option -- 'q'\n", with(5, 7)},
+                                 {"-r", "7", "-y"}, "vistrel: invalid option -- 'y'\n", with(5, 7)},
                              rejected_case{{"-x"}, "vistrel: invalid option -- 'x'\n", with(5)}));
 
 TEST(command_line, missing_option_argument_is_getopts_diagnostic_then_usage)
@@ -185,6 +190,117 @@ TEST(command_line, valid_options_run_the_gallery)
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "0 albums processed.\n");
     EXPECT_EQ(r.err, "");
+}
+
+// --help and --version, GNU's two, are whole words where an option may
+// stand; nothing else is a long option.
+struct long_option_case {
+    std::vector<std::string> args;
+    int status;
+    std::string out_starts;  // what standard output starts with
+    std::string err;
+};
+
+TEST(command_line, help_and_version_are_the_only_long_options)
+{
+    const std::string help = "Usage: vistrel [options] /path/to/gallery\n";
+    const std::string version = std::string("vistrel ") + VISTREL_VERSION + "\n";
+    const long_option_case cases[] = {
+        {{"--help"}, 0, help, ""},
+        {{"--help", "gallery", "more"}, 0, help, ""},
+        {{"-f", "-c", "4", "--help"}, 0, help, ""},
+        {{"--version"}, 0, version, ""},
+        {{"-qk", "--version", "--help"}, 0, version, ""},
+        // Still checked left to right: a refused option before it wins.
+        {{"-c", "0", "--help"}, 1, "", invalid("c", "0") + usage_text(with(0))},
+        // Not whole words, or not options: what getopt makes of them.
+        {{"--hel"}, 1, "", "vistrel: invalid option -- '-'\n" + usage_text()},
+        {{"--verbose"}, 1, "", "vistrel: invalid option -- '-'\n" + usage_text()},
+        {{"-help"}, 1, "", invalid("h", "elp") + usage_text(with(5, 3, 0))},
+        {{"gallery", "--help"}, 1, "", usage_text()},
+    };
+    for (const long_option_case &c : cases) {
+        std::string shown;
+        for (const std::string &arg : c.args) shown += "[" + arg + "]";
+        const run_result r = run_vistrel(c.args);
+        EXPECT_EQ(r.status, c.status) << shown;
+        EXPECT_TRUE(r.out.starts_with(c.out_starts)) << shown << r.out;
+        if (c.out_starts.empty()) {
+            EXPECT_EQ(r.out, "") << shown;
+        }
+        EXPECT_EQ(r.err, c.err) << shown;
+    }
+    EXPECT_EQ(run_vistrel({"--version"}).out, version);
+}
+
+TEST(command_line, help_shows_every_option_and_its_default)
+{
+    const run_result r = run_vistrel({"--help"});
+    ASSERT_EQ(r.status, 0);
+    for (const char option : std::string("crhHsdeEDfol2bnCiamjpqkv"))
+        EXPECT_NE(r.out.find(std::string("\n  -") + option + " "), std::string::npos) << option;
+    for (const char *shown :
+         {"(default: 5)", "(default: 3)", "(default: 96)", "(default: 480)", "(default: name)",
+          "(default: 'my webgallery')", "\n  --help ", "\n  --version "})
+        EXPECT_NE(r.out.find(shown), std::string::npos) << shown;
+    // Defaults, not what the options before it set.
+    EXPECT_EQ(run_vistrel({"-c", "9", "--help"}).out, r.out);
+}
+
+TEST(command_line, quiet_and_keep_going_run_the_gallery)
+{
+    temp_dir gallery;
+    const run_result r = run_vistrel({"-qk", "-j", "2", gallery.path});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(std::regex_match(
+        r.out, std::regex("0 albums, 0 photos: 0 made, 0 fresh, 0 deleted in [0-9.]+ s\n")))
+        << r.out;
+    EXPECT_EQ(r.err, "");
+}
+
+// Every file of a gallery and its bytes, the footer's time blanked.
+std::map<std::string, std::string> snapshot(const std::string &root)
+{
+    namespace fs = std::filesystem;
+    static const std::regex when("generated [^\n]*\n with");
+    std::map<std::string, std::string> files;
+    for (const auto &entry : fs::recursive_directory_iterator(root))
+        if (entry.is_regular_file())
+            files[fs::relative(entry.path(), root).string()] =
+                std::regex_replace(read_file(entry.path().string()), when, "generated WHEN with");
+    return files;
+}
+
+// -m is the modern gallery's options in one letter; options beside it
+// still apply, before or after it.
+TEST(command_line, modern_gallery_is_its_options_and_others_still_apply)
+{
+    const std::vector<std::vector<std::string>> same = {
+        {"-m", "-H", "200", "-c", "2"},
+        {"-2", "-b", "-n", "-C", "-i", "-a", "-H", "200", "-c", "2"},
+        {"-H", "200", "-mc2"},
+    };
+    std::map<std::string, std::string> first;
+    for (const auto &args : same) {
+        temp_dir gallery;
+        make_dir(gallery.file("album"));
+        for (int i = 0; i < 5; ++i)
+            write_jpeg(gallery.file("album/p" + std::to_string(i) + ".jpg"),
+                       {.width = 160, .height = 120, .seed = uint32_t(i)});
+        std::vector<std::string> with_gallery = args;
+        with_gallery.push_back(gallery.path);
+        const run_result r = run_vistrel(with_gallery);
+        ASSERT_EQ(r.status, 0) << r.err;
+        const std::map<std::string, std::string> files = snapshot(gallery.path);
+        EXPECT_TRUE(files.contains("album/.scaled2x/p0.jpg"));
+        EXPECT_TRUE(files.contains("album/.big/p0.jpg"));
+        EXPECT_EQ(decode_jpeg(gallery.file("album/.scaled/p0.jpg")).height, 200);
+        if (first.empty()) {
+            first = files;
+        } else {
+            EXPECT_TRUE(files == first) << args[0];
+        }
+    }
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // -2: a scaled image and a thumbnail at twice the size of the normal ones,
-// offered to high-density screens through srcset, kept like the others.
+// and -b: a big image at three times the scaled one, offered to
+// high-density and big screens through srcset, kept like the others.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -28,60 +29,105 @@ struct album {
     }
 };
 
-TEST(double_density, twice_the_size_of_the_normal_images)
+// -2 and -b make their files at two and three times the size of the normal
+// ones, but never larger than the photograph: then at its own size. The
+// normal images keep their sizes, enlarged or not.
+TEST(double_density, dense_and_big_images_never_larger_than_the_photograph)
 {
     album a;
+    struct size {
+        int width, height;
+    };
     const struct {
         const char *name;
-        int width, height;
-        int scaled_width, thumb_width;
+        size photo, scaled, thumb, scaled2x, thumb2x, big;
     } cases[] = {
-        {"landscape.jpg", 4000, 3000, 640, 128},
-        {"portrait.jpg", 300, 400, 360, 72},  // enlarged
-        {"needle.jpg", 1, 961, 1, 1},         // one pixel wide, two doubled
+        {"landscape.jpg",
+         {4000, 3000},
+         {640, 480},
+         {128, 96},
+         {1280, 960},
+         {256, 192},
+         {1920, 1440}},
+        // between twice and three times the height: the big one is the photograph's size
+        {"medium.jpg", {1600, 1200}, {640, 480}, {128, 96}, {1280, 960}, {256, 192}, {1600, 1200}},
+        // exactly twice the height
+        {"double.jpg", {1280, 960}, {640, 480}, {128, 96}, {1280, 960}, {256, 192}, {1280, 960}},
+        // smaller than the scaled image, which is enlarged; the doubles are not
+        {"portrait.jpg", {300, 400}, {360, 480}, {72, 96}, {300, 400}, {144, 192}, {300, 400}},
+        // one pixel wide: no double is one pixel wide
+        {"needle.jpg", {1, 961}, {1, 480}, {1, 96}, {1, 961}, {1, 961}, {1, 961}},
     };
-    for (const auto &c : cases) write_jpeg(a.file(c.name), {.width = c.width, .height = c.height});
-    const run_result r = a.run({"-2"});
+    for (const auto &c : cases)
+        write_jpeg(a.file(c.name), {.width = c.photo.width, .height = c.photo.height});
+    const run_result r = a.run({"-2", "-b"});
     ASSERT_EQ(r.status, 0) << r.err;
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         const struct {
             std::string dir;
-            int width, height;
-        } expected[] = {{".scaled", c.scaled_width, 480},
-                        {".thumbs", c.thumb_width, 96},
-                        {".scaled2x", 2 * c.scaled_width, 960},
-                        {".thumbs2x", 2 * c.thumb_width, 192}};
-        for (const auto &e : expected) {
-            const decoded_jpeg got = decode_jpeg(a.file(e.dir + "/" + c.name));
-            EXPECT_EQ(got.width, e.width) << e.dir;
-            EXPECT_EQ(got.height, e.height) << e.dir;
-            EXPECT_FALSE(file_exists(a.file(e.dir + "/" + c.name + ".tmp")));
+            size expected;
+        } made[] = {{".scaled", c.scaled},
+                    {".thumbs", c.thumb},
+                    {".scaled2x", c.scaled2x},
+                    {".thumbs2x", c.thumb2x},
+                    {".big", c.big}};
+        for (const auto &m : made) {
+            const decoded_jpeg got = decode_jpeg(a.file(m.dir + "/" + c.name));
+            EXPECT_EQ(got.width, m.expected.width) << m.dir;
+            EXPECT_EQ(got.height, m.expected.height) << m.dir;
+            EXPECT_FALSE(file_exists(a.file(m.dir + "/" + c.name + ".tmp")));
         }
     }
 }
 
-TEST(double_density, pages_offer_the_double_images_right_after_src)
+// The photo on its page is offered in every size by width, with the width
+// the stylesheet shows it at; thumbnails offer their double for 2x screens.
+// A file no larger than a smaller one is not offered.
+TEST(double_density, pages_offer_every_size_right_after_src)
 {
     album a;
-    for (const char *name : {"a b.jpg", "c%d.jpg", "e.jpg"})
-        write_jpeg(a.file(name), {.width = 40, .height = 30});
-    ASSERT_EQ(a.run({"-2"}).status, 0);
+    write_jpeg(a.file("a b.jpg"), {.width = 1280, .height = 960});
+    write_jpeg(a.file("c%d.jpg"), {.width = 2000, .height = 1500});
+    write_jpeg(a.file("e.jpg"), {.width = 40, .height = 30});
+    write_jpeg(a.file("f.jpg"), {.width = 200, .height = 150});
+    ASSERT_EQ(a.run({"-2", "-b"}).status, 0);
 
+    const auto sizes = [](const std::string &w, const std::string &h) {
+        const std::string limits = "calc(85vh * " + w + " / " + h + "), " + w + "px)";
+        return "(max-width: 40em) min(calc(100vw - 1.5em), " + limits +
+               ", min(calc(min(100vw, 120em) - 2 * clamp(0.75em, 3vw, 2.5em) - 1em), " + limits;
+    };
     // Blanks end a URL inside srcset, so there they are encoded too.
     const std::string middle = read_file(a.file("c%d.jpg.html"));
-    EXPECT_TRUE(contains(
-        middle, "<img src=\".scaled/c%25d.jpg\" srcset=\".scaled2x/c%25d.jpg 2x\" border=\"0\" "
-                "width=\"640\" height=\"480\""));
+    EXPECT_TRUE(contains(middle, "<img src=\".scaled/c%25d.jpg\" srcset=\".scaled/c%25d.jpg 640w, "
+                                 ".scaled2x/c%25d.jpg 1280w, .big/c%25d.jpg 1920w\" sizes=\"" +
+                                     sizes("1920", "1440") +
+                                     "\" border=\"0\" width=\"640\" height=\"480\" style=\"--w: "
+                                     "1920; --h: 1440\" alt=\"c%d.jpg\">"));
     EXPECT_TRUE(contains(
         middle, "<img src=\".thumbs/a b.jpg\" srcset=\".thumbs2x/a%20b.jpg 2x\" border=\"0\" "
                 "width=\"128\" height=\"96\""));
-    EXPECT_TRUE(
-        contains(middle, "<img src=\".thumbs/e.jpg\" srcset=\".thumbs2x/e.jpg 2x\" border=\"0\""));
+    EXPECT_TRUE(contains(middle, "<img src=\".thumbs/e.jpg\" border=\"0\""));
+    // Its big image would be the scaled double again.
+    EXPECT_TRUE(contains(read_file(a.file("a b.jpg.html")),
+                         "<img src=\".scaled/a b.jpg\" srcset=\".scaled/a%20b.jpg 640w, "
+                         ".scaled2x/a%20b.jpg 1280w\" sizes=\"" +
+                             sizes("1280", "960") +
+                             "\" border=\"0\" width=\"640\" height=\"480\" style=\"--w: 1280; "
+                             "--h: 960\" alt=\"a b.jpg\">"));
+    // Smaller than its scaled image: the scaled image is all there is to offer.
+    EXPECT_TRUE(contains(read_file(a.file("e.jpg.html")),
+                         "<img src=\".scaled/e.jpg\" border=\"0\" width=\"640\" height=\"480\" "
+                         "style=\"--w: 640; --h: 480\" alt=\"e.jpg\">"));
     const std::string index = read_file(a.file("index.html"));
     EXPECT_TRUE(contains(index, "<a href=\"a b.jpg.html\"><img src=\".thumbs/a b.jpg\" "
                                 "srcset=\".thumbs2x/a%20b.jpg 2x\" border=\"0\" alt=\"a b.jpg\" "
                                 "width=\"128\" height=\"96\"></a>"));
+    EXPECT_TRUE(contains(index, "<img src=\".thumbs/e.jpg\" border=\"0\""));
+    // Its double thumbnail is the photograph, 200 pixels wide for 128.
+    EXPECT_TRUE(contains(
+        index, "<img src=\".thumbs/f.jpg\" srcset=\".thumbs2x/f.jpg 1.5625x\" border=\"0\""));
 
     // Without -2, the pages are as they always were and no 2x file is made.
     album plain;
@@ -100,39 +146,46 @@ TEST(double_density, cached_and_removed_like_the_normal_images)
     write_jpeg(a.file("y.jpg"), {.width = 64, .height = 48});
     set_mtime(a.file("x.jpg"), 1700000000);
     set_mtime(a.file("y.jpg"), 1700000000);
-    ASSERT_EQ(a.run({"-2"}).status, 0);
+    ASSERT_EQ(a.run({"-2", "-b"}).status, 0);
     const std::vector<std::string> derived = {".scaled/x.jpg", ".thumbs/x.jpg", ".scaled2x/x.jpg",
-                                              ".thumbs2x/x.jpg"};
+                                              ".thumbs2x/x.jpg", ".big/x.jpg"};
     for (const std::string &d : derived) set_mtime(a.file(d), 1700000000);
 
-    // Fresh: nothing rewritten. A newer source: all four. -f: all four.
-    ASSERT_EQ(a.run({"-2"}).status, 0);
+    // Fresh: nothing rewritten. An older derived file: that one. -f: all.
+    ASSERT_EQ(a.run({"-2", "-b"}).status, 0);
     for (const std::string &d : derived) EXPECT_EQ(mtime_of(a.file(d)), 1700000000) << d;
-    set_mtime(a.file(".thumbs2x/x.jpg"), 1600000000);
-    ASSERT_EQ(a.run({"-2"}).status, 0);
-    EXPECT_NE(mtime_of(a.file(".thumbs2x/x.jpg")), 1600000000);
-    EXPECT_EQ(mtime_of(a.file(".scaled2x/x.jpg")), 1700000000);
-    for (const std::string &d : derived) set_mtime(a.file(d), 1700000000);
-    ASSERT_EQ(a.run({"-2", "-f"}).status, 0);
+    for (const char *older : {".thumbs2x/x.jpg", ".big/x.jpg"}) {
+        SCOPED_TRACE(older);
+        set_mtime(a.file(older), 1600000000);
+        ASSERT_EQ(a.run({"-2", "-b"}).status, 0);
+        for (const std::string &d : derived) {
+            if (d == older)
+                EXPECT_NE(mtime_of(a.file(d)), 1600000000) << d;
+            else
+                EXPECT_EQ(mtime_of(a.file(d)), 1700000000) << d;
+        }
+        set_mtime(a.file(older), 1700000000);
+    }
+    ASSERT_EQ(a.run({"-2", "-b", "-f"}).status, 0);
     for (const std::string &d : derived) EXPECT_NE(mtime_of(a.file(d)), 1700000000) << d;
 
-    // Without -2 the 2x files are left as they are, but their orphans go,
-    // reported like the others.
+    // Without -2 and -b their files are left as they are, but their orphans
+    // go, reported like the others.
     const std::string y = a.file("y.jpg");
     ASSERT_EQ(std::remove(y.c_str()), 0);
     for (const std::string &d : derived) set_mtime(a.file(d), 1700000000);
     const run_result r = a.run();
     ASSERT_EQ(r.status, 0) << r.err;
     for (const std::string &d : derived) EXPECT_EQ(mtime_of(a.file(d)), 1700000000) << d;
-    for (const char *d : {".scaled/", ".thumbs/", ".scaled2x/", ".thumbs2x/"}) {
+    for (const char *d : {".scaled/", ".thumbs/", ".scaled2x/", ".thumbs2x/", ".big/"}) {
         EXPECT_TRUE(contains(r.out, "deleted orphan " + a.dir + "/" + d + "y.jpg\n")) << d;
         EXPECT_FALSE(file_exists(a.file(std::string(d) + "y.jpg")));
     }
     EXPECT_FALSE(file_exists(a.file("y.jpg.html")));
 
-    // An album that never had 2x images says nothing of their directories.
+    // An album that never had their images says nothing of their directories.
     album empty;
-    const run_result quiet = empty.run({"-2"});
+    const run_result quiet = empty.run({"-2", "-b"});
     EXPECT_EQ(quiet.out, "Directory " + empty.dir + "\ncan't opendir(" + empty.dir +
                              "/.scaled)\ncan't opendir(" + empty.dir +
                              "/.thumbs)\n0 images processed in album '" + empty.dir +
@@ -148,17 +201,13 @@ TEST(double_density, refusals)
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "vistrel: '" + a.dir + "/.thumbs2x' exists, but is not a directory\n");
 
-    // Twice a size JPEG can just hold is more than it can.
-    album big;
-    write_jpeg(big.file("x.jpg"), {.width = 64, .height = 48});
-    const run_result high = big.run({"-2", "-H", "40000"});
-    EXPECT_EQ(high.status, 1);
-    EXPECT_EQ(
-        high.err,
-        "   x.jpg: no EXIF data found\nvistrel: can't scale '" + big.dir +
-            "/x.jpg' to a height of 80000 pixels: JPEG images are at most 65500 pixels high\n");
-    EXPECT_FALSE(file_exists(big.file(".scaled2x/x.jpg")));
-    EXPECT_FALSE(file_exists(big.file(".scaled/x.jpg")));
+    album in_the_way;
+    write_jpeg(in_the_way.file("x.jpg"), {.width = 64, .height = 48});
+    write_file(in_the_way.file(".big"), "in the way");
+    const run_result big = in_the_way.run({"-b"});
+    EXPECT_EQ(big.status, 1);
+    EXPECT_EQ(big.err, "vistrel: '" + in_the_way.dir + "/.big' exists, but is not a directory\n");
+    EXPECT_FALSE(file_exists(in_the_way.file(".scaled/x.jpg")));
 }
 
 }  // namespace

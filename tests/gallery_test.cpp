@@ -40,7 +40,7 @@ std::string strip_footer(const std::string &page)
 
 std::string gallery_page(const std::string &title, const std::string &items)
 {
-    return "<html>\n<head>\n<meta charset=\"utf-8\">\n<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n<title>" +
+    return "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n<title>" +
            title +
            "</title>\n"
            "<link rel=\"stylesheet\" type=\"text/css\" href=\"vistrel.css\" />\n"
@@ -261,7 +261,7 @@ TEST(gallery, album_covers)
     make_dir(g.file("my trip"));
     make_dir(g.file("empty"));
     write_jpeg(g.file("my trip/b.jpg"), {.width = 40, .height = 30});
-    write_jpeg(g.file("my trip/Caf\xc3\xa9 1.jpg"), {.width = 400, .height = 300});
+    write_jpeg(g.file("my trip/Caf\xc3\xa9 1.jpg"), {.width = 1600, .height = 1200});
     write_file(g.file("my trip/.description"), ". Summer\n");
     const auto item = [](const std::string &src, const std::string &srcset,
                          const std::string &size) {
@@ -282,18 +282,24 @@ TEST(gallery, album_covers)
         {{"-C", "-s", "size"},
          item(".scaled/b.jpg", "my%20trip/.thumbs/b.jpg 128w, my%20trip/.scaled/b.jpg 640w",
               "width=\"640\" height=\"480\"")},
+        // A photograph smaller than the doubles: they are its own size, and
+        // the second of one width is left out.
+        {{"-C", "-s", "size", "-2"},
+         item(".scaled/b.jpg",
+              "my%20trip/.thumbs2x/b.jpg 40w, my%20trip/.thumbs/b.jpg 128w, "
+              "my%20trip/.scaled/b.jpg 640w",
+              "width=\"640\" height=\"480\"")},
         {{"-C", "-2"},
          item(".scaled/Caf%C3%A9 1.jpg",
               "my%20trip/.thumbs/" + cafe + " 128w, my%20trip/.thumbs2x/" + cafe +
                   " 256w, my%20trip/.scaled/" + cafe + " 640w, my%20trip/.scaled2x/" + cafe +
                   " 1280w",
               "width=\"640\" height=\"480\"")},
-        // The double thumbnail as wide as the scaled image.
+        // The double thumbnail as wide as the scaled image: offered once.
         {{"-C", "-2", "-h", "240"},
          item(".scaled/Caf%C3%A9 1.jpg",
               "my%20trip/.thumbs/" + cafe + " 320w, my%20trip/.scaled/" + cafe +
-                  " 640w, my%20trip/.thumbs2x/" + cafe + " 640w, my%20trip/.scaled2x/" + cafe +
-                  " 1280w",
+                  " 640w, my%20trip/.scaled2x/" + cafe + " 1280w",
               "width=\"640\" height=\"480\"")},
         // Thumbnails higher than the scaled images.
         {{"-C", "-h", "200", "-H", "100"},

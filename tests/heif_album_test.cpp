@@ -211,7 +211,8 @@ TEST(heif_album, pages_show_the_derived_files_and_link_the_original)
     album a;
     a.add_heif("IMG_0001.HEIC", stored_as(6, {.exif = exif_recipe{.orientation = 6}}));
     a.add_jpeg("IMG_0002.jpg", {.width = upright_width, .height = upright_height});
-    const run_result r = a.run({"-i", "-2", "-C"});
+    // Doubles no larger than the photograph: -H 48 -h 24.
+    const run_result r = a.run({"-i", "-2", "-C", "-H", "48", "-h", "24"});
     ASSERT_EQ(r.status, 0) << r.err;
 
     const std::string page = read_file(a.path("IMG_0001.HEIC.html"));
@@ -219,8 +220,7 @@ TEST(heif_album, pages_show_the_derived_files_and_link_the_original)
     EXPECT_NE(
         page.find(
             "<a href=\"IMG_0001.HEIC\"><img src=\".scaled/IMG_0001.HEIC.jpg\" "
-            "srcset=\".scaled2x/IMG_0001.HEIC.jpg 2x\" border=\"0\" width=\"640\" height=\"480\" "
-            "alt=\"IMG_0001.HEIC\"></a>"),
+            "srcset=\".scaled/IMG_0001.HEIC.jpg 64w, .scaled2x/IMG_0001.HEIC.jpg 128w\" sizes=\""),
         std::string::npos)
         << page;
     EXPECT_NE(page.find("<small><a href=\"IMG_0001.HEIC\">Original size (128 x 96, " +
@@ -234,7 +234,7 @@ TEST(heif_album, pages_show_the_derived_files_and_link_the_original)
     EXPECT_NE(
         next.find(
             "<a href=\"IMG_0001.HEIC.html\"><img src=\".thumbs/IMG_0001.HEIC.jpg\" "
-            "srcset=\".thumbs2x/IMG_0001.HEIC.jpg 2x\" border=\"0\" width=\"128\" height=\"96\" "
+            "srcset=\".thumbs2x/IMG_0001.HEIC.jpg 2x\" border=\"0\" width=\"32\" height=\"24\" "
             "alt=\"IMG_0001.HEIC\">"),
         std::string::npos)
         << next;
@@ -242,17 +242,22 @@ TEST(heif_album, pages_show_the_derived_files_and_link_the_original)
     EXPECT_NE(index.find(
                   "<a href=\"IMG_0001.HEIC.html\"><img src=\".thumbs/IMG_0001.HEIC.jpg\" "
                   "srcset=\".thumbs2x/IMG_0001.HEIC.jpg 2x\" border=\"0\" alt=\"IMG_0001.HEIC\" "
-                  "width=\"128\" height=\"96\"></a>"),
+                  "width=\"32\" height=\"24\"></a>"),
               std::string::npos)
         << index;
     const std::string gallery_page = read_file(a.gallery.file("index.html"));
     EXPECT_NE(gallery_page.find("src=\"a/.scaled/IMG_0001.HEIC.jpg\""), std::string::npos)
         << gallery_page;
 
-    // -2: the double-density files, upright at twice the size.
+    // -2: the double-density files, upright at twice the size, and the photo's
+    // box of the largest one's size.
+    EXPECT_NE(page.find("border=\"0\" width=\"64\" height=\"48\" style=\"--w: 128; --h: 96\" "
+                        "alt=\"IMG_0001.HEIC\"></a>"),
+              std::string::npos)
+        << page;
     for (const auto &[dir, width, height] :
-         {std::tuple{".scaled", 640, 480}, std::tuple{".thumbs", 128, 96},
-          std::tuple{".scaled2x", 1280, 960}, std::tuple{".thumbs2x", 256, 192}})
+         {std::tuple{".scaled", 64, 48}, std::tuple{".thumbs", 32, 24},
+          std::tuple{".scaled2x", 128, 96}, std::tuple{".thumbs2x", 64, 48}})
         expect_upright(a.in(dir, "IMG_0001.HEIC.jpg"), width, height);
 }
 
@@ -430,8 +435,8 @@ TEST(heif_album, derived_files_are_cached_like_any_other)
     a.add_heif("b.avif", {.format = codec::av1});
     a.add_jpeg("c.jpg", {});
     const std::vector<std::string> derived = {"a.heic.jpg", "b.avif.jpg", "c.jpg"};
-    const char *dirs[] = {".scaled", ".thumbs", ".scaled2x", ".thumbs2x"};
-    ASSERT_EQ(a.run({"-i", "-2"}).status, 0);
+    const char *dirs[] = {".scaled", ".thumbs", ".scaled2x", ".thumbs2x", ".big"};
+    ASSERT_EQ(a.run({"-i", "-2", "-b"}).status, 0);
     std::vector<file_identity> first;
     for (const char *dir : dirs)
         for (const std::string &name : derived) first.push_back(identity(a.in(dir, name)));
@@ -452,16 +457,16 @@ TEST(heif_album, derived_files_are_cached_like_any_other)
     };
     {
         SCOPED_TRACE("second run");
-        check({"-i", "-2"}, {});
+        check({"-i", "-2", "-b"}, {});
     }
     {
         SCOPED_TRACE("one HEIF changed");
         set_mtime(a.path("b.avif"), source_time + 3600 * 24 * 365 * 40);
-        check({"-i", "-2"}, {"b.avif.jpg"});
+        check({"-i", "-2", "-b"}, {"b.avif.jpg"});
     }
     {
         SCOPED_TRACE("-f");
-        check({"-i", "-2", "-f"}, derived);
+        check({"-i", "-2", "-b", "-f"}, derived);
     }
 }
 

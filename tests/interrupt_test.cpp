@@ -134,7 +134,7 @@ void expect_complete_outputs(const std::string &gallery, int expected_scaled_hei
         } else {
             ASSERT_TRUE(relative.ends_with(".html")) << "unexpected output";
             const std::string page = read_file(path);
-            EXPECT_TRUE(page.starts_with("<html>\n")) << page;
+            EXPECT_TRUE(page.starts_with("<!DOCTYPE html>\n<html lang=\"en\">\n")) << page;
             // Image pages end right after the closing tag, index pages with a newline.
             EXPECT_TRUE(page.ends_with("</body></html>") || page.ends_with("</body>\n</html>\n"))
                 << "cut short: ..." << page.substr(page.size() > 200 ? page.size() - 200 : 0);

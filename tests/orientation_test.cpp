@@ -116,17 +116,19 @@ TEST(orientation, every_derived_image_is_upright_at_the_upright_size)
     make_dir(a);
     for (const orientation_case &c : orientations)
         write_jpeg(a + "/" + name_of(c), stored_recipe(c));
-    const run_result r = run_vistrel({"-2", g.path});
+    const run_result r = run_vistrel({"-2", "-b", g.path});
     ASSERT_EQ(r.status, 0) << r.err;
 
-    // The upright 120 x 80 picture: 720 x 480 scaled, 144 x 96 thumbnail.
+    // The upright 120 x 80 picture: 720 x 480 scaled, 144 x 96 thumbnail;
+    // the doubles and the big image no larger than the upright photograph.
     const struct {
         const char *dir;
         int width, height;
     } derived[] = {{".scaled", 720, 480},
                    {".thumbs", 144, 96},
-                   {".scaled2x", 1440, 960},
-                   {".thumbs2x", 288, 192}};
+                   {".scaled2x", 120, 80},
+                   {".thumbs2x", 120, 80},
+                   {".big", 120, 80}};
     const std::string index = read_file(a + "/index.html");
     for (const orientation_case &c : orientations) {
         SCOPED_TRACE(name_of(c));

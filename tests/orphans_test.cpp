@@ -137,7 +137,7 @@ std::vector<std::string> with_cache_dirs(std::vector<std::string> entries)
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    cases, orphan_cases,
+    orphans, orphan_cases,
     testing::Values(
         // b.jpg was deleted: its page is reported once, in the .scaled pass.
         orphan_case{"image_deleted",

@@ -94,7 +94,7 @@ std::vector<image_info> numbered_images(int count)
 std::string index_head(const std::string &title, int page)
 {
     const std::string heading = title + " / " + std::to_string(page);
-    return "<html>\n<head>\n<meta charset=\"utf-8\">\n<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n<title>" +
+    return "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n<title>" +
            heading +
            "</title>\n<link rel=\"stylesheet\" type=\"text/css\" href=\"../vistrel.css\" />\n"
            "</head>\n<body bgcolor=\"#ffffff\">\n<h1 align=\"center\">" +
@@ -137,7 +137,8 @@ TEST_F(pages_test, index_single_image_whole_page)
 
     EXPECT_EQ(*write_index(images), 1);
     EXPECT_EQ(read_file(album + "/index.html"),
-              R"page(<html>
+              R"page(<!DOCTYPE html>
+<html lang="en">
 <head>
 <meta charset="utf-8">
 <meta name="viewport" content="width=device-width, initial-scale=1">
@@ -346,7 +347,7 @@ TEST_F(pages_test, page_list_of_long_albums)
 // Laid out by hand; the formatter leaves it so.
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(
-    cases, index_paging,
+    pages, index_paging,
     testing::Values(
         paging_case{"exact_multiple_of_capacity", 8, 2, 2,
                     {{"index.html", "", "pictures 1 - 4 of 8",
@@ -522,7 +523,8 @@ TEST_F(pages_test, image_pages_whole_text)
 
     // The first page: no previous image; an image without EXIF texts still
     // gets the table, with no row.
-    EXPECT_EQ(read_file(album + "/a.jpg.html"), R"page(<html>
+    EXPECT_EQ(read_file(album + "/a.jpg.html"), R"page(<!DOCTYPE html>
+<html lang="en">
 <head>
 <meta charset="utf-8">
 <meta name="viewport" content="width=device-width, initial-scale=1">
@@ -532,7 +534,7 @@ TEST_F(pages_test, image_pages_whole_text)
 <body>
 <table width="100%" cellpadding="5">
 <tr>
-<td width="100%" align="center" colspan="3"><a href="a.jpg"><img src=".scaled/a.jpg" border="0" width="360" height="480" alt="a.jpg"></a><br />
+<td width="100%" align="center" colspan="3"><a href="a.jpg"><img src=".scaled/a.jpg" border="0" width="360" height="480" style="--w: 360; --h: 480" alt="a.jpg"></a><br />
 <b><em>a.jpg</em></b>
 </td></tr>
 <tr><td width="33%" align="center" valign="top">
@@ -556,7 +558,8 @@ TEST_F(pages_test, image_pages_whole_text)
 
     // The middle page: both neighbours, the caption from .description as
     // markup, the present EXIF rows in their fixed order.
-    EXPECT_EQ(read_file(album + "/b.jpg.html"), R"page(<html>
+    EXPECT_EQ(read_file(album + "/b.jpg.html"), R"page(<!DOCTYPE html>
+<html lang="en">
 <head>
 <meta charset="utf-8">
 <meta name="viewport" content="width=device-width, initial-scale=1">
@@ -566,7 +569,7 @@ TEST_F(pages_test, image_pages_whole_text)
 <body>
 <table width="100%" cellpadding="5">
 <tr>
-<td width="100%" align="center" colspan="3"><a href="b.jpg"><img src=".scaled/b.jpg" border="0" width="640" height="480" alt="b.jpg"></a><br />
+<td width="100%" align="center" colspan="3"><a href="b.jpg"><img src=".scaled/b.jpg" border="0" width="640" height="480" style="--w: 640; --h: 480" alt="b.jpg"></a><br />
 <b><em>Beach at <i>dawn</i></em></b>
 </td></tr>
 <tr><td width="33%" align="center" valign="top">
@@ -649,7 +652,8 @@ TEST_F(pages_test, image_page_exif_modes)
     image.exif_flash = "Fired --> <b>oops</b>";
     image.exif_model = "<script>alert('x')</script> & co";
 
-    const std::string head = R"page(<html>
+    const std::string head = R"page(<!DOCTYPE html>
+<html lang="en">
 <head>
 <meta charset="utf-8">
 <meta name="viewport" content="width=device-width, initial-scale=1">
@@ -659,7 +663,7 @@ TEST_F(pages_test, image_page_exif_modes)
 <body>
 <table width="100%" cellpadding="5">
 <tr>
-<td width="100%" align="center" colspan="3"><a href="x.jpg"><img src=".scaled/x.jpg" border="0" width="4" height="3" alt="x.jpg"></a><br />
+<td width="100%" align="center" colspan="3"><a href="x.jpg"><img src=".scaled/x.jpg" border="0" width="4" height="3" style="--w: 4; --h: 3" alt="x.jpg"></a><br />
 <b><em>x.jpg</em></b>
 </td></tr>
 <tr><td width="33%" align="center" valign="top">
@@ -759,7 +763,8 @@ TEST_F(pages_test, image_page_hostile_names)
     ASSERT_TRUE(write_images(images).ok());
     EXPECT_EQ(list_dir(album), (std::set<std::string>{"50% \"off\" #1?.jpg.html",
                                                       "<img src=x onerror=alert(1)>:'.jpg.html"}));
-    EXPECT_EQ(read_file(album + "/<img src=x onerror=alert(1)>:'.jpg.html"), R"page(<html>
+    EXPECT_EQ(read_file(album + "/<img src=x onerror=alert(1)>:'.jpg.html"), R"page(<!DOCTYPE html>
+<html lang="en">
 <head>
 <meta charset="utf-8">
 <meta name="viewport" content="width=device-width, initial-scale=1">
@@ -769,7 +774,7 @@ TEST_F(pages_test, image_page_hostile_names)
 <body>
 <table width="100%" cellpadding="5">
 <tr>
-<td width="100%" align="center" colspan="3"><a href="&lt;img src=x onerror=alert(1)&gt;%3A&#39;.jpg"><img src=".scaled/&lt;img src=x onerror=alert(1)&gt;%3A&#39;.jpg" border="0" width="20" height="10" alt="&lt;img src=x onerror=alert(1)&gt;:&#39;.jpg"></a><br />
+<td width="100%" align="center" colspan="3"><a href="&lt;img src=x onerror=alert(1)&gt;%3A&#39;.jpg"><img src=".scaled/&lt;img src=x onerror=alert(1)&gt;%3A&#39;.jpg" border="0" width="20" height="10" style="--w: 20; --h: 10" alt="&lt;img src=x onerror=alert(1)&gt;:&#39;.jpg"></a><br />
 <b><em>&lt;img src=x onerror=alert(1)&gt;:&#39;.jpg</em></b>
 </td></tr>
 <tr><td width="33%" align="center" valign="top">

@@ -382,7 +382,7 @@ TEST(pipeline, icc_profiles_are_carried_into_every_derived_image)
                        .seed = 11,
                        .exif = exif_recipe{.model = "Camera X"},
                        .icc = c.icc});
-    const run_result r = a.run({"-2"});
+    const run_result r = a.run({"-2", "-b"});
     ASSERT_EQ(r.status, 0) << r.err;
     // libjpeg's warning, once for each malformed profile, naming its file;
     // the lines come in listing order.
@@ -397,8 +397,10 @@ TEST(pipeline, icc_profiles_are_carried_into_every_derived_image)
         const char *dir;
         int width, height;
     };
-    // A 400 x 300 source is decoded at full size for all of them.
-    const derived_kind kinds[] = {{".scaled2x", 1280, 960},
+    // A 400 x 300 source is decoded at full size for all of them; the
+    // doubled scaled image and the big one are the photograph's size.
+    const derived_kind kinds[] = {{".big", 400, 300},
+                                  {".scaled2x", 400, 300},
                                   {".scaled", 640, 480},
                                   {".thumbs2x", 256, 192},
                                   {".thumbs", 128, 96}};

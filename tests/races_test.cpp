@@ -145,7 +145,7 @@ TEST(races, a_photo_swapped_after_the_listing_is_refused)
 
             settings_record config;
             config.jobs = jobs;
-            const outcome done = process_images(held.dirs, held.images, config);
+            const auto done = process_images(held.dirs, held.images, config);
             ASSERT_FALSE(done.ok());
             EXPECT_EQ(done.error().text, "can't fopen(" + s.album + "/z.jpg)" + c.reason);
             EXPECT_FALSE(file_exists(s.album + "/.scaled/z.jpg"));

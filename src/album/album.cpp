@@ -1,9 +1,11 @@
 #include "album/album.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <vector>
 
 #include "album/cache_dirs.h"
@@ -14,6 +16,7 @@
 #include "album/partition.h"
 #include "base/derived_images.h"
 #include "base/messages.h"
+#include "base/progress.h"
 #include "image/pipeline.h"
 #include "pages/image_pages.h"
 #include "pages/index_pages.h"
@@ -30,6 +33,25 @@ void set_captions(std::vector<image_info> &images, const album_description &desc
     }
 }
 
+// With -k, the photographs that could not be read leave the album: no page
+// shows them, and orphan removal takes what was derived from them before.
+void drop_unreadable(std::vector<image_info> &images, const std::vector<photo_outcome> &outcomes,
+                     album_result &summary)
+{
+    std::vector<image_info> readable;
+    readable.reserve(images.size());
+    for (size_t i = 0; i < images.size(); ++i) {
+        if (outcomes[i] == photo_outcome::unreadable) {
+            ++summary.unreadable;
+            continue;
+        }
+        if (outcomes[i] == photo_outcome::made) ++summary.made;
+        readable.push_back(std::move(images[i]));
+    }
+    images = std::move(readable);
+    summary.images = static_cast<int32_t>(images.size());
+}
+
 // Everything an album with images gets: derived files and pages.
 outcome derive_and_page(album_dirs &dirs, std::vector<image_info> &images, album_result &summary,
                         const settings_record &config, const std::string &footer)
@@ -44,7 +66,10 @@ outcome derive_and_page(album_dirs &dirs, std::vector<image_info> &images, album
     summary.title = description.title;
     set_captions(images, description);
     // Derived in listing order, so progress lines follow the directory.
-    if (outcome derived = process_images(dirs, images, config); !derived.ok()) return derived;
+    const result<std::vector<photo_outcome>> derived = process_images(dirs, images, config);
+    if (!derived.ok()) return derived.error();
+    drop_unreadable(images, *derived, summary);
+    if (images.empty()) return {};  // none could be read: pages as for an empty album
     const image_order_fn order = order_function(config.image_order);
     std::sort(images.begin(), images.end(),
               [order](const image_info &a, const image_info &b) { return order(a, b) < 0; });
@@ -56,7 +81,7 @@ outcome derive_and_page(album_dirs &dirs, std::vector<image_info> &images, album
         return written;
     const result<int32_t> pages = write_index_pages(dirs.album, images, title, footer, config);
     if (!pages.ok()) return pages.error();
-    note::index_pages_created(*pages);
+    if (!config.quiet) note::index_pages_created(*pages);
     return {};
 }
 
@@ -75,19 +100,27 @@ result<album_result> process_album(const open_dir &gallery, const std::string &n
     if (!listed.ok()) return listed.error();
     std::vector<image_info> &images = *listed;
     summary.images = static_cast<int32_t>(images.size());
+    progress_photos(summary.images);
     if (!images.empty()) {
         if (outcome done = derive_and_page(dirs, images, summary, config, footer); !done.ok())
             return done.error();
     }
     if (config.remove_orphans)
-        for (const derived_image &kind : derived_images) remove_orphans(dirs.album, kind, images);
+        for (const derived_image &kind : derived_images) {
+            // A quiet run says nothing of cache directories the album never had.
+            struct stat status;
+            if (config.quiet && !stat_entry(dirs.album.fd.fd, kind.dir, status) && errno == ENOENT)
+                continue;
+            summary.deleted += remove_orphans(dirs.album, kind, images);
+        }
 
-    note::album_processed(summary.images, summary.title ? *summary.title : dirs.album.path);
+    if (!config.quiet)
+        note::album_processed(summary.images, summary.title ? *summary.title : dirs.album.path);
     return summary;
 }
 
-result<int32_t> derive_album_part(const open_dir &gallery, const std::string &name,
-                                  const settings_record &config, int64_t first)
+result<album_part_result> derive_album_part(const open_dir &gallery, const std::string &name,
+                                            const settings_record &config, int64_t first)
 {
     album_dirs dirs;
     dirs.album.path = join_path(gallery.path, name);
@@ -103,10 +136,17 @@ result<int32_t> derive_album_part(const open_dir &gallery, const std::string &na
     std::vector<image_info> chosen;
     for (const size_t i : images_in_part(images.size(), first, config.part))
         chosen.push_back(std::move(images[i]));
+    album_part_result summary;
+    summary.images = static_cast<int32_t>(images.size());
+    summary.derived = static_cast<int32_t>(chosen.size());
     if (!chosen.empty()) {
         if (outcome opened = open_cache_dirs(dirs, config); !opened.ok()) return opened.error();
-        if (outcome derived = process_images(dirs, chosen, config); !derived.ok())
-            return derived.error();
+        const result<std::vector<photo_outcome>> derived = process_images(dirs, chosen, config);
+        if (!derived.ok()) return derived.error();
+        for (const photo_outcome outcome : *derived) {
+            if (outcome == photo_outcome::made) ++summary.made;
+            if (outcome == photo_outcome::unreadable) ++summary.unreadable;
+        }
     }
-    return static_cast<int32_t>(images.size());
+    return summary;
 }

@@ -11,7 +11,10 @@
 #include "base/settings.h"
 
 struct album_result {
-    int32_t images = 0;
+    int32_t images = 0;                // on its pages
+    int32_t made = 0;                  // images whose derived files were made
+    int32_t unreadable = 0;            // -k: photographs left out, unread
+    int32_t deleted = 0;               // orphaned files deleted
     std::optional<std::string> title;  // from .description, when it gives one
     std::optional<image_info> cover;   // the first image in page order
 };
@@ -22,9 +25,16 @@ struct album_result {
 result<album_result> process_album(const open_dir &gallery, const std::string &name,
                                    const settings_record &config, const std::string &footer);
 
+// What a part run did in one album.
+struct album_part_result {
+    int32_t images = 0;      // the album's images, in all parts
+    int32_t derived = 0;     // those of this part
+    int32_t made = 0;        // those whose derived files were made
+    int32_t unreadable = 0;  // -k: those that could not be read
+};
+
 // A part run's share of the album `name`: the derived images of the album's
 // images that fall in config.part, the album's first image being the
 // gallery's image number `first`; no description, page or orphan removal.
-// Returns how many images the album has in all.
-result<int32_t> derive_album_part(const open_dir &gallery, const std::string &name,
-                                  const settings_record &config, int64_t first);
+result<album_part_result> derive_album_part(const open_dir &gallery, const std::string &name,
+                                            const settings_record &config, int64_t first);

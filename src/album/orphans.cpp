@@ -14,20 +14,21 @@
 
 // Orphan removal only reports: a cache directory it cannot read or a file
 // it cannot delete never ends the run, and its lines carry no program name.
-void remove_orphans(const open_dir &album, const derived_image &kind,
-                    std::span<const image_info> images)
+int32_t remove_orphans(const open_dir &album, const derived_image &kind,
+                       std::span<const image_info> images)
 {
+    int32_t deleted = 0;
     const std::string dir_path = join_path(album.path, kind.dir);
     // Never through a link: the deletions stay inside the album.
     const int fd = openat(album.fd.fd, kind.dir, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     unique_dir dir(fd >= 0 ? fdopendir(fd) : nullptr);
     if (fd >= 0 && !dir) close(fd);
-    // Double-density directories are looked after whenever they exist, and
-    // only then: without -2 an album need not have them.
-    if (!dir && kind.doubles >= 0 && errno == ENOENT) return;
+    // Directories of an option's images (-2, -b) are looked after whenever
+    // they exist, and only then: without it an album need not have them.
+    if (!dir && kind.made_with != nullptr && errno == ENOENT) return deleted;
     if (!dir) {
         note::orphans_unreadable(dir_path);
-        return;
+        return deleted;
     }
 
     const size_t page_limit = name_limit(album.fd.fd);
@@ -47,10 +48,12 @@ void remove_orphans(const open_dir &album, const derived_image &kind,
         if (names.contains(entry->d_name)) continue;  // byte-wise, case-sensitive
 
         const std::string derived = join_path(dir_path, entry->d_name);
-        if (unlinkat(dirfd(dir.get()), entry->d_name, 0) == 0)
+        if (unlinkat(dirfd(dir.get()), entry->d_name, 0) == 0) {
             note::deleted_orphan(derived);
-        else
+            ++deleted;
+        } else {
             note::orphan_kept(derived);
+        }
 
         // The page usually went with the other cache directory's pass: silent then.
         // A HEIF photograph's page is named after the photograph, not after
@@ -63,10 +66,13 @@ void remove_orphans(const open_dir &album, const derived_image &kind,
                                            ? std::vector{photo}
                                            : std::vector{std::string(entry->d_name), photo}) {
             const std::string page = fitted_name(page_limit, name, ".html");
-            if (unlinkat(album.fd.fd, page.c_str(), 0) == 0)
+            if (unlinkat(album.fd.fd, page.c_str(), 0) == 0) {
                 note::deleted_orphan(join_path(album.path, page));
+                ++deleted;
+            }
         }
     }
 
     if (closedir(dir.release()) != 0) note::orphans_unclosed(dir_path);
+    return deleted;
 }

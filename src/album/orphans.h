@@ -1,6 +1,7 @@
 // Orphan removal: derived files whose photograph has left the album.
 #pragma once
 
+#include <cstdint>
 #include <span>
 
 #include "base/derived_images.h"
@@ -10,6 +11,6 @@
 // Deletes from the album's cache directory of `kind` every JPEG-named file
 // that no image is called, with its image page. Everything is reached
 // through the album held open, never through a link. Reports, never fails
-// the run.
-void remove_orphans(const open_dir &album, const derived_image &kind,
-                    std::span<const image_info> images);
+// the run. Returns how many files it deleted.
+int32_t remove_orphans(const open_dir &album, const derived_image &kind,
+                       std::span<const image_info> images);

@@ -11,6 +11,9 @@
 // without the program name, which the top level puts in front.
 struct failure {
     std::string text;
+    // The photograph itself could not be opened or decoded: a run that keeps
+    // going (-k) leaves it out and goes on; any other failure ends it.
+    bool photo_unreadable = false;
 };
 
 // A value, or the failure that kept it from being made.

@@ -28,6 +28,8 @@ struct image_info {
     int32_t scaled2x_height = 0;
     int32_t thumb2x_width = 0;
     int32_t thumb2x_height = 0;
+    int32_t big_width = 0;  // with -b
+    int32_t big_height = 0;
     // When the photograph was taken, as YYYYMMDDhhmmss, from a well-formed
     // EXIF DateTimeOriginal; none without one.
     std::optional<int64_t> taken_time;

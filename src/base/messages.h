@@ -123,6 +123,12 @@ inline failure lock_not_ours(const std::string &path)
                         path.c_str());
 }
 
+// The end of a run that kept going (-k) past photographs it could not read.
+inline failure photos_unreadable(int32_t photos)
+{
+    return failure_text("%d photo%s could not be read\n", photos, photos == 1 ? "" : "s");
+}
+
 }  // namespace message
 
 // Progress on standard output and notes on standard error, which never end
@@ -143,6 +149,17 @@ inline void album_processed(int32_t images, const std::string &name)
 inline void albums_processed(int32_t albums)
 {
     report_out("%d album%s processed.\n", albums, albums == 1 ? "" : "s");
+}
+
+// A quiet run (-q): a line per photograph whose derived files were made,
+// and one summary line at the end.
+inline void made(const std::string &path) { report_out("made %s\n", path.c_str()); }
+inline void run_summary(int32_t albums, int32_t photos, int32_t made, int32_t fresh,
+                        int32_t deleted, double seconds)
+{
+    report_out("%d album%s, %d photo%s: %d made, %d fresh, %d deleted in %.1f s\n", albums,
+               albums == 1 ? "" : "s", photos, photos == 1 ? "" : "s", made, fresh, deleted,
+               seconds);
 }
 
 inline void no_exif(const std::string &name)

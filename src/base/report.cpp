@@ -1,8 +1,33 @@
 #include "base/report.h"
 
+#include <mutex>
+
 #include "base/terminal.h"
 
 namespace {
+
+// The status line and the writes it must make way for.
+std::mutex output_mutex;
+std::string status_line;  // shown when not empty
+
+// Back to the start of the line, and the line cleared.
+constexpr const char *erase_line = "\r\033[K";
+
+void erase_status()
+{
+    if (status_line.empty()) return;
+    std::fputs(erase_line, stderr);
+    std::fflush(stderr);
+}
+
+void draw_status()
+{
+    if (status_line.empty()) return;
+    std::fflush(stdout);  // what went before stays before it on a shared terminal
+    std::fputs(erase_line, stderr);
+    std::fputs(status_line.c_str(), stderr);
+    std::fflush(stderr);
+}
 
 std::string &program_name_storage()
 {
@@ -39,7 +64,21 @@ std::string format_text(const char *format, va_list args)
 
 void write_out(std::FILE *stream, const std::string &text)
 {
-    std::fputs(is_terminal(stream) ? terminal_safe(text).c_str() : text.c_str(), stream);
+    const bool terminal = is_terminal(stream);
+    std::lock_guard lock(output_mutex);
+    // Only what reaches the terminal has to make way for the line.
+    if (terminal) erase_status();
+    std::fputs(terminal ? terminal_safe(text).c_str() : text.c_str(), stream);
+    if (terminal) draw_status();
+}
+
+void show_status_line(const std::string &text)
+{
+    if (!is_terminal(stderr)) return;
+    std::lock_guard lock(output_mutex);
+    erase_status();
+    status_line = text;
+    draw_status();
 }
 
 void set_report_log(report_log *log) { current_log = log; }

@@ -32,4 +32,9 @@ using report_log = std::vector<std::pair<std::FILE *, std::string>>;
 void set_report_log(report_log *log);
 
 // Writes the text to the stream at once, made safe when it is a terminal.
+// A status line shown is erased first and shown again after it.
 void write_out(std::FILE *stream, const std::string &text);
+
+// The status line: one line on standard error, when that is a terminal,
+// rewritten in place; an empty text erases it. Safe on any thread.
+void show_status_line(const std::string &text);

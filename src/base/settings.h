@@ -1,5 +1,6 @@
 // The program's configuration: every option, filled once from the command
-// line and only read after that. Nothing computed during a run lives here.
+// line and only read after that, passed down as a parameter. Nothing
+// computed during a run lives here.
 #pragma once
 
 #include <cstdint>
@@ -34,7 +35,6 @@ struct part_choice {
 // A field named like its type names the type as ::type.
 struct settings_record {
     std::string default_title = "my webgallery";
-    std::string progname = "vistrel";
     int32_t columns = 5;
     ::exif_mode exif_mode = ::exif_mode::table;
     int32_t rows = 3;
@@ -45,12 +45,14 @@ struct settings_record {
     bool bilinear = false;
     bool show_caption = false;
     bool double_density = false;  // -2: also images at twice the size
+    bool big_screens = false;     // -b: also images at three times the size
+    bool arrow_keys = false;      // -a: keys and swipes move between pages
     bool page_numbers = false;  // -n: page numbers on the index pages, positions on the image pages
     bool heif_photos = false;   // -i: HEIF and AVIF files are photographs too
     bool album_covers = false;  // -C: a cover for every album on the gallery page
+    bool quiet = false;         // -q: only what changed on standard output, then a summary
+    bool keep_going = false;    // -k: a photo that cannot be read is left out, the run goes on
     ::image_order image_order = ::image_order::name;
     int32_t jobs = 0;  // threads for the image work of an album; 0: one per usable CPU
     part_choice part;  // -p: derived images of one part only, no pages
 };
-
-extern settings_record settings;

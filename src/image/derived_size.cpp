@@ -12,3 +12,12 @@ derived_width_result derived_width(int32_t width, int32_t height, int32_t height
     const auto result = static_cast<int32_t>(exact);
     return {derived_width_result::ok, result > 0 ? result : 1, exact};
 }
+
+multiplied_size multiply_size(int32_t photo_width, int32_t photo_height, int32_t base_width,
+                              int32_t base_height, int32_t factor)
+{
+    const int64_t width = int64_t{factor} * base_width;
+    const int64_t height = int64_t{factor} * base_height;
+    if (width > photo_width || height > photo_height) return {photo_width, photo_height};
+    return {width, height};
+}

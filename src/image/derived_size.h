@@ -20,3 +20,15 @@ struct derived_width_result {
 // image far taller than wide still gets one pixel. A size libjpeg cannot
 // write is reported, not computed.
 derived_width_result derived_width(int32_t width, int32_t height, int32_t height_setting);
+
+struct multiplied_size {
+    int64_t width;
+    int64_t height;
+};
+
+// The size of an image for dense or big screens: factor times the size of
+// the image it multiplies, unless that would be larger than the upright
+// photograph in either direction: then the photograph's own size, since a
+// larger file shows nothing more of it.
+multiplied_size multiply_size(int32_t photo_width, int32_t photo_height, int32_t base_width,
+                              int32_t base_height, int32_t factor);

@@ -13,6 +13,8 @@
 #include "base/messages.h"
 #include "base/ordered_jobs.h"
 #include "base/photo_names.h"
+#include "base/progress.h"
+#include "base/report.h"
 #include "image/derived_size.h"
 #include "image/exif.h"
 #include "image/freshness.h"
@@ -22,6 +24,13 @@
 #include "image/resample.h"
 
 namespace {
+
+// A failure that is the photograph's own: it could not be opened or decoded.
+failure unreadable(failure error)
+{
+    error.photo_unreadable = true;
+    return error;
+}
 
 failure refuse_size(const std::string &source_path, int32_t height, double width)
 {
@@ -36,7 +45,7 @@ outcome set_derived_sizes(const std::string &source_path, image_info &image,
                           const settings_record &config)
 {
     for (const derived_image &kind : derived_images) {
-        if (kind.doubles >= 0) continue;
+        if (kind.multiplies >= 0) continue;
         const int32_t height = config.*kind.height_option;
         const derived_width_result result = derived_width(image.width, image.height, height);
         if (result.status != derived_width_result::ok)
@@ -45,15 +54,15 @@ outcome set_derived_sizes(const std::string &source_path, image_info &image,
         image.*kind.width = result.width;
     }
     for (const derived_image &kind : derived_images) {
-        if (kind.doubles < 0 || !is_made(kind, config)) continue;
-        const derived_image &single = derived_images[kind.doubles];
-        const int64_t width = int64_t{2} * (image.*single.width);
-        const int64_t height = int64_t{2} * (image.*single.height);
-        if (width > largest_jpeg_dimension || height > largest_jpeg_dimension)
-            return refuse_size(source_path, static_cast<int32_t>(height),
-                               static_cast<double>(width));
-        image.*kind.width = static_cast<int32_t>(width);
-        image.*kind.height = static_cast<int32_t>(height);
+        if (kind.multiplies < 0 || !is_made(kind, config)) continue;
+        const derived_image &base = derived_images[kind.multiplies];
+        const multiplied_size size = multiply_size(image.width, image.height, image.*base.width,
+                                                   image.*base.height, kind.factor);
+        if (size.width > largest_jpeg_dimension || size.height > largest_jpeg_dimension)
+            return refuse_size(source_path, static_cast<int32_t>(size.height),
+                               static_cast<double>(size.width));
+        image.*kind.width = static_cast<int32_t>(size.width);
+        image.*kind.height = static_cast<int32_t>(size.height);
     }
     return {};
 }
@@ -168,7 +177,7 @@ result<photo_reading> read_photo(const album_dirs &dirs, image_info &image, phot
     reading.stale[first_made] = *stale;
 
     decompressor decoder(source.file.get(), source_path);
-    if (outcome header = read_header(decoder); !header.ok()) return header.error();
+    if (outcome header = read_header(decoder); !header.ok()) return unreadable(header.error());
 
     image.file_size = status.st_size;
     image.mtime = status.st_mtime;
@@ -200,13 +209,14 @@ result<photo_reading> read_photo(const album_dirs &dirs, image_info &image, phot
     const unsigned denom = reduction_for(static_cast<JDIMENSION>(image.width),
                                          image.*derived_images[first_stale].width);
     const result<decode_footprint> footprint = measure_decode(decoder, denom);
-    if (!footprint.ok()) return footprint.error();
+    if (!footprint.ok()) return unreadable(footprint.error());
     reading.share = memory_share(footprint->whole_image +
                                  footprint->picture * (needs_turning(orientation) ? 2 : 1) +
                                  largest_stale(image, reading, decoder.info.output_components));
     if (job_cancelled()) return failure{};
     result<decoded_image> decoded = decode_image(decoder, denom);
-    if (!decoded.ok()) return decoded.error();
+    if (!decoded.ok())  // an empty failure: told to stop
+        return decoded.error().text.empty() ? decoded.error() : unreadable(decoded.error());
     reading.picture = std::move(*decoded);
     if (outcome upright = turn_upright(reading.picture, orientation); !upright.ok())
         return upright.error();
@@ -227,7 +237,8 @@ result<photo_reading> read_heif_photo(const album_dirs &dirs, image_info &image,
     const struct stat &status = source.status;
 
     heif_opening opened = open_heif(fileno(source.file.get()));
-    if (!opened.error.empty()) return message::codec_error(source_path, opened.error.c_str());
+    if (!opened.error.empty())
+        return unreadable(message::codec_error(source_path, opened.error.c_str()));
     image.file_size = status.st_size;
     image.mtime = status.st_mtime;
     const std::vector<uint8_t> exif = heif_exif(opened.file);
@@ -253,7 +264,8 @@ result<photo_reading> read_heif_photo(const album_dirs &dirs, image_info &image,
         memory_share(heif_decode_memory(opened.file) + largest_stale(image, reading, 3));
     if (job_cancelled()) return failure{};
     heif_decoding decoded = decode_heif(opened.file, decoding_threads);
-    if (!decoded.error.empty()) return message::codec_error(source_path, decoded.error.c_str());
+    if (!decoded.error.empty())
+        return unreadable(message::codec_error(source_path, decoded.error.c_str()));
     reading.picture = std::move(decoded.picture);
     return reading;
 }
@@ -302,16 +314,16 @@ std::vector<size_t> largest_first(int album_fd, std::span<const image_info> imag
 
 }  // namespace
 
-outcome derive_image(const album_dirs &dirs, image_info &image, const settings_record &config,
-                     int heif_threads)
+result<bool> derive_image(const album_dirs &dirs, image_info &image, const settings_record &config,
+                          int heif_threads)
 {
     const bool heif = is_heif_name(image.name);
     const resampler_fn resample = config.bilinear ? resize_bilinear : resize_area;
     const std::string source_path = join_path(dirs.album.path, image.name);
-    note::image(source_path);
+    if (!config.quiet) note::image(source_path);
     for (int attempt = 0;; ++attempt) {
         result<photo> source = open_photo(dirs.album.fd.fd, image.name, source_path);
-        if (!source.ok()) return source.error();
+        if (!source.ok()) return unreadable(source.error());
         const result<photo_reading> reading =
             heif ? read_heif_photo(dirs, image, *source, source_path, config, heif_threads)
                  : read_photo(dirs, image, *source, source_path, config);
@@ -319,7 +331,9 @@ outcome derive_image(const album_dirs &dirs, image_info &image, const settings_r
         // to decode: that is a change too, not bad input.
         if (unchanged(*source, dirs.album.fd.fd, image.name)) {
             if (!reading.ok()) return reading.error();
-            return write_derived(dirs, image, *reading, resample);
+            if (outcome written = write_derived(dirs, image, *reading, resample); !written.ok())
+                return written.error();
+            return std::ranges::any_of(reading->stale, [](bool stale) { return stale; });
         }
         if (!reading.ok() && reading.error().text.empty()) return reading.error();  // told to stop
         // The pages show the file as it was last seen.
@@ -331,24 +345,59 @@ outcome derive_image(const album_dirs &dirs, image_info &image, const settings_r
         }
         note::still_changing(image.name);
         drop_derived(dirs, image, config);
-        return {};
+        return false;
     }
 }
 
-outcome process_images(const album_dirs &dirs, std::span<image_info> images,
-                       const settings_record &config)
+namespace {
+
+// One photograph's job: derived, or with -k left out when it cannot be
+// read, its message in its place among the others.
+result<photo_outcome> photo_job(const album_dirs &dirs, image_info &image,
+                                const settings_record &config, int heif_threads)
 {
+    const result<bool> made = derive_image(dirs, image, config, heif_threads);
+    photo_outcome outcome = photo_outcome::fresh;
+    if (made.ok()) {
+        if (*made) outcome = photo_outcome::made;
+        if (*made && config.quiet) note::made(join_path(dirs.album.path, image.name));
+    } else if (config.keep_going && made.error().photo_unreadable) {
+        report_failure(made.error());
+        outcome = photo_outcome::unreadable;
+    } else {
+        return made.error();
+    }
+    progress_photo_done();
+    return outcome;
+}
+
+}  // namespace
+
+result<std::vector<photo_outcome>>
+process_images(const album_dirs &dirs, std::span<image_info> images, const settings_record &config)
+{
+    std::vector<photo_outcome> outcomes(images.size(), photo_outcome::fresh);
     const int threads = config.jobs > 0 ? config.jobs : usable_cpus();
     if (threads <= 1 || images.size() <= 1) {
         // One image at a time: libheif may take the threads the jobs would.
-        for (image_info &image : images)
-            if (outcome done = derive_image(dirs, image, config, threads > 1 ? threads : 0);
-                !done.ok())
-                return done;
-        return {};
+        for (size_t i = 0; i < images.size(); ++i) {
+            result<photo_outcome> done =
+                photo_job(dirs, images[i], config, threads > 1 ? threads : 0);
+            if (!done.ok()) return done.error();
+            outcomes[i] = *done;
+        }
+        return outcomes;
     }
-    // Each image touches only its own record and files.
-    return run_ordered(
-        images.size(), threads, [&](size_t i) { return derive_image(dirs, images[i], config); },
+    // Each image touches only its own record, files and outcome.
+    const outcome done = run_ordered(
+        images.size(), threads,
+        [&](size_t i) -> outcome {
+            result<photo_outcome> job = photo_job(dirs, images[i], config, 0);
+            if (!job.ok()) return job.error();
+            outcomes[i] = *job;
+            return {};
+        },
         largest_first(dirs.album.fd.fd, images));
+    if (!done.ok()) return done.error();
+    return outcomes;
 }

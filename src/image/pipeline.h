@@ -3,6 +3,7 @@
 #pragma once
 
 #include <span>
+#include <vector>
 
 #include "base/derived_images.h"
 #include "base/failure.h"
@@ -15,13 +16,23 @@
 // its record filled but no derived image, and the next run makes them.
 // heif_threads is how many threads libheif may decode a tiled picture with
 // (0: only the calling one): the jobs' threads and libheif's together stay
-// at -j.
-[[nodiscard]] outcome derive_image(const album_dirs &dirs, image_info &image,
-                                   const settings_record &config, int heif_threads = 0);
+// at -j. True when derived files were made. A failure that is the
+// photograph's own (it cannot be opened or decoded) is marked so.
+[[nodiscard]] result<bool> derive_image(const album_dirs &dirs, image_info &image,
+                                        const settings_record &config, int heif_threads = 0);
+
+// What became of one photograph of the album.
+enum class photo_outcome {
+    fresh,       // nothing of it needed making
+    made,        // derived files were made
+    unreadable,  // -k: it could not be read, and is left out
+};
 
 // Fills every record of the album (its name and caption already set) and
 // writes its stale derived images, each image decoded at most once. Each
 // photograph is opened once, through the album held open, and everything
 // shown of it (size, time, EXIF, pixels) comes from that one open file.
-[[nodiscard]] outcome process_images(const album_dirs &dirs, std::span<image_info> images,
-                                     const settings_record &config);
+// Returns each image's outcome, in the order of images; with -k a photograph
+// that cannot be read is reported and left for the caller to drop.
+[[nodiscard]] result<std::vector<photo_outcome>>
+process_images(const album_dirs &dirs, std::span<image_info> images, const settings_record &config);

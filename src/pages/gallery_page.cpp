@@ -20,21 +20,8 @@ constexpr const char cover_sizes[] = "(max-width: 40em) calc(100vw - 1.5em), 16e
 std::string cover_img(const std::string &dir_name, const image_info &cover,
                       const settings_record &config)
 {
-    struct candidate {
-        const derived_image *kind;
-        int32_t width;
-    };
-    std::vector<candidate> candidates;
-    for (const derived_image *kind : {&thumbnail, &scaled_image, &thumbnail_2x, &scaled_image_2x})
-        if (is_made(*kind, config)) candidates.push_back({kind, cover.*kind->width});
-    std::stable_sort(candidates.begin(), candidates.end(),
-                     [](const candidate &a, const candidate &b) { return a.width < b.width; });
-    std::string list;
-    for (const candidate &c : candidates) {
-        if (!list.empty()) list += ", ";
-        list += candidate_url(*c.kind, cover.derived, dir_name) + ' ' + std::to_string(c.width) +
-                'w';
-    }
+    const std::string list = width_candidates(
+        {&thumbnail, &scaled_image, &thumbnail_2x, &scaled_image_2x}, cover, config, dir_name);
     const std::string album = url_escape(dir_name);
     return "<img class=\"albumcover\" src=\"" + album + '/' + scaled_image.dir + '/' +
            url_escape(cover.derived) + "\" srcset=\"" + list + "\" sizes=\"" + cover_sizes +

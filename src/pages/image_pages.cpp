@@ -62,9 +62,54 @@ void write_neighbour(std::FILE *out, const image_info &neighbour, const char *la
                  "<a href=\"%s\"><img src=\"%s/%s\"%s border=\"0\" width=\"%d\" "
                  "height=\"%d\" alt=\"%s\"><br><small>%s</small></a>",
                  url_escape(neighbour.page).c_str(), thumbnail.dir, link.c_str(),
-                 srcset(thumbnail_2x, config, neighbour.derived).c_str(),
-                 neighbour.*thumbnail.width, neighbour.*thumbnail.height,
-                 html_escape(neighbour.name).c_str(), label);
+                 srcset(thumbnail_2x, config, neighbour).c_str(), neighbour.*thumbnail.width,
+                 neighbour.*thumbnail.height, html_escape(neighbour.name).c_str(), label);
+}
+
+// The largest file of the photograph: the photo is never shown larger than
+// it is at one device pixel per CSS pixel. Of two as wide, the first.
+const derived_image &largest_photo_file(const image_info &image, const settings_record &config)
+{
+    const derived_image *largest = &scaled_image;
+    for (const derived_image *kind : {&scaled_image_2x, &big_image})
+        if (is_made(*kind, config) && image.*kind->width > image.*largest->width) largest = kind;
+    return *largest;
+}
+
+// The width the stylesheet shows the photo at, for the browser to choose a
+// file before it has read the stylesheet: the page's width less its
+// margins (on a phone the screen's less 0.75em a side; else at most 120em,
+// less 3vw a side between 0.75em and 2.5em and the cell's padding of 0.5em
+// a side), no higher than 85% of the window, no wider than the largest
+// file. The sample stylesheet must agree with it.
+std::string photo_sizes(int32_t width, int32_t height)
+{
+    const std::string limits = "calc(85vh * " + std::to_string(width) + " / " +
+                               std::to_string(height) + "), " + std::to_string(width) + "px)";
+    return "(max-width: 40em) min(calc(100vw - 1.5em), " + limits +
+           ", min(calc(min(100vw, 120em) - 2 * clamp(0.75em, 3vw, 2.5em) - 1em), " + limits;
+}
+
+// The photo: its scaled image, with -2 and -b every size of it by width.
+// The size of the largest goes to the stylesheet, which shows the photo as
+// large as the window allows up to it, and keeps the box of that shape
+// before the file arrives.
+std::string photo_img(const image_info &image, const settings_record &config)
+{
+    const derived_image &largest = largest_photo_file(image, config);
+    const int32_t width = image.*largest.width;
+    const int32_t height = image.*largest.height;
+    std::string img = "<img src=\"";
+    img += scaled_image.dir;
+    img += '/' + url_escape(image.derived) + '"';
+    if (&largest != &scaled_image)
+        img += " srcset=\"" +
+               width_candidates({&scaled_image, &scaled_image_2x, &big_image}, image, config) +
+               "\" sizes=\"" + photo_sizes(width, height) + '"';
+    img += " border=\"0\" width=\"" + std::to_string(image.*scaled_image.width) + "\" height=\"" +
+           std::to_string(image.*scaled_image.height) + "\" style=\"--w: " + std::to_string(width) +
+           "; --h: " + std::to_string(height) + "\" alt=\"" + html_escape(image.name) + "\">";
+    return img;
 }
 
 outcome write_page(const open_dir &album, std::span<const image_info> images, size_t i,
@@ -78,21 +123,25 @@ outcome write_page(const open_dir &album, std::span<const image_info> images, si
 
     const std::string name = html_escape(image.name);
     const std::string link = url_escape(image.name);
-    const std::string derived_link = url_escape(image.derived);
     const std::string caption = caption_html(image);
 
-    std::fprintf(
-        out,
-        "%s<title>%s: %s</title>\n"
-        "<link rel=\"stylesheet\" type=\"text/css\" href=\"../vistrel.css\" />\n"
-        "</head>\n<body>\n<table width=\"100%%\" cellpadding=\"5\">\n<tr>\n"
-        "<td width=\"100%%\" align=\"center\" colspan=\"3\"><a href=\"%s\">"
-        "<img src=\"%s/%s\"%s border=\"0\" width=\"%d\" height=\"%d\" alt=\"%s\"></a><br />\n"
-        "<b><em>%s</em></b>\n</td></tr>\n"
-        "<tr><td width=\"33%%\" align=\"center\" valign=\"top\">\n",
-        page_head_start, title.c_str(), name.c_str(), link.c_str(), scaled_image.dir,
-        derived_link.c_str(), srcset(scaled_image_2x, config, image.derived).c_str(),
-        image.*scaled_image.width, image.*scaled_image.height, name.c_str(), caption.c_str());
+    std::fprintf(out,
+                 "%s<title>%s: %s</title>\n"
+                 "<link rel=\"stylesheet\" type=\"text/css\" href=\"../vistrel.css\" />\n",
+                 page_head_start, title.c_str(), name.c_str());
+    if (config.arrow_keys)
+        std::fputs(key_navigation(i > 0 ? url_escape(images[i - 1].page) : std::string(),
+                                  i + 1 < images.size() ? url_escape(images[i + 1].page)
+                                                        : std::string(),
+                                  index_page_name(back_page))
+                       .c_str(),
+                   out);
+    std::fprintf(out,
+                 "</head>\n<body>\n<table width=\"100%%\" cellpadding=\"5\">\n<tr>\n"
+                 "<td width=\"100%%\" align=\"center\" colspan=\"3\"><a href=\"%s\">%s</a><br />\n"
+                 "<b><em>%s</em></b>\n</td></tr>\n"
+                 "<tr><td width=\"33%%\" align=\"center\" valign=\"top\">\n",
+                 link.c_str(), photo_img(image, config).c_str(), caption.c_str());
 
     if (i > 0) write_neighbour(out, images[i - 1], "previous image", config);
 

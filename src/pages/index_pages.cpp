@@ -36,8 +36,8 @@ void write_cell(std::FILE *out, const image_info &image, const settings_record &
                  "<td align=\"center\">\n<a href=\"%s\"><img src=\"%s/%s\"%s border=\"0\" "
                  "alt=\"%s\" width=\"%d\" height=\"%d\"></a><br>\n",
                  url_escape(image.page).c_str(), thumbnail.dir, link.c_str(),
-                 srcset(thumbnail_2x, config, image.derived).c_str(),
-                 html_escape(image.name).c_str(), image.*thumbnail.width, image.*thumbnail.height);
+                 srcset(thumbnail_2x, config, image).c_str(), html_escape(image.name).c_str(),
+                 image.*thumbnail.width, image.*thumbnail.height);
     if (config.show_caption) {
         std::fprintf(out, "<small>%s</small>\n", caption_html(image).c_str());
     } else {
@@ -96,10 +96,17 @@ outcome write_page(const open_dir &album, std::span<const image_info> images,
 
     std::fprintf(out,
                  "%s<title>%s / %" PRId64 "</title>\n"
-                 "<link rel=\"stylesheet\" type=\"text/css\" href=\"../vistrel.css\" />\n"
+                 "<link rel=\"stylesheet\" type=\"text/css\" href=\"../vistrel.css\" />\n",
+                 page_head_start, title.c_str(), page);
+    if (config.arrow_keys)
+        std::fputs(key_navigation(page > 1 ? index_page_name(page - 1) : std::string(),
+                                  page < layout.pages ? index_page_name(page + 1) : std::string())
+                       .c_str(),
+                   out);
+    std::fprintf(out,
                  "</head>\n<body bgcolor=\"#ffffff\">\n<h1 align=\"center\">%s / %" PRId64 "</h1>\n"
                  "<table width=\"100%%\" border=\"0\">\n<tr>\n<th width=\"33%%\"><small>\n",
-                 page_head_start, title.c_str(), page, title.c_str(), page);
+                 title.c_str(), page);
 
     // Every page before the last is full, so the previous page always holds
     // capacity pictures.

@@ -1,5 +1,9 @@
 #include "pages/page_parts.h"
 
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
 #include "pages/escape.h"
 
 int64_t index_page_capacity(const settings_record &config)
@@ -39,13 +43,77 @@ std::string candidate_url(const derived_image &kind, const std::string &name,
 }
 
 std::string srcset(const derived_image &doubled, const settings_record &config,
-                   const std::string &name, const std::string &album_dir)
+                   const image_info &image, const std::string &album_dir)
 {
     if (!is_made(doubled, config)) return {};
-    return " srcset=\"" + candidate_url(doubled, name, album_dir) + " 2x\"";
+    const int32_t single = image.*derived_images[doubled.multiplies].width;
+    if (image.*doubled.width <= single) return {};
+    // Twice the width, but less from a photograph smaller than that: the
+    // density it has, shown at the single image's size.
+    char density[32];
+    std::snprintf(density, sizeof density, "%.6g",
+                  static_cast<double>(image.*doubled.width) / single);
+    return " srcset=\"" + candidate_url(doubled, image.derived, album_dir) + ' ' + density + "x\"";
+}
+
+std::string width_candidates(std::initializer_list<const derived_image *> kinds,
+                             const image_info &image, const settings_record &config,
+                             const std::string &album_dir)
+{
+    struct candidate {
+        const derived_image *kind;
+        int32_t width;
+    };
+    std::vector<candidate> candidates;
+    for (const derived_image *kind : kinds) {
+        if (!is_made(*kind, config)) continue;
+        const bool known =
+            std::any_of(candidates.begin(), candidates.end(),
+                        [&](const candidate &c) { return c.width == image.*kind->width; });
+        if (!known) candidates.push_back({kind, image.*kind->width});
+    }
+    std::stable_sort(candidates.begin(), candidates.end(),
+                     [](const candidate &a, const candidate &b) { return a.width < b.width; });
+    std::string list;
+    for (const candidate &c : candidates) {
+        if (!list.empty()) list += ", ";
+        list += candidate_url(*c.kind, image.derived, album_dir) + ' ' + std::to_string(c.width) +
+                'w';
+    }
+    return list;
 }
 
 std::string caption_html(const image_info &image)
 {
     return image.caption_from_description ? image.caption : html_escape(image.caption);
+}
+
+std::string key_navigation(const std::string &prev, const std::string &next, const std::string &up)
+{
+    std::string head;
+    if (!prev.empty()) head += "<link rel=\"prev\" href=\"" + prev + "\">\n";
+    if (!next.empty()) head += "<link rel=\"next\" href=\"" + next + "\">\n";
+    const bool image_page = !up.empty();
+    if (!image_page && head.empty()) return head;  // an album's only index page: nothing to do
+    head += "<script>\n(function(d){function l(r){r=d.querySelector('link[rel='+r+']');"
+            "return r&&r.href}"
+            "function go(h,e){if(h){if(e)e.preventDefault();location.href=h}}"
+            "var p=l('prev'),n=l('next'),k={ArrowLeft:p,ArrowRight:n";
+    // The name of an index page needs no quoting inside a string.
+    if (image_page)
+        head += ",PageUp:p,PageDown:n,Escape:'" + up + "'},x,y";
+    else
+        head += "}";
+    head += ";d.addEventListener('keydown',function(e){"
+            "e.altKey||e.ctrlKey||e.metaKey||e.shiftKey||go(k[e.key],e)});";
+    // A swipe: one finger, mostly sideways, and not while the page is
+    // zoomed in, where it moves the picture about.
+    if (image_page)
+        head += "d.addEventListener('touchstart',function(e){var t=e.touches[0];"
+                "x=e.touches.length==1&&!((window.visualViewport||{}).scale>1)?t.clientX:null;"
+                "y=t.clientY},{passive:true});"
+                "d.addEventListener('touchend',function(e){var t=e.changedTouches[0],"
+                "a=t.clientX-x,b=t.clientY-y;if(x!=null&&a*a>2500&&a*a>4*b*b)go(a<0?n:p)})";
+    head += "})(document);\n</script>\n";
+    return head;
 }

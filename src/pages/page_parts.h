@@ -2,16 +2,18 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 
 #include "base/derived_images.h"
 #include "base/image_info.h"
 #include "base/settings.h"
 
-// The first lines of every page's head: the encoding the pages are written
-// in, and a viewport so that phones lay them out at their own width.
+// The first lines of every page: standards mode, the language of the words
+// the pages write, the encoding they are written in, and a viewport so that
+// phones lay them out at their own width.
 inline constexpr const char page_head_start[] =
-    "<html>\n<head>\n<meta charset=\"utf-8\">\n"
+    "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
     "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n";
 
 // Thumbnails on a full index page: rows x columns, each a positive int32,
@@ -30,10 +32,28 @@ std::string candidate_url(const derived_image &kind, const std::string &name,
 // With -2, the srcset attribute that offers a double-density image to
 // high-density screens, to follow a src attribute: ` srcset="<dir>/<name> 2x"`,
 // or from the gallery page ` srcset="<album>/<dir>/<name> 2x"`. Empty
-// without -2.
+// without -2, and where the photograph is too small for the double image to
+// be larger than the single one; where it is only a little larger, the
+// density it has takes the place of 2x.
 std::string srcset(const derived_image &doubled, const settings_record &config,
-                   const std::string &name, const std::string &album_dir = {});
+                   const image_info &image, const std::string &album_dir = {});
+
+// The made ones of these derived images as srcset candidates by width,
+// "<url> <width>w, ...", narrowest first; of several of one width (a
+// photograph smaller than they would be) only the first of the list.
+std::string width_candidates(std::initializer_list<const derived_image *> kinds,
+                             const image_info &image, const settings_record &config,
+                             const std::string &album_dir = {});
 
 // The caption as it goes into a page: one from .description is the owner's
 // markup, written unchanged; the name standing in for a missing one is data.
 std::string caption_html(const image_info &image);
+
+// -a: the head's links to the previous and next page (the URLs as they go
+// into an href; empty for none), and a small script inside the page that
+// opens them with the left and right arrow keys. On an image page, up is
+// its index page: PageUp and PageDown do as the arrows, a horizontal swipe
+// too, and Escape goes up. Nothing needs the script: the pages work the
+// same without it. An index page with no other gets nothing.
+std::string key_navigation(const std::string &prev, const std::string &next,
+                           const std::string &up = {});

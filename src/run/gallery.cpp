@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <ctime>
 #include <vector>
@@ -14,8 +15,11 @@
 #include "album/album.h"
 #include "base/files.h"
 #include "base/messages.h"
+#include "base/progress.h"
 #include "base/report.h"
+#include "base/terminal.h"
 #include "pages/gallery_page.h"
+#include "pages/stylesheet.h"
 #include "run/command_line.h"
 
 namespace {
@@ -90,9 +94,18 @@ outcome lock_gallery(const open_dir &gallery, const std::string &operand, int op
     return {};
 }
 
+// What a run did, for its last words.
+struct run_totals {
+    int32_t albums = 0;
+    int32_t photos = 0;
+    int32_t made = 0;
+    int32_t unreadable = 0;
+    int32_t deleted = 0;
+};
+
 // -p: the derived images of one part of every album, and nothing else.
 outcome derive_part(const open_dir &gallery, const std::string &operand,
-                    const settings_record &config)
+                    const settings_record &config, run_totals &totals)
 {
     unique_fd lock;
     if (outcome locked = lock_gallery(gallery, operand, LOCK_SH, lock); !locked.ok()) return locked;
@@ -101,15 +114,19 @@ outcome derive_part(const open_dir &gallery, const std::string &operand,
     int64_t first = 0;  // the gallery's number of the album's first image
     for (const dir_entry &entry : *entries) {
         if (!is_album(entry)) continue;
-        result<int32_t> images = derive_album_part(gallery, entry.name, config, first);
-        if (!images.ok()) return images.error();
-        first += *images;
+        result<album_part_result> album = derive_album_part(gallery, entry.name, config, first);
+        if (!album.ok()) return album.error();
+        first += album->images;
+        ++totals.albums;
+        totals.photos += album->derived - album->unreadable;  // as the pages would count
+        totals.made += album->made;
+        totals.unreadable += album->unreadable;
     }
     return {};
 }
 
 outcome write_gallery(const open_dir &gallery, const std::string &operand,
-                      const settings_record &config)
+                      const settings_record &config, run_totals &totals)
 {
     unique_fd lock;
     if (outcome locked = lock_gallery(gallery, operand, LOCK_EX, lock); !locked.ok()) return locked;
@@ -117,20 +134,29 @@ outcome write_gallery(const open_dir &gallery, const std::string &operand,
 
     result<output_file> page = open_gallery_page(gallery, config);
     if (!page.ok()) return page.error();
+    if (outcome styled = place_stylesheet(gallery); !styled.ok()) return styled;
     result<std::vector<dir_entry>> entries = list_gallery(gallery);
     if (!entries.ok()) return entries.error();
-    int32_t albums = 0;
+    if (config.quiet && is_terminal(stderr))
+        start_progress(static_cast<int32_t>(std::ranges::count_if(*entries, is_album)));
+    int32_t &albums = totals.albums;
     for (const dir_entry &entry : *entries) {
         if (!is_album(entry)) continue;
-        note::directory(join_path(gallery.path, entry.name));
+        if (!config.quiet) note::directory(join_path(gallery.path, entry.name));
+        progress_album(albums + 1);
         result<album_result> album = process_album(gallery, entry.name, config, footer);
         if (!album.ok()) return album.error();
         write_album_item(*page, entry.name, album->title, album->images, album->cover, config);
         ++albums;
+        totals.photos += album->images;
+        totals.made += album->made;
+        totals.unreadable += album->unreadable;
+        totals.deleted += album->deleted;
     }
     if (outcome finished = finish_gallery_page(*page, footer); !finished.ok()) return finished;
 
-    note::albums_processed(albums);
+    end_progress();
+    if (!config.quiet) note::albums_processed(albums);
     return {};
 }
 
@@ -138,6 +164,7 @@ outcome write_gallery(const open_dir &gallery, const std::string &operand,
 
 int run_gallery(std::string gallery_path, const settings_record &config)
 {
+    const auto start = std::chrono::steady_clock::now();
     struct stat status;
     if (stat(gallery_path.c_str(), &status) != 0) {
         report_failure(message::cant_stat(gallery_path));
@@ -145,7 +172,8 @@ int run_gallery(std::string gallery_path, const settings_record &config)
     }
     if (!S_ISDIR(status.st_mode)) {
         note::not_a_directory(gallery_path);
-        usage();
+        write_usage(config);
+        return 1;
     }
     const std::string operand = gallery_path;
     if (!gallery_path.empty() && gallery_path.back() == '/') gallery_path.pop_back();
@@ -155,10 +183,21 @@ int run_gallery(std::string gallery_path, const settings_record &config)
         report_failure(message::cant_opendir(operand));
         return 1;
     }
-    const outcome written = config.part.count > 0 ? derive_part(gallery, operand, config)
-                                                  : write_gallery(gallery, operand, config);
+    run_totals totals;
+    const outcome written = config.part.count > 0 ? derive_part(gallery, operand, config, totals)
+                                                  : write_gallery(gallery, operand, config, totals);
+    end_progress();
     if (!written.ok()) {
         report_failure(written.error());
+        return 1;
+    }
+    if (config.quiet) {
+        const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - start;
+        note::run_summary(totals.albums, totals.photos, totals.made, totals.photos - totals.made,
+                          totals.deleted, seconds.count());
+    }
+    if (totals.unreadable > 0) {
+        report_failure(message::photos_unreadable(totals.unreadable));
         return 1;
     }
     return 0;

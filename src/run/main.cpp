@@ -4,7 +4,6 @@
 #include <string>
 
 #include "base/report.h"
-#include "base/settings.h"
 #include "run/command_line.h"
 #include "run/gallery.h"
 
@@ -27,9 +26,8 @@ namespace {
 
 int main(int argc, char **argv)
 {
-    settings.progname = argc > 0 && argv[0] ? argv[0] : "vistrel";
-    set_program_name(settings.progname);
+    set_program_name(argc > 0 && argv[0] ? argv[0] : "vistrel");
     std::set_new_handler(out_of_memory);
-    const std::string gallery = parse_command_line(argc, argv);
-    return run_gallery(gallery, settings);
+    const command_line parsed = parse_command_line(argc, argv);
+    return run_gallery(parsed.gallery, parsed.config);
 }

@@ -1,3 +1,0 @@
-#include "base/settings.h"
-
-settings_record settings;
