@@ -93,6 +93,23 @@ INSTANTIATE_TEST_SUITE_P(
                     rejected_case{{"-s", ""}, invalid("s", ""), with(5)},
                     rejected_case{{"-s", "mtime", "-s", "MTIME"}, invalid("s", "MTIME"), with(5)}));
 
+// -p K/N: two whole numbers, 1 <= K <= N.
+INSTANTIATE_TEST_SUITE_P(
+    part_argument, command_line_rejected,
+    testing::Values(rejected_case{{"-p", "0/4"}, invalid("p", "0/4"), with(5)},
+                    rejected_case{{"-p", "5/4"}, invalid("p", "5/4"), with(5)},
+                    rejected_case{{"-p", "4"}, invalid("p", "4"), with(5)},
+                    rejected_case{{"-p", "a/b"}, invalid("p", "a/b"), with(5)},
+                    rejected_case{{"-p", "1/0"}, invalid("p", "1/0"), with(5)},
+                    rejected_case{{"-p", "1/"}, invalid("p", "1/"), with(5)},
+                    rejected_case{{"-p", "/4"}, invalid("p", "/4"), with(5)},
+                    rejected_case{{"-p", "1/4x"}, invalid("p", "1/4x"), with(5)},
+                    rejected_case{{"-p", "-1/4"}, invalid("p", "-1/4"), with(5)},
+                    rejected_case{{"-p", "1/+4"}, invalid("p", "1/+4"), with(5)},
+                    rejected_case{{"-p", " 1/4"}, invalid("p", " 1/4"), with(5)},
+                    rejected_case{{"-p", "1/4294967297"}, invalid("p", "1/4294967297"), with(5)},
+                    rejected_case{{"-p", ""}, invalid("p", ""), with(5)}));
+
 // glibc's getopt speaks for itself; the usage text follows.
 INSTANTIATE_TEST_SUITE_P(getopt_diagnostics, command_line_rejected,
                          testing::Values(
@@ -102,7 +119,7 @@ INSTANTIATE_TEST_SUITE_P(getopt_diagnostics, command_line_rejected,
 
 TEST(command_line, missing_option_argument_is_getopts_diagnostic_then_usage)
 {
-    for (const char *option : {"-c", "-d", "-h", "-H", "-r", "-s"}) {
+    for (const char *option : {"-c", "-d", "-h", "-H", "-p", "-r", "-s"}) {
         const run_result r = run_vistrel({option});
         EXPECT_EQ(r.status, 1) << option;
         EXPECT_EQ(r.err, std::string("vistrel: option requires an argument -- '") + (option + 1) +

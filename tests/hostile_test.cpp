@@ -83,8 +83,8 @@ TEST(hostile, a_second_run_on_a_locked_gallery_touches_nothing)
     const pid_t first = start_and_stop_mid_run(g.path, {"-j", "1"});
     ASSERT_GT(first, 0);
 
-    // The first run holds the lock on the directory itself.
-    const int probe = open(g.path.c_str(), O_RDONLY | O_DIRECTORY);
+    // The first run holds the lock on the gallery's lock file.
+    const int probe = open(g.file(".lock").c_str(), O_RDWR);
     ASSERT_GE(probe, 0);
     EXPECT_NE(flock(probe, LOCK_EX | LOCK_NB), 0);
     close(probe);

@@ -76,7 +76,8 @@ std::set<std::string> output_files(const std::string &gallery)
     for (const fs::directory_entry &entry : fs::recursive_directory_iterator(gallery)) {
         if (!entry.is_regular_file()) continue;
         const std::string relative = fs::relative(entry.path(), gallery).string();
-        if (is_input(relative) || relative.ends_with(".tmp")) continue;
+        // The lock file is the runs' own, empty, and no output.
+        if (is_input(relative) || relative.ends_with(".tmp") || relative == ".lock") continue;
         files.insert(relative);
     }
     return files;

@@ -13,6 +13,7 @@
 #include "album/image_listing.h"
 #include "album/image_order.h"
 #include "album/orphans.h"
+#include "album/partition.h"
 #include "base/derived_images.h"
 #include "base/messages.h"
 #include "base/progress.h"
@@ -115,5 +116,37 @@ result<album_result> process_album(const open_dir &gallery, const std::string &n
 
     if (!config.quiet)
         note::album_processed(summary.images, summary.title ? *summary.title : dirs.album.path);
+    return summary;
+}
+
+result<album_part_result> derive_album_part(const open_dir &gallery, const std::string &name,
+                                            const settings_record &config, int64_t first)
+{
+    album_dirs dirs;
+    dirs.album.path = join_path(gallery.path, name);
+    dirs.album.fd = unique_fd(open_dir_at(gallery.fd.fd, name));
+    if (!dirs.album.fd) return message::cant_opendir(dirs.album.path);
+
+    result<std::vector<image_info>> listed = list_images(dirs.album, config.heif_photos);
+    if (!listed.ok()) return listed.error();
+    std::vector<image_info> &images = *listed;
+    // Name order, whatever order the listing gave: every part deals alike.
+    std::sort(images.begin(), images.end(),
+              [](const image_info &a, const image_info &b) { return compare_name(a, b) < 0; });
+    std::vector<image_info> chosen;
+    for (const size_t i : images_in_part(images.size(), first, config.part))
+        chosen.push_back(std::move(images[i]));
+    album_part_result summary;
+    summary.images = static_cast<int32_t>(images.size());
+    summary.derived = static_cast<int32_t>(chosen.size());
+    if (!chosen.empty()) {
+        if (outcome opened = open_cache_dirs(dirs, config); !opened.ok()) return opened.error();
+        const result<std::vector<photo_outcome>> derived = process_images(dirs, chosen, config);
+        if (!derived.ok()) return derived.error();
+        for (const photo_outcome outcome : *derived) {
+            if (outcome == photo_outcome::made) ++summary.made;
+            if (outcome == photo_outcome::unreadable) ++summary.unreadable;
+        }
+    }
     return summary;
 }

@@ -24,3 +24,17 @@ struct album_result {
 // reached through it. footer ends every page.
 result<album_result> process_album(const open_dir &gallery, const std::string &name,
                                    const settings_record &config, const std::string &footer);
+
+// What a part run did in one album.
+struct album_part_result {
+    int32_t images = 0;      // the album's images, in all parts
+    int32_t derived = 0;     // those of this part
+    int32_t made = 0;        // those whose derived files were made
+    int32_t unreadable = 0;  // -k: those that could not be read
+};
+
+// A part run's share of the album `name`: the derived images of the album's
+// images that fall in config.part, the album's first image being the
+// gallery's image number `first`; no description, page or orphan removal.
+result<album_part_result> derive_album_part(const open_dir &gallery, const std::string &name,
+                                            const settings_record &config, int64_t first);

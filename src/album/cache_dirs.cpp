@@ -26,7 +26,9 @@ outcome open_cache_dir(album_dirs &dirs, const derived_image &kind)
         if (!S_ISDIR(status.st_mode)) return kind.not_a_directory(cache.path);
     } else {
         if (errno != ENOENT) return message::cant_stat(cache.path);
-        if (mkdirat(album, kind.dir, 0777) != 0) return message::cant_mkdir(cache.path);
+        // Part runs side by side may all find it missing: one makes it.
+        if (mkdirat(album, kind.dir, 0777) != 0 && errno != EEXIST)
+            return message::cant_mkdir(cache.path);
     }
     cache.fd = unique_fd(open_dir_at(album, kind.dir));
     // Swapped for something else since it was looked at.

@@ -126,6 +126,17 @@ inline failure gallery_locked(const std::string &path)
 {
     return failure_text("'%s' is being updated by another run\n", path.c_str());
 }
+// The gallery's lock file, .lock, which no one but the run's user can open.
+inline failure cant_lock(const std::string &path)
+{
+    return errno_failure("can't lock '%s': .lock", path.c_str());
+}
+// A link, a directory, a FIFO or someone else's file in the lock file's place.
+inline failure lock_not_ours(const std::string &path)
+{
+    return failure_text("can't lock '%s': .lock is not a regular file of this user\n",
+                        path.c_str());
+}
 
 // The end of a run that kept going (-k) past photographs it could not read.
 inline failure photos_unreadable(int32_t photos)

@@ -25,6 +25,13 @@ enum class image_order {
 inline constexpr const char *vistrel_version = VISTREL_VERSION;
 inline constexpr const char *vistrel_home_page = "https://vistrel.org/";
 
+// -p K/N: a run that derives only part K (1 to N) of the gallery's images,
+// for N runs side by side; count 0: the whole run.
+struct part_choice {
+    int32_t index = 0;
+    int32_t count = 0;
+};
+
 // A field named like its type names the type as ::type.
 struct settings_record {
     std::string default_title = "my webgallery";
@@ -47,4 +54,5 @@ struct settings_record {
     bool keep_going = false;    // -k: a photo that cannot be read is left out, the run goes on
     ::image_order image_order = ::image_order::name;
     int32_t jobs = 0;  // threads for the image work of an album; 0: one per usable CPU
+    part_choice part;  // -p: derived images of one part only, no pages
 };

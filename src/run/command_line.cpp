@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -39,6 +41,28 @@ int32_t settings_record::*numeric_field(char option)
 {
     note::invalid_argument(option, arg);
     usage(shown);
+}
+
+// "K/N", both decimal digits only, 1 <= K <= N.
+bool set_part(part_choice &part, const char *arg)
+{
+    const auto number = [](const char *&text, int32_t &value) {
+        if (*text < '0' || *text > '9') return false;
+        char *end = nullptr;
+        errno = 0;
+        const long parsed = std::strtol(text, &end, 10);
+        if (errno != 0 || parsed < 1 || parsed > INT32_MAX) return false;
+        value = static_cast<int32_t>(parsed);
+        text = end;
+        return true;
+    };
+    part_choice parsed;
+    const char *text = arg;
+    if (!number(text, parsed.index) || *text++ != '/' || !number(text, parsed.count) ||
+        *text != '\0' || parsed.index > parsed.count)
+        return false;
+    part = parsed;
+    return true;
 }
 
 bool set_order(image_order &order, const char *name)
@@ -161,7 +185,7 @@ command_line parse_command_line(int argc, char **argv)
     // are operands, not options.
     // The leading ':' has getopt leave its diagnostics to us, so that a word
     // of the command line reaches a terminal as safely as any name.
-    static constexpr const char *option_string = "+:c:d:h:H:j:r:s:2abCDeEfiklmnoqv";
+    static constexpr const char *option_string = "+:c:d:h:H:j:p:r:s:2abCDeEfiklmnoqv";
     opterr = 0;
     for (;;) {
         // getopt is between words here: an option argument it took is
@@ -186,6 +210,9 @@ command_line parse_command_line(int argc, char **argv)
                 invalid_argument(static_cast<char>(option), optarg, settings);
             break;
         case 'd': settings.default_title = optarg; break;
+        case 'p':
+            if (!set_part(settings.part, optarg)) invalid_argument('p', optarg, settings);
+            break;
         case 's':
             if (!set_order(settings.image_order, optarg)) invalid_argument('s', optarg, settings);
             break;

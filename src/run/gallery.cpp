@@ -24,6 +24,9 @@
 
 namespace {
 
+// In the gallery, beside the albums; a file, so never taken for one.
+constexpr const char *gallery_lock_name = ".lock";
+
 bool is_album(const dir_entry &entry) { return entry.type == DT_DIR && entry.name[0] != '.'; }
 
 std::string build_page_footer()
@@ -51,16 +54,43 @@ result<std::vector<dir_entry>> list_gallery(const open_dir &gallery)
     return entries;
 }
 
-// One run at a time per gallery: two would write the same temporary files.
-// The lock is on the gallery directory itself, so nothing is written for
-// it, and it ends with the process however that ends. A gallery that cannot
-// be opened for it is run unlocked, to fail where it always has.
-outcome lock_gallery(const open_dir &gallery, const std::string &operand, unique_fd &lock)
+// One full run at a time per gallery: two would write the same temporary
+// files. Part runs write disjoint files and share the lock, which keeps a
+// full run out while any part runs, and the parts out while it runs. The
+// lock is taken on a file in the gallery, so that runs on several machines
+// of a shared file system meet on it, and only the run's user may open it,
+// so that no one else can hold it. It ends with the process however that
+// ends.
+outcome lock_gallery(const open_dir &gallery, const std::string &operand, int operation,
+                     unique_fd &lock)
 {
-    lock = unique_fd(openat(gallery.fd.fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!lock) return {};
-    if (flock(lock.fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK)
-        return message::gallery_locked(operand);
+    // Someone else's file, or anything but a file, is left as it is:
+    // neither opened, used nor changed.
+    const auto ours = [](const struct stat &status) {
+        return S_ISREG(status.st_mode) && status.st_uid == geteuid();
+    };
+    struct stat status;
+    if (stat_entry(gallery.fd.fd, gallery_lock_name, status) && !ours(status))
+        return message::lock_not_ours(operand);
+    // Open for writing as well: NFS emulates flock with POSIX locks, and an
+    // exclusive one needs a file open for writing. Never through a link,
+    // and never blocking on a FIFO swapped in since the look.
+    lock =
+        unique_fd(openat(gallery.fd.fd, gallery_lock_name,
+                         O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600));
+    if (!lock) {
+        if (errno == ELOOP || errno == EISDIR || errno == ENXIO)
+            return message::lock_not_ours(operand);
+        return message::cant_lock(operand);
+    }
+    if (fstat(lock.fd, &status) != 0) return message::cant_lock(operand);
+    if (!ours(status)) return message::lock_not_ours(operand);
+    if ((status.st_mode & 077) != 0 && fchmod(lock.fd, 0600) != 0)
+        return message::cant_lock(operand);
+    if (flock(lock.fd, operation | LOCK_NB) != 0) {
+        if (errno == EWOULDBLOCK) return message::gallery_locked(operand);
+        return message::cant_lock(operand);
+    }
     return {};
 }
 
@@ -73,11 +103,33 @@ struct run_totals {
     int32_t deleted = 0;
 };
 
+// -p: the derived images of one part of every album, and nothing else.
+outcome derive_part(const open_dir &gallery, const std::string &operand,
+                    const settings_record &config, run_totals &totals)
+{
+    unique_fd lock;
+    if (outcome locked = lock_gallery(gallery, operand, LOCK_SH, lock); !locked.ok()) return locked;
+    result<std::vector<dir_entry>> entries = list_gallery(gallery);
+    if (!entries.ok()) return entries.error();
+    int64_t first = 0;  // the gallery's number of the album's first image
+    for (const dir_entry &entry : *entries) {
+        if (!is_album(entry)) continue;
+        result<album_part_result> album = derive_album_part(gallery, entry.name, config, first);
+        if (!album.ok()) return album.error();
+        first += album->images;
+        ++totals.albums;
+        totals.photos += album->derived - album->unreadable;  // as the pages would count
+        totals.made += album->made;
+        totals.unreadable += album->unreadable;
+    }
+    return {};
+}
+
 outcome write_gallery(const open_dir &gallery, const std::string &operand,
                       const settings_record &config, run_totals &totals)
 {
     unique_fd lock;
-    if (outcome locked = lock_gallery(gallery, operand, lock); !locked.ok()) return locked;
+    if (outcome locked = lock_gallery(gallery, operand, LOCK_EX, lock); !locked.ok()) return locked;
     const std::string footer = build_page_footer();
 
     result<output_file> page = open_gallery_page(gallery, config);
@@ -132,7 +184,8 @@ int run_gallery(std::string gallery_path, const settings_record &config)
         return 1;
     }
     run_totals totals;
-    const outcome written = write_gallery(gallery, operand, config, totals);
+    const outcome written = config.part.count > 0 ? derive_part(gallery, operand, config, totals)
+                                                  : write_gallery(gallery, operand, config, totals);
     end_progress();
     if (!written.ok()) {
         report_failure(written.error());

@@ -1,0 +1,292 @@
+// -p K/N: a gallery's images dealt to N part runs that derive them side by
+// side, then one full run that finds them fresh and writes the pages.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "album/partition.h"
+#include "support/jpeg_fixture.h"
+#include "support/run_vistrel.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The parts' images of a gallery whose albums hold `albums` images each, in
+// the gallery's order: image j of album a is "a:j".
+std::vector<std::vector<std::string>> deal(const std::vector<size_t> &albums, int32_t count)
+{
+    std::vector<std::vector<std::string>> parts(static_cast<size_t>(count));
+    for (int32_t k = 1; k <= count; ++k) {
+        int64_t first = 0;
+        for (size_t a = 0; a < albums.size(); ++a) {
+            for (const size_t j : images_in_part(albums[a], first, {k, count}))
+                parts[static_cast<size_t>(k - 1)].push_back(std::to_string(a) + ":" +
+                                                            std::to_string(j));
+            first += static_cast<int64_t>(albums[a]);
+        }
+    }
+    return parts;
+}
+
+TEST(parts, images_are_dealt_in_turn_across_albums)
+{
+    using parts_list = std::vector<std::vector<std::string>>;
+    const struct {
+        std::vector<size_t> albums;
+        int32_t count;
+        parts_list parts;
+    } cases[] = {
+        {{3}, 1, {{"0:0", "0:1", "0:2"}}},
+        {{5}, 2, {{"0:0", "0:2", "0:4"}, {"0:1", "0:3"}}},
+        // More parts than images: the last ones get none.
+        {{2}, 4, {{"0:0"}, {"0:1"}, {}, {}}},
+        {{}, 3, {{}, {}, {}}},
+        // The turn goes on from one album to the next.
+        {{3, 2, 4}, 4, {{"0:0", "1:1", "2:3"}, {"0:1", "2:0"}, {"0:2", "2:1"}, {"1:0", "2:2"}}},
+        // Empty albums take no turn.
+        {{0, 2, 0, 0, 3, 0}, 2, {{"1:0", "4:0", "4:2"}, {"1:1", "4:1"}}},
+        {{1, 1, 1, 1, 1}, 3, {{"0:0", "3:0"}, {"1:0", "4:0"}, {"2:0"}}},
+    };
+    for (const auto &c : cases) {
+        std::ostringstream name;
+        for (const size_t n : c.albums) name << n << ' ';
+        name << "in " << c.count;
+        EXPECT_EQ(deal(c.albums, c.count), c.parts) << name.str();
+    }
+}
+
+// Whatever the albums, every image is in exactly one part, and the parts
+// differ by at most one image.
+TEST(parts, every_image_in_one_part_and_parts_even)
+{
+    const std::vector<size_t> albums = {7, 0, 1, 12, 3, 0, 5, 9};
+    size_t total = 0;
+    for (const size_t n : albums) total += n;
+    for (int32_t count = 1; count <= 40; ++count) {
+        std::multiset<std::string> all;
+        size_t least = total, most = 0;
+        for (const std::vector<std::string> &part : deal(albums, count)) {
+            all.insert(part.begin(), part.end());
+            least = std::min(least, part.size());
+            most = std::max(most, part.size());
+        }
+        EXPECT_EQ(all.size(), total) << count;
+        EXPECT_EQ(std::set<std::string>(all.begin(), all.end()).size(), total) << count;
+        EXPECT_LE(most - least, 1u) << count;
+    }
+}
+
+// Every file of the gallery and its bytes; the footer's time is blanked.
+std::map<std::string, std::string> snapshot(const std::string &root)
+{
+    static const std::regex when("generated [^\n]*\n with");
+    std::map<std::string, std::string> files;
+    for (const auto &entry : fs::recursive_directory_iterator(root))
+        if (entry.is_regular_file())
+            files[fs::relative(entry.path(), root).string()] =
+                std::regex_replace(read_file(entry.path().string()), when, "generated WHEN with");
+    return files;
+}
+
+// Three albums of photographs of several sizes and one empty album, a
+// description, and an orphan left by a photograph that has gone.
+void fill_gallery(const std::string &root)
+{
+    for (const char *album : {"a", "b", "c", "empty"}) make_dir(root + "/" + album);
+    const int counts[] = {5, 2, 6};
+    const char *albums[] = {"a", "b", "c"};
+    for (int a = 0; a < 3; ++a)
+        for (int i = 0; i < counts[a]; ++i)
+            write_jpeg(root + "/" + albums[a] + "/p" + std::to_string(i) + ".jpg",
+                       {.width = 200 + 40 * i,
+                        .height = 150 + 10 * a,
+                        .seed = static_cast<uint32_t>(10 * a + i),
+                        .exif = exif_recipe{.model = "Camera", .taken = "2024:05:06 07:08:09"}});
+    write_file(root + "/b/.description", ". Harbour\np1.jpg The boats\n");
+    make_dir(root + "/c/.scaled");
+    write_file(root + "/c/.scaled/gone.jpg", "orphan");
+}
+
+// The "Image" lines of a run's output, as a set of paths.
+std::set<std::string> images_named(const std::string &out)
+{
+    std::set<std::string> named;
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);) {
+        EXPECT_TRUE(line.starts_with("Image ")) << line;
+        named.insert(line.substr(6));
+    }
+    return named;
+}
+
+// Parts side by side, then the pages: the same files, byte for byte, as one
+// run on one machine; each part says only the images it derives.
+TEST(parts, then_a_full_run_gives_what_one_run_gives)
+{
+    for (const std::vector<std::string> &options :
+         {std::vector<std::string>{}, {"-2", "-C", "-n", "-H", "240", "-s", "size"}}) {
+        temp_dir whole, split;
+        fill_gallery(whole.path);
+        fill_gallery(split.path);
+        std::vector<std::string> args = options;
+        args.push_back(whole.path);
+        const run_result one = run_vistrel(args);
+        ASSERT_EQ(one.status, 0) << one.err;
+
+        std::set<std::string> derived;
+        size_t lines = 0;
+        for (int k = 1; k <= 4; ++k) {
+            args = options;
+            args.insert(args.begin(), {"-p", std::to_string(k) + "/4", "-j", "1"});
+            args.push_back(split.path);
+            const run_result part = run_vistrel(args);
+            EXPECT_EQ(part.status, 0) << part.err;
+            EXPECT_EQ(part.err, "");
+            const std::set<std::string> named = images_named(part.out);
+            EXPECT_GE(named.size(), 3u);
+            EXPECT_LE(named.size(), 4u);
+            lines += named.size();
+            derived.insert(named.begin(), named.end());
+        }
+        EXPECT_EQ(lines, 13u);
+        EXPECT_EQ(derived.size(), 13u);
+        // Derived files only: no page, and the orphan is still there.
+        for (const auto &[name, bytes] : snapshot(split.path))
+            EXPECT_FALSE(name.ends_with(".html")) << name;
+        EXPECT_TRUE(file_exists(split.file("c/.scaled/gone.jpg")));
+        for (const char *made : {"a/.scaled/p0.jpg", "b/.thumbs/p1.jpg", "c/.scaled/p5.jpg"})
+            EXPECT_TRUE(file_exists(split.file(made))) << made;
+
+        // The full run finds every derived image fresh.
+        const auto before = fs::last_write_time(split.file("a/.scaled/p3.jpg"));
+        args = options;
+        args.push_back(split.path);
+        const run_result pages = run_vistrel(args);
+        EXPECT_EQ(pages.status, 0) << pages.err;
+        EXPECT_EQ(fs::last_write_time(split.file("a/.scaled/p3.jpg")), before);
+        EXPECT_EQ(snapshot(split.path), snapshot(whole.path));
+        EXPECT_FALSE(file_exists(split.file("c/.scaled/gone.jpg")));
+    }
+}
+
+// A part run on a gallery already derived only checks; with -f it derives
+// its part again.
+TEST(parts, freshness_as_in_a_full_run)
+{
+    temp_dir g;
+    fill_gallery(g.path);
+    ASSERT_EQ(run_vistrel({g.path}).status, 0);
+    const std::string thumb = g.file("a/.thumbs/p2.jpg");  // image 2: part 3 of 4
+    set_mtime(thumb, 2000000000);
+    const run_result again = run_vistrel({"-p", "3/4", g.path});
+    EXPECT_EQ(again.status, 0) << again.err;
+    EXPECT_EQ(images_named(again.out).count(g.file("a/p2.jpg")), 1u);
+    EXPECT_EQ(mtime_of(thumb), 2000000000);
+    const run_result forced = run_vistrel({"-f", "-p", "3/4", g.path});
+    EXPECT_EQ(forced.status, 0) << forced.err;
+    EXPECT_LT(mtime_of(thumb), 2000000000);
+}
+
+// A bad photograph fails its own part, with the usual message and status,
+// and no other.
+TEST(parts, a_bad_photograph_fails_its_part)
+{
+    temp_dir g;
+    fill_gallery(g.path);
+    write_file(g.file("b/p0.jpg"), "this is not a JPEG file");  // image 5: part 2 of 4
+    for (int k = 1; k <= 4; ++k) {
+        const run_result part = run_vistrel({"-p", std::to_string(k) + "/4", g.path});
+        if (k == 2) {
+            EXPECT_EQ(part.status, 1);
+            EXPECT_EQ(part.err,
+                      "vistrel: " + g.path + "/b/p0.jpg: Not a JPEG file: starts with 0x74 0x68\n");
+        } else {
+            EXPECT_EQ(part.status, 0) << k << part.err;
+        }
+    }
+}
+
+// A gallery of photographs large enough that a run can be caught holding
+// the lock.
+void build_big_gallery(const std::string &gallery)
+{
+    make_dir(gallery + "/album");
+    for (int i = 0; i < 24; ++i)
+        write_jpeg(gallery + "/album/img" + std::to_string(10 + i) + ".jpg",
+                   {.width = 1200, .height = 900, .seed = static_cast<uint32_t>(i + 1)});
+}
+
+// Starts a run and stops it once `sign` exists, while it holds the lock.
+pid_t start_and_stop_at(const std::vector<std::string> &args, const std::string &sign)
+{
+    const pid_t pid = start_vistrel(args);
+    for (;;) {
+        if (file_exists(sign)) {
+            kill(pid, SIGSTOP);
+            int wstatus;
+            waitpid(pid, &wstatus, WUNTRACED);
+            return pid;
+        }
+        int wstatus;
+        if (waitpid(pid, &wstatus, WNOHANG) == pid) {
+            ADD_FAILURE() << "the run ended before it could be caught mid-way";
+            return -1;
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+}
+
+int finish(pid_t pid)
+{
+    kill(pid, SIGCONT);
+    int wstatus = 0;
+    waitpid(pid, &wstatus, 0);
+    return WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+}
+
+// Parts share the gallery's lock; a full run holds it alone.
+TEST(parts, share_the_lock_that_a_full_run_holds_alone)
+{
+    temp_dir g;
+    build_big_gallery(g.path);
+    const std::string busy = "vistrel: '" + g.path + "' is being updated by another run\n";
+
+    // The first part's first image, made while the lock is held.
+    const pid_t first_part =
+        start_and_stop_at({"-j", "1", "-p", "1/2", g.path}, g.file("album/.thumbs/img10.jpg"));
+    ASSERT_GT(first_part, 0);
+    const run_result full = run_vistrel({g.path});
+    EXPECT_EQ(full.status, 1);
+    EXPECT_EQ(full.out, "");
+    EXPECT_EQ(full.err, busy);
+    const run_result second_part = run_vistrel({"-j", "1", "-p", "2/2", g.path});
+    EXPECT_EQ(second_part.status, 0) << second_part.err;
+    EXPECT_EQ(images_named(second_part.out).size(), 12u);
+    EXPECT_EQ(finish(first_part), 0);
+
+    const pid_t full_run = start_and_stop_at({"-f", "-j", "1", g.path}, g.file("index.html.tmp"));
+    ASSERT_GT(full_run, 0);
+    for (const char *part : {"1/2", "2/2"}) {
+        const run_result refused = run_vistrel({"-p", part, g.path});
+        EXPECT_EQ(refused.status, 1);
+        EXPECT_EQ(refused.out, "");
+        EXPECT_EQ(refused.err, busy);
+    }
+    EXPECT_EQ(finish(full_run), 0);
+}
+
+}  // namespace
