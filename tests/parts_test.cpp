@@ -290,3 +290,29 @@ TEST(parts, share_the_lock_that_a_full_run_holds_alone)
 }
 
 }  // namespace
+
+namespace {
+
+// A temporary file in a cache directory may be another part's work in
+// progress: a part leaves it, the full run that holds the lock alone removes
+// it as a killed run's leftover.
+TEST(parts, leave_temporary_files_to_the_full_run)
+{
+    temp_dir g;
+    const std::string a = g.file("a");
+    make_dir(a);
+    write_jpeg(a + "/x.jpg", {.width = 40, .height = 30});
+    make_dir(a + "/.scaled");
+    const std::string in_progress = a + "/.scaled/y.jpg.tmp";
+    write_file(in_progress, "being written");
+    for (const char *part : {"1/2", "2/2"}) {
+        const run_result r = run_vistrel({"-p", part, g.path});
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_TRUE(file_exists(in_progress)) << part;
+    }
+    const run_result r = run_vistrel({g.path});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_FALSE(file_exists(in_progress));
+}
+
+}  // namespace

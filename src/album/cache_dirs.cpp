@@ -52,9 +52,10 @@ bool is_temporary_name(std::string_view name, size_t limit)
     return tag[0] == '~' && tag.find_first_not_of("0123456789abcdef", 1) == std::string_view::npos;
 }
 
-// A run holds the gallery's lock alone, so a temporary file in a cache
+// A full run holds the gallery's lock alone, so a temporary file in a cache
 // directory is no one's work in progress: a run killed while writing left
-// it. Only regular files of that exact name form go; nothing is followed.
+// it. Parts share the lock, so a part leaves them for the full run. Only regular files of that
+// exact name form go; nothing is followed.
 void remove_leftovers(const open_dir &cache)
 {
     const int fd = openat(cache.fd.fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -85,7 +86,7 @@ outcome open_cache_dirs(album_dirs &dirs, const settings_record &config)
         if (!is_made(kind, config)) continue;
         outcome opened = open_cache_dir(dirs, kind);
         if (!opened.ok()) return opened;
-        remove_leftovers(dirs.cache[index_of(kind)]);
+        if (config.part.count == 0) remove_leftovers(dirs.cache[index_of(kind)]);
     }
     return {};
 }
