@@ -47,7 +47,7 @@ std::unique_ptr<opened_heif> open_path(const std::string &path)
 // Opens and decodes bytes written to a file; fails the test on an error.
 struct decoded_heif {
     int32_t width = 0, height = 0;  // as the header tells
-    decoded_image picture;
+    struct picture picture;
     std::vector<uint8_t> exif;
 };
 
@@ -76,9 +76,9 @@ decoded_heif decode_spec(const heif_recipe &spec)
 
 using rgb = std::array<int, 3>;
 
-rgb pixel_at(const decoded_image &picture, int x, int y)
+rgb pixel_at(const struct picture &picture, int x, int y)
 {
-    const JSAMPLE *p = picture.pixels.samples.get() + (size_t(y) * picture.width + size_t(x)) * 3;
+    const uint8_t *p = picture.pixels.samples.get() + (size_t(y) * picture.width + size_t(x)) * 3;
     return {p[0], p[1], p[2]};
 }
 
@@ -117,7 +117,7 @@ std::array<int, 2> stored_position(int orientation, int ux, int uy, int stored_w
 
 // The stored quadrants' colours in the middle of each quadrant of the
 // upright picture, within what lossy coding leaves of flat colours.
-void expect_upright_quadrants(const decoded_image &picture, int orientation, int stored_width,
+void expect_upright_quadrants(const struct picture &picture, int orientation, int stored_width,
                               int stored_height)
 {
     const std::vector<uint8_t> stored = quadrants(stored_width, stored_height);
@@ -159,10 +159,10 @@ TEST(heif, turned_and_cropped_pictures_decode_upright_at_the_header_size)
             const bool sideways = orientation >= 5;
             EXPECT_EQ(d.width, sideways ? stored_height : stored_width);
             EXPECT_EQ(d.height, sideways ? stored_width : stored_height);
-            ASSERT_EQ(d.picture.width, static_cast<JDIMENSION>(d.width));
-            ASSERT_EQ(d.picture.height, static_cast<JDIMENSION>(d.height));
+            ASSERT_EQ(d.picture.width, static_cast<uint32_t>(d.width));
+            ASSERT_EQ(d.picture.height, static_cast<uint32_t>(d.height));
             EXPECT_EQ(d.picture.components, 3);
-            EXPECT_EQ(d.picture.color_space, JCS_RGB);
+            EXPECT_EQ(d.picture.colours, colour_model::rgb);
             EXPECT_EQ(d.picture.pixels.size, size_t(d.width) * size_t(d.height) * 3);
             expect_upright_quadrants(d.picture, orientation, stored_width, stored_height);
         }
@@ -182,13 +182,13 @@ TEST(heif, odd_sizes_come_out_exactly)
                 decode_spec({.format = format, .width = width, .height = height, .seed = 5});
             EXPECT_EQ(d.width, width);
             EXPECT_EQ(d.height, height);
-            EXPECT_EQ(d.picture.width, static_cast<JDIMENSION>(width));
-            EXPECT_EQ(d.picture.height, static_cast<JDIMENSION>(height));
+            EXPECT_EQ(d.picture.width, static_cast<uint32_t>(width));
+            EXPECT_EQ(d.picture.height, static_cast<uint32_t>(height));
         }
     }
 }
 
-double mean_difference(const decoded_image &picture, const std::vector<uint8_t> &expected)
+double mean_difference(const struct picture &picture, const std::vector<uint8_t> &expected)
 {
     EXPECT_EQ(picture.pixels.size, expected.size());
     if (picture.pixels.size != expected.size() || expected.empty()) return 1e9;

@@ -44,6 +44,10 @@ outcome derive_and_page(album_dirs &dirs, std::vector<image_info> &images, album
     set_captions(images, description);
     // Derived in listing order, so progress lines follow the directory.
     if (outcome derived = process_images(dirs, images, config); !derived.ok()) return derived;
+    // A photograph gone since the listing has no page this run.
+    std::erase_if(images, [](const image_info &image) { return image.gone; });
+    summary.images = static_cast<int32_t>(images.size());
+    if (images.empty()) return {};
     const image_order_fn order = order_function(config.image_order);
     std::sort(images.begin(), images.end(),
               [order](const image_info &a, const image_info &b) { return order(a, b) < 0; });

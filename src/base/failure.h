@@ -9,8 +9,15 @@
 
 // The message of a failure that ends the run, complete with its newline but
 // without the program name, which the top level puts in front.
+// Work given up because an earlier job failed is a state of its own
+// (stopped()): it carries no message, the earlier failure is the one the run
+// reports, and it is never printed.
 struct failure {
     std::string text;
+    bool stop = false;
+
+    static failure stopped() { return failure{{}, true}; }
+    bool is_stop() const { return stop; }
 };
 
 // A value, or the failure that kept it from being made.

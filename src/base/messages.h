@@ -65,6 +65,10 @@ inline failure cant_rename(const std::string &from, const std::string &to)
 {
     return errno_failure("can't rename(%s, %s)", from.c_str(), to.c_str());
 }
+inline failure cant_set_time(const std::string &path)
+{
+    return errno_failure("can't futimens(%s)", path.c_str());
+}
 inline failure cant_malloc() { return errno_failure("can't malloc"); }
 inline failure cant_resize(const std::string &name)
 {
@@ -141,6 +145,10 @@ inline void no_exif(const std::string &name)
 inline void changed_while_read(const std::string &name)
 {
     report_err("   %s: changed while it was read, reading it again\n", name.c_str());
+}
+inline void gone_while_read(const std::string &name)
+{
+    report_err("   %s: gone while the album was read, left out\n", name.c_str());
 }
 inline void still_changing(const std::string &name)
 {

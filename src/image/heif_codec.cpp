@@ -148,10 +148,10 @@ struct nclx_freer {
 // The file's ICC profile as it is, else the equivalent of its nclx
 // description, both from the container's colr boxes. (libheif 1.15 hands
 // on no description from the coded stream itself.)
-std::vector<JOCTET> colour_profile(const heif_image_handle *handle)
+std::vector<uint8_t> colour_profile(const heif_image_handle *handle)
 {
     if (const size_t size = heif_image_handle_get_raw_color_profile_size(handle); size > 0) {
-        std::vector<JOCTET> profile(size);
+        std::vector<uint8_t> profile(size);
         if (heif_image_handle_get_raw_color_profile(handle, profile.data()).code == heif_error_Ok)
             return profile;
     }
@@ -256,22 +256,21 @@ heif_decoding decode_heif(const heif_file &file, int decoding_threads)
         return decoding;
     }
 
-    decoded_image &picture = decoding.picture;
+    picture &made = decoding.picture;
     const size_t row_size = size_t(width) * 3;
-    picture.pixels.size = row_size * size_t(height);
-    picture.pixels.samples.reset(new (std::nothrow) JSAMPLE[picture.pixels.size]);
-    if (!picture.pixels.samples) {
+    made.pixels.size = row_size * size_t(height);
+    made.pixels.samples.reset(new (std::nothrow) uint8_t[made.pixels.size]);
+    if (!made.pixels.samples) {
         decoding = {};
         decoding.error = std::strerror(ENOMEM);
         return decoding;
     }
     for (size_t y = 0; y < size_t(height); ++y)
-        std::memcpy(picture.pixels.samples.get() + y * row_size, plane + y * size_t(stride),
-                    row_size);
-    picture.width = static_cast<JDIMENSION>(width);
-    picture.height = static_cast<JDIMENSION>(height);
-    picture.components = 3;
-    picture.color_space = JCS_RGB;
-    picture.icc_profile = colour_profile(file.primary.get());
+        std::memcpy(made.pixels.samples.get() + y * row_size, plane + y * size_t(stride), row_size);
+    made.width = static_cast<uint32_t>(width);
+    made.height = static_cast<uint32_t>(height);
+    made.components = 3;
+    made.colours = colour_model::rgb;
+    made.icc_profile = colour_profile(file.primary.get());
     return decoding;
 }

@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-#include "image/jpeg_codec.h"
+#include "image/picture.h"
 
 struct heif_context_freer {
     void operator()(heif_context *context) const { heif_context_free(context); }
@@ -99,7 +99,7 @@ inline constexpr size_t largest_heif_decode_memory = size_t{2048} * 1024 * 1024;
 
 // A decoded picture, or libheif's text of why not (then picture is empty).
 struct heif_decoding {
-    decoded_image picture;
+    struct picture picture;
     std::string error;  // empty on success
 };
 

@@ -1,0 +1,60 @@
+// HEIF and AVIF photographs through libheif, behind the reader interface.
+// libheif decodes the picture whole and upright as its container says, so
+// there is no reduction and no EXIF turn left to apply.
+#include <memory>
+
+#include "base/messages.h"
+#include "image/heif_codec.h"
+#include "image/photo_reader.h"
+
+namespace {
+
+class heif_photo_reader final : public photo_reader {
+public:
+    heif_photo_reader(heif_file file, std::string path, int decoding_threads)
+        : file_(std::move(file)), path_(std::move(path)), threads_(decoding_threads)
+    {}
+
+    int32_t stored_width() const override { return file_.width; }
+    int32_t stored_height() const override { return file_.height; }
+
+    unique_exif exif() override
+    {
+        const std::vector<uint8_t> block = heif_exif(file_);
+        if (block.empty()) return nullptr;
+        return unique_exif(
+            exif_data_new_from_data(block.data(), static_cast<unsigned>(block.size())));
+    }
+
+    int orientation_to_apply(int) const override { return heif_file::orientation; }
+
+    unsigned reduction_for(int32_t, int32_t) const override { return 1; }
+
+    // libheif's picture and the copy made of it are both the decoder's.
+    result<decode_footprint> measure(unsigned) override
+    {
+        return decode_footprint{0, heif_decode_memory(file_), 3};
+    }
+
+    result<picture> decode(unsigned, stop_check) override
+    {
+        heif_decoding decoded = decode_heif(file_, threads_);
+        if (!decoded.error.empty()) return message::codec_error(path_, decoded.error.c_str());
+        return std::move(decoded.picture);
+    }
+
+private:
+    heif_file file_;
+    std::string path_;
+    int threads_;
+};
+
+}  // namespace
+
+result<unique_reader> open_heif_reader(int fd, const std::string &path, int decoding_threads)
+{
+    heif_opening opened = open_heif(fd);
+    if (!opened.error.empty()) return message::codec_error(path, opened.error.c_str());
+    return unique_reader(
+        std::make_unique<heif_photo_reader>(std::move(opened.file), path, decoding_threads));
+}
