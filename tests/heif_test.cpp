@@ -23,6 +23,7 @@
 #include "image/heif_codec.h"
 #include "support/heif_fixture.h"
 #include "support/icc_fixture.h"
+#include "support/quadrants.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -74,45 +75,10 @@ decoded_heif decode_spec(const heif_recipe &spec)
     return decode_file(dir.file("f.heic"));
 }
 
-using rgb = std::array<int, 3>;
-
 rgb pixel_at(const struct picture &picture, int x, int y)
 {
     const uint8_t *p = picture.pixels.samples.get() + (size_t(y) * picture.width + size_t(x)) * 3;
     return {p[0], p[1], p[2]};
-}
-
-// Four flat quadrants of clearly different colours.
-constexpr rgb quadrant_colours[4] = {{200, 40, 40}, {40, 170, 60}, {40, 60, 200}, {220, 200, 40}};
-
-std::vector<uint8_t> quadrants(int width, int height)
-{
-    std::vector<uint8_t> pixels(size_t(width) * size_t(height) * 3);
-    uint8_t *p = pixels.data();
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x)
-            for (int c = 0; c < 3; ++c)
-                *p++ = static_cast<uint8_t>(
-                    quadrant_colours[(y < height / 2 ? 0 : 2) + (x < width / 2 ? 0 : 1)][c]);
-    return pixels;
-}
-
-// Where pixel (ux, uy) of the upright picture lies in the stored one, by
-// the EXIF table of orientations.
-std::array<int, 2> stored_position(int orientation, int ux, int uy, int stored_width,
-                                   int stored_height)
-{
-    const int w = stored_width - 1, h = stored_height - 1;
-    switch (orientation) {
-    case 2: return {w - ux, uy};
-    case 3: return {w - ux, h - uy};
-    case 4: return {ux, h - uy};
-    case 5: return {uy, ux};
-    case 6: return {uy, h - ux};
-    case 7: return {w - uy, h - ux};
-    case 8: return {w - uy, ux};
-    default: return {ux, uy};
-    }
 }
 
 // The stored quadrants' colours in the middle of each quadrant of the
