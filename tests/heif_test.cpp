@@ -33,15 +33,29 @@ using codec = heif_recipe::codec;
 // A file opened the way the pipeline does: one descriptor, held open.
 struct opened_heif {
     unique_fd fd;
-    heif_opening opening;
+    std::string path;
+    result<heif_file> opening;
 };
+
+// What a failure says after the path that names the file, without its
+// newline: libheif's or the system's own text. Empty for no failure.
+template <class T>
+std::string text_of(const result<T> &done, const std::string &path)
+{
+    if (done.ok()) return "";
+    std::string text = done.error().text;
+    if (text.starts_with(path + ": ")) text.erase(0, path.size() + 2);
+    if (text.ends_with('\n')) text.pop_back();
+    return text;
+}
 
 std::unique_ptr<opened_heif> open_path(const std::string &path)
 {
     auto opened = std::make_unique<opened_heif>();
     opened->fd = unique_fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (!opened->fd) throw std::runtime_error("cannot open " + path);
-    opened->opening = open_heif(opened->fd.fd);
+    opened->path = path;
+    opened->opening = open_heif(opened->fd.fd, path);
     return opened;
 }
 
@@ -56,15 +70,15 @@ decoded_heif decode_file(const std::string &path, int threads = 1)
 {
     const auto opened = open_path(path);
     decoded_heif result;
-    EXPECT_EQ(opened->opening.error, "");
-    if (!opened->opening.error.empty()) return result;
-    const heif_file &file = opened->opening.file;
+    EXPECT_EQ(text_of(opened->opening, path), "");
+    if (!opened->opening.ok()) return result;
+    const heif_file &file = *opened->opening;
     result.width = file.width;
     result.height = file.height;
     result.exif = heif_exif(file);
-    heif_decoding decoding = decode_heif(file, threads);
-    EXPECT_EQ(decoding.error, "");
-    result.picture = std::move(decoding.picture);
+    auto decoding = decode_heif(file, threads, path);
+    EXPECT_EQ(text_of(decoding, path), "");
+    if (decoding.ok()) result.picture = std::move(*decoding);
     return result;
 }
 
@@ -188,14 +202,14 @@ TEST(heif, ten_bit_sources_give_8_bit_rgb_at_the_same_levels)
         temp_dir dir;
         write_heif(dir.file("f.heic"), c.spec);
         const auto opened = open_path(dir.file("f.heic"));
-        ASSERT_EQ(opened->opening.error, "");
-        EXPECT_EQ(heif_image_handle_get_luma_bits_per_pixel(opened->opening.file.primary.get()),
+        ASSERT_TRUE(opened->opening.ok());
+        EXPECT_EQ(heif_image_handle_get_luma_bits_per_pixel(opened->opening->primary.get()),
                   c.spec.bit_depth);
-        const heif_decoding decoding = decode_heif(opened->opening.file, 1);
-        ASSERT_EQ(decoding.error, "");
-        EXPECT_EQ(decoding.picture.components, 3);
-        EXPECT_LT(mean_difference(decoding.picture, heif_recipe_pixels(c.spec)), 3.0);
-        EXPECT_TRUE(decoding.picture.icc_profile.empty());
+        const result<struct picture> decoding = decode_heif(*opened->opening, 1, opened->path);
+        ASSERT_TRUE(decoding.ok());
+        EXPECT_EQ(decoding->components, 3);
+        EXPECT_LT(mean_difference(*decoding, heif_recipe_pixels(c.spec)), 3.0);
+        EXPECT_TRUE(decoding->icc_profile.empty());
     }
 }
 
@@ -409,19 +423,15 @@ TEST(heif, failures_come_back_as_libheif_text)
         SCOPED_TRACE(c.label);
         write_file(dir.file("f.heic"), std::string(c.bytes.begin(), c.bytes.end()));
         const auto opened = open_path(dir.file("f.heic"));
-        EXPECT_EQ(opened->opening.error, c.open_error);
-        if (!opened->opening.error.empty()) {
-            EXPECT_FALSE(opened->opening.file.context);
-            continue;
-        }
-        const heif_decoding decoding = decode_heif(opened->opening.file, 1);
-        EXPECT_EQ(decoding.error, c.decode_error);
-        EXPECT_FALSE(decoding.picture.pixels.samples);
+        EXPECT_EQ(text_of(opened->opening, opened->path), c.open_error);
+        if (!opened->opening.ok()) continue;
+        const result<struct picture> decoding = decode_heif(*opened->opening, 1, opened->path);
+        EXPECT_EQ(text_of(decoding, opened->path), c.decode_error);
     }
     // The system's text when reading itself fails.
     const unique_fd directory(open(dir.path.c_str(), O_RDONLY | O_DIRECTORY));
-    EXPECT_EQ(open_heif(directory.fd).error, "Is a directory");
-    EXPECT_EQ(open_heif(-1).error, "Bad file descriptor");
+    EXPECT_EQ(open_heif(directory.fd, "d").error().text, "d: Is a directory\n");
+    EXPECT_EQ(open_heif(-1, "f").error().text, "f: Bad file descriptor\n");
 }
 
 // A few hundred bytes whose grid claims 20000 x 20000 pixels: libheif would
@@ -453,14 +463,14 @@ TEST(heif, a_tiny_file_claiming_a_huge_grid_is_refused)
         second[at + 2] = claimed >> 8;
         second[at + 3] = claimed & 0xFF;
     }
-    const heif_opening opening = open_heif(std::span<const uint8_t>(bytes));
-    ASSERT_EQ(opening.error, "");
-    EXPECT_EQ(opening.file.width, claimed);
-    EXPECT_EQ(opening.file.height, claimed);
-    EXPECT_GT(heif_decode_memory(opening.file), largest_heif_decode_memory);
-    const heif_decoding decoding = decode_heif(opening.file, 1);
-    EXPECT_EQ(decoding.error, "too large to decode: 20000x20000 pixels");
-    EXPECT_FALSE(decoding.picture.pixels.samples);
+    const result<heif_file> opening = open_heif(std::span<const uint8_t>(bytes), "g.heic");
+    ASSERT_TRUE(opening.ok());
+    EXPECT_EQ(opening->width, claimed);
+    EXPECT_EQ(opening->height, claimed);
+    EXPECT_GT(heif_decode_memory(*opening), largest_heif_decode_memory);
+    const result<struct picture> decoding = decode_heif(*opening, 1, "g.heic");
+    ASSERT_FALSE(decoding.ok());
+    EXPECT_EQ(decoding.error().text, "g.heic: too large to decode: 20000x20000 pixels\n");
 }
 
 // The descriptor and the bytes in memory give the same, any number of
@@ -498,20 +508,21 @@ TEST(heif, descriptor_memory_and_threads_give_the_same_picture)
     {
         SCOPED_TRACE("from memory");
         const std::vector<uint8_t> bytes = file_bytes(dir.file("f.heic"));
-        const heif_opening opening = open_heif(std::span<const uint8_t>(bytes));
-        ASSERT_EQ(opening.error, "");
-        decoded_heif d{opening.file.width, opening.file.height,
-                       decode_heif(opening.file, 1).picture, heif_exif(opening.file)};
+        const result<heif_file> opening = open_heif(std::span<const uint8_t>(bytes), "m");
+        ASSERT_TRUE(opening.ok());
+        result<struct picture> decoded = decode_heif(*opening, 1, "m");
+        ASSERT_TRUE(decoded.ok());
+        decoded_heif d{opening->width, opening->height, std::move(*decoded), heif_exif(*opening)};
         same(d);
     }
     {
         SCOPED_TRACE("offset kept");
         const unique_fd fd(open(dir.file("f.heic").c_str(), O_RDONLY));
         ASSERT_EQ(lseek(fd.fd, 7, SEEK_SET), 7);
-        const heif_opening opening = open_heif(fd.fd);
-        ASSERT_EQ(opening.error, "");
-        EXPECT_FALSE(heif_exif(opening.file).empty());
-        EXPECT_EQ(decode_heif(opening.file, 1).error, "");
+        const result<heif_file> opening = open_heif(fd.fd, "f");
+        ASSERT_TRUE(opening.ok());
+        EXPECT_FALSE(heif_exif(*opening).empty());
+        EXPECT_TRUE(decode_heif(*opening, 1, "f").ok());
         EXPECT_EQ(lseek(fd.fd, 0, SEEK_CUR), 7);
     }
 }

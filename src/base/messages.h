@@ -97,6 +97,12 @@ inline failure codec_error(const std::string &path, const char *text)
     return failure_text("%s: %s\n", path.c_str(), text);
 }
 
+// A picture whose decode would hold more than is ever granted.
+inline failure too_large_to_decode(const std::string &path, int32_t width, int32_t height)
+{
+    return failure_text("%s: too large to decode: %dx%d pixels\n", path.c_str(), width, height);
+}
+
 inline failure too_high(const std::string &path, int32_t height, int32_t largest)
 {
     return failure_text(

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <new>
 
+#include "base/messages.h"
 #include "image/nclx_profile.h"
 
 namespace {
@@ -101,6 +102,12 @@ std::string error_text(const heif_error &error, const heif_descriptor_reader *re
     return text.empty() ? "unknown libheif error" : text;
 }
 
+// A file opened, or libheif's text of why not (then file is empty).
+struct heif_opening {
+    heif_file file;
+    std::string error;  // empty on success
+};
+
 heif_opening failed(std::string error)
 {
     heif_opening opening;
@@ -164,7 +171,9 @@ std::vector<uint8_t> colour_profile(const heif_image_handle *handle)
 
 }  // namespace
 
-heif_opening open_heif(int fd)
+namespace {
+
+heif_opening read_boxes(int fd)
 {
     struct stat status;
     if (fstat(fd, &status) != 0) return failed(std::strerror(errno));
@@ -180,7 +189,7 @@ heif_opening open_heif(int fd)
     return find_primary(std::move(opening), read);
 }
 
-heif_opening open_heif(std::span<const uint8_t> bytes)
+heif_opening read_boxes(std::span<const uint8_t> bytes)
 {
     heif_opening opening = new_context();
     if (!opening.error.empty()) return opening;
@@ -188,6 +197,24 @@ heif_opening open_heif(std::span<const uint8_t> bytes)
     const heif_error read = heif_context_read_from_memory_without_copy(
         opening.file.context.get(), bytes.data(), bytes.size(), nullptr);
     return find_primary(std::move(opening), read);
+}
+
+result<heif_file> opened_or_failure(heif_opening opening, const std::string &path)
+{
+    if (!opening.error.empty()) return message::codec_error(path, opening.error.c_str());
+    return std::move(opening.file);
+}
+
+}  // namespace
+
+result<heif_file> open_heif(int fd, const std::string &path)
+{
+    return opened_or_failure(read_boxes(fd), path);
+}
+
+result<heif_file> open_heif(std::span<const uint8_t> bytes, const std::string &path)
+{
+    return opened_or_failure(read_boxes(bytes), path);
 }
 
 std::vector<uint8_t> heif_exif(const heif_file &file)
@@ -219,20 +246,13 @@ size_t heif_decode_memory(const heif_file &file)
     return size_t(file.width) * size_t(file.height) * 3 * 2;
 }
 
-heif_decoding decode_heif(const heif_file &file, int decoding_threads)
+result<picture> decode_heif(const heif_file &file, int decoding_threads, const std::string &path)
 {
-    heif_decoding decoding;
-    if (heif_decode_memory(file) > largest_heif_decode_memory) {
-        decoding.error = "too large to decode: " + std::to_string(file.width) + "x" +
-                         std::to_string(file.height) + " pixels";
-        return decoding;
-    }
+    if (heif_decode_memory(file) > largest_heif_decode_memory)
+        return message::too_large_to_decode(path, file.width, file.height);
     const std::unique_ptr<heif_decoding_options, options_freer> options(
         heif_decoding_options_alloc());
-    if (!options) {
-        decoding.error = std::strerror(ENOMEM);
-        return decoding;
-    }
+    if (!options) return message::codec_error(path, std::strerror(ENOMEM));
     // 10 and 12 bits scaled to 8; libheif's default for the rest: the
     // container's transformations applied.
     options->convert_hdr_to_8bit = 1;
@@ -242,29 +262,21 @@ heif_decoding decode_heif(const heif_file &file, int decoding_threads)
     const heif_error error = heif_decode_image(file.primary.get(), &decoded, heif_colorspace_RGB,
                                                heif_chroma_interleaved_RGB, options.get());
     const unique_heif_image image(decoded);
-    if (error.code != heif_error_Ok || !image) {
-        decoding.error = error_text(error, file.reader.get());
-        return decoding;
-    }
+    if (error.code != heif_error_Ok || !image)
+        return message::codec_error(path, error_text(error, file.reader.get()).c_str());
     int stride = 0;
     const uint8_t *plane =
         heif_image_get_plane_readonly(image.get(), heif_channel_interleaved, &stride);
     const int width = heif_image_get_primary_width(image.get());
     const int height = heif_image_get_primary_height(image.get());
-    if (!plane || width <= 0 || height <= 0 || stride < width * 3) {
-        decoding.error = "libheif gave no interleaved RGB plane";
-        return decoding;
-    }
+    if (!plane || width <= 0 || height <= 0 || stride < width * 3)
+        return message::codec_error(path, "libheif gave no interleaved RGB plane");
 
-    picture &made = decoding.picture;
+    picture made;
     const size_t row_size = size_t(width) * 3;
     made.pixels.size = row_size * size_t(height);
     made.pixels.samples.reset(new (std::nothrow) uint8_t[made.pixels.size]);
-    if (!made.pixels.samples) {
-        decoding = {};
-        decoding.error = std::strerror(ENOMEM);
-        return decoding;
-    }
+    if (!made.pixels.samples) return message::codec_error(path, std::strerror(ENOMEM));
     for (size_t y = 0; y < size_t(height); ++y)
         std::memcpy(made.pixels.samples.get() + y * row_size, plane + y * size_t(stride), row_size);
     made.width = static_cast<uint32_t>(width);
@@ -272,5 +284,5 @@ heif_decoding decode_heif(const heif_file &file, int decoding_threads)
     made.components = 3;
     made.colours = colour_model::rgb;
     made.icc_profile = colour_profile(file.primary.get());
-    return decoding;
+    return made;
 }

@@ -3,7 +3,6 @@
 // there is no reduction and no EXIF turn left to apply.
 #include <memory>
 
-#include "base/messages.h"
 #include "image/heif_codec.h"
 #include "image/photo_reader.h"
 
@@ -38,9 +37,7 @@ public:
 
     result<picture> decode(unsigned, stop_check) override
     {
-        heif_decoding decoded = decode_heif(file_, threads_);
-        if (!decoded.error.empty()) return message::codec_error(path_, decoded.error.c_str());
-        return std::move(decoded.picture);
+        return decode_heif(file_, threads_, path_);
     }
 
 private:
@@ -53,8 +50,8 @@ private:
 
 result<unique_reader> open_heif_reader(int fd, const std::string &path, int decoding_threads)
 {
-    heif_opening opened = open_heif(fd);
-    if (!opened.error.empty()) return message::codec_error(path, opened.error.c_str());
+    result<heif_file> opened = open_heif(fd, path);
+    if (!opened.ok()) return opened.error();
     return unique_reader(
-        std::make_unique<heif_photo_reader>(std::move(opened.file), path, decoding_threads));
+        std::make_unique<heif_photo_reader>(std::move(*opened), path, decoding_threads));
 }
