@@ -73,8 +73,7 @@ public:
     unsigned reduction_for(int32_t upright_width, int32_t target_width) const override
     {
         if (target_width <= 0) return 1;  // no target, no reduction
-        const auto k = static_cast<int64_t>(
-            static_cast<double>(static_cast<JDIMENSION>(upright_width)) / target_width);
+        const auto k = static_cast<int64_t>(static_cast<double>(upright_width) / target_width);
         if (k > 7) return 8;
         if (k > 3) return 4;
         if (k > 1) return 2;
