@@ -102,41 +102,30 @@ std::string error_text(const heif_error &error, const heif_descriptor_reader *re
     return text.empty() ? "unknown libheif error" : text;
 }
 
-// A file opened, or libheif's text of why not (then file is empty).
-struct heif_opening {
-    heif_file file;
-    std::string error;  // empty on success
-};
-
-heif_opening failed(std::string error)
-{
-    heif_opening opening;
-    opening.error = std::move(error);
-    return opening;
-}
-
 // The steps after the boxes are read: the primary image and its size.
-heif_opening find_primary(heif_opening opening, const heif_error &read)
+result<heif_file> find_primary(heif_file file, const heif_error &read, const std::string &path)
 {
-    heif_file &file = opening.file;
-    if (read.code != heif_error_Ok) return failed(error_text(read, file.reader.get()));
+    if (read.code != heif_error_Ok)
+        return message::codec_error(path, error_text(read, file.reader.get()).c_str());
     heif_image_handle *handle = nullptr;
     const heif_error found = heif_context_get_primary_image_handle(file.context.get(), &handle);
-    if (found.code != heif_error_Ok) return failed(error_text(found, file.reader.get()));
+    if (found.code != heif_error_Ok)
+        return message::codec_error(path, error_text(found, file.reader.get()).c_str());
     file.primary.reset(handle);
     file.width = heif_image_handle_get_width(handle);
     file.height = heif_image_handle_get_height(handle);
-    return opening;
+    return file;
 }
 
 // A fresh context, or the reason there is none.
-heif_opening new_context()
+result<heif_file> new_context(const std::string &path)
 {
-    if (library_ready().code != heif_error_Ok) return failed(error_text(library_ready(), nullptr));
-    heif_opening opening;
-    opening.file.context.reset(heif_context_alloc());
-    if (!opening.file.context) return failed(std::strerror(ENOMEM));
-    return opening;
+    if (library_ready().code != heif_error_Ok)
+        return message::codec_error(path, error_text(library_ready(), nullptr).c_str());
+    heif_file file;
+    file.context.reset(heif_context_alloc());
+    if (!file.context) return message::codec_error(path, std::strerror(ENOMEM));
+    return file;
 }
 
 uint32_t big_endian_32(const uint8_t *bytes)
@@ -171,50 +160,31 @@ std::vector<uint8_t> colour_profile(const heif_image_handle *handle)
 
 }  // namespace
 
-namespace {
-
-heif_opening read_boxes(int fd)
+result<heif_file> open_heif(int fd, const std::string &path)
 {
     struct stat status;
-    if (fstat(fd, &status) != 0) return failed(std::strerror(errno));
-    heif_opening opening = new_context();
-    if (!opening.error.empty()) return opening;
-    heif_file &file = opening.file;
+    if (fstat(fd, &status) != 0) return message::codec_error(path, std::strerror(errno));
+    result<heif_file> opened = new_context(path);
+    if (!opened.ok()) return opened;
+    heif_file &file = *opened;
     file.size = status.st_size;
     file.reader = std::make_unique<heif_descriptor_reader>();
     file.reader->fd = fd;
     file.reader->size = status.st_size;
     const heif_error read = heif_context_read_from_reader(
         file.context.get(), &descriptor_reader_functions, file.reader.get(), nullptr);
-    return find_primary(std::move(opening), read);
-}
-
-heif_opening read_boxes(std::span<const uint8_t> bytes)
-{
-    heif_opening opening = new_context();
-    if (!opening.error.empty()) return opening;
-    opening.file.size = static_cast<int64_t>(bytes.size());
-    const heif_error read = heif_context_read_from_memory_without_copy(
-        opening.file.context.get(), bytes.data(), bytes.size(), nullptr);
-    return find_primary(std::move(opening), read);
-}
-
-result<heif_file> opened_or_failure(heif_opening opening, const std::string &path)
-{
-    if (!opening.error.empty()) return message::codec_error(path, opening.error.c_str());
-    return std::move(opening.file);
-}
-
-}  // namespace
-
-result<heif_file> open_heif(int fd, const std::string &path)
-{
-    return opened_or_failure(read_boxes(fd), path);
+    return find_primary(std::move(file), read, path);
 }
 
 result<heif_file> open_heif(std::span<const uint8_t> bytes, const std::string &path)
 {
-    return opened_or_failure(read_boxes(bytes), path);
+    result<heif_file> opened = new_context(path);
+    if (!opened.ok()) return opened;
+    heif_file &file = *opened;
+    file.size = static_cast<int64_t>(bytes.size());
+    const heif_error read = heif_context_read_from_memory_without_copy(
+        file.context.get(), bytes.data(), bytes.size(), nullptr);
+    return find_primary(std::move(file), read, path);
 }
 
 std::vector<uint8_t> heif_exif(const heif_file &file)
