@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <string>
 #include <thread>
@@ -612,5 +613,87 @@ TEST(races, a_photo_gone_after_the_listing_is_left_out)
         for (const image_info &image : held.images) EXPECT_EQ(image.gone, image.name == "z.jpg");
         EXPECT_TRUE(file_exists(s.album + "/.scaled/p.jpg"));
         EXPECT_FALSE(file_exists(s.album + "/.scaled/z.jpg"));
+    }
+}
+
+namespace {
+
+// Runs `action` at the first opening of `path`, holding the opening until
+// it is done.
+class open_holder {
+public:
+    open_holder(const std::string &path, std::function<void()> action) : action_(std::move(action))
+    {
+        fd_ = fanotify_init(FAN_CLASS_CONTENT | FAN_CLOEXEC, O_RDONLY);
+        if (fd_ >= 0 &&
+            fanotify_mark(fd_, FAN_MARK_ADD, FAN_OPEN_PERM, AT_FDCWD, path.c_str()) != 0) {
+            close(fd_);
+            fd_ = -1;
+        }
+    }
+    ~open_holder()
+    {
+        if (fd_ >= 0) close(fd_);
+    }
+    bool available() const { return fd_ >= 0; }
+
+    void serve(const std::atomic<bool> &done)
+    {
+        while (!done) {
+            pollfd p{fd_, POLLIN, 0};
+            if (poll(&p, 1, 50) <= 0) continue;
+            alignas(fanotify_event_metadata) char buffer[4096];
+            ssize_t got = read(fd_, buffer, sizeof buffer);
+            for (auto *event = reinterpret_cast<fanotify_event_metadata *>(buffer);
+                 FAN_EVENT_OK(event, got); event = FAN_EVENT_NEXT(event, got)) {
+                if (action_) std::exchange(action_, nullptr)();
+                fanotify_response response{event->fd, FAN_ALLOW};
+                if (write(fd_, &response, sizeof response) < 0)
+                    ADD_FAILURE() << "fanotify response";
+                close(event->fd);
+            }
+        }
+    }
+
+private:
+    int fd_ = -1;
+    std::function<void()> action_;
+};
+
+}  // namespace
+
+// The whole run: a photograph deleted once the album is listed (while its
+// description is read) has no page, no derived file and no cell in the
+// index, and the run ends with status 0.
+TEST(races, a_photo_gone_after_the_listing_has_no_page)
+{
+    for (const int jobs : {1, 2}) {
+        SCOPED_TRACE("-j " + std::to_string(jobs));
+        const scene s;
+        write_jpeg(s.album + "/p.jpg", red);
+        write_jpeg(s.album + "/z.jpg", red);
+        write_file(s.album + "/.description", "z.jpg The one that goes\n");
+        run_result r;
+        {
+            const std::string z = s.album + "/z.jpg";
+            open_holder holder(s.album + "/.description", [z] { ASSERT_EQ(unlink(z.c_str()), 0); });
+            if (!holder.available()) GTEST_SKIP() << "no fanotify permission events here";
+            std::atomic<bool> done{false};
+            std::thread run([&] {
+                r = run_vistrel({"-j", std::to_string(jobs), s.gallery});
+                done = true;
+            });
+            holder.serve(done);
+            run.join();
+        }
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_NE(r.err.find("   z.jpg: gone while the album was read, left out\n"),
+                  std::string::npos)
+            << r.err;
+        EXPECT_NE(r.out.find("1 image processed in album"), std::string::npos) << r.out;
+        EXPECT_TRUE(file_exists(s.album + "/p.jpg.html"));
+        EXPECT_FALSE(file_exists(s.album + "/z.jpg.html"));
+        EXPECT_FALSE(file_exists(s.album + "/.scaled/z.jpg"));
+        EXPECT_EQ(read_file(s.album + "/index.html").find("z.jpg"), std::string::npos);
     }
 }
