@@ -434,6 +434,29 @@ TEST(heif, failures_come_back_as_libheif_text)
     EXPECT_EQ(open_heif(-1, "f").error().text, "f: Bad file descriptor\n");
 }
 
+// nclx code points libheif does not know (as libheif's encoder will not
+// write them, patched into the box): libheif hands the description out
+// along with an error, and the picture gets no profile. The sanitized build
+// tells that the description is freed all the same.
+TEST(heif, an_unknown_nclx_code_point_gives_no_profile)
+{
+    for (const int field : {0, 1}) {  // primaries, transfer
+        SCOPED_TRACE(field == 0 ? "primaries" : "transfer");
+        std::vector<uint8_t> bytes =
+            make_heif({.nclx = nclx_recipe{.primaries = 12, .transfer = 13}});
+        static constexpr uint8_t tag[4] = {'n', 'c', 'l', 'x'};
+        const auto colr = std::search(bytes.begin(), bytes.end(), tag, tag + 4);
+        ASSERT_LT(colr + 8, bytes.end());
+        colr[4 + 2 * field] = 0;
+        colr[5 + 2 * field] = 3;  // reserved
+        temp_dir dir;
+        write_file(dir.file("f.heic"), std::string(bytes.begin(), bytes.end()));
+        const decoded_heif d = decode_file(dir.file("f.heic"));
+        EXPECT_EQ(d.picture.width, 64u);
+        EXPECT_TRUE(d.picture.icc_profile.empty());
+    }
+}
+
 // A few hundred bytes whose grid claims 20000 x 20000 pixels: libheif would
 // allocate it all (2.3 GB here) for one tile of 64 x 32. Its header is
 // read, and its decode refused before anything is allocated.

@@ -152,9 +152,11 @@ std::vector<uint8_t> colour_profile(const heif_image_handle *handle)
             return profile;
     }
     heif_color_profile_nclx *nclx = nullptr;
-    if (heif_image_handle_get_nclx_color_profile(handle, &nclx).code != heif_error_Ok) return {};
+    const heif_error got = heif_image_handle_get_nclx_color_profile(handle, &nclx);
+    // libheif may hand the description out along with an error (code
+    // points it does not know): it is freed either way.
     const std::unique_ptr<heif_color_profile_nclx, nclx_freer> owner(nclx);
-    if (!nclx) return {};
+    if (got.code != heif_error_Ok || !nclx) return {};
     return nclx_profile(nclx->color_primaries, nclx->transfer_characteristics);
 }
 
