@@ -6,59 +6,42 @@
 //   decode_floor [-H scaled_height] file.jpg...
 //
 // libjpeg's defaults stay as vistrel leaves them (only the scale changes),
-// and the reduction comes from the same reduction_for, so both decode the
-// same number of pixels. Prints the image count and the decoded pixels.
+// and the reduction comes from the same reader, so both decode the same
+// number of pixels. Prints the image count and the decoded pixels.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <string>
-#include <vector>
 
 #include "base/files.h"
 #include "image/derived_size.h"
-#include "image/jpeg_codec.h"
+#include "image/photo_reader.h"
 
 namespace {
 
-// The scaled image's width as vistrel computes it.
-int32_t scaled_width_for(JDIMENSION width, JDIMENSION height, int32_t setting)
+// Decodes one file through vistrel's own JPEG reader; returns the decoded pixels.
+unsigned long long decode_one(const char *path, int32_t setting)
 {
-    return derived_width(static_cast<int32_t>(width), static_cast<int32_t>(height), setting).width;
-}
-
-// Decodes one file into a reused strip of rows; returns the decoded pixels.
-unsigned long long decode_one(const char *path, int32_t setting, std::vector<JSAMPLE> &strip)
-{
-    unique_file file(std::fopen(path, "rb"));
-    if (!file) {
-        std::fprintf(stderr, "decode_floor: can't fopen(%s): %s\n", path, std::strerror(errno));
+    const unique_fd fd(open(path, O_RDONLY | O_CLOEXEC));
+    result<unique_reader> reader = fd ? open_jpeg_reader(fd.fd, path) : message::cant_fopen(path);
+    if (!reader.ok()) {
+        std::fprintf(stderr, "decode_floor: %s", reader.error().text.c_str());
         std::exit(1);
     }
-    decompressor source(file.get(), path);
-    jpeg_read_header(&source.info, TRUE);
-    jpeg_decompress_struct &info = source.info;
-    const unsigned denom = reduction_for(
-        info.image_width, scaled_width_for(info.image_width, info.image_height, setting));
-    if (denom > 1) {
-        info.scale_num = 1;
-        info.scale_denom = denom;
+    photo_reader &source = **reader;
+    const int32_t width = source.stored_width();
+    const unsigned denom =
+        source.reduction_for(width, derived_width(width, source.stored_height(), setting).width);
+    const result<picture> decoded = source.decode(denom, nullptr);
+    if (!decoded.ok()) {
+        std::fprintf(stderr, "decode_floor: %s", decoded.error().text.c_str());
+        std::exit(1);
     }
-    jpeg_start_decompress(&info);
-
-    // A few rows per call, as vistrel reads them; the rows are overwritten.
-    constexpr JDIMENSION batch = 4;
-    const size_t row_size = size_t{info.output_width} * static_cast<size_t>(info.output_components);
-    if (strip.size() < batch * row_size) strip.resize(batch * row_size);
-    JSAMPROW rows[batch];
-    for (JDIMENSION r = 0; r < batch; ++r) rows[r] = strip.data() + r * row_size;
-    while (info.output_scanline < info.output_height) {
-        const JDIMENSION left = info.output_height - info.output_scanline;
-        jpeg_read_scanlines(&info, rows, left < batch ? left : batch);
-    }
-    jpeg_finish_decompress(&info);
-    return static_cast<unsigned long long>(info.output_width) * info.output_height;
+    return static_cast<unsigned long long>(decoded->width) * decoded->height;
 }
 
 }  // namespace
@@ -70,7 +53,7 @@ int main(int argc, char **argv)
     if (argc > 2 && std::strcmp(argv[1], "-H") == 0) {
         char *end = nullptr;
         const long value = std::strtol(argv[2], &end, 10);
-        if (*argv[2] == '\0' || *end != '\0' || value < 1 || value > JPEG_MAX_DIMENSION) {
+        if (*argv[2] == '\0' || *end != '\0' || value < 1 || value > largest_jpeg_dimension) {
             std::fprintf(stderr, "decode_floor: invalid argument '-H %s'\n", argv[2]);
             return 1;
         }
@@ -81,9 +64,8 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "usage: decode_floor [-H scaled_height] file.jpg...\n");
         return 1;
     }
-    std::vector<JSAMPLE> strip;
     unsigned long long pixels = 0;
-    for (int i = first; i < argc; ++i) pixels += decode_one(argv[i], setting, strip);
+    for (int i = first; i < argc; ++i) pixels += decode_one(argv[i], setting);
     std::printf("%d images, %llu decoded pixels\n", argc - first, pixels);
     return 0;
 }

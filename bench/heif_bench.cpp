@@ -122,9 +122,10 @@ std::vector<uint8_t> read_whole(int fd, int64_t size)
     return bytes;
 }
 
-void check(benchmark::State &state, const std::string &error)
+template <class T>
+void check(benchmark::State &state, const result<T> &done)
 {
-    if (!error.empty()) state.SkipWithError(error.c_str());
+    if (!done.ok()) state.SkipWithError(done.error().text.c_str());
 }
 
 int thread_count()
@@ -186,9 +187,9 @@ void header_by_descriptor(benchmark::State &state)
 {
     const unique_fd fd = open_file(heic());
     for (auto _ : state) {
-        const heif_opening opening = open_heif(fd.fd);
-        check(state, opening.error);
-        benchmark::DoNotOptimize(heif_exif(opening.file).size());
+        const result<heif_file> opening = open_heif(fd.fd, "camera");
+        check(state, opening);
+        if (opening.ok()) benchmark::DoNotOptimize(heif_exif(*opening).size());
     }
     state.counters["file_bytes"] = static_cast<double>(heic().size);
 }
@@ -198,9 +199,9 @@ void header_from_memory(benchmark::State &state)
     const unique_fd fd = open_file(heic());
     for (auto _ : state) {
         const std::vector<uint8_t> bytes = read_whole(fd.fd, heic().size);
-        const heif_opening opening = open_heif(std::span<const uint8_t>(bytes));
-        check(state, opening.error);
-        benchmark::DoNotOptimize(heif_exif(opening.file).size());
+        const result<heif_file> opening = open_heif(std::span<const uint8_t>(bytes), "camera");
+        check(state, opening);
+        if (opening.ok()) benchmark::DoNotOptimize(heif_exif(*opening).size());
     }
 }
 
@@ -213,11 +214,13 @@ void decode_by_descriptor(benchmark::State &state, const camera_file &(*made)())
     state.counters["file_bytes"] = static_cast<double>(file.size);
     const process_watch watch(state);
     for (auto _ : state) {
-        const heif_opening opening = open_heif(fd.fd);
-        check(state, opening.error);
-        const heif_decoding decoding = decode_heif(opening.file, static_cast<int>(state.range(0)));
-        check(state, decoding.error);
-        benchmark::DoNotOptimize(decoding.picture.pixels.samples.get());
+        const result<heif_file> opening = open_heif(fd.fd, "camera");
+        check(state, opening);
+        if (!opening.ok()) break;
+        const result<picture> decoding =
+            decode_heif(*opening, static_cast<int>(state.range(0)), "camera");
+        check(state, decoding);
+        if (decoding.ok()) benchmark::DoNotOptimize(decoding->pixels.samples.get());
     }
     state.SetItemsProcessed(state.iterations() * int64_t{camera_width} * camera_height);
 }
@@ -228,11 +231,13 @@ void decode_from_memory(benchmark::State &state)
     const process_watch watch(state);
     for (auto _ : state) {
         const std::vector<uint8_t> bytes = read_whole(fd.fd, heic().size);
-        const heif_opening opening = open_heif(std::span<const uint8_t>(bytes));
-        check(state, opening.error);
-        const heif_decoding decoding = decode_heif(opening.file, static_cast<int>(state.range(0)));
-        check(state, decoding.error);
-        benchmark::DoNotOptimize(decoding.picture.pixels.samples.get());
+        const result<heif_file> opening = open_heif(std::span<const uint8_t>(bytes), "camera");
+        check(state, opening);
+        if (!opening.ok()) break;
+        const result<picture> decoding =
+            decode_heif(*opening, static_cast<int>(state.range(0)), "camera");
+        check(state, decoding);
+        if (decoding.ok()) benchmark::DoNotOptimize(decoding->pixels.samples.get());
     }
     state.SetItemsProcessed(state.iterations() * int64_t{camera_width} * camera_height);
 }
@@ -242,12 +247,13 @@ void decode_from_memory(benchmark::State &state)
 void libheif_alone(benchmark::State &state)
 {
     const unique_fd fd = open_file(heic());
-    const heif_opening opening = open_heif(fd.fd);
-    check(state, opening.error);
+    const result<heif_file> opening = open_heif(fd.fd, "camera");
+    check(state, opening);
+    if (!opening.ok()) return;
     const process_watch watch(state);
     for (auto _ : state) {
         heif_image *image = nullptr;
-        const heif_error error = heif_decode_image(opening.file.primary.get(), &image,
+        const heif_error error = heif_decode_image(opening->primary.get(), &image,
                                                    heif_colorspace_RGB, heif_chroma_interleaved_RGB,
                                                    nullptr);
         if (error.code != heif_error_Ok) state.SkipWithError(error.message);
@@ -318,14 +324,14 @@ int decode_files(int count, char **paths)
                          std::strerror(errno));
             return 1;
         }
-        const heif_opening opening = open_heif(fd.fd);
-        const heif_decoding decoding = opening.error.empty() ? decode_heif(opening.file, 0)
-                                                             : heif_decoding{{}, opening.error};
-        if (!decoding.error.empty()) {
-            std::fprintf(stderr, "heif_bench: %s: %s\n", paths[i], decoding.error.c_str());
+        const result<heif_file> opening = open_heif(fd.fd, paths[i]);
+        const result<picture> decoding = opening.ok() ? decode_heif(*opening, 0, paths[i])
+                                                      : opening.error();
+        if (!decoding.ok()) {
+            std::fprintf(stderr, "heif_bench: %s", decoding.error().text.c_str());
             return 1;
         }
-        pixels += static_cast<unsigned long long>(decoding.picture.width) * decoding.picture.height;
+        pixels += static_cast<unsigned long long>(decoding->width) * decoding->height;
     }
     std::printf("%d images, %llu decoded pixels\n", count, pixels);
     return 0;

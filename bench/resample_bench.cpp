@@ -16,10 +16,10 @@ constexpr int samples = 3;
 
 // Smooth gradients with noise, like a photograph: the arithmetic does not
 // depend on the values, but a constant image could flatter a branch.
-const std::vector<JSAMPLE> &source_pixels()
+const std::vector<uint8_t> &source_pixels()
 {
-    static const std::vector<JSAMPLE> pixels = [] {
-        std::vector<JSAMPLE> v(size_t{source_width} * source_height * samples);
+    static const std::vector<uint8_t> pixels = [] {
+        std::vector<uint8_t> v(size_t{source_width} * source_height * samples);
         std::mt19937 rng(1);
         std::uniform_int_distribution<int> noise(-12, 12);
         size_t k = 0;
@@ -28,7 +28,7 @@ const std::vector<JSAMPLE> &source_pixels()
                 for (int i = 0; i < samples; ++i) {
                     const int base = static_cast<int>((x * (i + 1) + y * (3 - i)) / 8 % 256);
                     const int value = base + noise(rng);
-                    v[k++] = static_cast<JSAMPLE>(value < 0 ? 0 : value > 255 ? 255 : value);
+                    v[k++] = static_cast<uint8_t>(value < 0 ? 0 : value > 255 ? 255 : value);
                 }
         return v;
     }();
@@ -40,8 +40,8 @@ void run(benchmark::State &state, resampler_fn fn, uint32_t width, uint32_t heig
 {
     set_resample_avx2(avx2);
     if (avx2 && !resample_avx2_active()) state.SetLabel("no AVX2 here: baseline code");
-    const std::vector<JSAMPLE> &src = source_pixels();
-    std::vector<JSAMPLE> dst(size_t{width} * height * samples);
+    const std::vector<uint8_t> &src = source_pixels();
+    std::vector<uint8_t> dst(size_t{width} * height * samples);
     const pixel_view from{src.data(), source_width, source_height, samples,
                           size_t{source_width} * samples};
     const mutable_pixel_view to{dst.data(), width, height, samples, size_t{width} * samples};

@@ -1,6 +1,8 @@
-// Writes the seed corpora of the fuzz targets into <dir>/image and
-// <dir>/description: a few tiny JPEG files of every kind the pipeline meets,
-// made with the tests' fixtures, and a few description files.
+// Writes the seed corpora of the fuzz targets into <dir>/image,
+// <dir>/heif and <dir>/description: a few tiny JPEG files of every kind the
+// pipeline meets and a few HEIF and AVIF files, made with the tests'
+// fixtures (libjpeg's and libheif's own encoders), and a few description
+// files.
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -9,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "support/heif_fixture.h"
 #include "support/jpeg_fixture.h"
 
 namespace {
@@ -53,8 +56,10 @@ int main(int argc, char **argv)
     const std::string dir = argv[1];
     const std::string images = dir + "/image";
     const std::string descriptions = dir + "/description";
+    const std::string heifs = dir + "/heif";
     make_dir(dir);
     make_dir(images);
+    make_dir(heifs);
     make_dir(descriptions);
 
     const exif_recipe exif{.model = "Seed Cam",
@@ -80,6 +85,19 @@ int main(int argc, char **argv)
     std::vector<uint8_t> truncated = colour;
     truncated.resize(truncated.size() * 3 / 5);
     write_seed(images + "/truncated.jpg", truncated);
+
+    using codec = heif_recipe::codec;
+    write_seed(heifs + "/plain.heic", with_choice(make_heif({.width = 64, .height = 64}), 0x08));
+    write_seed(heifs + "/plain.avif",
+               with_choice(make_heif({.format = codec::av1, .width = 40, .height = 30}), 0x48));
+    write_seed(heifs + "/turned-exif.heic",
+               make_heif({.width = 64, .height = 48, .orientation = 6, .exif = exif}));
+    write_seed(heifs + "/ten-bit.avif",
+               make_heif({.format = codec::av1, .width = 32, .height = 24, .bit_depth = 10}));
+    write_seed(heifs + "/nclx.avif", make_heif({.format = codec::av1,
+                                                .width = 24,
+                                                .height = 16,
+                                                .nclx = nclx_recipe{.primaries = 12}}));
 
     write_seed(descriptions + "/plain",
                text(". Summer holidays\na.jpg Sunset at sea\nb.jpg\t\t<b>Tabbed</b> caption\n"));

@@ -11,6 +11,7 @@
 // The last input byte chooses the derived heights, the resampler, -2 -b and
 // whether the derived images are remade; libjpeg ignores bytes after the end
 // of the image, and a cut-off file just ends a byte earlier.
+#include <fcntl.h>
 #include <libexif/exif-loader.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -25,15 +26,13 @@
 #include "base/derived_images.h"
 #include "image/derived_size.h"
 #include "image/exif.h"
-#include "image/jpeg_codec.h"
+#include "image/photo_reader.h"
 #include "image/pipeline.h"
 #include "image/resample.h"
 
 namespace {
 
 std::string work_dir;  // private to this process; holds the derived files
-
-void keep_quiet(j_common_ptr) {}
 
 // Images above this many pixels are left out: the decode time and libjpeg's
 // whole-image buffers (progressive and multi-scan files) grow with the full
@@ -44,10 +43,9 @@ constexpr int32_t heights[8] = {480, 96, 1, 2, 3, 17, 48, 1000};
 
 // The pipeline's derived width; 0 for a size it refuses with a message of
 // its own before any decoding.
-int32_t width_for(JDIMENSION width, JDIMENSION height, int32_t setting)
+int32_t width_for(int32_t width, int32_t height, int32_t setting)
 {
-    const derived_width_result result =
-        derived_width(static_cast<int32_t>(width), static_cast<int32_t>(height), setting);
+    const derived_width_result result = derived_width(width, height, setting);
     return result.status == derived_width_result::ok ? result.width : 0;
 }
 
@@ -68,14 +66,13 @@ void read_exif_texts(const uint8_t *data, size_t size)
 
 // Both resamplers, with and without the AVX2 code, into buffers of exactly
 // the destination's size: the bytes must be the same either way.
-void compare_instruction_sets(const decoded_image &picture, int32_t width, int32_t height)
+void compare_instruction_sets(const picture &picture, int32_t width, int32_t height)
 {
     const size_t components = static_cast<size_t>(picture.components);
-    const pixel_view source{picture.pixels.samples.get(), picture.width, picture.height,
-                            picture.components, size_t{picture.width} * components};
+    const pixel_view source = picture.view();
     const size_t row = size_t(width) * components;
     for (const resampler_fn resample : {resize_area, resize_bilinear}) {
-        std::vector<JSAMPLE> results[2];
+        std::vector<uint8_t> results[2];
         for (int wide = 0; wide < 2; ++wide) {
             set_resample_avx2(wide == 1);
             results[wide].resize(size_t(height) * row);
@@ -91,41 +88,24 @@ void compare_instruction_sets(const decoded_image &picture, int32_t width, int32
     }
 }
 
-// The picture's size as its header claims it, or false when libjpeg cannot
-// read the header.
-bool header_size(const uint8_t *data, size_t size, JDIMENSION &width, JDIMENSION &height)
+// The input's picture through the program's JPEG reader, decoded at the
+// thumbnail's reduction, both resamplers compared on it; false when its
+// header claims more pixels than the search should spend time on.
+bool compare_resamplers(int32_t thumb_height)
 {
-    std::FILE *source = fmemopen(const_cast<uint8_t *>(data), size, "rb");
-    if (!source) std::abort();
-    bool read = false;
-    {
-        decompressor decoder(source, "fuzz.jpg");
-        decoder.errors.manager.output_message = keep_quiet;
-        read = read_header(decoder).ok();
-        width = decoder.info.image_width;
-        height = decoder.info.image_height;
-    }
-    std::fclose(source);
-    return read;
-}
-
-void compare_resamplers(const uint8_t *data, size_t size, int32_t thumb_height)
-{
-    std::FILE *source = fmemopen(const_cast<uint8_t *>(data), size, "rb");
-    if (!source) std::abort();
-    {
-        decompressor decoder(source, "fuzz.jpg");
-        decoder.errors.manager.output_message = keep_quiet;
-        if (read_header(decoder).ok()) {
-            const JDIMENSION width = decoder.info.image_width, height = decoder.info.image_height;
-            const int32_t thumb_width = width_for(width, height, thumb_height);
-            result<decoded_image> picture =
-                decode_image(decoder, reduction_for(width, thumb_width));
-            if (thumb_width > 0 && picture.ok())
-                compare_instruction_sets(*picture, thumb_width, thumb_height);
-        }
-    }
-    std::fclose(source);
+    const std::string path = work_dir + "/a/fuzz.jpg";
+    const unique_fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd) std::abort();
+    result<unique_reader> reader = open_jpeg_reader(fd.fd, path);
+    if (!reader.ok()) return true;
+    photo_reader &source = **reader;
+    const int32_t width = source.stored_width(), height = source.stored_height();
+    if (uint64_t(width) * uint64_t(height) > largest_pixel_count) return false;
+    const int32_t thumb_width = width_for(width, height, thumb_height);
+    result<picture> decoded = source.decode(source.reduction_for(width, thumb_width), nullptr);
+    if (thumb_width > 0 && decoded.ok())
+        compare_instruction_sets(*decoded, thumb_width, thumb_height);
+    return true;
 }
 
 void write_input(const uint8_t *data, size_t size)
@@ -167,10 +147,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (size == 0) return 0;
     read_exif_texts(data, size);
-    JDIMENSION width = 0, height = 0;
-    if (header_size(data, size, width, height) && uint64_t{width} * height > largest_pixel_count)
-        return 0;
-
     const uint8_t choice = data[size - 1];
     settings_record config;
     config.scaled_height = heights[choice & 7];
@@ -179,14 +155,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     config.double_density = choice & 0x80;
     config.big_screens = choice & 0x80;
     config.force = true;
-    compare_resamplers(data, size, config.thumb_height);
-
     write_input(data, size);
+    if (!compare_resamplers(config.thumb_height)) return 0;
+
     album_dirs dirs;
     dirs.album = open_dir{unique_fd(open_named_dir(work_dir + "/a")), work_dir + "/a"};
     if (!dirs.album.fd || !open_cache_dirs(dirs, config).ok()) std::abort();
     image_info image;
     image.name = image.derived = "fuzz.jpg";
-    (void)derive_image(dirs, image, config);
+    result<derived_files> derived = derive_image(dirs, image, config);
+    if (derived.ok()) (void)place_derived(dirs, image, *derived, config);
     return 0;
 }

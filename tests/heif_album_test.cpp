@@ -21,13 +21,13 @@
 #include "support/heif_fixture.h"
 #include "support/icc_fixture.h"
 #include "support/jpeg_fixture.h"
+#include "support/quadrants.h"
 #include "support/run_vistrel.h"
 #include "support/temp_dir.h"
 
 namespace {
 
 using codec = heif_recipe::codec;
-using rgb = std::array<int, 3>;
 
 constexpr int64_t source_time = 1700000000;
 
@@ -36,33 +36,6 @@ constexpr int64_t source_time = 1700000000;
 constexpr int upright_width = 128, upright_height = 96;
 // With -H 72 -h 36: 96 x 72 and 48 x 36 when upright.
 constexpr int scaled_height = 72, thumb_height = 36;
-
-// Four flat quadrants of clearly different colours: every turn and mirror
-// of the picture puts some colour where it does not belong.
-constexpr rgb quadrant_colours[4] = {{200, 40, 40}, {40, 170, 60}, {40, 60, 200}, {220, 200, 40}};
-
-rgb upright_colour(int x, int y, int width, int height)
-{
-    return quadrant_colours[(y < height / 2 ? 0 : 2) + (x < width / 2 ? 0 : 1)];
-}
-
-// Where pixel (ux, uy) of the upright picture lies in the stored one, by
-// the EXIF table of orientations.
-std::array<int, 2> stored_position(int orientation, int ux, int uy, int stored_width,
-                                   int stored_height)
-{
-    const int w = stored_width - 1, h = stored_height - 1;
-    switch (orientation) {
-    case 2: return {w - ux, uy};
-    case 3: return {w - ux, h - uy};
-    case 4: return {ux, h - uy};
-    case 5: return {uy, ux};
-    case 6: return {uy, h - ux};
-    case 7: return {w - uy, h - ux};
-    case 8: return {w - uy, ux};
-    default: return {ux, uy};
-    }
-}
 
 // The file whose container turn (irot, imir) shows the upright picture.
 heif_recipe stored_as(int orientation, heif_recipe spec = {})
@@ -75,7 +48,7 @@ heif_recipe stored_as(int orientation, heif_recipe spec = {})
     for (int uy = 0; uy < upright_height; ++uy)
         for (int ux = 0; ux < upright_width; ++ux) {
             const auto [sx, sy] = stored_position(orientation, ux, uy, spec.width, spec.height);
-            const rgb colour = upright_colour(ux, uy, upright_width, upright_height);
+            const rgb colour = quadrant_colour(ux, uy, upright_width, upright_height);
             for (int c = 0; c < 3; ++c)
                 spec.pixels[(size_t(sy) * size_t(spec.width) + size_t(sx)) * 3 + size_t(c)] =
                     static_cast<uint8_t>(colour[c]);
@@ -95,7 +68,7 @@ void expect_upright(const std::string &path, int width, int height)
     for (const auto [x, y] :
          {std::array{width / 4, height / 4}, std::array{3 * width / 4, height / 4},
           std::array{width / 4, 3 * height / 4}, std::array{3 * width / 4, 3 * height / 4}}) {
-        const rgb want = upright_colour(x, y, width, height);
+        const rgb want = quadrant_colour(x, y, width, height);
         const uint8_t *got = d.pixels.data() + (size_t(y) * size_t(width) + size_t(x)) * 3;
         for (int c = 0; c < 3; ++c)
             EXPECT_NEAR(got[c], want[c], 16) << "at " << x << "," << y << " component " << c;

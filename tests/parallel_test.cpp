@@ -88,3 +88,43 @@ TEST(parallel, same_files_and_output_as_one_thread) { expect_same_as_one_thread(
 TEST(parallel, first_failure_in_order_is_the_one_reported) { expect_same_as_one_thread(true); }
 
 }  // namespace
+
+namespace {
+
+// A photograph that decodes, one that is no JPEG file at all, and one cut
+// short that decodes with libjpeg's warning: whichever thread finishes
+// first, a run that fails leaves the files and messages one thread leaves,
+// and no derived file whose warning was not printed.
+TEST(parallel, a_failed_run_leaves_what_one_thread_leaves)
+{
+    temp_dir g;
+    const std::string album = g.path + "/a";
+    make_dir(album);
+    write_jpeg(album + "/good.jpg", {.width = 640, .height = 480, .seed = 7});
+    write_file(album + "/notajpeg.jpg", "not a jpeg at all");
+    std::vector<uint8_t> cut = make_jpeg({.width = 1600, .height = 1200, .seed = 11});
+    ASSERT_GT(cut.size(), 20000u);
+    cut.resize(20000);
+    write_file(album + "/truncated.jpg", std::string(cut.begin(), cut.end()));
+
+    const run_result one = run_vistrel({"-j", "1", g.path});
+    const std::map<std::string, std::string> files_one = snapshot(g.path);
+    EXPECT_EQ(one.status, 1);
+    for (int round = 0; round < 4; ++round) {
+        for (const char *jobs : {"1", "2", "4"}) {
+            SCOPED_TRACE(std::string("-j ") + jobs + ", round " + std::to_string(round));
+            remove_outputs(g.path);
+            const run_result r = run_vistrel({"-j", jobs, g.path});
+            EXPECT_EQ(r.status, one.status);
+            EXPECT_EQ(r.out, one.out);
+            EXPECT_EQ(r.err, one.err);
+            EXPECT_EQ(snapshot(g.path), files_one);
+        }
+    }
+    // A derived file is kept only with its warning printed.
+    if (file_exists(album + "/.scaled/truncated.jpg")) {
+        EXPECT_NE(one.err.find("truncated.jpg: Premature end of JPEG file"), std::string::npos);
+    }
+}
+
+}  // namespace

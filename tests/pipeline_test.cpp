@@ -3,6 +3,8 @@
 // a run.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <jpeglib.h>
@@ -228,6 +230,42 @@ TEST(pipeline, truncated_jpeg_warns_and_still_yields_derived_files)
         << r.err;
     EXPECT_EQ(decode_jpeg(a.scaled("cut.jpg")).width, 640);
     EXPECT_EQ(decode_jpeg(a.thumb("cut.jpg")).width, 128);
+}
+
+// Photographs whose end marker comes after bytes that are no marker: a
+// short run of them is read as libjpeg reads it, warnings and all, but the
+// search for the marker gives up within a bounded distance, as at the end of
+// the file, so a sparse tail of 3 GB costs what the image data costs (only
+// libjpeg's first warning is shown).
+TEST(pipeline, a_tail_without_markers_is_read_no_further_than_needed)
+{
+    struct tail_case {
+        const char *what;
+        off_t tail;           // zeros between the image data and the end marker, if any
+        const char *warning;  // libjpeg's
+    };
+    const tail_case cases[] = {
+        {"no end marker", -1, "Premature end of JPEG file\n"},
+        // The decoder takes a few of the zeros as the last bits of the image data.
+        {"a short tail", 1000, "Corrupt JPEG data: 993 extraneous bytes before marker 0xd9\n"},
+        {"a sparse tail of 3 GB", off_t{3} << 30, "Premature end of JPEG file\n"},
+    };
+    for (const tail_case &c : cases) {
+        SCOPED_TRACE(c.what);
+        album a;
+        std::vector<uint8_t> bytes = make_jpeg({.width = 400, .height = 300, .seed = 5});
+        bytes.resize(bytes.size() - 2);  // the end marker
+        const std::string photo = a.image("tail.jpg");
+        write_file(photo, std::string(bytes.begin(), bytes.end()));
+        if (c.tail >= 0) {
+            ASSERT_EQ(truncate(photo.c_str(), static_cast<off_t>(bytes.size()) + c.tail), 0);
+            append_file(photo, "\xFF\xD9");
+        }
+        const run_result r = a.run();
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.err, "   tail.jpg: no EXIF data found\nvistrel: " + photo + ": " + c.warning);
+        EXPECT_EQ(decode_jpeg(a.scaled("tail.jpg")).width, 640);
+    }
 }
 
 TEST(pipeline, a_file_that_is_no_jpeg_ends_the_run_without_leftovers)

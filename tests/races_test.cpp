@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <string>
 #include <thread>
@@ -25,6 +26,7 @@
 #include "album/orphans.h"
 #include "image/pipeline.h"
 #include "pages/image_pages.h"
+#include "support/capture_output.h"
 #include "support/jpeg_fixture.h"
 #include "support/run_vistrel.h"
 #include "support/temp_dir.h"
@@ -479,4 +481,219 @@ TEST(races, a_photo_rewritten_again_and_again_never_mixes)
         });
     }
     check_derived(s, s.album, "rb");
+}
+
+// ---------------------------------------------------------------------------
+// A photograph replaced while its derived files are written, after it was
+// read: the kernel holds the opening of the first derived file until the
+// test has renamed another picture over the photograph.
+
+namespace {
+
+// Holds every opening in a cache directory, and renames `replacement` over
+// `photo` at the first opening of `temp_name` there.
+class write_holder {
+public:
+    write_holder(const std::string &cache_dir, std::string temp_name, std::string photo,
+                 std::string replacement)
+        : temp_name_(std::move(temp_name)), photo_(std::move(photo)),
+          replacement_(std::move(replacement))
+    {
+        fd_ = fanotify_init(FAN_CLASS_CONTENT | FAN_CLOEXEC, O_RDONLY);
+        if (fd_ >= 0 && fanotify_mark(fd_, FAN_MARK_ADD, FAN_OPEN_PERM | FAN_EVENT_ON_CHILD,
+                                      AT_FDCWD, cache_dir.c_str()) != 0) {
+            close(fd_);
+            fd_ = -1;
+        }
+    }
+    ~write_holder()
+    {
+        if (fd_ >= 0) close(fd_);
+    }
+    bool available() const { return fd_ >= 0; }
+    bool replaced() const { return replaced_; }
+
+    void serve(const std::atomic<bool> &done)
+    {
+        while (!done) {
+            pollfd p{fd_, POLLIN, 0};
+            if (poll(&p, 1, 50) <= 0) continue;
+            alignas(fanotify_event_metadata) char buffer[4096];
+            ssize_t got = read(fd_, buffer, sizeof buffer);
+            for (auto *event = reinterpret_cast<fanotify_event_metadata *>(buffer);
+                 FAN_EVENT_OK(event, got); event = FAN_EVENT_NEXT(event, got)) {
+                const std::string opened =
+                    std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(event->fd));
+                if (!replaced_ && opened.ends_with("/" + temp_name_)) {
+                    replaced_ = true;
+                    if (rename(replacement_.c_str(), photo_.c_str()) != 0)
+                        ADD_FAILURE() << "rename";
+                }
+                fanotify_response response{event->fd, FAN_ALLOW};
+                if (write(fd_, &response, sizeof response) < 0)
+                    ADD_FAILURE() << "fanotify response";
+                close(event->fd);
+            }
+        }
+    }
+
+private:
+    int fd_ = -1;
+    std::string temp_name_, photo_, replacement_;
+    bool replaced_ = false;
+};
+
+}  // namespace
+
+TEST(races, a_photo_replaced_while_its_derived_files_are_written_is_never_kept)
+{
+    for (const int jobs : {1, 2}) {
+        SCOPED_TRACE("-j " + std::to_string(jobs));
+        const scene s;
+        const std::string photo = s.album + "/p.jpg";
+        write_jpeg(photo, solid(640, 480, 220, 20, 20));
+        write_jpeg(s.album + "/q.jpg", red);
+        ASSERT_EQ(run_vistrel({s.gallery}).status, 0);
+        // The red photograph is old, its derived files older still.
+        set_mtime(photo, 1000000000);
+        for (const char *dir : {"/.scaled/p.jpg", "/.thumbs/p.jpg"})
+            set_mtime(s.album + dir, 999999000);
+        const std::string blue = s.root.file("blue.jpg");
+        write_jpeg(blue, solid(800, 600, 20, 20, 220));
+
+        run_result r;
+        {
+            write_holder holder(s.album + "/.scaled", "p.jpg.tmp", photo, blue);
+            if (!holder.available()) GTEST_SKIP() << "no fanotify permission events here";
+            std::atomic<bool> done{false};
+            std::thread run([&] {
+                r = run_vistrel({"-j", std::to_string(jobs), s.gallery});
+                done = true;
+            });
+            holder.serve(done);
+            run.join();
+            ASSERT_TRUE(holder.replaced());
+        }
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_NE(r.err.find("   p.jpg: changed while it was read, reading it again\n"),
+                  std::string::npos)
+            << r.err;
+        for (const char *dir : {"/.scaled/p.jpg", "/.thumbs/p.jpg"})
+            EXPECT_EQ(colour_of(s.album + dir), 'b') << dir;
+        // Each derived file has its photograph's time.
+        EXPECT_EQ(mtime_of(s.album + "/.scaled/p.jpg"), mtime_of(photo));
+
+        const run_result next = run_vistrel({s.gallery});
+        EXPECT_EQ(next.status, 0);
+        EXPECT_EQ(next.err.find("changed while"), std::string::npos) << next.err;
+        EXPECT_EQ(colour_of(s.album + "/.scaled/p.jpg"), 'b');
+    }
+}
+
+// A photograph removed or renamed away after the listing is left out of
+// this run's pages with a warning, and the run goes on.
+TEST(races, a_photo_gone_after_the_listing_is_left_out)
+{
+    for (const int jobs : {1, 2}) {
+        SCOPED_TRACE("-j " + std::to_string(jobs));
+        const scene s;
+        write_jpeg(s.album + "/p.jpg", red);
+        write_jpeg(s.album + "/z.jpg", red);
+        held_album held = hold_album(s.album);
+        ASSERT_EQ(unlink((s.album + "/z.jpg").c_str()), 0);
+        settings_record config;
+        config.jobs = jobs;
+        result<std::vector<photo_outcome>> done = std::vector<photo_outcome>{};
+        const captured_output output =
+            capture_output([&] { done = process_images(held.dirs, held.images, config); });
+        ASSERT_TRUE(done.ok()) << done.error().text;
+        EXPECT_NE(output.err.find("   z.jpg: gone while the album was read, left out\n"),
+                  std::string::npos)
+            << output.err;
+        for (const image_info &image : held.images) EXPECT_EQ(image.gone, image.name == "z.jpg");
+        EXPECT_TRUE(file_exists(s.album + "/.scaled/p.jpg"));
+        EXPECT_FALSE(file_exists(s.album + "/.scaled/z.jpg"));
+    }
+}
+
+namespace {
+
+// Runs `action` at the first opening of `path`, holding the opening until
+// it is done.
+class open_holder {
+public:
+    open_holder(const std::string &path, std::function<void()> action) : action_(std::move(action))
+    {
+        fd_ = fanotify_init(FAN_CLASS_CONTENT | FAN_CLOEXEC, O_RDONLY);
+        if (fd_ >= 0 &&
+            fanotify_mark(fd_, FAN_MARK_ADD, FAN_OPEN_PERM, AT_FDCWD, path.c_str()) != 0) {
+            close(fd_);
+            fd_ = -1;
+        }
+    }
+    ~open_holder()
+    {
+        if (fd_ >= 0) close(fd_);
+    }
+    bool available() const { return fd_ >= 0; }
+
+    void serve(const std::atomic<bool> &done)
+    {
+        while (!done) {
+            pollfd p{fd_, POLLIN, 0};
+            if (poll(&p, 1, 50) <= 0) continue;
+            alignas(fanotify_event_metadata) char buffer[4096];
+            ssize_t got = read(fd_, buffer, sizeof buffer);
+            for (auto *event = reinterpret_cast<fanotify_event_metadata *>(buffer);
+                 FAN_EVENT_OK(event, got); event = FAN_EVENT_NEXT(event, got)) {
+                if (action_) std::exchange(action_, nullptr)();
+                fanotify_response response{event->fd, FAN_ALLOW};
+                if (write(fd_, &response, sizeof response) < 0)
+                    ADD_FAILURE() << "fanotify response";
+                close(event->fd);
+            }
+        }
+    }
+
+private:
+    int fd_ = -1;
+    std::function<void()> action_;
+};
+
+}  // namespace
+
+// The whole run: a photograph deleted once the album is listed (while its
+// description is read) has no page, no derived file and no cell in the
+// index, and the run ends with status 0.
+TEST(races, a_photo_gone_after_the_listing_has_no_page)
+{
+    for (const int jobs : {1, 2}) {
+        SCOPED_TRACE("-j " + std::to_string(jobs));
+        const scene s;
+        write_jpeg(s.album + "/p.jpg", red);
+        write_jpeg(s.album + "/z.jpg", red);
+        write_file(s.album + "/.description", "z.jpg The one that goes\n");
+        run_result r;
+        {
+            const std::string z = s.album + "/z.jpg";
+            open_holder holder(s.album + "/.description", [z] { ASSERT_EQ(unlink(z.c_str()), 0); });
+            if (!holder.available()) GTEST_SKIP() << "no fanotify permission events here";
+            std::atomic<bool> done{false};
+            std::thread run([&] {
+                r = run_vistrel({"-j", std::to_string(jobs), s.gallery});
+                done = true;
+            });
+            holder.serve(done);
+            run.join();
+        }
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_NE(r.err.find("   z.jpg: gone while the album was read, left out\n"),
+                  std::string::npos)
+            << r.err;
+        EXPECT_NE(r.out.find("1 image processed in album"), std::string::npos) << r.out;
+        EXPECT_TRUE(file_exists(s.album + "/p.jpg.html"));
+        EXPECT_FALSE(file_exists(s.album + "/z.jpg.html"));
+        EXPECT_FALSE(file_exists(s.album + "/.scaled/z.jpg"));
+        EXPECT_EQ(read_file(s.album + "/index.html").find("z.jpg"), std::string::npos);
+    }
 }

@@ -29,7 +29,7 @@ geometry geometry_of(const pixel_view &src, const mutable_pixel_view &dst)
 
 // The source as doubles, every read checked against its Hs rows of Ls bytes.
 struct source_pixels {
-    const JSAMPLE *bytes;
+    const uint8_t *bytes;
     geometry g;
 
     double at(uint64_t row, uint64_t k) const
@@ -39,13 +39,13 @@ struct source_pixels {
     }
 };
 
-JSAMPLE to_byte(double value)
+uint8_t to_byte(double value)
 {
     if (!(value >= 0.0 && value < 256.0)) throw std::range_error("value does not fit a byte");
-    return static_cast<JSAMPLE>(static_cast<int>(value));  // truncation toward zero
+    return static_cast<uint8_t>(static_cast<int>(value));  // truncation toward zero
 }
 
-void copy_rows(const geometry &g, const JSAMPLE *src, JSAMPLE *dst)
+void copy_rows(const geometry &g, const uint8_t *src, uint8_t *dst)
 {
     for (uint64_t y = 0; y < g.hd; ++y) {
         const uint64_t row = y < g.hs ? y : g.hs - 1;
@@ -59,8 +59,8 @@ int reference_resize_area(const pixel_view &src_view, const mutable_pixel_view &
 {
     // No destination: a failure, errno untouched.
     if (dst_view.samples == nullptr) return -1;
-    JSAMPLE *dst = dst_view.samples;
-    const JSAMPLE *src = src_view.samples;
+    uint8_t *dst = dst_view.samples;
+    const uint8_t *src = src_view.samples;
     const geometry g = geometry_of(src_view, dst_view);
     const source_pixels source{src, g};
 
@@ -183,8 +183,8 @@ int reference_resize_bilinear(const pixel_view &src_view, const mutable_pixel_vi
 {
     // No destination: a failure, errno untouched.
     if (dst_view.samples == nullptr) return -1;
-    JSAMPLE *dst = dst_view.samples;
-    const JSAMPLE *src = src_view.samples;
+    uint8_t *dst = dst_view.samples;
+    const uint8_t *src = src_view.samples;
     const geometry g = geometry_of(src_view, dst_view);
     const source_pixels source{src, g};
 

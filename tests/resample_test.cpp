@@ -34,19 +34,19 @@ namespace {
 struct image {
     uint32_t width = 0, height = 0;
     int samples = 1;
-    std::vector<JSAMPLE> bytes;  // exactly height rows of width × samples
+    std::vector<uint8_t> bytes;  // exactly height rows of width × samples
 };
 
-image make_image(uint32_t width, uint32_t height, int samples, std::vector<JSAMPLE> bytes)
+image make_image(uint32_t width, uint32_t height, int samples, std::vector<uint8_t> bytes)
 {
     return image{width, height, samples, std::move(bytes)};
 }
 
 image random_image(std::mt19937 &rng, uint32_t width, uint32_t height, int samples)
 {
-    image im{width, height, samples, std::vector<JSAMPLE>(size_t{width} * height * samples)};
+    image im{width, height, samples, std::vector<uint8_t>(size_t{width} * height * samples)};
     std::uniform_int_distribution<int> byte(0, 255);
-    for (JSAMPLE &b : im.bytes) b = static_cast<JSAMPLE>(byte(rng));
+    for (uint8_t &b : im.bytes) b = static_cast<uint8_t>(byte(rng));
     return im;
 }
 
@@ -58,7 +58,7 @@ pixel_view view_of(const image &im)
 
 struct outcome {
     int result = 0;
-    std::vector<JSAMPLE> bytes;  // the destination's Hd × Ld bytes
+    std::vector<uint8_t> bytes;  // the destination's Hd × Ld bytes
     bool all_written = true;     // the same bytes whatever the buffer held before
     bool guard_intact = true;    // nothing written past Hd × Ld bytes
 };
@@ -67,8 +67,8 @@ constexpr size_t guard = 64;
 
 // Calls `fn` on a destination buffer filled with `fill`; the source buffer is
 // exactly its size, so the sanitizer sees any read past it.
-int call(resampler_fn fn, const image &src, uint32_t wd, uint32_t hd, std::vector<JSAMPLE> &buffer,
-         JSAMPLE fill)
+int call(resampler_fn fn, const image &src, uint32_t wd, uint32_t hd, std::vector<uint8_t> &buffer,
+         uint8_t fill)
 {
     buffer.assign(size_t{wd} * hd * src.samples + guard, fill);
     return fn(view_of(src), {buffer.data(), wd, hd, src.samples, size_t{wd} * src.samples});
@@ -77,7 +77,7 @@ int call(resampler_fn fn, const image &src, uint32_t wd, uint32_t hd, std::vecto
 outcome resample(resampler_fn fn, const image &src, uint32_t wd, uint32_t hd)
 {
     const size_t size = size_t{wd} * hd * src.samples;
-    std::vector<JSAMPLE> zeros, ones;
+    std::vector<uint8_t> zeros, ones;
     outcome o;
     o.result = call(fn, src, wd, hd, zeros, 0x00);
     const int again = call(fn, src, wd, hd, ones, 0xff);
@@ -90,7 +90,7 @@ outcome resample(resampler_fn fn, const image &src, uint32_t wd, uint32_t hd)
 }
 
 // "" when equal, else where and how they first differ.
-std::string difference(const std::vector<JSAMPLE> &got, const std::vector<JSAMPLE> &want)
+std::string difference(const std::vector<uint8_t> &got, const std::vector<uint8_t> &want)
 {
     if (got.size() != want.size())
         return "size " + std::to_string(got.size()) + " != " + std::to_string(want.size());
@@ -131,7 +131,7 @@ struct example {
     const resampler *with;
     image src;
     uint32_t wd, hd;
-    std::vector<JSAMPLE> want;
+    std::vector<uint8_t> want;
 };
 
 void PrintTo(const example &e, std::ostream *os) { *os << e.with->name << '_' << e.name; }
@@ -166,14 +166,14 @@ const image colour3x3 = make_image(3, 3, 3, {1,  2,  3,  4,  5,  6,  7,  8,  9, 
 const image one_row =
     make_image(12, 1, 1, {72, 84, 21, 251, 137, 68, 190, 225, 219, 218, 220, 131});
 const image two_rows = make_image(4, 2, 1, {0, 40, 80, 120, 200, 200, 100, 100});
-image uniform(uint32_t w, uint32_t h, int samples, JSAMPLE v)
+image uniform(uint32_t w, uint32_t h, int samples, uint8_t v)
 {
-    return make_image(w, h, samples, std::vector<JSAMPLE>(size_t{w} * h * samples, v));
+    return make_image(w, h, samples, std::vector<uint8_t>(size_t{w} * h * samples, v));
 }
-std::vector<JSAMPLE> four_by_four()
+std::vector<uint8_t> four_by_four()
 {
-    std::vector<JSAMPLE> v(16);
-    for (size_t k = 0; k < v.size(); ++k) v[k] = static_cast<JSAMPLE>(10 * k);
+    std::vector<uint8_t> v(16);
+    for (size_t k = 0; k < v.size(); ++k) v[k] = static_cast<uint8_t>(10 * k);
     return v;
 }
 
@@ -256,9 +256,9 @@ TEST_P(contract, empty_destination_writes_nothing)
     } sizes[] = {{0, 5}, {4, 0}, {0, 0}, {3, 0}, {0, 1}};
     for (const auto &size : sizes) {
         SCOPED_TRACE(std::to_string(size.wd) + " x " + std::to_string(size.hd));
-        std::vector<JSAMPLE> buffer;
+        std::vector<uint8_t> buffer;
         EXPECT_EQ(call(GetParam()->fn, src, size.wd, size.hd, buffer, 0x5a), 0);
-        EXPECT_EQ(buffer, std::vector<JSAMPLE>(guard, 0x5a));
+        EXPECT_EQ(buffer, std::vector<uint8_t>(guard, 0x5a));
     }
 }
 
@@ -275,13 +275,13 @@ TEST_P(contract, malformed_geometry_is_refused)
         SCOPED_TRACE(std::to_string(b.ws) + " x " + std::to_string(b.hs) + " x " +
                      std::to_string(b.samples));
         const size_t samples = b.samples > 0 ? static_cast<size_t>(b.samples) : 0;
-        std::vector<JSAMPLE> buffer(64, 0x5a);
+        std::vector<uint8_t> buffer(64, 0x5a);
         errno = 0;
         EXPECT_EQ(GetParam()->fn({src.bytes.data(), b.ws, b.hs, b.samples, b.ws * samples},
                                  {buffer.data(), 3, 2, b.samples, 3 * samples}),
                   -1);
         EXPECT_EQ(errno, EINVAL);
-        EXPECT_EQ(buffer, std::vector<JSAMPLE>(64, 0x5a));
+        EXPECT_EQ(buffer, std::vector<uint8_t>(64, 0x5a));
     }
 }
 
@@ -301,13 +301,13 @@ TEST_P(contract, inconsistent_views_are_refused)
     };
     for (const auto &b : bad) {
         SCOPED_TRACE(b.what);
-        std::vector<JSAMPLE> buffer(64, 0x5a);
+        std::vector<uint8_t> buffer(64, 0x5a);
         errno = 0;
         EXPECT_EQ(GetParam()->fn({src.bytes.data(), 3, 2, 3, b.src_stride},
                                  {buffer.data(), 2, 3, b.dst_samples, b.dst_stride}),
                   -1);
         EXPECT_EQ(errno, EINVAL);
-        EXPECT_EQ(buffer, std::vector<JSAMPLE>(64, 0x5a));
+        EXPECT_EQ(buffer, std::vector<uint8_t>(64, 0x5a));
     }
 }
 
@@ -333,18 +333,18 @@ TEST_P(contract, rows_apart_give_the_same_bytes)
         const image packed = random_image(rng, c.ws, c.hs, c.samples);
         const size_t ls = size_t{c.ws} * c.samples, ld = size_t{c.wd} * c.samples;
         const size_t src_stride = ls + c.src_gap, dst_stride = ld + c.dst_gap;
-        std::vector<JSAMPLE> apart(src_stride * c.hs);
-        for (JSAMPLE &b : apart) b = static_cast<JSAMPLE>(byte(rng));
+        std::vector<uint8_t> apart(src_stride * c.hs);
+        for (uint8_t &b : apart) b = static_cast<uint8_t>(byte(rng));
         for (size_t y = 0; y < c.hs; ++y)
             std::copy_n(packed.bytes.begin() + static_cast<std::ptrdiff_t>(y * ls), ls,
                         apart.begin() + static_cast<std::ptrdiff_t>(y * src_stride));
         on_each_instruction_set([&] {
             const outcome want = resample(GetParam()->fn, packed, c.wd, c.hd);
-            std::vector<JSAMPLE> out(dst_stride * c.hd, 0x5a);
+            std::vector<uint8_t> out(dst_stride * c.hd, 0x5a);
             ASSERT_EQ(GetParam()->fn({apart.data(), c.ws, c.hs, c.samples, src_stride},
                                      {out.data(), c.wd, c.hd, c.samples, dst_stride}),
                       0);
-            std::vector<JSAMPLE> rows, gaps;
+            std::vector<uint8_t> rows, gaps;
             for (size_t y = 0; y < c.hd; ++y) {
                 rows.insert(rows.end(), out.begin() + static_cast<std::ptrdiff_t>(y * dst_stride),
                             out.begin() + static_cast<std::ptrdiff_t>(y * dst_stride + ld));
@@ -353,7 +353,7 @@ TEST_P(contract, rows_apart_give_the_same_bytes)
                             out.begin() + static_cast<std::ptrdiff_t>((y + 1) * dst_stride));
             }
             EXPECT_EQ(difference(rows, want.bytes), "");
-            EXPECT_EQ(gaps, std::vector<JSAMPLE>(gaps.size(), 0x5a));
+            EXPECT_EQ(gaps, std::vector<uint8_t>(gaps.size(), 0x5a));
         });
     }
 }
@@ -377,7 +377,7 @@ TEST(resample_storage, area_without_working_storage_fails_with_errno_and_writes_
     // A source row of 16 Mi samples needs working storage of several times
     // 128 MiB, more than the address space limit leaves.
     const image src = uniform(1u << 24, 1, 1, 7);
-    std::vector<JSAMPLE> buffer(2 + guard, 0x5a);
+    std::vector<uint8_t> buffer(2 + guard, 0x5a);
 
     rlimit old_limit{};
     ASSERT_EQ(getrlimit(RLIMIT_AS, &old_limit), 0);
@@ -392,7 +392,7 @@ TEST(resample_storage, area_without_working_storage_fails_with_errno_and_writes_
 
     EXPECT_EQ(result, -1);
     EXPECT_EQ(saved_errno, ENOMEM);
-    EXPECT_EQ(buffer, std::vector<JSAMPLE>(2 + guard, 0x5a));
+    EXPECT_EQ(buffer, std::vector<uint8_t>(2 + guard, 0x5a));
 #endif
 }
 
@@ -529,7 +529,7 @@ TEST(resample_property, samples_resample_like_separate_planes)
                     for (size_t k = plane; k < src.bytes.size(); k += g.samples)
                         one.bytes.push_back(src.bytes[k]);
                     const outcome alone = resample(r->fn, one, g.wd, g.hd);
-                    std::vector<JSAMPLE> picked;
+                    std::vector<uint8_t> picked;
                     for (size_t k = plane; k < whole.bytes.size(); k += g.samples)
                         picked.push_back(whole.bytes[k]);
                     EXPECT_EQ(difference(picked, alone.bytes), "") << "sample " << plane;
@@ -550,14 +550,14 @@ TEST(resample_property, uniform_stays_uniform_within_one_step)
     };
     for (const resampler *r : {&area, &bilinear}) {
         for (const geometry_case &g : sizes) {
-            for (JSAMPLE v : {JSAMPLE{1}, JSAMPLE{255}}) {
+            for (uint8_t v : {uint8_t{1}, uint8_t{255}}) {
                 SCOPED_TRACE(describe(*r, g) + " value " + std::to_string(v));
                 const image src = uniform(g.ws, g.hs, g.samples, v);
                 on_each_instruction_set([&] {
                     const outcome o = resample(r->fn, src, g.wd, g.hd);
                     EXPECT_EQ(o.result, 0);
                     size_t outside = 0;
-                    for (JSAMPLE b : o.bytes) outside += (b == v || b + 1 == v) ? 0 : 1;
+                    for (uint8_t b : o.bytes) outside += (b == v || b + 1 == v) ? 0 : 1;
                     EXPECT_EQ(outside, 0u);
                 });
             }

@@ -45,6 +45,8 @@ void drop_unreadable(std::vector<image_info> &images, const std::vector<photo_ou
             ++summary.unreadable;
             continue;
         }
+        // A photograph gone since the listing has no page this run.
+        if (images[i].gone) continue;
         if (outcomes[i] == photo_outcome::made) ++summary.made;
         readable.push_back(std::move(images[i]));
     }

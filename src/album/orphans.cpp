@@ -51,16 +51,23 @@ int32_t remove_orphans(const open_dir &album, const derived_image &kind,
                        std::span<const image_info> images)
 {
     int32_t deleted = 0;
-    const std::string dir_path = join_path(album.path, kind.dir);
     // Never through a link: the deletions stay inside the album.
-    const int fd = openat(album.fd.fd, kind.dir, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    unique_dir dir(fd >= 0 ? fdopendir(fd) : nullptr);
-    if (fd >= 0 && !dir) close(fd);
+    open_dir cache{unique_fd(open_dir_at(album.fd.fd, kind.dir)), join_path(album.path, kind.dir)};
+    const std::string &dir_path = cache.path;
     // Directories of an option's images (-2, -b) are looked after whenever
     // they exist, and only then: without it an album need not have them.
-    if (!dir && kind.made_with != nullptr && errno == ENOENT) return deleted;
-    if (!dir) {
+    if (!cache.fd && kind.made_with != nullptr && errno == ENOENT) return deleted;
+    if (!cache.fd) {
         note::orphans_unreadable(dir_path);
+        return deleted;
+    }
+    // The one listing loop, errors checked; the pass only reports them.
+    const result<std::vector<dir_entry>> listed = list_directory(cache, message::cant_closedir);
+    if (!listed.ok()) {
+        if (listed.error().text.starts_with("can't closedir("))
+            note::orphans_unclosed(dir_path);
+        else
+            note::orphans_unreadable(dir_path);
         return deleted;
     }
 
@@ -73,19 +80,12 @@ int32_t remove_orphans(const open_dir &album, const derived_image &kind,
         pages.insert(image.page);
     }
 
-    while (const dirent *entry = readdir(dir.get())) {
-        // Never a link; a type the file system does not tell is asked of the
-        // entry itself.
-        unsigned char type = entry->d_type;
-        struct stat status;
-        if (type == DT_UNKNOWN && stat_entry(dirfd(dir.get()), entry->d_name, status) &&
-            S_ISREG(status.st_mode))
-            type = DT_REG;
-        if (type != DT_REG || !is_jpeg_name(entry->d_name)) continue;
-        if (names.contains(entry->d_name)) continue;  // byte-wise, case-sensitive
+    for (const dir_entry &entry : *listed) {
+        if (entry.type != DT_REG || !is_jpeg_name(entry.name)) continue;
+        if (names.contains(entry.name)) continue;  // byte-wise, case-sensitive
 
-        const std::string derived = join_path(dir_path, entry->d_name);
-        if (unlinkat(dirfd(dir.get()), entry->d_name, 0) == 0) {
+        const std::string derived = join_path(dir_path, entry.name);
+        if (unlinkat(cache.fd.fd, entry.name.c_str(), 0) == 0) {
             note::deleted_orphan(derived);
             ++deleted;
         } else {
@@ -95,16 +95,15 @@ int32_t remove_orphans(const open_dir &album, const derived_image &kind,
         // The page usually went with the other cache directory's pass: silent then.
         // A HEIF photograph's page is named after the photograph, not after
         // its derived files.
-        std::string photo = entry->d_name;
+        std::string photo = entry.name;
         if (photo.size() > 4 && photo.ends_with(".jpg") &&
             is_heif_name(std::string_view(photo).substr(0, photo.size() - 4)))
             photo.resize(photo.size() - 4);
         std::vector<std::string> orphan_pages;
-        for (const std::string &name : photo == entry->d_name
-                                           ? std::vector{photo}
-                                           : std::vector{std::string(entry->d_name), photo})
+        for (const std::string &name :
+             photo == entry.name ? std::vector{photo} : std::vector{entry.name, photo})
             orphan_pages.push_back(fitted_name(page_limit, name, ".html"));
-        if (std::string page = shortened_heif_page(page_limit, entry->d_name); !page.empty())
+        if (std::string page = shortened_heif_page(page_limit, entry.name); !page.empty())
             orphan_pages.push_back(std::move(page));
         for (const std::string &page : orphan_pages) {
             if (pages.contains(page)) continue;  // a photograph still here
@@ -114,7 +113,5 @@ int32_t remove_orphans(const open_dir &album, const derived_image &kind,
             }
         }
     }
-
-    if (closedir(dir.release()) != 0) note::orphans_unclosed(dir_path);
     return deleted;
 }

@@ -9,11 +9,23 @@
 
 // The message of a failure that ends the run, complete with its newline but
 // without the program name, which the top level puts in front.
+// Work given up because an earlier job failed is a state of its own
+// (stopped()): it carries no message, the earlier failure is the one the run
+// reports, and it is never printed.
 struct failure {
     std::string text;
+    bool stop = false;
     // The photograph itself could not be opened or decoded: a run that keeps
     // going (-k) leaves it out and goes on; any other failure ends it.
     bool photo_unreadable = false;
+
+    static failure stopped()
+    {
+        failure stopped;
+        stopped.stop = true;
+        return stopped;
+    }
+    bool is_stop() const { return stop; }
 };
 
 // A value, or the failure that kept it from being made.

@@ -179,7 +179,7 @@ result<output_file> open_output(const open_dir &dir, const std::string &name,
     return out;
 }
 
-outcome finish_output(output_file &out)
+outcome close_output(output_file &out)
 {
     std::FILE *file = out.file_.get();
     // Buffered writes report their errors only here: a page or an image cut
@@ -190,8 +190,19 @@ outcome finish_output(output_file &out)
         return message::cant_write(out.temp_path);
     }
     if (std::fclose(out.file_.release()) != 0) return message::cant_fclose(out.temp_path);
+    return {};
+}
+
+outcome place_output(output_file &out)
+{
     if (renameat(out.dir_, out.temp_name.c_str(), out.dir_, out.final_name.c_str()) != 0)
         return message::cant_rename(out.temp_path, out.final_path_);
     out.placed = true;
     return {};
+}
+
+outcome finish_output(output_file &out)
+{
+    if (outcome closed = close_output(out); !closed.ok()) return closed;
+    return place_output(out);
 }

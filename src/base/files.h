@@ -100,7 +100,8 @@ public:
 
     friend result<output_file> open_output(const open_dir &dir, const std::string &name,
                                            path_message open_failure);
-    friend outcome finish_output(output_file &out);
+    friend outcome close_output(output_file &out);
+    friend outcome place_output(output_file &out);
 
 private:
     int dir_ = -1;  // the directory's descriptor, held by its owner
@@ -123,3 +124,10 @@ private:
 // place. On failure the temporary file is removed and the final name keeps
 // what it had: "can't write(%s)", "can't fclose(%s)" or "can't rename(%s, %s)".
 [[nodiscard]] outcome finish_output(output_file &out);
+
+// finish_output in two steps, for files put in place later than they are
+// written: close_output checks the writes and closes the file under its
+// temporary name, place_output renames it. Until it is placed, dropping it
+// still removes the temporary file.
+[[nodiscard]] outcome close_output(output_file &out);
+[[nodiscard]] outcome place_output(output_file &out);

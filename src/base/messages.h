@@ -65,6 +65,10 @@ inline failure cant_rename(const std::string &from, const std::string &to)
 {
     return errno_failure("can't rename(%s, %s)", from.c_str(), to.c_str());
 }
+inline failure cant_set_time(const std::string &path)
+{
+    return errno_failure("can't futimens(%s)", path.c_str());
+}
 inline failure cant_malloc() { return errno_failure("can't malloc"); }
 inline failure cant_resize(const std::string &name)
 {
@@ -91,6 +95,12 @@ inline failure unquoted_not_a_directory(const std::string &path)
 inline failure codec_error(const std::string &path, const char *text)
 {
     return failure_text("%s: %s\n", path.c_str(), text);
+}
+
+// A picture whose decode would hold more than is ever granted.
+inline failure too_large_to_decode(const std::string &path, int32_t width, int32_t height)
+{
+    return failure_text("%s: too large to decode: %dx%d pixels\n", path.c_str(), width, height);
 }
 
 inline failure too_high(const std::string &path, int32_t height, int32_t largest)
@@ -184,6 +194,10 @@ inline void no_exif(const std::string &name)
 inline void changed_while_read(const std::string &name)
 {
     report_err("   %s: changed while it was read, reading it again\n", name.c_str());
+}
+inline void gone_while_read(const std::string &name)
+{
+    report_err("   %s: gone while the album was read, left out\n", name.c_str());
 }
 inline void still_changing(const std::string &name)
 {

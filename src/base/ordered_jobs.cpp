@@ -22,7 +22,7 @@ struct job_log {
     report_log pieces;
     std::optional<failure> error;
     bool done = false;
-    size_t given_back = 0;  // bytes of shares it ended while running
+    size_t share = 0;  // bytes of its memory share
 };
 
 }  // namespace
@@ -32,7 +32,7 @@ struct job_log {
 struct ordered_run {
     std::mutex mutex;
     std::condition_variable changed;   // a job is done
-    std::condition_variable released;  // a share ended, a turn was taken, or a job failed
+    std::condition_variable released;  // a share shrank or ended, a turn was taken, a job failed
     std::vector<job_log> logs;
     // The lowest job index that has failed so far: later jobs are moot.
     std::atomic<size_t> first_failed{std::numeric_limits<size_t>::max()};
@@ -40,13 +40,16 @@ struct ordered_run {
     // budget yet, and the bytes of the shares held.
     std::set<size_t> before_turn;
     size_t in_use = 0;
-    // Shares given back by jobs still running, counted as held until the
-    // job is done: a job that fails gives its memory back before its
-    // failure is known, and the later jobs waiting for that memory must
-    // learn of the failure first. A job's own count never keeps it waiting.
-    size_t given_back = 0;
 
-    size_t held_against(size_t job) const { return in_use + given_back - logs[job].given_back; }
+    void set_share(size_t job, size_t bytes)
+    {
+        in_use = in_use - logs[job].share + bytes;
+        logs[job].share = bytes;
+    }
+    void fail(size_t job)
+    {
+        if (job < first_failed.load()) first_failed.store(job);
+    }
 };
 
 namespace {
@@ -74,67 +77,41 @@ int usable_cpus()
     return online > 0 ? static_cast<int>(online) : 1;
 }
 
-memory_share::memory_share(size_t bytes)
+bool claim_memory(size_t bytes)
 {
     ordered_run *run = current_run;
-    if (!run) return;
+    if (!run) return true;
     const size_t job = current_job;
-    const bool large = bytes >= smallest_share;
     std::unique_lock lock(run->mutex);
-    if (large)
+    const bool first = run->before_turn.contains(job);
+    const size_t held = run->logs[job].share;
+    if (bytes < smallest_share) {
+        run->set_share(job, 0);
+    } else if (!first && bytes <= held) {
+        run->set_share(job, bytes);  // a retry that fits: no wait
+    } else {
+        // Waiting holds nothing, so no one waits on a job that waits.
+        run->set_share(job, 0);
+        if (held > 0) run->released.notify_all();
         run->released.wait(lock, [&] {
             if (job_cancelled()) return true;
-            const bool my_turn = run->before_turn.empty() || *run->before_turn.begin() >= job;
-            const size_t held = run->held_against(job);
-            return my_turn && (held == 0 || held + bytes <= jobs_memory_budget);
+            const bool my_turn = !first || run->before_turn.empty() ||
+                                 *run->before_turn.begin() >= job;
+            return my_turn && (run->in_use == 0 || run->in_use + bytes <= jobs_memory_budget);
         });
-    const bool first_turn = run->before_turn.erase(job) > 0;
-    if (large && !job_cancelled()) {
-        run->in_use += bytes;
-        run_ = run;
-        job_ = job;
-        bytes_ = bytes;
+        if (!job_cancelled()) run->set_share(job, bytes);
     }
+    run->before_turn.erase(job);
+    const bool granted = !job_cancelled();
+    if (!granted) run->set_share(job, 0);
     lock.unlock();
-    if (first_turn) run->released.notify_all();
-}
-
-void memory_share::release()
-{
-    if (!run_) return;
-    {
-        std::lock_guard lock(run_->mutex);
-        run_->in_use -= bytes_;
-        if (job_log &log = run_->logs[job_]; !log.done) {
-            log.given_back += bytes_;
-            run_->given_back += bytes_;
-        }
-    }
-    run_->released.notify_all();
-    run_ = nullptr;
-    bytes_ = 0;
-}
-
-memory_share::~memory_share() { release(); }
-
-memory_share::memory_share(memory_share &&other) noexcept
-    : run_(std::exchange(other.run_, nullptr)), job_(other.job_),
-      bytes_(std::exchange(other.bytes_, 0))
-{}
-
-memory_share &memory_share::operator=(memory_share &&other) noexcept
-{
-    if (this != &other) {
-        release();
-        run_ = std::exchange(other.run_, nullptr);
-        job_ = other.job_;
-        bytes_ = std::exchange(other.bytes_, 0);
-    }
-    return *this;
+    run->released.notify_all();
+    return granted;
 }
 
 outcome run_ordered(size_t count, int threads, const std::function<outcome(size_t)> &job,
-                    const std::vector<size_t> &start_order)
+                    const std::vector<size_t> &start_order,
+                    const std::function<outcome(size_t)> &finish)
 {
     ordered_run run;
     run.logs.resize(count);
@@ -161,13 +138,12 @@ outcome run_ordered(size_t count, int threads, const std::function<outcome(size_
                 lock.lock();
                 if (!done.ok()) {
                     log.error = std::move(done.error());
-                    if (i < run.first_failed.load()) run.first_failed.store(i);
+                    run.fail(i);
                 }
             }
             log.done = true;
             run.before_turn.erase(i);
-            run.given_back -= log.given_back;
-            log.given_back = 0;
+            run.set_share(i, 0);
             run.changed.notify_all();
             run.released.notify_all();
         }
@@ -189,6 +165,17 @@ outcome run_ordered(size_t count, int threads, const std::function<outcome(size_
         if (log.error) {
             result = std::move(*log.error);
             break;
+        }
+        if (finish) {
+            if (outcome finished = finish(i); !finished.ok()) {
+                {
+                    std::lock_guard lock(run.mutex);
+                    run.fail(i);
+                }
+                run.released.notify_all();
+                result = std::move(finished);
+                break;
+            }
         }
     }
     // Jobs after a failure see it and stop at their next safe point.

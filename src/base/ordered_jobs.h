@@ -18,49 +18,58 @@
 // `start_order`, when given, is the order in which the jobs are started (a
 // permutation of 0 .. count - 1): the longest first keeps every thread busy
 // to the end. What is written out follows job order all the same.
+// `finish`, when given, completes a job on the thread that writes out: it
+// runs for job i right after job i's reports are written, and only when job
+// i and every job before it succeeded, so that what it makes lasting (files
+// put in place) is exactly what one thread would have left. A failure there
+// is job i's own.
 outcome run_ordered(size_t count, int threads, const std::function<outcome(size_t)> &job,
-                    const std::vector<size_t> &start_order = {});
+                    const std::vector<size_t> &start_order = {},
+                    const std::function<outcome(size_t)> &finish = {});
 
 // True on a job thread of run_ordered.
 bool inside_ordered_job();
 
 // True when the job running on this thread comes after a failed one: its
-// work will be thrown away, so it may stop early. Never true outside a job.
+// work will be thrown away, so it may stop early (returning
+// failure::stopped()). Never true outside a job.
 bool job_cancelled();
 
 // The CPUs this process may run on: the number of jobs that keeps them busy.
 int usable_cpus();
 
-// Memory that the jobs share. A job about to hold a large amount takes its
-// share first, waiting while others hold the budget, so that several large
-// claims at once cannot add up beyond it; a share larger than the whole
-// budget is granted only while no other is held, one at a time. Turns go in
-// job order, as one thread would take them: a job's first share, of any
-// size, is its turn, and a large share waits while an earlier job that has
-// started has not yet had its turn, so a later job started first cannot
-// hold memory beside an earlier one that will fail. A job told to stop
-// while it waits gets no share (see job_cancelled). Shares below
-// smallest_share, and all shares outside a job, are granted at once. A job
-// holds one share at a time; the share ends with its owner, on every road
-// out, but counts against the other jobs until its job is done, so that
-// they learn of a failure before they can use the memory it gave back.
+// Memory that the jobs share. A job about to hold a large amount claims it
+// first, waiting while others hold the budget, so that several large claims
+// at once cannot add up beyond it; a share larger than the whole budget is
+// granted only while no other is held.
+//
+// The rules:
+// - A job has one share, from its first claim until it is done; run_ordered
+//   ends it, under the same lock that records the job's failure, so no
+//   later job can take the memory before it learns of that failure.
+// - A claim sets the job's share to the bytes asked. Asking no more than the
+//   share holds (a retry that needs the same or less) shrinks it at once,
+//   without waiting. Asking more first gives the whole share back, then
+//   waits as one holding nothing: the caller has freed what the old share
+//   covered before it asks.
+// - Turns go in job order, as one thread would take them: a job's first
+//   claim, of any size, is its turn, and a first large claim waits while an
+//   earlier job that has started has not yet had its turn, so a later job
+//   started first cannot hold memory beside an earlier one that will fail.
+//   Only first claims wait for turns.
+// - Claims below smallest_share, and all claims outside a job, are granted at
+//   once and hold nothing.
+//
+// Why no wait can close a circle: a job waits either for memory, holding
+// none, or for its first turn, holding none and having claimed nothing. So
+// every share is held by a job that is running, not waiting: memory waits
+// depend only on running jobs, which end or give their share back. A turn
+// wait depends on an earlier job's first claim; the earliest job still
+// before its turn waits for no turn, only for memory, so turns are taken in
+// order. Every chain of waits ends at a running job.
 inline constexpr size_t smallest_share = size_t{64} << 20;
 inline constexpr size_t jobs_memory_budget = size_t{1} << 30;
 
-struct ordered_run;
-
-class memory_share {
-public:
-    memory_share() = default;
-    explicit memory_share(size_t bytes);
-    ~memory_share();
-    memory_share(memory_share &&other) noexcept;
-    memory_share &operator=(memory_share &&other) noexcept;
-
-private:
-    void release();
-
-    ordered_run *run_ = nullptr;
-    size_t job_ = 0;
-    size_t bytes_ = 0;
-};
+// Sets the calling job's share to `bytes` as above: true once it holds it,
+// false when the job was told to stop while it waited (it holds nothing then).
+[[nodiscard]] bool claim_memory(size_t bytes);

@@ -7,6 +7,9 @@ derived_width_result derived_width(int32_t width, int32_t height, int32_t height
     if (height_setting > largest_jpeg_dimension) return {derived_width_result::too_high, 0, 0.0};
     const double aspect = static_cast<double>(width) / height;
     const double exact = height_setting * aspect + 0.5;
+    // A picture that claims no size at all (0 x 0) has no aspect: one pixel
+    // wide, like any picture far taller than wide.
+    if (std::isnan(exact)) return {derived_width_result::ok, 1, 0.0};
     if (exact >= largest_jpeg_dimension + 1.0)
         return {derived_width_result::too_wide, 0, std::floor(exact)};
     const auto result = static_cast<int32_t>(exact);

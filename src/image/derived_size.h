@@ -2,13 +2,11 @@
 // that keeps the photograph's aspect.
 #pragma once
 
-#include <cstdio>  // jpeglib.h needs FILE and size_t first
-#include <jpeglib.h>
-
 #include <cstdint>
 
-// libjpeg writes nothing wider or higher.
-inline constexpr int32_t largest_jpeg_dimension = JPEG_MAX_DIMENSION;
+// libjpeg writes nothing wider or higher (its JPEG_MAX_DIMENSION, which
+// the JPEG writer checks against this).
+inline constexpr int32_t largest_jpeg_dimension = 65500;
 
 struct derived_width_result {
     enum { ok, too_high, too_wide } status;

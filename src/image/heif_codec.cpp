@@ -8,6 +8,7 @@
 #include <cstring>
 #include <new>
 
+#include "base/messages.h"
 #include "image/heif_layout.h"
 #include "image/icc_profile.h"
 #include "image/nclx_profile.h"
@@ -125,34 +126,31 @@ std::string error_text(const heif_error &error, const heif_descriptor_reader *re
     return text.empty() ? "unknown libheif error" : text;
 }
 
-heif_opening failed(std::string error)
-{
-    heif_opening opening;
-    opening.error = std::move(error);
-    return opening;
-}
-
 // The steps after the boxes are read: the primary image and its size.
-heif_opening find_primary(heif_opening opening, const heif_error &read)
+result<heif_file> find_primary(heif_file file, const heif_error &read, const std::string &path)
 {
-    heif_file &file = opening.file;
-    if (read.code != heif_error_Ok) return failed(error_text(read, file.reader.get()));
+    if (read.code != heif_error_Ok)
+        return message::codec_error(path, error_text(read, file.reader.get()).c_str());
     heif_image_handle *handle = nullptr;
     const heif_error found = heif_context_get_primary_image_handle(file.context.get(), &handle);
-    if (found.code != heif_error_Ok) return failed(error_text(found, file.reader.get()));
+    if (found.code != heif_error_Ok)
+        return message::codec_error(path, error_text(found, file.reader.get()).c_str());
     file.primary.reset(handle);
     file.width = heif_image_handle_get_width(handle);
     file.height = heif_image_handle_get_height(handle);
-    return opening;
+    return file;
 }
 
 // The size libheif will really decode, read from the boxes ourselves.
-heif_opening with_layout(heif_opening opening, const heif_read_at &read)
+result<heif_file> with_layout(result<heif_file> opened, const heif_read_at &read,
+                              const std::string &path)
 {
-    if (!opening.error.empty()) return opening;
-    heif_file &file = opening.file;
+    if (!opened.ok()) return opened;
+    heif_file &file = *opened;
     const heif_layout layout = read_heif_layout(static_cast<uint64_t>(file.size), read);
-    if (!layout.error.empty()) return failed("can't tell the size it decodes to: " + layout.error);
+    if (!layout.error.empty())
+        return message::codec_error(path,
+                                    ("can't tell the size it decodes to: " + layout.error).c_str());
     file.decoded_width = layout.width;
     file.decoded_height = layout.height;
     file.decoded_pixels = layout.pixels;
@@ -163,17 +161,18 @@ heif_opening with_layout(heif_opening opening, const heif_read_at &read)
              static_cast<uint32_t>(heif_image_handle_get_ispe_width(file.primary.get())) ||
          layout.height !=
              static_cast<uint32_t>(heif_image_handle_get_ispe_height(file.primary.get())));
-    return opening;
+    return opened;
 }
 
 // A fresh context, or the reason there is none.
-heif_opening new_context()
+result<heif_file> new_context(const std::string &path)
 {
-    if (library_ready().code != heif_error_Ok) return failed(error_text(library_ready(), nullptr));
-    heif_opening opening;
-    opening.file.context.reset(heif_context_alloc());
-    if (!opening.file.context) return failed(std::strerror(ENOMEM));
-    return opening;
+    if (library_ready().code != heif_error_Ok)
+        return message::codec_error(path, error_text(library_ready(), nullptr).c_str());
+    heif_file file;
+    file.context.reset(heif_context_alloc());
+    if (!file.context) return message::codec_error(path, std::strerror(ENOMEM));
+    return file;
 }
 
 uint32_t big_endian_32(const uint8_t *bytes)
@@ -193,11 +192,11 @@ struct nclx_freer {
 // byte of it is read), else the equivalent of its nclx description, both
 // from the container's colr boxes; fault says why an ICC profile was left
 // out. (libheif 1.15 hands on no description from the coded stream itself.)
-std::vector<JOCTET> colour_profile(const heif_image_handle *handle, std::string &fault)
+std::vector<uint8_t> colour_profile(const heif_image_handle *handle, std::string &fault)
 {
     if (const size_t size = heif_image_handle_get_raw_color_profile_size(handle); size > 0) {
         fault = icc_size_fault(size);
-        std::vector<JOCTET> profile;
+        std::vector<uint8_t> profile;
         if (fault.empty()) profile.resize(size);
         if (fault.empty() &&
             heif_image_handle_get_raw_color_profile(handle, profile.data()).code == heif_error_Ok) {
@@ -206,21 +205,23 @@ std::vector<JOCTET> colour_profile(const heif_image_handle *handle, std::string 
         }
     }
     heif_color_profile_nclx *nclx = nullptr;
-    if (heif_image_handle_get_nclx_color_profile(handle, &nclx).code != heif_error_Ok) return {};
+    const heif_error got = heif_image_handle_get_nclx_color_profile(handle, &nclx);
+    // libheif may hand the description out along with an error (code
+    // points it does not know): it is freed either way.
     const std::unique_ptr<heif_color_profile_nclx, nclx_freer> owner(nclx);
-    if (!nclx) return {};
+    if (got.code != heif_error_Ok || !nclx) return {};
     return nclx_profile(nclx->color_primaries, nclx->transfer_characteristics);
 }
 
 }  // namespace
 
-heif_opening open_heif(int fd)
+result<heif_file> open_heif(int fd, const std::string &path)
 {
     struct stat status;
-    if (fstat(fd, &status) != 0) return failed(std::strerror(errno));
-    heif_opening opening = new_context();
-    if (!opening.error.empty()) return opening;
-    heif_file &file = opening.file;
+    if (fstat(fd, &status) != 0) return message::codec_error(path, std::strerror(errno));
+    result<heif_file> opened = new_context(path);
+    if (!opened.ok()) return opened;
+    heif_file &file = *opened;
     file.size = status.st_size;
     file.reader = std::make_unique<heif_descriptor_reader>();
     file.reader->fd = fd;
@@ -237,23 +238,25 @@ heif_opening open_heif(int fd)
     file.long_profile = !reader.hidden_types.empty();
     const heif_error read = heif_context_read_from_reader(
         file.context.get(), &descriptor_reader_functions, file.reader.get(), nullptr);
-    return with_layout(find_primary(std::move(opening), read), read_at);
+    return with_layout(find_primary(std::move(file), read, path), read_at, path);
 }
 
-heif_opening open_heif(std::span<const uint8_t> bytes)
+result<heif_file> open_heif(std::span<const uint8_t> bytes, const std::string &path)
 {
-    heif_opening opening = new_context();
-    if (!opening.error.empty()) return opening;
-    opening.file.size = static_cast<int64_t>(bytes.size());
+    result<heif_file> opened = new_context(path);
+    if (!opened.ok()) return opened;
+    heif_file &file = *opened;
+    file.size = static_cast<int64_t>(bytes.size());
     const heif_error read = heif_context_read_from_memory_without_copy(
-        opening.file.context.get(), bytes.data(), bytes.size(), nullptr);
-    return with_layout(find_primary(std::move(opening), read),
-                       [bytes](uint64_t offset, std::span<uint8_t> to) {
-                           if (offset > bytes.size() || to.size() > bytes.size() - offset)
-                               return false;
-                           std::memcpy(to.data(), bytes.data() + offset, to.size());
-                           return true;
-                       });
+        file.context.get(), bytes.data(), bytes.size(), nullptr);
+    return with_layout(
+        find_primary(std::move(file), read, path),
+        [bytes](uint64_t offset, std::span<uint8_t> to) {
+            if (offset > bytes.size() || to.size() > bytes.size() - offset) return false;
+            std::memcpy(to.data(), bytes.data() + offset, to.size());
+            return true;
+        },
+        path);
 }
 
 std::vector<uint8_t> heif_exif(const heif_file &file)
@@ -286,20 +289,14 @@ size_t heif_decode_memory(const heif_file &file)
     return static_cast<size_t>(std::min<uint64_t>(file.decoded_pixels, uint64_t{1} << 48)) * 3 * 2;
 }
 
-heif_decoding decode_heif(const heif_file &file, int decoding_threads)
+result<picture> decode_heif(const heif_file &file, int decoding_threads, const std::string &path)
 {
-    heif_decoding decoding;
-    if (heif_decode_memory(file) > largest_heif_decode_memory) {
-        decoding.error = "too large to decode: " + std::to_string(file.decoded_width) + "x" +
-                         std::to_string(file.decoded_height) + " pixels";
-        return decoding;
-    }
+    if (heif_decode_memory(file) > largest_heif_decode_memory)
+        return message::too_large_to_decode(path, static_cast<int32_t>(file.decoded_width),
+                                            static_cast<int32_t>(file.decoded_height));
     const std::unique_ptr<heif_decoding_options, options_freer> options(
         heif_decoding_options_alloc());
-    if (!options) {
-        decoding.error = std::strerror(ENOMEM);
-        return decoding;
-    }
+    if (!options) return message::codec_error(path, std::strerror(ENOMEM));
     // 10 and 12 bits scaled to 8; libheif's default for the rest: the
     // container's transformations applied.
     options->convert_hdr_to_8bit = 1;
@@ -313,38 +310,31 @@ heif_decoding decode_heif(const heif_file &file, int decoding_threads)
     const heif_error error = heif_decode_image(file.primary.get(), &decoded, heif_colorspace_RGB,
                                                heif_chroma_interleaved_RGB, options.get());
     const unique_heif_image image(decoded);
-    if (error.code != heif_error_Ok || !image) {
-        decoding.error = error_text(error, file.reader.get());
-        return decoding;
-    }
+    if (error.code != heif_error_Ok || !image)
+        return message::codec_error(path, error_text(error, file.reader.get()).c_str());
     int stride = 0;
     const uint8_t *plane =
         heif_image_get_plane_readonly(image.get(), heif_channel_interleaved, &stride);
     const int width = heif_image_get_primary_width(image.get());
     const int height = heif_image_get_primary_height(image.get());
-    if (!plane || width <= 0 || height <= 0 || stride < width * 3) {
-        decoding.error = "libheif gave no interleaved RGB plane";
-        return decoding;
-    }
+    if (!plane || width <= 0 || height <= 0 || stride < width * 3)
+        return message::codec_error(path, "libheif gave no interleaved RGB plane");
 
-    decoded_image &picture = decoding.picture;
+    picture made;
     const size_t row_size = size_t(width) * 3;
-    picture.pixels.size = row_size * size_t(height);
-    picture.pixels.samples.reset(new (std::nothrow) JSAMPLE[picture.pixels.size]);
-    if (!picture.pixels.samples) {
-        decoding = {};
-        decoding.error = std::strerror(ENOMEM);
-        return decoding;
-    }
+    made.pixels.size = row_size * size_t(height);
+    made.pixels.samples.reset(new (std::nothrow) uint8_t[made.pixels.size]);
+    if (!made.pixels.samples) return message::codec_error(path, std::strerror(ENOMEM));
     for (size_t y = 0; y < size_t(height); ++y)
-        std::memcpy(picture.pixels.samples.get() + y * row_size, plane + y * size_t(stride),
-                    row_size);
-    picture.width = static_cast<JDIMENSION>(width);
-    picture.height = static_cast<JDIMENSION>(height);
-    picture.components = 3;
-    picture.color_space = JCS_RGB;
-    picture.icc_profile = colour_profile(file.primary.get(), decoding.profile_fault);
-    if (file.long_profile && decoding.profile_fault.empty())
-        decoding.profile_fault = icc_size_fault(largest_icc_profile + 1);
-    return decoding;
+        std::memcpy(made.pixels.samples.get() + y * row_size, plane + y * size_t(stride), row_size);
+    made.width = static_cast<uint32_t>(width);
+    made.height = static_cast<uint32_t>(height);
+    made.components = 3;
+    made.colours = colour_model::rgb;
+    std::string profile_fault;
+    made.icc_profile = colour_profile(file.primary.get(), profile_fault);
+    if (file.long_profile && profile_fault.empty())
+        profile_fault = icc_size_fault(largest_icc_profile + 1);
+    if (!profile_fault.empty()) note::profile_left_out(path, profile_fault);
+    return made;
 }

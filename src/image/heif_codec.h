@@ -1,8 +1,8 @@
 // HEIF and AVIF photographs through libheif: the primary image, decoded
 // upright to 8-bit RGB for the JPEG encoder, its EXIF block and its colour
 // profile. libheif reads from a descriptor the caller holds open (or from
-// bytes in memory), and a failure comes back as libheif's own text, for the
-// caller to report as "<progname>: <path>: <text>".
+// bytes in memory), and a failure comes back as a value naming the file
+// with libheif's own text: "<path>: <text>".
 #pragma once
 
 #include <libheif/heif.h>
@@ -15,7 +15,8 @@
 #include <string_view>
 #include <vector>
 
-#include "image/jpeg_codec.h"
+#include "base/failure.h"
+#include "image/picture.h"
 
 struct heif_context_freer {
     void operator()(heif_context *context) const { heif_context_free(context); }
@@ -82,20 +83,14 @@ struct heif_file {
     static constexpr int orientation = 1;
 };
 
-// A file opened, or libheif's text of why not (then file is empty).
-struct heif_opening {
-    heif_file file;
-    std::string error;  // empty on success
-};
-
 // Reads the boxes of the file open on fd (from offset 0, whatever the
 // descriptor's own offset) and finds its primary image: the header's work,
-// without the coded pixels. Failures: libheif's text, or the system's for a
-// read error.
-heif_opening open_heif(int fd);
+// without the coded pixels. Failures name the file by path: libheif's text,
+// or the system's for a read error, as "<path>: <text>".
+result<heif_file> open_heif(int fd, const std::string &path);
 
 // The same from a whole file in memory; the bytes are not copied.
-heif_opening open_heif(std::span<const uint8_t> bytes);
+result<heif_file> open_heif(std::span<const uint8_t> bytes, const std::string &path);
 
 // The file's EXIF block as libexif's exif_data_new_from_data takes it:
 // "Exif\0\0", then the TIFF header and what follows it. Empty when the
@@ -120,15 +115,6 @@ size_t heif_decode_memory(const heif_file &file);
 // would allocate in full.
 inline constexpr size_t largest_heif_decode_memory = size_t{2048} * 1024 * 1024;
 
-// A decoded picture, or libheif's text of why not (then picture is empty).
-struct heif_decoding {
-    decoded_image picture;
-    std::string error;  // empty on success
-    // Why the file's ICC profile was left out (icc_profile_fault); empty
-    // when it was carried or there was none.
-    std::string profile_fault;
-};
-
 // Decodes the primary image with libheif's defaults: the clean aperture,
 // rotation and mirror applied, so the picture is upright, width x height of
 // the file; 8-bit RGB whatever the coded depth (10 and 12 bits are scaled
@@ -140,6 +126,7 @@ struct heif_decoding {
 // grid image at once (0: all on the calling thread); the codecs themselves
 // may start threads of their own. A file whose decode would hold more than
 // largest_heif_decode_memory is refused before anything is allocated, with
-// a text of our own: "too large to decode: <width>x<height> pixels", the
-// size libheif would decode.
-heif_decoding decode_heif(const heif_file &file, int decoding_threads);
+// a text of our own: "<path>: too large to decode: <width>x<height> pixels",
+// the size libheif would decode. An ICC profile unfit to carry is left out
+// with a warning naming path.
+result<picture> decode_heif(const heif_file &file, int decoding_threads, const std::string &path);

@@ -1,17 +1,9 @@
 #include "image/jpeg_codec.h"
 
-#include <cerrno>
-#include <cstdlib>
-#include <new>
-
-#include "base/messages.h"
-#include "base/ordered_jobs.h"
-#include "image/icc_profile.h"
+#include <jerror.h>
+#include <jpegint.h>  // the marker reader's count of bytes skipped
 
 namespace {
-
-// Enough for the coefficients of a progressive photograph of 600 megapixels.
-constexpr long largest_decode_memory = 2048L * 1024 * 1024;
 
 codec_errors &errors_of(j_common_ptr info) { return *reinterpret_cast<codec_errors *>(info->err); }
 
@@ -41,227 +33,138 @@ void setup_errors(codec_errors &errors, const std::string &path)
     errors.text[0] = '\0';
 }
 
-// The one place that calls into libjpeg with a way back: when libjpeg gives
-// up, its error handler jumps here, and the failure returns as a value. The
-// body must own nothing that needs destroying, since a jump skips it; what
-// it fills lives with the caller.
-template <class Body>
-outcome guarded(codec_errors &errors, Body &&body)
-{
-    if (setjmp(errors.jump) != 0) return message::codec_error(*errors.path, errors.text);
-    body();
-    return {};
-}
-
-// The compressor for one derived file; destroyed before the rename.
-struct compressor {
-    codec_errors errors;
-    jpeg_compress_struct info;
-
-    explicit compressor(const std::string &path)
-    {
-        setup_errors(errors, path);
-        info.err = &errors.manager;
-        jpeg_create_compress(&info);
-    }
-    ~compressor() { jpeg_destroy_compress(&info); }
-    compressor(const compressor &) = delete;
-    compressor &operator=(const compressor &) = delete;
+// libjpeg's stdio source, byte for byte what it reads and warns, but for
+// the bound on a search for a marker through bytes that are none.
+struct file_source {
+    jpeg_source_mgr manager;
+    std::FILE *file;
+    bool start_of_file;
+    JOCTET buffer[4096];  // as much as libjpeg's own source reads at once
 };
 
-// What libjpeg holds at once for a file it cannot decode scan by scan: the
-// coefficients of the whole image, 64 of 2 bytes per block of every
-// component. A tiny file may claim gigabytes of it.
-size_t whole_image_memory(const jpeg_decompress_struct &info)
+file_source &source_of(j_decompress_ptr info)
 {
-    if (!jpeg_has_multiple_scans(const_cast<jpeg_decompress_struct *>(&info))) return 0;
-    size_t bytes = 0;
-    for (int c = 0; c < info.num_components; ++c) {
-        const jpeg_component_info &component = info.comp_info[c];
-        const size_t rows = (component.height_in_blocks + component.v_samp_factor - 1) /
-                            component.v_samp_factor * component.v_samp_factor;
-        bytes += size_t{component.width_in_blocks} * rows * sizeof(JBLOCK);
+    return *reinterpret_cast<file_source *>(info->src);
+}
+
+void init_source(j_decompress_ptr info) { source_of(info).start_of_file = true; }
+
+boolean fill_input_buffer(j_decompress_ptr info)
+{
+    file_source &source = source_of(info);
+    size_t got = 0;
+    if (info->marker->discarded_bytes <= largest_marker_hunt)
+        got = std::fread(source.buffer, 1, sizeof source.buffer, source.file);
+    if (got == 0) {
+        if (source.start_of_file) ERREXIT(info, JERR_INPUT_EMPTY);
+        WARNMS(info, JWRN_JPEG_EOF);
+        // An end-of-image marker, as libjpeg's own source inserts.
+        source.buffer[0] = 0xFF;
+        source.buffer[1] = JPEG_EOI;
+        got = 2;
     }
-    return bytes;
+    source.manager.next_input_byte = source.buffer;
+    source.manager.bytes_in_buffer = got;
+    source.start_of_file = false;
+    return TRUE;
+}
+
+void skip_input_data(j_decompress_ptr info, long count)
+{
+    jpeg_source_mgr &manager = source_of(info).manager;
+    if (count <= 0) return;
+    while (count > static_cast<long>(manager.bytes_in_buffer)) {
+        count -= static_cast<long>(manager.bytes_in_buffer);
+        fill_input_buffer(info);
+    }
+    manager.next_input_byte += static_cast<size_t>(count);
+    manager.bytes_in_buffer -= static_cast<size_t>(count);
+}
+
+void term_source(j_decompress_ptr) {}
+
+void attach_file(jpeg_decompress_struct &info, std::FILE *file)
+{
+    auto *source = static_cast<file_source *>((*info.mem->alloc_small)(
+        reinterpret_cast<j_common_ptr>(&info), JPOOL_PERMANENT, sizeof(file_source)));
+    source->manager.init_source = init_source;
+    source->manager.fill_input_buffer = fill_input_buffer;
+    source->manager.skip_input_data = skip_input_data;
+    source->manager.resync_to_restart = jpeg_resync_to_restart;
+    source->manager.term_source = term_source;
+    source->manager.bytes_in_buffer = 0;
+    source->manager.next_input_byte = nullptr;
+    source->file = file;
+    info.src = &source->manager;
 }
 
 }  // namespace
 
-result<pixel_buffer> allocate_pixels(size_t size)
-{
-    pixel_buffer buffer;
-    buffer.samples.reset(new (std::nothrow) JSAMPLE[size > 0 ? size : 1]);
-    if (!buffer.samples) {
-        errno = ENOMEM;
-        return message::cant_malloc();
-    }
-    buffer.size = size;
-    return buffer;
-}
-
-// Creating the object cannot fail but for memory, which ends the run as
-// every exhaustion of memory does.
-decompressor::decompressor(std::FILE *source, std::string source_path)
-    : path(std::move(source_path))
+decompressor::decompressor(std::string source_path) : path(std::move(source_path))
 {
     setup_errors(errors, path);
     info.err = &errors.manager;
-    jpeg_create_decompress(&info);
-    jpeg_stdio_src(&info, source);
-    jpeg_save_markers(&info, JPEG_APP0 + 2, 0xFFFF);
 }
 
-outcome read_header(decompressor &source)
+// jpeg_destroy_decompress copes with an object whose creation failed part way.
+decompressor::~decompressor()
 {
-    return guarded(source.errors, [&] { jpeg_read_header(&source.info, TRUE); });
+    if (created) jpeg_destroy_decompress(&info);
 }
 
-decompressor::~decompressor() { jpeg_destroy_decompress(&info); }
-
-unsigned reduction_for(JDIMENSION image_width, int32_t target_width)
-{
-    if (target_width <= 0) return 1;  // no target, no reduction
-    const auto k = static_cast<int64_t>(static_cast<double>(image_width) / target_width);
-    if (k > 7) return 8;
-    if (k > 3) return 4;
-    if (k > 1) return 2;
-    return 1;
-}
-
-namespace {
-
-void set_reduction(jpeg_decompress_struct &info, unsigned denom)
-{
-    if (denom > 1) {
-        info.scale_num = 1;
-        info.scale_denom = denom;
-    }
-}
-
-}  // namespace
-
-result<decode_footprint> measure_decode(decompressor &source, unsigned denom)
+outcome open_decompressor(decompressor &source, std::FILE *file)
 {
     jpeg_decompress_struct &info = source.info;
-    set_reduction(info, denom);
-    if (outcome sized = guarded(source.errors, [&] { jpeg_calc_output_dimensions(&info); });
-        !sized.ok())
-        return sized.error();
-    return decode_footprint{size_t{info.output_width} * size_t{info.output_height} *
-                                static_cast<size_t>(info.output_components),
-                            whole_image_memory(info)};
+    // The guard is set before the object is made: creating it can fail too.
+    return guarded(source.errors, [&] {
+        source.created = true;
+        jpeg_create_decompress(&info);
+        attach_file(info, file);
+        jpeg_save_markers(&info, JPEG_APP0 + 2, 0xFFFF);
+        jpeg_read_header(&info, TRUE);
+    });
 }
 
-result<decoded_image> decode_image(decompressor &source, unsigned denom)
+compressor::compressor(const std::string &path)
 {
-    jpeg_decompress_struct &info = source.info;
-    set_reduction(info, denom);
-    // A progressive file holds every coefficient of the full image until the
-    // last scan, so a tiny file that claims a huge size could take all the
-    // memory there is. Past this bound libjpeg gives up instead.
-    info.mem->max_memory_to_use = largest_decode_memory;
-    if (outcome started = guarded(source.errors, [&] { jpeg_start_decompress(&info); });
-        !started.ok())
-        return started.error();
-
-    const size_t row_size = size_t{info.output_width} * static_cast<size_t>(info.output_components);
-    decoded_image picture;
-    result<pixel_buffer> allocated = allocate_pixels(size_t{info.output_height} * row_size);
-    if (!allocated.ok()) return allocated.error();
-    picture.pixels = std::move(*allocated);
-    picture.width = info.output_width;
-    picture.height = info.output_height;
-    picture.components = info.output_components;
-    picture.color_space = info.out_color_space;
-    // The colour profile comes along; libjpeg leaves out a malformed one,
-    // with its own warning.
-    JOCTET *profile = nullptr;
-    unsigned int profile_size = 0;
-    outcome icc = guarded(source.errors, [&] {
-        if (!jpeg_read_icc_profile(&info, &profile, &profile_size)) profile = nullptr;
-    });
-    const std::unique_ptr<JOCTET, decltype(&std::free)> profile_owner(profile, &std::free);
-    if (!icc.ok()) return icc.error();
-    if (profile)
-        picture.icc_profile =
-            checked_icc_profile({profile, profile + profile_size}, picture.components, source.path);
-    JSAMPLE *const samples = picture.pixels.samples.get();
-    bool stopped = false;
-    // Scanlines go straight into the buffer, a few rows per call as libjpeg
-    // prefers: the same bytes as row by row through a bounce buffer.
-    outcome read = guarded(source.errors, [&] {
-        JSAMPROW rows[4];
-        while (info.output_scanline < info.output_height) {
-            if (job_cancelled()) {
-                stopped = true;
-                return;
-            }
-            const JDIMENSION left = info.output_height - info.output_scanline;
-            const JDIMENSION batch = left < 4 ? left : 4;
-            for (JDIMENSION r = 0; r < batch; ++r)
-                rows[r] = samples + size_t{info.output_scanline + r} * row_size;
-            jpeg_read_scanlines(&info, rows, batch);
-        }
-        jpeg_finish_decompress(&info);
-    });
-    if (!read.ok()) return read.error();
-    if (stopped) return failure{};
-    return picture;
+    setup_errors(errors, path);
+    info.err = &errors.manager;
 }
 
-outcome encode_image(const decoded_image &picture, resampler_fn resample,
-                     const std::string &image_name, const open_dir &dir, const std::string &name,
-                     int32_t width, int32_t height, pixel_buffer &dst)
+compressor::~compressor()
 {
-    result<output_file> opened = open_output(dir, name);
-    if (!opened.ok()) return opened.error();
-    output_file &file = *opened;
-    const size_t row_size = size_t(width) * static_cast<size_t>(picture.components);
-    {
-        compressor out(file.final_path());
-        out.info.image_width = static_cast<JDIMENSION>(width);
-        out.info.image_height = static_cast<JDIMENSION>(height);
-        out.info.input_components = picture.components;
-        out.info.in_color_space = picture.color_space;
+    if (created) jpeg_destroy_compress(&info);
+}
 
-        const size_t needed = size_t(height) * row_size;
-        if (!dst.samples || dst.size < needed) {
-            result<pixel_buffer> allocated = allocate_pixels(needed);
-            if (!allocated.ok()) return allocated.error();
-            dst = std::move(*allocated);
-        }
-        JSAMPLE *samples = dst.samples.get();
-        if (outcome set = guarded(out.errors, [&] { jpeg_set_defaults(&out.info); }); !set.ok())
-            return set;
-        const pixel_view source{picture.pixels.samples.get(), picture.width, picture.height,
-                                picture.components,
-                                size_t{picture.width} * static_cast<size_t>(picture.components)};
-        const mutable_pixel_view target{samples, static_cast<uint32_t>(width),
-                                        static_cast<uint32_t>(height), picture.components,
-                                        row_size};
-        if (resample(source, target) != 0) return message::cant_resize(image_name);
+outcome create_compressor(compressor &out)
+{
+    return guarded(out.errors, [&] {
+        out.created = true;
+        jpeg_create_compress(&out.info);
+    });
+}
 
-        outcome written = guarded(out.errors, [&] {
-            jpeg_stdio_dest(&out.info, file.stream());
-            jpeg_start_compress(&out.info, TRUE);
-            // Past 255 markers the numbering wraps and readers drop the profile.
-            if (!picture.icc_profile.empty() && picture.icc_profile.size() <= largest_icc_profile)
-                jpeg_write_icc_profile(&out.info, picture.icc_profile.data(),
-                                       static_cast<unsigned int>(picture.icc_profile.size()));
-            JSAMPROW rows[16];
-            while (out.info.next_scanline < out.info.image_height) {
-                const JDIMENSION left = out.info.image_height - out.info.next_scanline;
-                const JDIMENSION batch = left < 16 ? left : 16;
-                for (JDIMENSION r = 0; r < batch; ++r)
-                    rows[r] = samples + size_t{out.info.next_scanline + r} * row_size;
-                jpeg_write_scanlines(&out.info, rows, batch);
-            }
-            // libjpeg's stdio destination flushes and checks for write errors here.
-            jpeg_finish_compress(&out.info);
-        });
-        if (!written.ok()) return written;
+J_COLOR_SPACE jpeg_colour_space(colour_model colours)
+{
+    switch (colours) {
+    case colour_model::grey: return JCS_GRAYSCALE;
+    case colour_model::rgb: return JCS_RGB;
+    case colour_model::ycbcr: return JCS_YCbCr;
+    case colour_model::cmyk: return JCS_CMYK;
+    case colour_model::ycck: return JCS_YCCK;
+    case colour_model::unknown: break;
     }
-    // A job told to stop puts nothing in place.
-    if (job_cancelled()) return failure{};
-    return finish_output(file);
+    return JCS_UNKNOWN;
+}
+
+colour_model picture_colours(J_COLOR_SPACE space)
+{
+    switch (space) {
+    case JCS_GRAYSCALE: return colour_model::grey;
+    case JCS_RGB: return colour_model::rgb;
+    case JCS_YCbCr: return colour_model::ycbcr;
+    case JCS_CMYK: return colour_model::cmyk;
+    case JCS_YCCK: return colour_model::ycck;
+    default: return colour_model::unknown;
+    }
 }

@@ -1,22 +1,19 @@
-// libjpeg's codec objects as owners, and the two moves the pipeline makes
-// with them: decode at a reduction, encode through a temporary file. libjpeg
-// gives up on bad data by calling its error handler, which must not return:
-// here it jumps back to the one function that called into libjpeg, and the
-// failure comes back as a value naming the file, with everything released.
+// libjpeg's codec objects as owners, for the JPEG reader and writer alone:
+// no other file sees a libjpeg type. libjpeg gives up on bad data by calling
+// its error handler, which must not return: here it jumps back to the guard
+// of the one function that called into libjpeg, and the failure comes back
+// as a value naming the file, with everything released.
 #pragma once
 
 #include <csetjmp>
 #include <cstdio>  // jpeglib.h needs FILE and size_t first
 #include <jpeglib.h>
 
-#include <cstdint>
-#include <memory>
 #include <string>
-#include <vector>
 
 #include "base/failure.h"
-#include "base/files.h"
-#include "image/resample.h"
+#include "base/messages.h"
+#include "image/picture.h"
 
 // libjpeg's standard error manager but for where its messages go: warnings
 // are reported as "<program>: <path>: <libjpeg's text>" (in job order, on a
@@ -29,70 +26,55 @@ struct codec_errors {
     char text[JMSG_LENGTH_MAX];
 };
 
-// A decompressor reading one open source file, whose path names it in
-// messages. The file stays its caller's. It keeps the APP2 markers, where
-// an ICC profile travels.
+// The one way into libjpeg: when libjpeg gives up, its error handler jumps
+// here, and the failure returns as a value. The body must own nothing that
+// needs destroying, since a jump skips it; what it fills lives with the
+// caller.
+template <class Body>
+outcome guarded(codec_errors &errors, Body &&body)
+{
+    if (setjmp(errors.jump) != 0) return message::codec_error(*errors.path, errors.text);
+    body();
+    return {};
+}
+
+// A decompressor reading one open file, whose path names it in messages.
+// It keeps the APP2 markers, where an ICC profile travels. A search for the
+// next marker gives up after largest_marker_hunt bytes that are none, as at
+// the end of the file: a photograph with a long tail of junk (or a sparse
+// hole) costs what its image data costs.
 struct decompressor {
     codec_errors errors;
-    jpeg_decompress_struct info;
+    jpeg_decompress_struct info{};
     std::string path;
+    bool created = false;
 
-    decompressor(std::FILE *source, std::string source_path);
+    explicit decompressor(std::string source_path);
     ~decompressor();
     decompressor(const decompressor &) = delete;
     decompressor &operator=(const decompressor &) = delete;
 };
 
-// Reads the header: size, colour model, markers.
-[[nodiscard]] outcome read_header(decompressor &source);
+inline constexpr unsigned largest_marker_hunt = 1u << 20;
 
-// Samples, rows top to bottom, interleaved, no gap between rows.
-struct pixel_buffer {
-    std::unique_ptr<JSAMPLE[]> samples;
-    size_t size = 0;  // bytes
+// Creates the object under the guard (creation can fail too), attaches the
+// file, which stays its caller's, and reads the header.
+[[nodiscard]] outcome open_decompressor(decompressor &source, std::FILE *file);
+
+// A compressor for one derived file, created under the guard.
+struct compressor {
+    codec_errors errors;
+    jpeg_compress_struct info{};
+    bool created = false;
+
+    explicit compressor(const std::string &path);
+    ~compressor();
+    compressor(const compressor &) = delete;
+    compressor &operator=(const compressor &) = delete;
 };
 
-// A buffer of size bytes, or "can't malloc".
-result<pixel_buffer> allocate_pixels(size_t size);
+[[nodiscard]] outcome create_compressor(compressor &out);
 
-// A decoded picture and what an encoder needs to know of it.
-struct decoded_image {
-    pixel_buffer pixels;
-    JDIMENSION width = 0;
-    JDIMENSION height = 0;
-    int components = 0;
-    J_COLOR_SPACE color_space = JCS_UNKNOWN;
-    // The source's ICC profile, carried unchanged into every derived image;
-    // empty for an untagged source.
-    std::vector<JOCTET> icc_profile;
-};
-
-// The DCT-domain reduction for a target width: 1/2, 1/4 or 1/8 once the
-// picture's width is at least 2, 4 or 8 times the target, else full size.
-unsigned reduction_for(JDIMENSION image_width, int32_t target_width);
-
-// What a decode at 1/denom holds at its largest: the picture, and for a
-// file that makes libjpeg hold its whole image at once (progressive, or in
-// several scans) every coefficient of it until the last scan.
-struct decode_footprint {
-    size_t picture = 0;
-    size_t whole_image = 0;
-};
-result<decode_footprint> measure_decode(decompressor &source, unsigned denom);
-
-// Decodes the whole image at 1/denom. Only the scale is changed from
-// libjpeg's defaults: the derived bytes depend on them. The memory it takes
-// is its caller's to claim (measure_decode). A job told to stop stops
-// between rows, with an empty failure. The ICC profile comes along; a
-// malformed one is left out, with libjpeg's warning.
-result<decoded_image> decode_image(decompressor &source, unsigned denom);
-
-// Resamples the picture to width x height and writes it as a JPEG with
-// jpeg_set_defaults alone (and the picture's ICC profile, if any) to `name`
-// in the directory, through a temporary file renamed into place. dst is
-// reused when it holds at least the bytes needed, else replaced. On failure
-// nothing is put in place.
-[[nodiscard]] outcome encode_image(const decoded_image &picture, resampler_fn resample,
-                                   const std::string &image_name, const open_dir &dir,
-                                   const std::string &name, int32_t width, int32_t height,
-                                   pixel_buffer &dst);
+// The colour models as libjpeg names them.
+J_COLOR_SPACE jpeg_colour_space(colour_model colours);
+colour_model picture_colours(J_COLOR_SPACE space);

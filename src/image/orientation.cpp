@@ -28,18 +28,18 @@ placement place(int orientation, std::ptrdiff_t w, std::ptrdiff_t h)
 
 }  // namespace
 
-outcome turn_upright(decoded_image &picture, int orientation)
+outcome turn_upright(picture &image, int orientation)
 {
     if (!needs_turning(orientation)) return {};
-    const auto w = static_cast<std::ptrdiff_t>(picture.width);
-    const auto h = static_cast<std::ptrdiff_t>(picture.height);
-    const auto n = static_cast<size_t>(picture.components);
+    const auto w = static_cast<std::ptrdiff_t>(image.width);
+    const auto h = static_cast<std::ptrdiff_t>(image.height);
+    const auto n = static_cast<size_t>(image.components);
     const placement p = place(orientation, w, h);
-    result<pixel_buffer> allocated = allocate_pixels(picture.pixels.size);
+    result<pixel_buffer> allocated = allocate_pixels(image.pixels.size);
     if (!allocated.ok()) return allocated.error();
     pixel_buffer upright = std::move(*allocated);
-    const JSAMPLE *src = picture.pixels.samples.get();
-    JSAMPLE *dst = upright.samples.get();
+    const uint8_t *src = image.pixels.samples.get();
+    uint8_t *dst = upright.samples.get();
 
     // In tiles, so that a transpose writes within a few cache lines.
     constexpr std::ptrdiff_t tile = 32;
@@ -48,14 +48,14 @@ outcome turn_upright(decoded_image &picture, int orientation)
             const std::ptrdiff_t y_end = ty + tile < h ? ty + tile : h;
             const std::ptrdiff_t x_end = tx + tile < w ? tx + tile : w;
             for (std::ptrdiff_t sy = ty; sy < y_end; ++sy) {
-                const JSAMPLE *from = src + static_cast<size_t>(sy * w + tx) * n;
+                const uint8_t *from = src + static_cast<size_t>(sy * w + tx) * n;
                 std::ptrdiff_t at = p.origin + tx * p.across + sy * p.down;
                 for (std::ptrdiff_t sx = tx; sx < x_end; ++sx, at += p.across, from += n)
                     std::memcpy(dst + static_cast<size_t>(at) * n, from, n);
             }
         }
     }
-    picture.pixels = std::move(upright);
-    if (turns_sideways(orientation)) std::swap(picture.width, picture.height);
+    image.pixels = std::move(upright);
+    if (turns_sideways(orientation)) std::swap(image.width, image.height);
     return {};
 }

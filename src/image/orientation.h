@@ -1,7 +1,8 @@
 // Turning a decoded picture upright, as its EXIF orientation says.
 #pragma once
 
-#include "image/jpeg_codec.h"
+#include "base/failure.h"
+#include "image/picture.h"
 
 // Orientations 5 to 8 store the picture on its side: its upright width is
 // the stored height.
@@ -12,4 +13,4 @@ inline bool needs_turning(int orientation) { return orientation >= 2 && orientat
 
 // Turns the picture upright by the lossless flips and transposes that
 // orientation 2 to 8 stands for; 1 and anything else leave it as it is.
-[[nodiscard]] outcome turn_upright(decoded_image &picture, int orientation);
+[[nodiscard]] outcome turn_upright(picture &image, int orientation);

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <optional>
 #include <vector>
@@ -18,9 +19,9 @@
 #include "image/derived_size.h"
 #include "image/exif.h"
 #include "image/freshness.h"
-#include "image/heif_codec.h"
-#include "image/jpeg_codec.h"
+#include "image/jpeg_writer.h"
 #include "image/orientation.h"
+#include "image/photo_reader.h"
 #include "image/resample.h"
 
 namespace {
@@ -67,7 +68,7 @@ outcome set_derived_sizes(const std::string &source_path, image_info &image,
     return {};
 }
 
-// Fills the EXIF fields of the record; returns the picture's orientation.
+// Fills the EXIF fields of the record; returns the EXIF orientation.
 int read_exif(const unique_exif &exif, image_info &image)
 {
     if (!exif) {
@@ -83,29 +84,27 @@ int read_exif(const unique_exif &exif, image_info &image)
     return exif_orientation(exif.get());
 }
 
-// A photograph opened once: the stream owns the descriptor, and status is
-// what the descriptor said when it was opened.
+// A photograph opened once, and what its descriptor said when it was opened.
 struct photo {
-    unique_file file;
+    unique_fd fd;
     struct stat status;
 };
 
 // Never through a link, never blocking on a FIFO, and only a regular file.
-result<photo> open_photo(int album_fd, const std::string &name, const std::string &path)
+// None when it is gone (ENOENT, errno kept).
+result<std::optional<photo>> open_photo(int album_fd, const std::string &name,
+                                        const std::string &path)
 {
     photo opened;
-    const int fd = openat(album_fd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return message::cant_fopen(path);
-    opened.file.reset(fdopen(fd, "rb"));
-    if (!opened.file) {
-        const int saved = errno;
-        close(fd);
-        errno = saved;
+    opened.fd =
+        unique_fd(openat(album_fd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (!opened.fd) {
+        if (errno == ENOENT) return std::optional<photo>();
         return message::cant_fopen(path);
     }
-    if (fstat(fd, &opened.status) != 0) return message::cant_stat(path);
+    if (fstat(opened.fd.fd, &opened.status) != 0) return message::cant_stat(path);
     if (!S_ISREG(opened.status.st_mode)) return message::not_a_regular_photo(path);
-    return opened;
+    return std::optional<photo>(std::move(opened));
 }
 
 bool same_time(const timespec &a, const timespec &b)
@@ -113,18 +112,20 @@ bool same_time(const timespec &a, const timespec &b)
     return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
 }
 
-// Whether the photograph is still what was opened: the same content (size,
-// modification and change times of the open file), and still the file
-// under its name (no rename over it). Updates status to the file's latest.
+// Whether the photograph is still what was opened: the same file (device
+// and inode), the same content (size, modification and change times of the
+// open file), and still the file under its name (no rename over it).
+// Updates status to the file's latest.
 bool unchanged(photo &source, int album_fd, const std::string &name)
 {
     const struct stat before = source.status;
     struct stat now;
-    if (fstat(fileno(source.file.get()), &now) != 0) return false;
+    if (fstat(source.fd.fd, &now) != 0) return false;
     source.status = now;
     struct stat named;
     if (!stat_entry(album_fd, name, named)) return false;
-    return now.st_size == before.st_size && same_time(now.st_mtim, before.st_mtim) &&
+    return now.st_dev == before.st_dev && now.st_ino == before.st_ino &&
+           now.st_size == before.st_size && same_time(now.st_mtim, before.st_mtim) &&
            same_time(now.st_ctim, before.st_ctim) && named.st_dev == now.st_dev &&
            named.st_ino == now.st_ino;
 }
@@ -139,11 +140,10 @@ result<bool> is_stale(const open_dir &cache, const std::string &name, const stru
 }
 
 // One reading of a photograph: its record filled, which derived files are
-// stale, and the picture decoded if any is.
+// stale, and the picture decoded, upright, if any is.
 struct photo_reading {
-    memory_share share;  // first in, last out: it covers the picture
     bool stale[derived_kinds] = {};
-    decoded_image picture;  // empty when nothing is stale
+    picture image;  // empty when nothing is stale
 };
 
 // The largest of the stale derived images, the most that encoding holds
@@ -159,8 +159,21 @@ size_t largest_stale(const image_info &image, const photo_reading &reading, int 
     return largest;
 }
 
-result<photo_reading> read_photo(const album_dirs &dirs, image_info &image, photo &source,
-                                 const std::string &source_path, const settings_record &config)
+result<unique_reader> open_reader(const image_info &image, const photo &source,
+                                  const std::string &source_path, int heif_threads)
+{
+    if (is_heif_name(image.name)) return open_heif_reader(source.fd.fd, source_path, heif_threads);
+    return open_jpeg_reader(source.fd.fd, source_path);
+}
+
+// The road of every photograph, whatever its format: the first derived file
+// looked at before the photograph is read, the header and EXIF, the upright
+// and derived sizes, which derived files are stale, then one memory share for
+// the most the reading holds, the decode at the reduction the first stale
+// one needs, and the turn upright.
+result<photo_reading> read_photo(const album_dirs &dirs, image_info &image, const photo &source,
+                                 const std::string &source_path, const settings_record &config,
+                                 int heif_threads)
 {
     photo_reading reading;
     // Nothing of an earlier reading may stay on the record.
@@ -169,25 +182,23 @@ result<photo_reading> read_photo(const album_dirs &dirs, image_info &image, phot
     image.taken_time = std::nullopt;
     const struct stat &status = source.status;
 
-    // The first derived image is looked at before the source is read.
     size_t first_made = 0;
     while (!is_made(derived_images[first_made], config)) ++first_made;
     result<bool> stale = is_stale(dirs.cache[first_made], image.derived, status, config);
     if (!stale.ok()) return stale.error();
     reading.stale[first_made] = *stale;
 
-    decompressor decoder(source.file.get(), source_path);
-    if (outcome header = read_header(decoder); !header.ok()) return unreadable(header.error());
+    result<unique_reader> opened = open_reader(image, source, source_path, heif_threads);
+    if (!opened.ok()) return unreadable(opened.error());
+    photo_reader &reader = **opened;
 
     image.file_size = status.st_size;
     image.mtime = status.st_mtime;
-    const int orientation = read_exif(read_exif_data(fileno(source.file.get())), image);
+    const int orientation = reader.orientation_to_apply(read_exif(reader.exif(), image));
     // From here on the picture is what the viewer sees: upright.
-    const auto stored_width = static_cast<int32_t>(decoder.info.image_width);
-    const auto stored_height = static_cast<int32_t>(decoder.info.image_height);
     const bool sideways = turns_sideways(orientation);
-    image.width = sideways ? stored_height : stored_width;
-    image.height = sideways ? stored_width : stored_height;
+    image.width = sideways ? reader.stored_height() : reader.stored_width();
+    image.height = sideways ? reader.stored_width() : reader.stored_height();
     if (outcome sized = set_derived_sizes(source_path, image, config); !sized.ok())
         return sized.error();
 
@@ -206,105 +217,78 @@ result<photo_reading> read_photo(const album_dirs &dirs, image_info &image, phot
     // Decoded once, at the reduction the first stale one needs. One share
     // covers the most the reading holds: the decode, a turned copy of the
     // picture, and the largest image made from it.
-    const unsigned denom = reduction_for(static_cast<JDIMENSION>(image.width),
-                                         image.*derived_images[first_stale].width);
-    const result<decode_footprint> footprint = measure_decode(decoder, denom);
+    const unsigned reduction =
+        reader.reduction_for(image.width, image.*derived_images[first_stale].width);
+    const result<decode_footprint> footprint = reader.measure(reduction);
     if (!footprint.ok()) return unreadable(footprint.error());
-    reading.share = memory_share(footprint->whole_image +
-                                 footprint->picture * (needs_turning(orientation) ? 2 : 1) +
-                                 largest_stale(image, reading, decoder.info.output_components));
-    if (job_cancelled()) return failure{};
-    result<decoded_image> decoded = decode_image(decoder, denom);
-    if (!decoded.ok())  // an empty failure: told to stop
-        return decoded.error().text.empty() ? decoded.error() : unreadable(decoded.error());
-    reading.picture = std::move(*decoded);
-    if (outcome upright = turn_upright(reading.picture, orientation); !upright.ok())
+    if (!claim_memory(footprint->working +
+                      footprint->picture * (needs_turning(orientation) ? 2 : 1) +
+                      largest_stale(image, reading, footprint->components)))
+        return failure::stopped();
+    result<picture> decoded = reader.decode(reduction, job_cancelled);
+    if (!decoded.ok())
+        return decoded.error().is_stop() ? decoded.error() : unreadable(decoded.error());
+    reading.image = std::move(*decoded);
+    if (outcome upright = turn_upright(reading.image, orientation); !upright.ok())
         return upright.error();
     return reading;
 }
 
-// One reading of a HEIF or AVIF photograph: as above, but libheif turns the
-// picture upright as its container says, so its EXIF orientation is not
-// applied again, and there is no reduction: the picture is decoded whole.
-result<photo_reading> read_heif_photo(const album_dirs &dirs, image_info &image, photo &source,
-                                      const std::string &source_path, const settings_record &config,
-                                      int decoding_threads)
+// One derived file: the picture resampled into dst (reused when it holds at
+// least the bytes needed, else replaced) and written as a JPEG file under
+// its temporary name, with the photograph's modification time, closed but
+// not yet in place.
+result<output_file> write_derived_file(const picture &image, resampler_fn resample,
+                                       const std::string &image_name, const open_dir &dir,
+                                       const std::string &name, int32_t width, int32_t height,
+                                       const timespec &modified, pixel_buffer &dst)
 {
-    photo_reading reading;
-    image.exif_model = image.exif_taken = image.exif_exposure = image.exif_aperture =
-        image.exif_flash = std::nullopt;
-    image.taken_time = std::nullopt;
-    const struct stat &status = source.status;
-
-    heif_opening opened = open_heif(fileno(source.file.get()));
-    if (!opened.error.empty())
-        return unreadable(message::codec_error(source_path, opened.error.c_str()));
-    image.file_size = status.st_size;
-    image.mtime = status.st_mtime;
-    const std::vector<uint8_t> exif = heif_exif(opened.file);
-    read_exif(unique_exif(exif.empty() ? nullptr
-                                       : exif_data_new_from_data(exif.data(), static_cast<unsigned>(
-                                                                                  exif.size()))),
-              image);
-    image.width = opened.file.width;
-    image.height = opened.file.height;
-    if (image.width <= 0 || image.height <= 0)
-        return unreadable(message::no_stated_size(source_path, image.width, image.height));
-    if (const heif_file &file = opened.file; file.canvas_differs)
-        return unreadable(
-            message::decoded_size_differs(source_path, file.decoded_width, file.decoded_height,
-                                          heif_image_handle_get_ispe_width(file.primary.get()),
-                                          heif_image_handle_get_ispe_height(file.primary.get())));
-    if (outcome sized = set_derived_sizes(source_path, image, config); !sized.ok())
-        return sized.error();
-
-    bool any_stale = false;
-    for (size_t k = 0; k < derived_kinds; ++k) {
-        if (!is_made(derived_images[k], config)) continue;
-        result<bool> stale = is_stale(dirs.cache[k], image.derived, status, config);
-        if (!stale.ok()) return stale.error();
-        reading.stale[k] = *stale;
-        any_stale = any_stale || *stale;
+    result<output_file> opened = open_output(dir, name);
+    if (!opened.ok()) return opened.error();
+    output_file &file = *opened;
+    const size_t row_size = size_t(width) * static_cast<size_t>(image.components);
+    const size_t needed = size_t(height) * row_size;
+    if (!dst.samples || dst.size < needed) {
+        result<pixel_buffer> allocated = allocate_pixels(needed);
+        if (!allocated.ok()) return allocated.error();
+        dst = std::move(*allocated);
     }
-    if (!any_stale) return reading;
-    reading.share =
-        memory_share(heif_decode_memory(opened.file) + largest_stale(image, reading, 3));
-    if (job_cancelled()) return failure{};
-    heif_decoding decoded = decode_heif(opened.file, decoding_threads);
-    if (!decoded.error.empty())
-        return unreadable(message::codec_error(source_path, decoded.error.c_str()));
-    if (!decoded.profile_fault.empty()) note::profile_left_out(source_path, decoded.profile_fault);
-    // The pages state the header's size: a picture of any other is a lie.
-    const decoded_image &picture = decoded.picture;
-    if (picture.width != static_cast<JDIMENSION>(image.width) ||
-        picture.height != static_cast<JDIMENSION>(image.height))
-        return unreadable(message::decoded_size_differs(source_path, picture.width, picture.height,
-                                                        image.width, image.height));
-    reading.picture = std::move(decoded.picture);
-    return reading;
+    const mutable_pixel_view target{dst.samples.get(), static_cast<uint32_t>(width),
+                                    static_cast<uint32_t>(height), image.components, row_size};
+    if (resample(image.view(), target) != 0) return message::cant_resize(image_name);
+    const pixel_view made{target.samples, target.width, target.height, target.components,
+                          target.stride};
+    if (outcome written =
+            write_jpeg(made, image.colours, image.icc_profile, file.stream(), file.final_path());
+        !written.ok())
+        return written.error();
+    // The photograph's own time: a change to it after this reading, however
+    // late, leaves the derived file older than the photograph, stale for the
+    // next run.
+    const timespec times[2] = {{0, UTIME_OMIT}, modified};
+    if (futimens(fileno(file.stream()), times) != 0)
+        return message::cant_set_time(file.final_path());
+    if (outcome closed = close_output(file); !closed.ok()) return closed.error();
+    return std::move(file);
 }
 
-outcome write_derived(const album_dirs &dirs, const image_info &image, const photo_reading &reading,
-                      resampler_fn resample)
+result<std::vector<output_file>> write_derived(const album_dirs &dirs, const image_info &image,
+                                               const photo_reading &reading, resampler_fn resample,
+                                               const timespec &modified)
 {
+    std::vector<output_file> written;
     pixel_buffer dst;  // one derived image's rows, reused for the next
     for (size_t k = 0; k < derived_kinds; ++k) {
         if (!reading.stale[k]) continue;
+        if (job_cancelled()) return failure::stopped();
         const derived_image &kind = derived_images[k];
-        outcome written = encode_image(reading.picture, resample, image.name, dirs.cache[k],
-                                       image.derived, image.*kind.width, image.*kind.height, dst);
-        if (!written.ok()) return written;
+        result<output_file> file =
+            write_derived_file(reading.image, resample, image.name, dirs.cache[k], image.derived,
+                               image.*kind.width, image.*kind.height, modified, dst);
+        if (!file.ok()) return file.error();
+        written.push_back(std::move(*file));
     }
-    return {};
-}
-
-// A photograph that would not hold still: what was derived from it earlier
-// goes, so the next run makes it afresh from whatever it is then.
-void drop_derived(const album_dirs &dirs, const image_info &image, const settings_record &config)
-{
-    for (size_t k = 0; k < derived_kinds; ++k)
-        if (is_made(derived_images[k], config))
-            unlinkat(dirs.cache[k].fd.fd, image.derived.c_str(), 0);
+    return written;
 }
 
 // Image indices by falling file size, a fair guess at the work each needs,
@@ -328,58 +312,84 @@ std::vector<size_t> largest_first(int album_fd, std::span<const image_info> imag
 
 }  // namespace
 
-result<bool> derive_image(const album_dirs &dirs, image_info &image, const settings_record &config,
-                          int heif_threads)
+result<derived_files> derive_image(const album_dirs &dirs, image_info &image,
+                                   const settings_record &config, int heif_threads)
 {
-    const bool heif = is_heif_name(image.name);
     const resampler_fn resample = config.bilinear ? resize_bilinear : resize_area;
     const std::string source_path = join_path(dirs.album.path, image.name);
     if (!config.quiet) note::image(source_path);
     for (int attempt = 0;; ++attempt) {
-        result<photo> source = open_photo(dirs.album.fd.fd, image.name, source_path);
-        if (!source.ok()) return unreadable(source.error());
-        const result<photo_reading> reading =
-            heif ? read_heif_photo(dirs, image, *source, source_path, config, heif_threads)
-                 : read_photo(dirs, image, *source, source_path, config);
-        // A file cut short or half rewritten under the reader may well fail
-        // to decode: that is a change too, not bad input.
-        if (unchanged(*source, dirs.album.fd.fd, image.name)) {
-            if (!reading.ok()) return reading.error();
-            if (outcome written = write_derived(dirs, image, *reading, resample); !written.ok())
-                return written.error();
-            return std::ranges::any_of(reading->stale, [](bool stale) { return stale; });
+        result<std::optional<photo>> opened = open_photo(dirs.album.fd.fd, image.name, source_path);
+        if (!opened.ok()) return unreadable(opened.error());
+        if (!*opened) {
+            note::gone_while_read(image.name);
+            image.gone = true;
+            return derived_files{};
         }
-        if (!reading.ok() && reading.error().text.empty()) return reading.error();  // told to stop
+        photo &source = **opened;
+        const timespec modified = source.status.st_mtim;
+        const result<photo_reading> reading =
+            read_photo(dirs, image, source, source_path, config, heif_threads);
+        if (!reading.ok() && reading.error().is_stop()) return reading.error();
+        result<std::vector<output_file>> written =
+            reading.ok() ? write_derived(dirs, image, *reading, resample, modified)
+                         : result<std::vector<output_file>>(reading.error());
+        if (!written.ok() && written.error().is_stop()) return written.error();
+        // Looked at once everything is written and nothing yet in place: a
+        // file cut short or half rewritten under the reader may well fail to
+        // decode, and that is a change too, not bad input.
+        if (unchanged(source, dirs.album.fd.fd, image.name)) {
+            if (!written.ok()) return written.error();
+            return derived_files{std::move(*written), false};
+        }
         // The pages show the file as it was last seen.
-        image.file_size = source->status.st_size;
-        image.mtime = source->status.st_mtime;
+        image.file_size = source.status.st_size;
+        image.mtime = source.status.st_mtime;
         if (attempt == 0) {
             note::changed_while_read(image.name);
             continue;
         }
         note::still_changing(image.name);
-        drop_derived(dirs, image, config);
-        return false;
+        // What was derived from it earlier goes, so the next run makes it
+        // afresh from whatever it is then.
+        return derived_files{{}, true};
     }
+}
+
+outcome place_derived(const album_dirs &dirs, const image_info &image, derived_files &files,
+                      const settings_record &config)
+{
+    if (files.drop_earlier)
+        for (size_t k = 0; k < derived_kinds; ++k)
+            if (is_made(derived_images[k], config))
+                unlinkat(dirs.cache[k].fd.fd, image.derived.c_str(), 0);
+    for (output_file &file : files.written)
+        if (outcome placed = place_output(file); !placed.ok()) return placed;
+    files.written.clear();
+    return {};
 }
 
 namespace {
 
 // One photograph's job: derived, or with -k left out when it cannot be
-// read, its message in its place among the others.
-result<photo_outcome> photo_job(const album_dirs &dirs, image_info &image,
+// read, its message in its place among the others. Its derived files wait
+// in `made` to be put in place.
+result<photo_outcome> photo_job(const album_dirs &dirs, image_info &image, derived_files &made,
                                 const settings_record &config, int heif_threads)
 {
-    const result<bool> made = derive_image(dirs, image, config, heif_threads);
+    result<derived_files> derived = derive_image(dirs, image, config, heif_threads);
     photo_outcome outcome = photo_outcome::fresh;
-    if (made.ok()) {
-        if (*made) outcome = photo_outcome::made;
-        if (*made && config.quiet) note::made(join_path(dirs.album.path, image.name));
-    } else if (config.keep_going && made.error().photo_unreadable) {
-        report_failure(made.error());
+    if (derived.ok()) {
+        made = std::move(*derived);
+        if (!made.written.empty()) {
+            outcome = photo_outcome::made;
+            if (config.quiet) note::made(join_path(dirs.album.path, image.name));
+        }
+    } else if (config.keep_going && derived.error().photo_unreadable) {
+        report_failure(derived.error());
         outcome = photo_outcome::unreadable;
     } else {
-        return made.error();
+        return derived.error();
     }
     progress_photo_done();
     return outcome;
@@ -395,23 +405,31 @@ process_images(const album_dirs &dirs, std::span<image_info> images, const setti
     if (threads <= 1 || images.size() <= 1) {
         // One image at a time: libheif may take the threads the jobs would.
         for (size_t i = 0; i < images.size(); ++i) {
+            derived_files made;
             result<photo_outcome> done =
-                photo_job(dirs, images[i], config, threads > 1 ? threads : 0);
+                photo_job(dirs, images[i], made, config, threads > 1 ? threads : 0);
             if (!done.ok()) return done.error();
             outcomes[i] = *done;
+            if (outcome placed = place_derived(dirs, images[i], made, config); !placed.ok())
+                return placed.error();
         }
         return outcomes;
     }
-    // Each image touches only its own record, files and outcome.
+    // Each image touches only its own record, files and outcome; its files
+    // are put in place in image order, once every image before it succeeded,
+    // so a failed run leaves exactly what one thread leaves. Those of images
+    // after a failure go with this vector, their temporary files with them.
+    std::vector<derived_files> made(images.size());
     const outcome done = run_ordered(
         images.size(), threads,
         [&](size_t i) -> outcome {
-            result<photo_outcome> job = photo_job(dirs, images[i], config, 0);
+            result<photo_outcome> job = photo_job(dirs, images[i], made[i], config, 0);
             if (!job.ok()) return job.error();
             outcomes[i] = *job;
             return {};
         },
-        largest_first(dirs.album.fd.fd, images));
+        largest_first(dirs.album.fd.fd, images),
+        [&](size_t i) { return place_derived(dirs, images[i], made[i], config); });
     if (!done.ok()) return done.error();
     return outcomes;
 }

@@ -7,19 +7,34 @@
 
 #include "base/derived_images.h"
 #include "base/failure.h"
+#include "base/files.h"
 #include "base/image_info.h"
 #include "base/settings.h"
 
+// What deriving one image left to put in place: its derived files, written
+// and closed under their temporary names, and whether the derived files of
+// an earlier run are to go instead (a photograph that would not hold still).
+// Dropped unplaced, the temporary files go with it.
+struct derived_files {
+    std::vector<output_file> written;
+    bool drop_earlier = false;
+};
+
 // Fills one record (its name set) and writes whichever of its derived
-// images are stale, decoding the photograph at most once. A photograph that
-// changes while it is read is read once more; one that changes again gets
-// its record filled but no derived image, and the next run makes them.
-// heif_threads is how many threads libheif may decode a tiled picture with
-// (0: only the calling one): the jobs' threads and libheif's together stay
-// at -j. True when derived files were made. A failure that is the
-// photograph's own (it cannot be opened or decoded) is marked so.
-[[nodiscard]] result<bool> derive_image(const album_dirs &dirs, image_info &image,
-                                        const settings_record &config, int heif_threads = 0);
+// images are stale, decoding the photograph at most once; nothing is put in
+// place yet (place_derived). A photograph that changes while it is read or
+// its derived files are written is read once more; one that changes again
+// gets its record filled but no derived image, and the next run makes them.
+// One gone since the listing is marked gone, with a warning. heif_threads is
+// how many threads libheif may decode a tiled picture with (0: only the
+// calling one): the jobs' threads and libheif's together stay at -j.
+[[nodiscard]] result<derived_files> derive_image(const album_dirs &dirs, image_info &image,
+                                                 const settings_record &config,
+                                                 int heif_threads = 0);
+
+// Puts an image's derived files in place, or removes the earlier ones.
+[[nodiscard]] outcome place_derived(const album_dirs &dirs, const image_info &image,
+                                    derived_files &files, const settings_record &config);
 
 // What became of one photograph of the album.
 enum class photo_outcome {

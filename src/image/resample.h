@@ -2,27 +2,7 @@
 // instruction sets they run on.
 #pragma once
 
-#include <cstdio>  // jpeglib.h needs FILE and size_t first
-#include <jpeglib.h>
-
-#include <cstddef>
-#include <cstdint>
-
-// Pixels in memory: height rows, top to bottom, each of width pixels of
-// `components` interleaved samples; a row starts `stride` bytes after the
-// start of the one above it. Sample is const JSAMPLE for pixels that are
-// only read, JSAMPLE for pixels written.
-template <class Sample>
-struct basic_pixel_view {
-    Sample *samples = nullptr;
-    uint32_t width = 0;
-    uint32_t height = 0;
-    int components = 0;
-    size_t stride = 0;  // at least width × components
-};
-
-using pixel_view = basic_pixel_view<const JSAMPLE>;
-using mutable_pixel_view = basic_pixel_view<JSAMPLE>;
+#include "image/picture.h"
 
 // The resampler contract: resamples src to dst's width and height, dst
 // having src's components; writes the width × components bytes of each of

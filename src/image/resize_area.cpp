@@ -58,7 +58,7 @@ struct column_plan {
 
 // One addition of a source row into the vertical accumulator.
 struct row_step {
-    const JSAMPLE *row;
+    const uint8_t *row;
     double weight;
 };
 
@@ -121,7 +121,7 @@ template <class V, int R, bool fresh>
 void sweep(double *a, size_t ls, const row_step *steps)
 {
     constexpr int L = lanes<V>, K = 8 / L;  // eight samples a round, in K vectors
-    const JSAMPLE *rows[R];
+    const uint8_t *rows[R];
     double w[R];
     for (int j = 0; j < R; ++j) {
         rows[j] = steps[j].row;
@@ -270,9 +270,9 @@ void fill_columns(const geometry &g, double s, column_plan &plan)
     });
 }
 
-inline void store_bytes(JSAMPLE *out, const double *v, size_t n)
+inline void store_bytes(uint8_t *out, const double *v, size_t n)
 {
-    for (size_t i = 0; i < n; ++i) out[i] = static_cast<JSAMPLE>(static_cast<int>(v[i]));
+    for (size_t i = 0; i < n; ++i) out[i] = static_cast<uint8_t>(static_cast<int>(v[i]));
 }
 
 // The lanes that hold one pixel's samples: the fewest that do, up to V's.
@@ -308,7 +308,7 @@ inline void fold_pixel(const double *v, const double *w, size_t terms, P (&b)[K]
 // N is the number of samples per pixel, 0 for "any" (read from g.n).
 // T is the list length when known at compile time (0: plan.terms).
 template <class V, int N, int T>
-void fold_row(const geometry &g, const double *a, const column_plan &plan, JSAMPLE *out)
+void fold_row(const geometry &g, const double *a, const column_plan &plan, uint8_t *out)
 {
     const size_t terms = T > 0 ? T : plan.terms;
     const double *w = plan.weights;
@@ -356,12 +356,12 @@ void fold_row(const geometry &g, const double *a, const column_plan &plan, JSAMP
             P b[K];
             fold_pixel<N, T>(a + static_cast<size_t>(first[p]) * N, w, terms, b);
             for (int i = 0; i < N; ++i)
-                out[i] = static_cast<JSAMPLE>(static_cast<int>(b[i / L][i % L]));
+                out[i] = static_cast<uint8_t>(static_cast<int>(b[i / L][i % L]));
         }
     }
 }
 
-using fold_fn = void (*)(const geometry &, const double *, const column_plan &, JSAMPLE *);
+using fold_fn = void (*)(const geometry &, const double *, const column_plan &, uint8_t *);
 
 // The fold for the samples per pixel and the list length, both fixed where
 // they are small.
@@ -378,7 +378,7 @@ fold_fn fold_for(size_t n, size_t terms)
 
 // Everything after the checks, with the kernels for lanes V.
 template <class V>
-int area(const geometry &g, const JSAMPLE *src, JSAMPLE *dst)
+int area(const geometry &g, const uint8_t *src, uint8_t *dst)
 {
     const double s = static_cast<double>(g.wd) / static_cast<double>(g.ws);
     column_plan plan;
@@ -412,11 +412,11 @@ int area(const geometry &g, const JSAMPLE *src, JSAMPLE *dst)
     size_t previous_count = 0;  // 0: no whole recipe to compare with
 
     for (size_t y = 0; y < g.hd; ++y) {
-        JSAMPLE *const out = dst + y * g.sd;
+        uint8_t *const out = dst + y * g.sd;
         // Past the last source row every step reads it again; with rows long
         // enough a table of the 256 possible results is cheaper.
         const bool by_table = st.t == g.hs && g.ls > 256;
-        const JSAMPLE *const last_row = src + (g.hs - 1) * g.ss;
+        const uint8_t *const last_row = src + (g.hs - 1) * g.ss;
 
         size_t count = 0;
         bool spilled = false;  // part of the recipe is applied already
@@ -462,7 +462,7 @@ int area(const geometry &g, const JSAMPLE *src, JSAMPLE *dst)
 int resize_area(const pixel_view &src, const mutable_pixel_view &dst)
 {
     return run_resampler(src, dst,
-                         []<class V>(const geometry &g, const JSAMPLE *from, JSAMPLE *to) {
+                         []<class V>(const geometry &g, const uint8_t *from, uint8_t *to) {
                              return area<V>(g, from, to);
                          });
 }

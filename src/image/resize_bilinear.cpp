@@ -90,14 +90,14 @@ void plan_columns(const geometry &g, double q, size_t x_begin, size_t x_end, col
 // lanes; with three the fourth value is the next byte's and the next pixel
 // overwrites it (the row buffers have room for the last one's).
 template <class V, int N>
-void interpolate_columns(const geometry &g, const JSAMPLE *row, const column *cols, size_t count,
+void interpolate_columns(const geometry &g, const uint8_t *row, const column *cols, size_t count,
                          double *out)
 {
     const size_t n = N > 0 ? static_cast<size_t>(N) : g.n;
     for (size_t j = 0; j < count; ++j, out += n) {
         const column &c = cols[j];
-        const JSAMPLE *const left = row + c.o0;
-        const JSAMPLE *const right = row + c.o1;
+        const uint8_t *const left = row + c.o0;
+        const uint8_t *const right = row + c.o1;
         if constexpr (N == 3 || N == 4) {
             if (N == 4 || c.o1 + 4 <= g.ls) [[likely]] {  // o0 <= o1: both have four bytes to read
                 constexpr int L = lanes<V>, K = 4 / L;
@@ -118,7 +118,7 @@ void interpolate_columns(const geometry &g, const JSAMPLE *row, const column *co
 
 // Truncates `count` values toward zero into bytes (rows with dy = 0.0).
 template <class V>
-void narrow(const double *v, size_t count, JSAMPLE *out)
+void narrow(const double *v, size_t count, uint8_t *out)
 {
     constexpr int L = lanes<V>, K = 8 / L;
     size_t k = 0;
@@ -129,13 +129,13 @@ void narrow(const double *v, size_t count, JSAMPLE *out)
         const byte_vector<8> b = doubles_to_bytes<8>(x);
         std::memcpy(out + k, &b, 8);
     }
-    for (; k < count; ++k) out[k] = static_cast<JSAMPLE>(static_cast<int>(v[k]));
+    for (; k < count; ++k) out[k] = static_cast<uint8_t>(static_cast<int>(v[k]));
 }
 
 // top × wy + bottom × dy for `count` samples, truncated into bytes.
 template <class V>
 void blend(const double *top, const double *bottom, double wy, double dy, size_t count,
-           JSAMPLE *out)
+           uint8_t *out)
 {
     constexpr int L = lanes<V>, K = 8 / L;
     size_t k = 0;
@@ -152,7 +152,7 @@ void blend(const double *top, const double *bottom, double wy, double dy, size_t
         std::memcpy(out + k, &b, 8);
     }
     for (; k < count; ++k)
-        out[k] = static_cast<JSAMPLE>(static_cast<int>(top[k] * wy + bottom[k] * dy));
+        out[k] = static_cast<uint8_t>(static_cast<int>(top[k] * wy + bottom[k] * dy));
 }
 
 // The two most recently interpolated source rows of the current block (one
@@ -164,7 +164,7 @@ struct row_cache {
 };
 
 template <class V, int N>
-const double *cached_row(row_cache &cache, const geometry &g, const JSAMPLE *src, size_t row,
+const double *cached_row(row_cache &cache, const geometry &g, const uint8_t *src, size_t row,
                          const column *cols, size_t count, const double *keep)
 {
     for (int i = 0; i < 2; ++i)
@@ -177,7 +177,7 @@ const double *cached_row(row_cache &cache, const geometry &g, const JSAMPLE *src
 }
 
 template <class V, int N>
-void interpolate(const geometry &g, double q, const JSAMPLE *src, JSAMPLE *dst)
+void interpolate(const geometry &g, double q, const uint8_t *src, uint8_t *dst)
 {
     const size_t n = N > 0 ? static_cast<size_t>(N) : g.n;
     const size_t block = block_samples / n;
@@ -191,7 +191,7 @@ void interpolate(const geometry &g, double q, const JSAMPLE *src, JSAMPLE *dst)
         cache.filled[0] = cache.filled[1] = false;
         for (size_t y = 0; y < g.hd; ++y) {
             const row_position r = row_at(g, y, q);
-            JSAMPLE *const out = dst + y * g.sd + x_begin * n;
+            uint8_t *const out = dst + y * g.sd + x_begin * n;
             const double *top = cached_row<V, N>(cache, g, src, r.y0, cols, count, nullptr);
             if (r.dy == 0.0) {
                 compiled<V, narrow<V>>(top, samples, out);
@@ -204,20 +204,20 @@ void interpolate(const geometry &g, double q, const JSAMPLE *src, JSAMPLE *dst)
 }
 
 // Pixels too wide for a block: every sample straight from the source.
-void interpolate_direct(const geometry &g, double q, const JSAMPLE *src, JSAMPLE *dst)
+void interpolate_direct(const geometry &g, double q, const uint8_t *src, uint8_t *dst)
 {
     column c;
     for (size_t y = 0; y < g.hd; ++y) {
         const row_position r = row_at(g, y, q);
-        const JSAMPLE *const r0 = src + r.y0 * g.ss;
-        const JSAMPLE *const r1 = src + r.y1 * g.ss;
+        const uint8_t *const r0 = src + r.y0 * g.ss;
+        const uint8_t *const r1 = src + r.y1 * g.ss;
         for (size_t x = 0; x < g.wd; ++x) {
             plan_columns(g, q, x, x + 1, &c);
             for (size_t i = 0; i < g.n; ++i) {
                 const double top = r0[c.o0 + i] * c.wx + r0[c.o1 + i] * c.dx;
                 const double bottom = r1[c.o0 + i] * c.wx + r1[c.o1 + i] * c.dx;
                 const double value = top * r.wy + bottom * r.dy;
-                dst[y * g.sd + x * g.n + i] = static_cast<JSAMPLE>(static_cast<int>(value));
+                dst[y * g.sd + x * g.n + i] = static_cast<uint8_t>(static_cast<int>(value));
             }
         }
     }
@@ -225,7 +225,7 @@ void interpolate_direct(const geometry &g, double q, const JSAMPLE *src, JSAMPLE
 
 // Everything after the checks, with the kernels for lanes V.
 template <class V>
-int bilinear(const geometry &g, const JSAMPLE *src, JSAMPLE *dst)
+int bilinear(const geometry &g, const uint8_t *src, uint8_t *dst)
 {
     const double q = static_cast<double>(g.ws) / static_cast<double>(g.wd);
     const bool fixed = with_count<4>(g.n, [&]<int N>() { interpolate<V, N>(g, q, src, dst); });
@@ -243,7 +243,7 @@ int bilinear(const geometry &g, const JSAMPLE *src, JSAMPLE *dst)
 int resize_bilinear(const pixel_view &src, const mutable_pixel_view &dst)
 {
     return run_resampler(src, dst,
-                         []<class V>(const geometry &g, const JSAMPLE *from, JSAMPLE *to) {
+                         []<class V>(const geometry &g, const uint8_t *from, uint8_t *to) {
                              return bilinear<V>(g, from, to);
                          });
 }

@@ -9,7 +9,7 @@
 #include <type_traits>
 #include <utility>
 
-#include "image/resample.h"  // JSAMPLE, and the switch between instruction sets
+#include "image/resample.h"  // uint8_t, and the switch between instruction sets
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -77,7 +77,7 @@ inline bool with_count(size_t count, F &&f)
 // written in each instruction set's own instructions.
 
 template <int M>
-inline void bytes_to_doubles(const JSAMPLE *p, vec2 (&out)[M / 2])
+inline void bytes_to_doubles(const uint8_t *p, vec2 (&out)[M / 2])
 {
     static_assert(M == 4 || M == 8);
 #if defined(__SSE2__)
@@ -126,7 +126,7 @@ inline byte_vector<M> doubles_to_bytes(const vec2 (&v)[M / 2])
 
 #ifdef VISTREL_AVX2
 template <int M>
-inline AVX2_CODE void bytes_to_doubles(const JSAMPLE *p, vec4 (&out)[M / 4])
+inline AVX2_CODE void bytes_to_doubles(const uint8_t *p, vec4 (&out)[M / 4])
 {
     static_assert(M == 4 || M == 8);
 #pragma GCC unroll 4

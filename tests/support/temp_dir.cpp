@@ -56,6 +56,13 @@ void write_file(const std::string &path, const std::string &content)
     out << content;
 }
 
+void append_file(const std::string &path, const std::string &content)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::app);
+    if (!out) throw std::runtime_error("cannot write " + path);
+    out << content;
+}
+
 bool file_exists(const std::string &path)
 {
     struct stat status;

@@ -21,6 +21,7 @@ struct temp_dir {
 // Small file helpers for tests.
 std::string read_file(const std::string &path);
 void write_file(const std::string &path, const std::string &content);
+void append_file(const std::string &path, const std::string &content);
 bool file_exists(const std::string &path);  // lstat: links count, even dangling
 bool is_symlink(const std::string &path);
 bool is_regular_file(const std::string &path);  // lstat: a link to a file is not one

@@ -1,0 +1,169 @@
+// JPEG photographs through libjpeg, behind the reader interface.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <memory>
+
+#include "base/files.h"
+#include "image/icc_profile.h"
+#include "image/jpeg_codec.h"
+#include "image/photo_reader.h"
+
+namespace {
+
+// Enough for the coefficients of a progressive photograph of 600 megapixels.
+constexpr long largest_decode_memory = 2048L * 1024 * 1024;
+
+// What libjpeg holds at once for a file it cannot decode scan by scan: the
+// coefficients of the whole image, 64 of 2 bytes per block of every
+// component. A tiny file may claim gigabytes of it.
+size_t whole_image_memory(jpeg_decompress_struct &info)
+{
+    if (!jpeg_has_multiple_scans(&info)) return 0;
+    size_t bytes = 0;
+    for (int c = 0; c < info.num_components; ++c) {
+        const jpeg_component_info &component = info.comp_info[c];
+        const size_t rows = (component.height_in_blocks + component.v_samp_factor - 1) /
+                            component.v_samp_factor * component.v_samp_factor;
+        bytes += size_t{component.width_in_blocks} * rows * sizeof(JBLOCK);
+    }
+    return bytes;
+}
+
+void set_reduction(jpeg_decompress_struct &info, unsigned denom)
+{
+    if (denom > 1) {
+        info.scale_num = 1;
+        info.scale_denom = denom;
+    }
+}
+
+class jpeg_reader final : public photo_reader {
+public:
+    explicit jpeg_reader(const std::string &path) : source_(path) {}
+
+    outcome open(int fd)
+    {
+        // A stream of its own on the same open file: the caller keeps its
+        // descriptor, and libjpeg reads from the start whatever its offset.
+        const int own = fcntl(fd, F_DUPFD_CLOEXEC, 0);
+        if (own >= 0) file_.reset(fdopen(own, "rb"));
+        if (!file_) {
+            const int saved = errno;
+            if (own >= 0) close(own);
+            errno = saved;
+            return message::cant_fopen(source_.path);
+        }
+        fd_ = fd;
+        return open_decompressor(source_, file_.get());
+    }
+
+    int32_t stored_width() const override { return static_cast<int32_t>(source_.info.image_width); }
+    int32_t stored_height() const override
+    {
+        return static_cast<int32_t>(source_.info.image_height);
+    }
+
+    unique_exif exif() override { return read_exif_data(fd_); }
+
+    int orientation_to_apply(int exif_orientation) const override { return exif_orientation; }
+
+    // The DCT-domain reduction: 1/2, 1/4 or 1/8 once the picture's width is
+    // at least 2, 4 or 8 times the target, else full size.
+    unsigned reduction_for(int32_t upright_width, int32_t target_width) const override
+    {
+        if (target_width <= 0) return 1;  // no target, no reduction
+        const auto k = static_cast<int64_t>(static_cast<double>(upright_width) / target_width);
+        if (k > 7) return 8;
+        if (k > 3) return 4;
+        if (k > 1) return 2;
+        return 1;
+    }
+
+    result<decode_footprint> measure(unsigned reduction) override
+    {
+        jpeg_decompress_struct &info = source_.info;
+        set_reduction(info, reduction);
+        if (outcome sized = guarded(source_.errors, [&] { jpeg_calc_output_dimensions(&info); });
+            !sized.ok())
+            return sized.error();
+        return decode_footprint{size_t{info.output_width} * size_t{info.output_height} *
+                                    static_cast<size_t>(info.output_components),
+                                whole_image_memory(info), info.output_components};
+    }
+
+    result<picture> decode(unsigned reduction, stop_check stop) override;
+
+private:
+    decompressor source_;
+    unique_file file_;
+    int fd_ = -1;
+};
+
+// Decodes the whole image at 1/denom. Only the scale is changed from
+// libjpeg's defaults: the derived bytes depend on them. The ICC profile comes
+// along; a malformed one is left out, with libjpeg's warning.
+result<picture> jpeg_reader::decode(unsigned reduction, stop_check stop)
+{
+    jpeg_decompress_struct &info = source_.info;
+    set_reduction(info, reduction);
+    // A progressive file holds every coefficient of the full image until the
+    // last scan, so a tiny file that claims a huge size could take all the
+    // memory there is. Past this bound libjpeg gives up instead.
+    info.mem->max_memory_to_use = largest_decode_memory;
+    if (outcome started = guarded(source_.errors, [&] { jpeg_start_decompress(&info); });
+        !started.ok())
+        return started.error();
+
+    const size_t row_size = size_t{info.output_width} * static_cast<size_t>(info.output_components);
+    picture image;
+    result<pixel_buffer> allocated = allocate_pixels(size_t{info.output_height} * row_size);
+    if (!allocated.ok()) return allocated.error();
+    image.pixels = std::move(*allocated);
+    image.width = info.output_width;
+    image.height = info.output_height;
+    image.components = info.output_components;
+    image.colours = picture_colours(info.out_color_space);
+    JOCTET *profile = nullptr;
+    unsigned int profile_size = 0;
+    outcome icc = guarded(source_.errors, [&] {
+        if (!jpeg_read_icc_profile(&info, &profile, &profile_size)) profile = nullptr;
+    });
+    const std::unique_ptr<JOCTET, decltype(&std::free)> profile_owner(profile, &std::free);
+    if (!icc.ok()) return icc.error();
+    if (profile)
+        image.icc_profile =
+            checked_icc_profile({profile, profile + profile_size}, image.components, source_.path);
+    uint8_t *const samples = image.pixels.samples.get();
+    bool stopped = false;
+    // Scanlines go straight into the buffer, a few rows per call as libjpeg
+    // prefers: the same bytes as row by row through a bounce buffer.
+    outcome read = guarded(source_.errors, [&] {
+        JSAMPROW rows[4];
+        while (info.output_scanline < info.output_height) {
+            if (stop && stop()) {
+                stopped = true;
+                return;
+            }
+            const JDIMENSION left = info.output_height - info.output_scanline;
+            const JDIMENSION batch = left < 4 ? left : 4;
+            for (JDIMENSION r = 0; r < batch; ++r)
+                rows[r] = samples + size_t{info.output_scanline + r} * row_size;
+            jpeg_read_scanlines(&info, rows, batch);
+        }
+        jpeg_finish_decompress(&info);
+    });
+    if (!read.ok()) return read.error();
+    if (stopped) return failure::stopped();
+    return image;
+}
+
+}  // namespace
+
+result<unique_reader> open_jpeg_reader(int fd, const std::string &path)
+{
+    auto reader = std::make_unique<jpeg_reader>(path);
+    if (outcome opened = reader->open(fd); !opened.ok()) return opened.error();
+    return unique_reader(std::move(reader));
+}
