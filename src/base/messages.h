@@ -97,6 +97,12 @@ inline failure codec_error(const std::string &path, const char *text)
     return failure_text("%s: %s\n", path.c_str(), text);
 }
 
+// A HEIF or AVIF file whose boxes do not tell what libheif would decode.
+inline failure heif_layout_unreadable(const std::string &path, const std::string &why)
+{
+    return failure_text("%s: can't tell the size it decodes to: %s\n", path.c_str(), why.c_str());
+}
+
 // A picture whose decode would hold more than is ever granted.
 inline failure too_large_to_decode(const std::string &path, int32_t width, int32_t height)
 {

@@ -147,10 +147,10 @@ result<heif_file> with_layout(result<heif_file> opened, const heif_read_at &read
 {
     if (!opened.ok()) return opened;
     heif_file &file = *opened;
-    const heif_layout layout = read_heif_layout(static_cast<uint64_t>(file.size), read);
-    if (!layout.error.empty())
-        return message::codec_error(path,
-                                    ("can't tell the size it decodes to: " + layout.error).c_str());
+    const result<heif_layout> measured =
+        read_heif_layout(static_cast<uint64_t>(file.size), read, path);
+    if (!measured.ok()) return measured.error();
+    const heif_layout &layout = *measured;
     file.decoded_width = layout.width;
     file.decoded_height = layout.height;
     file.decoded_pixels = layout.pixels;

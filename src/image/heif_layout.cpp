@@ -1,5 +1,7 @@
 #include "image/heif_layout.h"
 
+#include "base/messages.h"
+
 #include <algorithm>
 #include <map>
 #include <optional>
@@ -112,7 +114,7 @@ public:
     layout_reader(uint64_t file_size, const heif_read_at &read) : file_size_(file_size), read_(read)
     {}
 
-    heif_layout run();
+    heif_layout run(std::string &error);
     std::vector<uint64_t> long_colour_boxes(uint64_t longest);
 
 private:
@@ -201,7 +203,7 @@ bool layout_reader::children(uint64_t start, uint64_t end, std::vector<box> &fou
     return true;
 }
 
-heif_layout layout_reader::run()
+heif_layout layout_reader::run(std::string &error)
 {
     heif_layout layout;
     std::vector<box> top;
@@ -245,7 +247,7 @@ heif_layout layout_reader::run()
             }
         }
     }
-    layout.error = error_;
+    error = error_;
     return layout;
 }
 
@@ -696,9 +698,13 @@ bool layout_reader::measure_once(uint32_t item, int depth, size_2d &picture, uin
 
 }  // namespace
 
-heif_layout read_heif_layout(uint64_t file_size, const heif_read_at &read)
+result<heif_layout> read_heif_layout(uint64_t file_size, const heif_read_at &read,
+                                     const std::string &path)
 {
-    return layout_reader(file_size, read).run();
+    std::string why;
+    const heif_layout layout = layout_reader(file_size, read).run(why);
+    if (!why.empty()) return message::heif_layout_unreadable(path, why);
+    return layout;
 }
 
 std::vector<uint64_t> long_colour_boxes(uint64_t file_size, const heif_read_at &read,

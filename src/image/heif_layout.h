@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "base/failure.h"
+
 // Reads to.size() bytes at offset; false when they are not all there.
 using heif_read_at = std::function<bool(uint64_t offset, std::span<uint8_t> to)>;
 
@@ -29,12 +31,13 @@ struct heif_layout {
     // The longest side of any image decoded on the way: canvas, tiles,
     // coded images before their crop, alpha.
     uint64_t longest_side = 0;
-    std::string error;  // why the file's layout could not be read; empty on success
 };
 
 // The layout of the primary image of the file of file_size bytes that read
-// reads. Only the boxes it needs are read, each at most a few megabytes.
-heif_layout read_heif_layout(uint64_t file_size, const heif_read_at &read);
+// reads, or why it cannot be told (path names the file). Only the boxes it
+// needs are read, each at most a few megabytes.
+result<heif_layout> read_heif_layout(uint64_t file_size, const heif_read_at &read,
+                                     const std::string &path);
 
 // Where the type of every colr box of the file whose payload is longer
 // than `longest` bytes lies: a profile of hundreds of megabytes in a file
