@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "support/gallery_snapshot.h"
 #include "support/jpeg_fixture.h"
 #include "support/run_vistrel.h"
 #include "support/temp_dir.h"
@@ -256,19 +257,6 @@ TEST(command_line, quiet_and_keep_going_run_the_gallery)
         r.out, std::regex("0 albums, 0 photos: 0 made, 0 fresh, 0 deleted in [0-9.]+ s\n")))
         << r.out;
     EXPECT_EQ(r.err, "");
-}
-
-// Every file of a gallery and its bytes, the footer's time blanked.
-std::map<std::string, std::string> snapshot(const std::string &root)
-{
-    namespace fs = std::filesystem;
-    static const std::regex when("generated [^\n]*\n with");
-    std::map<std::string, std::string> files;
-    for (const auto &entry : fs::recursive_directory_iterator(root))
-        if (entry.is_regular_file())
-            files[fs::relative(entry.path(), root).string()] =
-                std::regex_replace(read_file(entry.path().string()), when, "generated WHEN with");
-    return files;
 }
 
 // -m is the modern gallery's options in one letter; options beside it

@@ -7,6 +7,7 @@
 #include <regex>
 #include <string>
 
+#include "support/gallery_snapshot.h"
 #include "support/jpeg_fixture.h"
 #include "support/run_vistrel.h"
 #include "support/temp_dir.h"
@@ -14,18 +15,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-// Every file of the gallery and its bytes; the footer's time is blanked.
-std::map<std::string, std::string> snapshot(const std::string &root)
-{
-    static const std::regex when("generated [^\n]*\n with");
-    std::map<std::string, std::string> files;
-    for (const auto &entry : fs::recursive_directory_iterator(root))
-        if (entry.is_regular_file())
-            files[fs::relative(entry.path(), root).string()] =
-                std::regex_replace(read_file(entry.path().string()), when, "generated WHEN with");
-    return files;
-}
 
 // A gallery of many images of several kinds, a truncated one that makes
 // libjpeg warn, some without EXIF.

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "album/partition.h"
+#include "support/gallery_snapshot.h"
 #include "support/jpeg_fixture.h"
 #include "support/run_vistrel.h"
 #include "support/temp_dir.h"
@@ -88,18 +89,6 @@ TEST(parts, every_image_in_one_part_and_parts_even)
         EXPECT_EQ(std::set<std::string>(all.begin(), all.end()).size(), total) << count;
         EXPECT_LE(most - least, 1u) << count;
     }
-}
-
-// Every file of the gallery and its bytes; the footer's time is blanked.
-std::map<std::string, std::string> snapshot(const std::string &root)
-{
-    static const std::regex when("generated [^\n]*\n with");
-    std::map<std::string, std::string> files;
-    for (const auto &entry : fs::recursive_directory_iterator(root))
-        if (entry.is_regular_file())
-            files[fs::relative(entry.path(), root).string()] =
-                std::regex_replace(read_file(entry.path().string()), when, "generated WHEN with");
-    return files;
 }
 
 // Three albums of photographs of several sizes and one empty album, a
