@@ -22,17 +22,14 @@
 #include <string>
 #include <vector>
 
-#include "album/cache_dirs.h"
-#include "base/derived_images.h"
+#include "base/files.h"
+#include "fuzz_album.h"
 #include "image/derived_size.h"
 #include "image/exif.h"
 #include "image/photo_reader.h"
-#include "image/pipeline.h"
 #include "image/resample.h"
 
 namespace {
-
-std::string work_dir;  // private to this process; holds the derived files
 
 // Images above this many pixels are left out: the decode time and libjpeg's
 // whole-image buffers (progressive and multi-scan files) grow with the full
@@ -93,7 +90,7 @@ void compare_instruction_sets(const picture &picture, int32_t width, int32_t hei
 // header claims more pixels than the search should spend time on.
 bool compare_resamplers(int32_t thumb_height)
 {
-    const std::string path = work_dir + "/a/fuzz.jpg";
+    const std::string path = fuzz_photo_path();
     const unique_fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (!fd) std::abort();
     result<unique_reader> reader = open_jpeg_reader(fd.fd, path);
@@ -108,38 +105,11 @@ bool compare_resamplers(int32_t thumb_height)
     return true;
 }
 
-void write_input(const uint8_t *data, size_t size)
-{
-    const std::string path = work_dir + "/a/fuzz.jpg";
-    std::FILE *file = std::fopen(path.c_str(), "wb");
-    if (!file || std::fwrite(data, 1, size, file) != size || std::fclose(file) != 0) std::abort();
-}
-
-void remove_work_dir()
-{
-    for (const derived_image &kind : derived_images) {
-        const std::string dir = work_dir + "/a/" + kind.dir;
-        for (const char *name : {"/fuzz.jpg", "/fuzz.jpg.tmp"}) unlink((dir + name).c_str());
-        rmdir(dir.c_str());
-    }
-    unlink((work_dir + "/a/fuzz.jpg").c_str());
-    rmdir((work_dir + "/a").c_str());
-    rmdir(work_dir.c_str());
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
-    const char *base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base && *base ? base : "/tmp") + "/vistrel-fuzz-XXXXXX";
-    if (!mkdtemp(pattern.data())) {
-        std::perror("image_fuzz: mkdtemp");
-        std::exit(1);
-    }
-    work_dir = pattern;
-    if (mkdir((work_dir + "/a").c_str(), 0700) != 0) std::abort();
-    std::atexit(remove_work_dir);
+    make_fuzz_album("image_fuzz", "fuzz.jpg", "fuzz.jpg");
     return 0;
 }
 
@@ -155,15 +125,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     config.double_density = choice & 0x80;
     config.big_screens = choice & 0x80;
     config.force = true;
-    write_input(data, size);
+    write_fuzz_photo(data, size);
     if (!compare_resamplers(config.thumb_height)) return 0;
-
-    album_dirs dirs;
-    dirs.album = open_dir{unique_fd(open_named_dir(work_dir + "/a")), work_dir + "/a"};
-    if (!dirs.album.fd || !open_cache_dirs(dirs, config).ok()) std::abort();
-    image_info image;
-    image.name = image.derived = "fuzz.jpg";
-    result<derived_files> derived = derive_image(dirs, image, config);
-    if (derived.ok()) (void)place_derived(dirs, image, *derived, config);
+    derive_fuzz_photo(config);
     return 0;
 }
