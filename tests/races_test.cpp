@@ -198,29 +198,29 @@ struct change_plan {
     int times;  // on the first read after this many opens
 };
 
-// Holds the reads of `path` and applies the change at the first read after
-// each of the first `plan.times` opens; lets everything else through. Runs
-// until `done`. False when this system offers no such hold.
-class read_holder {
+// The kernel's permission events on one path (FAN_OPEN_PERM, ...): each is
+// let through once `handle` has seen it, until `done`. Not available where
+// this system offers no such events.
+class permission_events {
 public:
-    read_holder(const std::string &path, const std::string &replacement, change_plan plan)
-        : replacement_(replacement), plan_(plan)
+    permission_events(const std::string &path, uint64_t mask, unsigned event_flags)
     {
-        fd_ = fanotify_init(FAN_CLASS_CONTENT | FAN_CLOEXEC, O_RDWR);
-        if (fd_ >= 0 && fanotify_mark(fd_, FAN_MARK_ADD, FAN_OPEN_PERM | FAN_ACCESS_PERM, AT_FDCWD,
-                                      path.c_str()) != 0) {
+        fd_ = fanotify_init(FAN_CLASS_CONTENT | FAN_CLOEXEC, event_flags);
+        if (fd_ >= 0 && fanotify_mark(fd_, FAN_MARK_ADD, mask, AT_FDCWD, path.c_str()) != 0) {
             close(fd_);
             fd_ = -1;
         }
-        path_ = path;
     }
-    ~read_holder()
+    ~permission_events()
     {
         if (fd_ >= 0) close(fd_);
     }
+    permission_events(const permission_events &) = delete;
+    permission_events &operator=(const permission_events &) = delete;
     bool available() const { return fd_ >= 0; }
 
-    void serve(const std::atomic<bool> &done)
+    void serve(const std::atomic<bool> &done,
+               const std::function<void(const fanotify_event_metadata &)> &handle)
     {
         while (!done) {
             pollfd p{fd_, POLLIN, 0};
@@ -229,19 +229,41 @@ public:
             ssize_t got = read(fd_, buffer, sizeof buffer);
             for (auto *event = reinterpret_cast<fanotify_event_metadata *>(buffer);
                  FAN_EVENT_OK(event, got); event = FAN_EVENT_NEXT(event, got)) {
-                if (event->mask & FAN_OPEN_PERM) {
-                    ++opens_;
-                    armed_ = opens_ <= plan_.times;
-                } else if ((event->mask & FAN_ACCESS_PERM) && armed_) {
-                    armed_ = false;
-                    apply(event->fd);
-                }
+                handle(*event);
                 fanotify_response response{event->fd, FAN_ALLOW};
                 if (write(fd_, &response, sizeof response) < 0)
                     ADD_FAILURE() << "fanotify response";
                 close(event->fd);
             }
         }
+    }
+
+private:
+    int fd_ = -1;
+};
+
+// Holds the reads of `path` and applies the change at the first read after
+// each of the first `plan.times` opens; lets everything else through. Runs
+// until `done`. False when this system offers no such hold.
+class read_holder {
+public:
+    read_holder(const std::string &path, const std::string &replacement, change_plan plan)
+        : events_(path, FAN_OPEN_PERM | FAN_ACCESS_PERM, O_RDWR), path_(path),
+          replacement_(replacement), plan_(plan)
+    {}
+    bool available() const { return events_.available(); }
+
+    void serve(const std::atomic<bool> &done)
+    {
+        events_.serve(done, [this](const fanotify_event_metadata &event) {
+            if (event.mask & FAN_OPEN_PERM) {
+                ++opens_;
+                armed_ = opens_ <= plan_.times;
+            } else if ((event.mask & FAN_ACCESS_PERM) && armed_) {
+                armed_ = false;
+                apply(event.fd);
+            }
+        });
     }
 
 private:
@@ -260,7 +282,7 @@ private:
         }
     }
 
-    int fd_ = -1;
+    permission_events events_;
     std::string path_, replacement_;
     change_plan plan_;
     int opens_ = 0;
@@ -622,41 +644,20 @@ namespace {
 // it is done.
 class open_holder {
 public:
-    open_holder(const std::string &path, std::function<void()> action) : action_(std::move(action))
-    {
-        fd_ = fanotify_init(FAN_CLASS_CONTENT | FAN_CLOEXEC, O_RDONLY);
-        if (fd_ >= 0 &&
-            fanotify_mark(fd_, FAN_MARK_ADD, FAN_OPEN_PERM, AT_FDCWD, path.c_str()) != 0) {
-            close(fd_);
-            fd_ = -1;
-        }
-    }
-    ~open_holder()
-    {
-        if (fd_ >= 0) close(fd_);
-    }
-    bool available() const { return fd_ >= 0; }
+    open_holder(const std::string &path, std::function<void()> action)
+        : events_(path, FAN_OPEN_PERM, O_RDONLY), action_(std::move(action))
+    {}
+    bool available() const { return events_.available(); }
 
     void serve(const std::atomic<bool> &done)
     {
-        while (!done) {
-            pollfd p{fd_, POLLIN, 0};
-            if (poll(&p, 1, 50) <= 0) continue;
-            alignas(fanotify_event_metadata) char buffer[4096];
-            ssize_t got = read(fd_, buffer, sizeof buffer);
-            for (auto *event = reinterpret_cast<fanotify_event_metadata *>(buffer);
-                 FAN_EVENT_OK(event, got); event = FAN_EVENT_NEXT(event, got)) {
-                if (action_) std::exchange(action_, nullptr)();
-                fanotify_response response{event->fd, FAN_ALLOW};
-                if (write(fd_, &response, sizeof response) < 0)
-                    ADD_FAILURE() << "fanotify response";
-                close(event->fd);
-            }
-        }
+        events_.serve(done, [this](const fanotify_event_metadata &) {
+            if (action_) std::exchange(action_, nullptr)();
+        });
     }
 
 private:
-    int fd_ = -1;
+    permission_events events_;
     std::function<void()> action_;
 };
 
