@@ -33,6 +33,17 @@ void set_captions(std::vector<image_info> &images, const album_description &desc
     }
 }
 
+// Opens the album inside the gallery into dirs (never through a link) and
+// lists its images.
+result<std::vector<image_info>> open_album(const open_dir &gallery, const std::string &name,
+                                           const settings_record &config, album_dirs &dirs)
+{
+    dirs.album.path = join_path(gallery.path, name);
+    dirs.album.fd = unique_fd(open_dir_at(gallery.fd.fd, name));
+    if (!dirs.album.fd) return message::cant_opendir(dirs.album.path);
+    return list_images(dirs.album, config.heif_photos);
+}
+
 // With -k, the photographs that could not be read leave the album: no page
 // shows them, and orphan removal takes what was derived from them before.
 void drop_unreadable(std::vector<image_info> &images, const std::vector<photo_outcome> &outcomes,
@@ -93,13 +104,9 @@ result<album_result> process_album(const open_dir &gallery, const std::string &n
                                    const settings_record &config, const std::string &footer)
 {
     album_dirs dirs;
-    dirs.album.path = join_path(gallery.path, name);
-    dirs.album.fd = unique_fd(open_dir_at(gallery.fd.fd, name));
-    if (!dirs.album.fd) return message::cant_opendir(dirs.album.path);
-
-    album_result summary;
-    result<std::vector<image_info>> listed = list_images(dirs.album, config.heif_photos);
+    result<std::vector<image_info>> listed = open_album(gallery, name, config, dirs);
     if (!listed.ok()) return listed.error();
+    album_result summary;
     std::vector<image_info> &images = *listed;
     summary.images = static_cast<int32_t>(images.size());
     progress_photos(summary.images);
@@ -125,11 +132,7 @@ result<album_part_result> derive_album_part(const open_dir &gallery, const std::
                                             const settings_record &config, int64_t first)
 {
     album_dirs dirs;
-    dirs.album.path = join_path(gallery.path, name);
-    dirs.album.fd = unique_fd(open_dir_at(gallery.fd.fd, name));
-    if (!dirs.album.fd) return message::cant_opendir(dirs.album.path);
-
-    result<std::vector<image_info>> listed = list_images(dirs.album, config.heif_photos);
+    result<std::vector<image_info>> listed = open_album(gallery, name, config, dirs);
     if (!listed.ok()) return listed.error();
     std::vector<image_info> &images = *listed;
     // Name order, whatever order the listing gave: every part deals alike.

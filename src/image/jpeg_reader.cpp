@@ -45,8 +45,9 @@ public:
 
     outcome open(int fd)
     {
-        // A stream of its own on the same open file: the caller keeps its
-        // descriptor, and libjpeg reads from the start whatever its offset.
+        // A stream of its own on the same open file, so the caller keeps its
+        // descriptor. The two share one offset: it starts where libjpeg reads
+        // from, and only libjpeg moves it (EXIF is read with pread).
         const int own = fcntl(fd, F_DUPFD_CLOEXEC, 0);
         if (own >= 0) file_.reset(fdopen(own, "rb"));
         if (!file_) {
