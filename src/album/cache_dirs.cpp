@@ -54,28 +54,17 @@ bool is_temporary_name(std::string_view name, size_t limit)
 
 // A full run holds the gallery's lock alone, so a temporary file in a cache
 // directory is no one's work in progress: a run killed while writing left
-// it. Parts share the lock, so a part leaves them for the full run. Only regular files of that
-// exact name form go; nothing is followed.
+// it. Parts share the lock, so a part leaves them for the full run. Only
+// regular files of that exact name form go; nothing is followed.
 void remove_leftovers(const open_dir &cache)
 {
-    const int fd = openat(cache.fd.fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    const unique_dir dir(fd >= 0 ? fdopendir(fd) : nullptr);
-    if (!dir) {
-        if (fd >= 0) close(fd);
-        return;  // what cannot be listed is left for the run's own work to meet
-    }
+    // What cannot be listed is left for the run's own work to meet.
+    const result<std::vector<dir_entry>> listed = list_directory(cache, message::cant_closedir);
+    if (!listed.ok()) return;
     const size_t limit = name_limit(cache.fd.fd);
-    std::vector<std::string> leftovers;
-    while (const dirent *entry = readdir(dir.get())) {
-        if (!is_temporary_name(entry->d_name, limit)) continue;
-        unsigned char type = entry->d_type;
-        struct stat status;
-        if (type == DT_UNKNOWN && stat_entry(cache.fd.fd, entry->d_name, status) &&
-            S_ISREG(status.st_mode))
-            type = DT_REG;
-        if (type == DT_REG) leftovers.emplace_back(entry->d_name);
-    }
-    for (const std::string &name : leftovers) unlinkat(cache.fd.fd, name.c_str(), 0);
+    for (const dir_entry &entry : *listed)
+        if (entry.type == DT_REG && is_temporary_name(entry.name, limit))
+            unlinkat(cache.fd.fd, entry.name.c_str(), 0);
 }
 
 }  // namespace
