@@ -23,14 +23,13 @@ namespace {
 
 constexpr int64_t source_time = 1700000000;
 
-// What a derived file must hold: the source decoded at 1/denom, resampled
-// by the product's resampler, encoded with libjpeg's defaults alone, and
-// tagged with the given ICC profile, if any.
-std::string expected_derived(const std::string &source, int denom, int width, int height,
-                             resampler_fn resample = resize_area,
-                             const std::vector<uint8_t> &icc_profile = {})
+// What a derived file made from a decoded picture must hold: the picture
+// resampled by the product's resampler, encoded with libjpeg's defaults
+// alone, and tagged with the given ICC profile, if any.
+std::string derived_from(const decoded_jpeg &decoded, int width, int height,
+                         resampler_fn resample = resize_area,
+                         const std::vector<uint8_t> &icc_profile = {})
 {
-    const decoded_jpeg decoded = decode_jpeg(source, denom);
     jpeg_error_mgr errors;
     jpeg_compress_struct out;
     out.err = jpeg_std_error(&errors);
@@ -68,6 +67,40 @@ std::string expected_derived(const std::string &source, int denom, int width, in
     std::string result(reinterpret_cast<char *>(bytes), size);
     std::free(bytes);
     return result;
+}
+
+// What a derived file must hold: the source decoded at 1/denom, then made
+// as above.
+std::string expected_derived(const std::string &source, int denom, int width, int height,
+                             resampler_fn resample = resize_area,
+                             const std::vector<uint8_t> &icc_profile = {})
+{
+    return derived_from(decode_jpeg(source, denom), width, height, resample, icc_profile);
+}
+
+// The picture made `factor` times smaller each way: every pixel the rounded
+// mean of the block it covers, the blocks at the right and bottom edges
+// being what is left.
+decoded_jpeg block_means(const decoded_jpeg &picture, int factor)
+{
+    decoded_jpeg smaller = picture;
+    smaller.width = (picture.width + factor - 1) / factor;
+    smaller.height = (picture.height + factor - 1) / factor;
+    const int n = picture.components;
+    smaller.pixels.assign(size_t(smaller.width) * smaller.height * n, 0);
+    for (int y = 0; y < smaller.height; ++y)
+        for (int x = 0; x < smaller.width; ++x)
+            for (int c = 0; c < n; ++c) {
+                unsigned sum = 0, count = 0;
+                for (int v = y * factor; v < std::min(picture.height, (y + 1) * factor); ++v)
+                    for (int u = x * factor; u < std::min(picture.width, (x + 1) * factor); ++u) {
+                        sum += picture.pixels[(size_t(v) * picture.width + u) * n + c];
+                        ++count;
+                    }
+                smaller.pixels[(size_t(y) * smaller.width + x) * n + c] =
+                    static_cast<uint8_t>((sum + count / 2) / count);
+            }
+    return smaller;
 }
 
 struct album {
@@ -145,6 +178,52 @@ TEST(pipeline, reduction_thresholds_give_the_exact_bytes)
         SCOPED_TRACE(name);
         EXPECT_EQ(read_file(a.scaled(name)), expected_derived(a.image(name), c.denom, 100, 100));
         EXPECT_EQ(read_file(a.thumb(name)), expected_derived(a.image(name), c.denom, 50, 50));
+    }
+}
+
+// -b's big image needs a larger decode than the others. It is made from
+// that decode; the others from it brought down, block by block, to the
+// reduction they would have been decoded at without -b, then resampled as
+// always. A big image of the photograph's own size is the decode itself.
+TEST(pipeline, after_the_big_image_the_others_come_from_block_means)
+{
+    struct block_case {
+        const char *label;
+        int width, height, components;
+        std::vector<std::string> options;
+        int denom;      // the decode's reduction, which the big image sets
+        int then;       // the block for the others
+        int big_width;  // the big image's size (its height is in proportion)
+    };
+    // -H 100 -h 50: the big image is 300 high, the dense one 200.
+    const block_case cases[] = {
+        {"square", 400, 400, 3, {"-b"}, 1, 4, 300},
+        {"odd", 401, 267, 3, {"-b"}, 1, 2, 401},  // 300 high is more than the photograph
+        {"grey", 250, 250, 1, {"-b"}, 1, 2, 250},
+        {"cmyk", 400, 300, 4, {"-b"}, 1, 2, 399},
+        {"dense", 1200, 800, 3, {"-b", "-2"}, 2, 2, 450},
+        {"same_reduction", 799, 799, 3, {"-b", "-2"}, 2, 1, 300},
+    };
+    for (const block_case &c : cases) {
+        SCOPED_TRACE(c.label);
+        album a;
+        a.add("p.jpg", {.width = c.width, .height = c.height, .components = c.components});
+        std::vector<std::string> options = c.options;
+        options.insert(options.end(), {"-H", "100", "-h", "50"});
+        const run_result r = a.run(options);
+        ASSERT_EQ(r.status, 0) << r.err;
+        const decoded_jpeg decoded = decode_jpeg(a.image("p.jpg"), c.denom);
+        const int big_height = c.big_width == c.width ? c.height : 300;
+        EXPECT_EQ(read_file(a.dir + "/.big/p.jpg"), derived_from(decoded, c.big_width, big_height));
+        const decoded_jpeg reduced = c.then > 1 ? block_means(decoded, c.then) : decoded;
+        const int scaled_width = static_cast<int>(100.0 * c.width / c.height + 0.5);
+        const int thumb_width = static_cast<int>(50.0 * c.width / c.height + 0.5);
+        EXPECT_EQ(read_file(a.scaled("p.jpg")), derived_from(reduced, scaled_width, 100));
+        EXPECT_EQ(read_file(a.thumb("p.jpg")), derived_from(reduced, thumb_width, 50));
+        if (file_exists(a.dir + "/.scaled2x/p.jpg")) {
+            EXPECT_EQ(read_file(a.dir + "/.scaled2x/p.jpg"),
+                      derived_from(reduced, 2 * scaled_width, 200));
+        }
     }
 }
 

@@ -540,6 +540,26 @@ TEST(resample_property, samples_resample_like_separate_planes)
     }
 }
 
+// A picture resampled to its own size comes back byte for byte, at any
+// size: the pipeline writes such a picture as it is, without resampling.
+TEST(resample_property, own_size_gives_the_picture_back)
+{
+    std::mt19937 rng(9);
+    for (const resampler *r : {&area, &bilinear})
+        for (int i = 0; i < 100; ++i) {
+            geometry_case g = random_geometry(rng);
+            if (i % 4 == 0) g.ws = 1000 + static_cast<uint32_t>(rng() % 1000);
+            g.wd = g.ws;
+            g.hd = g.hs;
+            SCOPED_TRACE(describe(*r, g));
+            const image src = random_image(rng, g.ws, g.hs, g.samples);
+            on_each_instruction_set([&] {
+                EXPECT_EQ(difference(resample(r->fn, src, g.wd, g.hd).bytes, src.bytes), "");
+            });
+            if (testing::Test::HasFailure()) return;
+        }
+}
+
 // A uniform source stays uniform, within the one step that truncation can
 // take off, at the pipeline's sizes and at extreme ones.
 TEST(resample_property, uniform_stays_uniform_within_one_step)

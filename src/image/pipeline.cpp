@@ -22,6 +22,7 @@
 #include "image/jpeg_writer.h"
 #include "image/orientation.h"
 #include "image/photo_reader.h"
+#include "image/reduce_picture.h"
 #include "image/resample.h"
 
 namespace {
@@ -144,6 +145,9 @@ result<bool> is_stale(const open_dir &cache, const std::string &name, const stru
 struct photo_reading {
     bool stale[derived_kinds] = {};
     picture image;  // empty when nothing is stale
+    // How many times smaller the picture is made once the first stale
+    // derived image is written (1: never).
+    unsigned then_reduce = 1;
 };
 
 // The largest of the stale derived images, the most that encoding holds
@@ -219,6 +223,17 @@ result<photo_reading> read_photo(const album_dirs &dirs, image_info &image, cons
     // picture, and the largest image made from it.
     const unsigned reduction =
         reader.reduction_for(image.width, image.*derived_images[first_stale].width);
+    // The big-screen image alone needs a larger decode: the others are made
+    // from the picture brought down to the reduction they would have been
+    // decoded at without it, so -b costs them nothing more.
+    if (first_stale == index_of(big_image))
+        for (size_t k = first_stale + 1; k < derived_kinds; ++k)
+            if (reading.stale[k]) {
+                const unsigned then =
+                    reader.reduction_for(image.width, image.*derived_images[k].width);
+                if (then > reduction) reading.then_reduce = then / reduction;
+                break;
+            }
     const result<decode_footprint> footprint = reader.measure(reduction);
     if (!footprint.ok()) return unreadable(footprint.error());
     if (!claim_memory(footprint->working +
@@ -246,18 +261,22 @@ result<output_file> write_derived_file(const picture &image, resampler_fn resamp
     result<output_file> opened = open_output(dir, name);
     if (!opened.ok()) return opened.error();
     output_file &file = *opened;
-    const size_t row_size = size_t(width) * static_cast<size_t>(image.components);
-    const size_t needed = size_t(height) * row_size;
-    if (!dst.samples || dst.size < needed) {
-        result<pixel_buffer> allocated = allocate_pixels(needed);
-        if (!allocated.ok()) return allocated.error();
-        dst = std::move(*allocated);
+    pixel_view made = image.view();
+    // Either resampler gives a picture of its own size back byte for byte.
+    if (made.width != static_cast<uint32_t>(width) ||
+        made.height != static_cast<uint32_t>(height)) {
+        const size_t row_size = size_t(width) * static_cast<size_t>(image.components);
+        const size_t needed = size_t(height) * row_size;
+        if (!dst.samples || dst.size < needed) {
+            result<pixel_buffer> allocated = allocate_pixels(needed);
+            if (!allocated.ok()) return allocated.error();
+            dst = std::move(*allocated);
+        }
+        const mutable_pixel_view target{dst.samples.get(), static_cast<uint32_t>(width),
+                                        static_cast<uint32_t>(height), image.components, row_size};
+        if (resample(image.view(), target) != 0) return message::cant_resize(image_name);
+        made = {target.samples, target.width, target.height, target.components, target.stride};
     }
-    const mutable_pixel_view target{dst.samples.get(), static_cast<uint32_t>(width),
-                                    static_cast<uint32_t>(height), image.components, row_size};
-    if (resample(image.view(), target) != 0) return message::cant_resize(image_name);
-    const pixel_view made{target.samples, target.width, target.height, target.components,
-                          target.stride};
     if (outcome written =
             write_jpeg(made, image.colours, image.icc_profile, file.stream(), file.final_path());
         !written.ok())
@@ -273,7 +292,7 @@ result<output_file> write_derived_file(const picture &image, resampler_fn resamp
 }
 
 result<std::vector<output_file>> write_derived(const album_dirs &dirs, const image_info &image,
-                                               const photo_reading &reading, resampler_fn resample,
+                                               photo_reading &reading, resampler_fn resample,
                                                const timespec &modified)
 {
     std::vector<output_file> written;
@@ -287,6 +306,11 @@ result<std::vector<output_file>> write_derived(const album_dirs &dirs, const ima
                                image.*kind.width, image.*kind.height, modified, dst);
         if (!file.ok()) return file.error();
         written.push_back(std::move(*file));
+        if (reading.then_reduce > 1) {
+            if (outcome reduced = reduce_picture(reading.image, reading.then_reduce); !reduced.ok())
+                return reduced.error();
+            reading.then_reduce = 1;
+        }
     }
     return written;
 }
@@ -328,7 +352,7 @@ result<derived_files> derive_image(const album_dirs &dirs, image_info &image,
         }
         photo &source = **opened;
         const timespec modified = source.status.st_mtim;
-        const result<photo_reading> reading =
+        result<photo_reading> reading =
             read_photo(dirs, image, source, source_path, config, heif_threads);
         if (!reading.ok() && reading.error().is_stop()) return reading.error();
         result<std::vector<output_file>> written =
