@@ -225,7 +225,7 @@ result<photo_reading> read_photo(const album_dirs &dirs, image_info &image, cons
         reader.reduction_for(image.width, image.*derived_images[first_stale].width);
     // The big-screen image alone needs a larger decode: the others are made
     // from the picture brought down to the reduction they would have been
-    // decoded at without it, so -b costs them nothing more.
+    // decoded at without it, so -b adds to them only that one pass.
     if (first_stale == index_of(big_image))
         for (size_t k = first_stale + 1; k < derived_kinds; ++k)
             if (reading.stale[k]) {
