@@ -518,49 +518,27 @@ class write_holder {
 public:
     write_holder(const std::string &cache_dir, std::string temp_name, std::string photo,
                  std::string replacement)
-        : temp_name_(std::move(temp_name)), photo_(std::move(photo)),
+        : events_(cache_dir, FAN_OPEN_PERM | FAN_EVENT_ON_CHILD, O_RDONLY),
+          temp_name_(std::move(temp_name)), photo_(std::move(photo)),
           replacement_(std::move(replacement))
-    {
-        fd_ = fanotify_init(FAN_CLASS_CONTENT | FAN_CLOEXEC, O_RDONLY);
-        if (fd_ >= 0 && fanotify_mark(fd_, FAN_MARK_ADD, FAN_OPEN_PERM | FAN_EVENT_ON_CHILD,
-                                      AT_FDCWD, cache_dir.c_str()) != 0) {
-            close(fd_);
-            fd_ = -1;
-        }
-    }
-    ~write_holder()
-    {
-        if (fd_ >= 0) close(fd_);
-    }
-    bool available() const { return fd_ >= 0; }
+    {}
+    bool available() const { return events_.available(); }
     bool replaced() const { return replaced_; }
 
     void serve(const std::atomic<bool> &done)
     {
-        while (!done) {
-            pollfd p{fd_, POLLIN, 0};
-            if (poll(&p, 1, 50) <= 0) continue;
-            alignas(fanotify_event_metadata) char buffer[4096];
-            ssize_t got = read(fd_, buffer, sizeof buffer);
-            for (auto *event = reinterpret_cast<fanotify_event_metadata *>(buffer);
-                 FAN_EVENT_OK(event, got); event = FAN_EVENT_NEXT(event, got)) {
-                const std::string opened =
-                    std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(event->fd));
-                if (!replaced_ && opened.ends_with("/" + temp_name_)) {
-                    replaced_ = true;
-                    if (rename(replacement_.c_str(), photo_.c_str()) != 0)
-                        ADD_FAILURE() << "rename";
-                }
-                fanotify_response response{event->fd, FAN_ALLOW};
-                if (write(fd_, &response, sizeof response) < 0)
-                    ADD_FAILURE() << "fanotify response";
-                close(event->fd);
+        events_.serve(done, [&](const fanotify_event_metadata &event) {
+            const std::string opened =
+                std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(event.fd));
+            if (!replaced_ && opened.ends_with("/" + temp_name_)) {
+                replaced_ = true;
+                if (rename(replacement_.c_str(), photo_.c_str()) != 0) ADD_FAILURE() << "rename";
             }
-        }
+        });
     }
 
 private:
-    int fd_ = -1;
+    permission_events events_;
     std::string temp_name_, photo_, replacement_;
     bool replaced_ = false;
 };
