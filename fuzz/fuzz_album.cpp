@@ -12,6 +12,8 @@
 
 namespace {
 
+constexpr int32_t heights[8] = {480, 96, 1, 2, 3, 17, 48, 1000};
+
 std::string work_dir;  // private to this process; holds the derived files
 std::string photo_name;
 std::string derived_name;
@@ -52,6 +54,18 @@ void write_fuzz_photo(const uint8_t *data, size_t size)
 {
     std::FILE *file = std::fopen(fuzz_photo_path().c_str(), "wb");
     if (!file || std::fwrite(data, 1, size, file) != size || std::fclose(file) != 0) std::abort();
+}
+
+settings_record fuzz_settings(uint8_t choice)
+{
+    settings_record config;
+    config.scaled_height = heights[choice & 7];
+    config.thumb_height = heights[(choice >> 3) & 7];
+    config.bilinear = choice & 0x40;
+    config.double_density = choice & 0x80;
+    config.big_screens = choice & 0x80;
+    config.force = true;
+    return config;
 }
 
 void derive_fuzz_photo(const settings_record &config)

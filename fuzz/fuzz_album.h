@@ -19,5 +19,10 @@ std::string fuzz_photo_path();
 // The input, written as the photograph.
 void write_fuzz_photo(const uint8_t *data, size_t size);
 
+// The run's settings that an input's last byte chooses: the derived heights
+// (bits 0-2 and 3-5), the bilinear resampler (bit 6), -2 and -b (bit 7);
+// every derived image is made again.
+settings_record fuzz_settings(uint8_t choice);
+
 // The photograph derived as a run does: derive_image, its files put in place.
 void derive_fuzz_photo(const settings_record &config);

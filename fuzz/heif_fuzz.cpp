@@ -7,7 +7,7 @@
 // The decode is bounded: a file whose header claims more pixels than the
 // search should spend time on is read no further than its header.
 //
-// The last input byte chooses the derived heights, the resampler and -2;
+// The last input byte chooses the derived heights, the resampler and -2 -b;
 // libheif ignores bytes past the boxes it reads.
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -25,8 +25,6 @@
 namespace {
 
 constexpr uint64_t largest_pixel_count = uint64_t{1} << 22;
-
-constexpr int32_t heights[8] = {480, 96, 1, 2, 3, 17, 48, 1000};
 
 // Whether the header, if libheif reads one, claims a size worth decoding.
 bool small_enough()
@@ -52,13 +50,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (size == 0) return 0;
     const uint8_t choice = data[size - 1];
-    settings_record config;
-    config.scaled_height = heights[choice & 7];
-    config.thumb_height = heights[(choice >> 3) & 7];
-    config.bilinear = choice & 0x40;
-    config.double_density = choice & 0x80;
+    settings_record config = fuzz_settings(choice);
     config.heif_photos = true;
-    config.force = true;
     write_fuzz_photo(data, size);
     if (!small_enough()) return 0;
     derive_fuzz_photo(config);

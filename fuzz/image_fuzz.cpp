@@ -36,8 +36,6 @@ namespace {
 // size, which only slows the search and trips its memory limit.
 constexpr uint64_t largest_pixel_count = uint64_t{1} << 22;
 
-constexpr int32_t heights[8] = {480, 96, 1, 2, 3, 17, 48, 1000};
-
 // The pipeline's derived width; 0 for a size it refuses with a message of
 // its own before any decoding.
 int32_t width_for(int32_t width, int32_t height, int32_t setting)
@@ -118,13 +116,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (size == 0) return 0;
     read_exif_texts(data, size);
     const uint8_t choice = data[size - 1];
-    settings_record config;
-    config.scaled_height = heights[choice & 7];
-    config.thumb_height = heights[(choice >> 3) & 7];
-    config.bilinear = choice & 0x40;
-    config.double_density = choice & 0x80;
-    config.big_screens = choice & 0x80;
-    config.force = true;
+    const settings_record config = fuzz_settings(choice);
     write_fuzz_photo(data, size);
     if (!compare_resamplers(config.thumb_height)) return 0;
     derive_fuzz_photo(config);
