@@ -205,6 +205,20 @@ void header_from_memory(benchmark::State &state)
     }
 }
 
+// A file opened by open_heif, decoded to the upright RGB picture with
+// libheif's decoding threads the benchmark's argument; false when it did not
+// open.
+bool decode_opened(benchmark::State &state, const result<heif_file> &opening)
+{
+    check(state, opening);
+    if (!opening.ok()) return false;
+    const result<picture> decoding =
+        decode_heif(*opening, static_cast<int>(state.range(0)), "camera");
+    check(state, decoding);
+    if (decoding.ok()) benchmark::DoNotOptimize(decoding->pixels.samples.get());
+    return true;
+}
+
 // Open and decode to the upright RGB picture; the argument is libheif's
 // decoding threads.
 void decode_by_descriptor(benchmark::State &state, const camera_file &(*made)())
@@ -214,13 +228,7 @@ void decode_by_descriptor(benchmark::State &state, const camera_file &(*made)())
     state.counters["file_bytes"] = static_cast<double>(file.size);
     const process_watch watch(state);
     for (auto _ : state) {
-        const result<heif_file> opening = open_heif(fd.fd, "camera");
-        check(state, opening);
-        if (!opening.ok()) break;
-        const result<picture> decoding =
-            decode_heif(*opening, static_cast<int>(state.range(0)), "camera");
-        check(state, decoding);
-        if (decoding.ok()) benchmark::DoNotOptimize(decoding->pixels.samples.get());
+        if (!decode_opened(state, open_heif(fd.fd, "camera"))) break;
     }
     state.SetItemsProcessed(state.iterations() * int64_t{camera_width} * camera_height);
 }
@@ -231,13 +239,7 @@ void decode_from_memory(benchmark::State &state)
     const process_watch watch(state);
     for (auto _ : state) {
         const std::vector<uint8_t> bytes = read_whole(fd.fd, heic().size);
-        const result<heif_file> opening = open_heif(std::span<const uint8_t>(bytes), "camera");
-        check(state, opening);
-        if (!opening.ok()) break;
-        const result<picture> decoding =
-            decode_heif(*opening, static_cast<int>(state.range(0)), "camera");
-        check(state, decoding);
-        if (decoding.ok()) benchmark::DoNotOptimize(decoding->pixels.samples.get());
+        if (!decode_opened(state, open_heif(std::span<const uint8_t>(bytes), "camera"))) break;
     }
     state.SetItemsProcessed(state.iterations() * int64_t{camera_width} * camera_height);
 }
