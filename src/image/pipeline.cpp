@@ -274,7 +274,7 @@ result<output_file> write_derived_file(const picture &image, resampler_fn resamp
         }
         const mutable_pixel_view target{dst.samples.get(), static_cast<uint32_t>(width),
                                         static_cast<uint32_t>(height), image.components, row_size};
-        if (resample(image.view(), target) != 0) return message::cant_resize(image_name);
+        if (resample(made, target) != 0) return message::cant_resize(image_name);
         made = {target.samples, target.width, target.height, target.components, target.stride};
     }
     if (outcome written =

@@ -43,11 +43,16 @@ void fold_columns(sample_sum *sums, uint32_t width, unsigned rows, int component
                 for (size_t c = 0; c < samples; ++c)
                     sums[i + c] = static_cast<sample_sum>(sums[i + c] + sums[i + j * samples + c]);
     }
-    const unsigned area = (rows == per ? per : rows) * per;
-    for (uint32_t x = 0; x < whole; ++x)
-        for (size_t c = 0; c < samples; ++c)
-            out[x * samples + c] = rows == per ? mean(sums[x * per * samples + c], per * per)
-                                               : mean(sums[x * per * samples + c], area);
+    // Whole rows, the usual case, divide by the constant per × per: a shift.
+    const auto means = [&](unsigned area) {
+        for (uint32_t x = 0; x < whole; ++x)
+            for (size_t c = 0; c < samples; ++c)
+                out[x * samples + c] = mean(sums[x * per * samples + c], area);
+    };
+    if (rows == per)
+        means(per * per);
+    else
+        means(rows * per);
     const unsigned left = width - whole * per;
     if (left == 0) return;
     const sample_sum *from = sums + span;
