@@ -21,10 +21,11 @@
 #include <string>
 
 #include "base/files.h"
+#include "image/codecs/jpeg_writer.h"
+#include "image/codecs/photo_reader.h"
 #include "image/derived_size.h"
-#include "image/jpeg_writer.h"
-#include "image/photo_reader.h"
-#include "image/resample.h"
+#include "image/messages.h"
+#include "image/resample/resample.h"
 
 namespace {
 

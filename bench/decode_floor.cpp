@@ -19,7 +19,7 @@
 
 #include "base/files.h"
 #include "image/derived_size.h"
-#include "image/photo_reader.h"
+#include "image/codecs/photo_reader.h"
 
 namespace {
 

@@ -40,7 +40,7 @@
 #include <vector>
 
 #include "base/files.h"
-#include "image/heif_codec.h"
+#include "image/codecs/heif_codec.h"
 #include "support/heif_fixture.h"
 #include "support/jpeg_fixture.h"
 #include "support/temp_dir.h"

@@ -7,7 +7,7 @@
 #include <random>
 #include <vector>
 
-#include "image/resample.h"
+#include "image/resample/resample.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 
 #include "album/cache_dirs.h"
 #include "base/derived_images.h"
-#include "image/pipeline.h"
+#include "image/derive_image.h"
 
 namespace {
 

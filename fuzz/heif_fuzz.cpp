@@ -20,7 +20,7 @@
 
 #include "base/files.h"
 #include "fuzz_album.h"
-#include "image/photo_reader.h"
+#include "image/codecs/photo_reader.h"
 
 namespace {
 

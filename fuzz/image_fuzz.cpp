@@ -25,9 +25,9 @@
 #include "base/files.h"
 #include "fuzz_album.h"
 #include "image/derived_size.h"
-#include "image/exif.h"
-#include "image/photo_reader.h"
-#include "image/resample.h"
+#include "image/codecs/exif.h"
+#include "image/codecs/photo_reader.h"
+#include "image/resample/resample.h"
 
 namespace {
 

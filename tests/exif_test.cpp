@@ -12,7 +12,7 @@
 #include <optional>
 #include <string>
 
-#include "image/exif.h"
+#include "image/codecs/exif.h"
 #include "support/jpeg_fixture.h"
 #include "support/temp_dir.h"
 

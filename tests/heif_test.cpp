@@ -20,8 +20,8 @@
 
 #include "base/files.h"
 #include "base/photo_names.h"
-#include "image/exif.h"
-#include "image/heif_codec.h"
+#include "image/codecs/exif.h"
+#include "image/codecs/heif_codec.h"
 #include "support/heif_fixture.h"
 #include "support/icc_fixture.h"
 #include "support/quadrants.h"

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "image/resample.h"
+#include "image/resample/resample.h"
 #include "support/icc_fixture.h"
 #include "support/jpeg_fixture.h"
 #include "support/run_vistrel.h"

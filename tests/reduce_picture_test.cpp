@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "image/reduce_picture.h"
+#include "image/resample/reduce_picture.h"
 
 namespace {
 

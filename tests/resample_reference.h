@@ -10,7 +10,7 @@
 // garbage.
 #pragma once
 
-#include "image/resample.h"
+#include "image/resample/resample.h"
 
 int reference_resize_area(const pixel_view &src, const mutable_pixel_view &dst);
 

@@ -18,7 +18,7 @@
 #include <utility>
 #include <vector>
 
-#include "image/resample.h"
+#include "image/resample/resample.h"
 #include "resample_reference.h"
 
 #if defined(__SANITIZE_ADDRESS__)

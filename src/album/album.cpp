@@ -14,10 +14,10 @@
 #include "album/image_order.h"
 #include "album/orphans.h"
 #include "album/partition.h"
+#include "album/photo_jobs.h"
 #include "base/derived_images.h"
-#include "base/messages.h"
+#include "album/messages.h"
 #include "base/progress.h"
-#include "image/pipeline.h"
 #include "pages/image_pages.h"
 #include "pages/index_pages.h"
 
@@ -44,9 +44,10 @@ result<std::vector<image_info>> open_album(const open_dir &gallery, const std::s
     return list_images(dirs.album, config.heif_photos);
 }
 
-// With -k, the photographs that could not be read leave the album: no page
-// shows them, and orphan removal takes what was derived from them before.
-void drop_unreadable(std::vector<image_info> &images, const std::vector<photo_outcome> &outcomes,
+// The photographs that could not be read (-k) or were gone since the
+// listing leave the album: no page shows them, and orphan removal takes
+// what was derived from them before.
+void drop_left_out(std::vector<image_info> &images, const std::vector<photo_outcome> &outcomes,
                      album_result &summary)
 {
     std::vector<image_info> readable;
@@ -56,8 +57,7 @@ void drop_unreadable(std::vector<image_info> &images, const std::vector<photo_ou
             ++summary.unreadable;
             continue;
         }
-        // A photograph gone since the listing has no page this run.
-        if (images[i].gone) continue;
+        if (outcomes[i] == photo_outcome::gone) continue;
         if (outcomes[i] == photo_outcome::made) ++summary.made;
         readable.push_back(std::move(images[i]));
     }
@@ -81,7 +81,7 @@ outcome derive_and_page(album_dirs &dirs, std::vector<image_info> &images, album
     // Derived in listing order, so progress lines follow the directory.
     const result<std::vector<photo_outcome>> derived = process_images(dirs, images, config);
     if (!derived.ok()) return derived.error();
-    drop_unreadable(images, *derived, summary);
+    drop_left_out(images, *derived, summary);
     if (images.empty()) return {};  // none could be read: pages as for an empty album
     const image_order_fn order = order_function(config.image_order);
     std::sort(images.begin(), images.end(),

@@ -12,6 +12,7 @@
 #include <memory>
 #include <new>
 
+#include "album/messages.h"
 #include "base/files.h"
 #include "base/report.h"
 

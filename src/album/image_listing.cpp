@@ -2,7 +2,7 @@
 
 #include <unordered_set>
 
-#include "base/messages.h"
+#include "album/messages.h"
 #include "base/photo_names.h"
 
 std::string derived_name(const std::string &name, size_t name_limit)

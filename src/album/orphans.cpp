@@ -10,7 +10,7 @@
 #include <string_view>
 #include <unordered_set>
 
-#include "base/messages.h"
+#include "album/messages.h"
 #include "base/photo_names.h"
 
 namespace {
@@ -64,7 +64,7 @@ int32_t remove_orphans(const open_dir &album, const derived_image &kind,
     // The one listing loop, errors checked; the pass only reports them.
     const result<std::vector<dir_entry>> listed = list_directory(cache, message::cant_closedir);
     if (!listed.ok()) {
-        if (listed.error().text.starts_with("can't closedir("))
+        if (listed.error().kind == failure_kind::not_closed)
             note::orphans_unclosed(dir_path);
         else
             note::orphans_unreadable(dir_path);

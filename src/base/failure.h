@@ -7,25 +7,30 @@
 #include <utility>
 #include <variant>
 
-// The message of a failure that ends the run, complete with its newline but
-// without the program name, which the top level puts in front.
-// Work given up because an earlier job failed is a state of its own
-// (stopped()): it carries no message, the earlier failure is the one the run
-// reports, and it is never printed.
+// What kind of failure it is, for the caller that decides what follows.
+enum class failure_kind {
+    ends_run,   // the run ends with its message
+    stopped,    // work given up because an earlier job failed: no message
+    bad_input,  // the file being read is itself at fault (not the system):
+                // a caller that can leave that file out may go on
+    not_closed, // the work was done, but closing what it read failed
+};
+
+// The message of a failure, complete with its newline but without the
+// program name, which the top level puts in front. Work given up because an
+// earlier job failed (stopped()) carries no message: the earlier failure is
+// the one the run reports, and it is never printed.
 struct failure {
     std::string text;
-    bool stop = false;
-    // The photograph itself could not be opened or decoded: a run that keeps
-    // going (-k) leaves it out and goes on; any other failure ends it.
-    bool photo_unreadable = false;
+    failure_kind kind = failure_kind::ends_run;
 
     static failure stopped()
     {
         failure stopped;
-        stopped.stop = true;
+        stopped.kind = failure_kind::stopped;
         return stopped;
     }
-    bool is_stop() const { return stop; }
+    bool is_stop() const { return kind == failure_kind::stopped; }
 };
 
 // A value, or the failure that kept it from being made.

@@ -128,7 +128,11 @@ result<std::vector<dir_entry>> list_directory(const open_dir &dir, path_message 
         errno = 0;
     }
     if (errno != 0) return message::cant_readdir(dir.path);
-    if (closedir(stream.release()) != 0) return closedir_failure(dir.path);
+    if (closedir(stream.release()) != 0) {
+        failure unclosed = closedir_failure(dir.path);
+        unclosed.kind = failure_kind::not_closed;
+        return unclosed;
+    }
     return entries;
 }
 

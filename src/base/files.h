@@ -78,7 +78,7 @@ struct dir_entry {
 
 // Every entry of the directory, in the order the system lists them, but "."
 // and "..". Fails with "can't opendir(%s)", "can't readdir(%s)", or
-// closedir_failure (the path) when closing fails.
+// closedir_failure (the path), of kind not_closed, when closing fails.
 result<std::vector<dir_entry>> list_directory(const open_dir &dir, path_message closedir_failure);
 
 // The entry's status, without following a link; false with errno when

@@ -38,7 +38,4 @@ struct image_info {
     std::optional<std::string> exif_exposure;
     std::optional<std::string> exif_flash;
     std::optional<std::string> exif_aperture;
-    // Gone from the album between its listing and its reading: left out of
-    // this run's pages.
-    bool gone = false;
 };

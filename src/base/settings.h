@@ -22,7 +22,6 @@ enum class image_order {
     taken,
 };
 
-inline constexpr const char *vistrel_version = VISTREL_VERSION;
 inline constexpr const char *vistrel_home_page = "https://vistrel.org/";
 
 // -p K/N: a run that derives only part K (1 to N) of the gallery's images,

@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <new>
 
-#include "base/messages.h"
+#include "image/messages.h"
 
 result<pixel_buffer> allocate_pixels(size_t size)
 {

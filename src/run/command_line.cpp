@@ -9,9 +9,10 @@
 #include <cstring>
 #include <utility>
 
-#include "base/messages.h"
+#include "run/messages.h"
 #include "base/report.h"
 #include "base/settings.h"
+#include "run/version.h"
 
 namespace {
 

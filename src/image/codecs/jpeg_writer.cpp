@@ -1,9 +1,9 @@
-#include "image/jpeg_writer.h"
+#include "image/codecs/jpeg_writer.h"
 
-#include "image/icc_profile.h"
+#include "image/codecs/icc_profile.h"
 
 #include "image/derived_size.h"
-#include "image/jpeg_codec.h"
+#include "image/codecs/jpeg_codec.h"
 
 static_assert(largest_jpeg_dimension == JPEG_MAX_DIMENSION);
 

@@ -1,4 +1,4 @@
-#include "image/nclx_profile.h"
+#include "image/codecs/nclx_profile.h"
 
 #include <lcms2.h>
 

@@ -1,4 +1,4 @@
-#include "image/heif_codec.h"
+#include "image/codecs/heif_codec.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,10 +8,10 @@
 #include <cstring>
 #include <new>
 
-#include "base/messages.h"
-#include "image/heif_layout.h"
-#include "image/icc_profile.h"
-#include "image/nclx_profile.h"
+#include "image/messages.h"
+#include "image/codecs/heif_layout.h"
+#include "image/codecs/icc_profile.h"
+#include "image/codecs/nclx_profile.h"
 
 namespace {
 

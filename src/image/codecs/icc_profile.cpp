@@ -1,10 +1,10 @@
-#include "image/icc_profile.h"
+#include "image/codecs/icc_profile.h"
 
 #include <lcms2.h>
 
 #include <memory>
 
-#include "base/messages.h"
+#include "image/messages.h"
 
 namespace {
 

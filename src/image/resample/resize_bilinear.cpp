@@ -31,9 +31,9 @@
 #include <cstdint>
 #include <cstring>
 
-#include "image/resample.h"
-#include "image/resample_geometry.h"
-#include "image/vector_lanes.h"
+#include "image/resample/resample.h"
+#include "image/resample/resample_geometry.h"
+#include "image/resample/vector_lanes.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <type_traits>
 #include <utility>
 
-#include "image/resample.h"  // uint8_t, and the switch between instruction sets
+#include "image/resample/resample.h"  // uint8_t, and the switch between instruction sets
 
 #if defined(__SSE2__)
 #include <emmintrin.h>

@@ -1,4 +1,4 @@
-#include "image/vector_lanes.h"
+#include "image/resample/vector_lanes.h"
 
 #include <atomic>
 

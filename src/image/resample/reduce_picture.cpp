@@ -1,10 +1,10 @@
-#include "image/reduce_picture.h"
+#include "image/resample/reduce_picture.h"
 
 #include <cassert>
 #include <memory>
 #include <new>
 
-#include "base/messages.h"
+#include "image/messages.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
-#include "image/heif_layout.h"
+#include "image/codecs/heif_layout.h"
 
-#include "base/messages.h"
+#include "image/messages.h"
 
 #include <algorithm>
 #include <map>

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "base/failure.h"
-#include "base/messages.h"
+#include "image/messages.h"
 #include "image/picture.h"
 
 // libjpeg's standard error manager but for where its messages go: warnings

@@ -1,4 +1,4 @@
-#include "image/jpeg_codec.h"
+#include "image/codecs/jpeg_codec.h"
 
 #include <jerror.h>
 #include <jpegint.h>  // the marker reader's count of bytes skipped

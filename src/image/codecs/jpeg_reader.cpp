@@ -6,9 +6,9 @@
 #include <memory>
 
 #include "base/files.h"
-#include "image/icc_profile.h"
-#include "image/jpeg_codec.h"
-#include "image/photo_reader.h"
+#include "image/codecs/icc_profile.h"
+#include "image/codecs/jpeg_codec.h"
+#include "image/codecs/photo_reader.h"
 
 namespace {
 

@@ -3,9 +3,9 @@
 // there is no reduction and no EXIF turn left to apply.
 #include <memory>
 
-#include "base/messages.h"
-#include "image/heif_codec.h"
-#include "image/photo_reader.h"
+#include "image/messages.h"
+#include "image/codecs/heif_codec.h"
+#include "image/codecs/photo_reader.h"
 
 namespace {
 
@@ -36,8 +36,9 @@ public:
         return decode_footprint{0, heif_decode_memory(file_), 3};
     }
 
-    result<picture> decode(unsigned, stop_check) override
+    result<picture> decode(unsigned, stop_check stopped) override
     {
+        if (stopped()) return failure::stopped();
         result<picture> decoded = decode_heif(file_, threads_, path_);
         if (!decoded.ok()) return decoded;
         // The pages state the header's size: a picture of any other is a lie.

@@ -1,4 +1,4 @@
-#include "image/pipeline.h"
+#include "image/derive_image.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -11,26 +11,22 @@
 #include <vector>
 
 #include "base/files.h"
-#include "base/messages.h"
-#include "base/ordered_jobs.h"
-#include "base/photo_names.h"
-#include "base/progress.h"
-#include "base/report.h"
+#include "image/messages.h"
 #include "image/derived_size.h"
-#include "image/exif.h"
+#include "image/codecs/exif.h"
 #include "image/freshness.h"
-#include "image/jpeg_writer.h"
+#include "image/codecs/jpeg_writer.h"
 #include "image/orientation.h"
-#include "image/photo_reader.h"
-#include "image/reduce_picture.h"
-#include "image/resample.h"
+#include "image/codecs/photo_reader.h"
+#include "image/resample/reduce_picture.h"
+#include "image/resample/resample.h"
 
 namespace {
 
 // A failure that is the photograph's own: it could not be opened or decoded.
 failure unreadable(failure error)
 {
-    error.photo_unreadable = true;
+    error.kind = failure_kind::bad_input;
     return error;
 }
 
@@ -163,12 +159,6 @@ size_t largest_stale(const image_info &image, const photo_reading &reading, int 
     return largest;
 }
 
-result<unique_reader> open_reader(const image_info &image, const photo &source,
-                                  const std::string &source_path, int heif_threads)
-{
-    if (is_heif_name(image.name)) return open_heif_reader(source.fd.fd, source_path, heif_threads);
-    return open_jpeg_reader(source.fd.fd, source_path);
-}
 
 // The road of every photograph, whatever its format: the first derived file
 // looked at before the photograph is read, the header and EXIF, the upright
@@ -177,7 +167,7 @@ result<unique_reader> open_reader(const image_info &image, const photo &source,
 // one needs, and the turn upright.
 result<photo_reading> read_photo(const album_dirs &dirs, image_info &image, const photo &source,
                                  const std::string &source_path, const settings_record &config,
-                                 int heif_threads)
+                                 const derive_context &context)
 {
     photo_reading reading;
     // Nothing of an earlier reading may stay on the record.
@@ -192,7 +182,8 @@ result<photo_reading> read_photo(const album_dirs &dirs, image_info &image, cons
     if (!stale.ok()) return stale.error();
     reading.stale[first_made] = *stale;
 
-    result<unique_reader> opened = open_reader(image, source, source_path, heif_threads);
+    result<unique_reader> opened =
+        reader_for(image.name).open(source.fd.fd, source_path, context.heif_threads);
     if (!opened.ok()) return unreadable(opened.error());
     photo_reader &reader = **opened;
 
@@ -236,11 +227,11 @@ result<photo_reading> read_photo(const album_dirs &dirs, image_info &image, cons
             }
     const result<decode_footprint> footprint = reader.measure(reduction);
     if (!footprint.ok()) return unreadable(footprint.error());
-    if (!claim_memory(footprint->working +
+    if (!context.claim_memory(footprint->working +
                       footprint->picture * (needs_turning(orientation) ? 2 : 1) +
                       largest_stale(image, reading, footprint->components)))
         return failure::stopped();
-    result<picture> decoded = reader.decode(reduction, job_cancelled);
+    result<picture> decoded = reader.decode(reduction, context.stopped);
     if (!decoded.ok())
         return decoded.error().is_stop() ? decoded.error() : unreadable(decoded.error());
     reading.image = std::move(*decoded);
@@ -293,13 +284,13 @@ result<output_file> write_derived_file(const picture &image, resampler_fn resamp
 
 result<std::vector<output_file>> write_derived(const album_dirs &dirs, const image_info &image,
                                                photo_reading &reading, resampler_fn resample,
-                                               const timespec &modified)
+                                               const timespec &modified, stop_check stopped)
 {
     std::vector<output_file> written;
     pixel_buffer dst;  // one derived image's rows, reused for the next
     for (size_t k = 0; k < derived_kinds; ++k) {
         if (!reading.stale[k]) continue;
-        if (job_cancelled()) return failure::stopped();
+        if (stopped()) return failure::stopped();
         const derived_image &kind = derived_images[k];
         result<output_file> file =
             write_derived_file(reading.image, resample, image.name, dirs.cache[k], image.derived,
@@ -315,48 +306,29 @@ result<std::vector<output_file>> write_derived(const album_dirs &dirs, const ima
     return written;
 }
 
-// Image indices by falling file size, a fair guess at the work each needs,
-// so that no large photograph is left to run alone at the end.
-std::vector<size_t> largest_first(int album_fd, std::span<const image_info> images)
-{
-    std::vector<std::pair<int64_t, size_t>> sizes;
-    sizes.reserve(images.size());
-    for (size_t i = 0; i < images.size(); ++i) {
-        struct stat status;
-        const bool known = stat_entry(album_fd, images[i].name, status);
-        sizes.emplace_back(known ? -static_cast<int64_t>(status.st_size) : 0, i);
-    }
-    std::stable_sort(sizes.begin(), sizes.end(),
-                     [](const auto &a, const auto &b) { return a.first < b.first; });
-    std::vector<size_t> order;
-    order.reserve(sizes.size());
-    for (const auto &entry : sizes) order.push_back(entry.second);
-    return order;
-}
-
 }  // namespace
 
 result<derived_files> derive_image(const album_dirs &dirs, image_info &image,
-                                   const settings_record &config, int heif_threads)
+                                   const settings_record &config, const derive_context &context)
 {
     const resampler_fn resample = config.bilinear ? resize_bilinear : resize_area;
     const std::string source_path = join_path(dirs.album.path, image.name);
-    if (!config.quiet) note::image(source_path);
     for (int attempt = 0;; ++attempt) {
         result<std::optional<photo>> opened = open_photo(dirs.album.fd.fd, image.name, source_path);
         if (!opened.ok()) return unreadable(opened.error());
         if (!*opened) {
             note::gone_while_read(image.name);
-            image.gone = true;
-            return derived_files{};
+            derived_files gone;
+            gone.gone = true;
+            return gone;
         }
         photo &source = **opened;
         const timespec modified = source.status.st_mtim;
         result<photo_reading> reading =
-            read_photo(dirs, image, source, source_path, config, heif_threads);
+            read_photo(dirs, image, source, source_path, config, context);
         if (!reading.ok() && reading.error().is_stop()) return reading.error();
         result<std::vector<output_file>> written =
-            reading.ok() ? write_derived(dirs, image, *reading, resample, modified)
+            reading.ok() ? write_derived(dirs, image, *reading, resample, modified, context.stopped)
                          : result<std::vector<output_file>>(reading.error());
         if (!written.ok() && written.error().is_stop()) return written.error();
         // Looked at once everything is written and nothing yet in place: a
@@ -364,7 +336,7 @@ result<derived_files> derive_image(const album_dirs &dirs, image_info &image,
         // decode, and that is a change too, not bad input.
         if (unchanged(source, dirs.album.fd.fd, image.name)) {
             if (!written.ok()) return written.error();
-            return derived_files{std::move(*written), false};
+            return derived_files{std::move(*written), false, false};
         }
         // The pages show the file as it was last seen.
         image.file_size = source.status.st_size;
@@ -376,7 +348,7 @@ result<derived_files> derive_image(const album_dirs &dirs, image_info &image,
         note::still_changing(image.name);
         // What was derived from it earlier goes, so the next run makes it
         // afresh from whatever it is then.
-        return derived_files{{}, true};
+        return derived_files{{}, true, false};
     }
 }
 
@@ -391,69 +363,4 @@ outcome place_derived(const album_dirs &dirs, const image_info &image, derived_f
         if (outcome placed = place_output(file); !placed.ok()) return placed;
     files.written.clear();
     return {};
-}
-
-namespace {
-
-// One photograph's job: derived, or with -k left out when it cannot be
-// read, its message in its place among the others. Its derived files wait
-// in `made` to be put in place.
-result<photo_outcome> photo_job(const album_dirs &dirs, image_info &image, derived_files &made,
-                                const settings_record &config, int heif_threads)
-{
-    result<derived_files> derived = derive_image(dirs, image, config, heif_threads);
-    photo_outcome outcome = photo_outcome::fresh;
-    if (derived.ok()) {
-        made = std::move(*derived);
-        if (!made.written.empty()) {
-            outcome = photo_outcome::made;
-            if (config.quiet) note::made(join_path(dirs.album.path, image.name));
-        }
-    } else if (config.keep_going && derived.error().photo_unreadable) {
-        report_failure(derived.error());
-        outcome = photo_outcome::unreadable;
-    } else {
-        return derived.error();
-    }
-    progress_photo_done();
-    return outcome;
-}
-
-}  // namespace
-
-result<std::vector<photo_outcome>>
-process_images(const album_dirs &dirs, std::span<image_info> images, const settings_record &config)
-{
-    std::vector<photo_outcome> outcomes(images.size(), photo_outcome::fresh);
-    const int threads = config.jobs > 0 ? config.jobs : usable_cpus();
-    if (threads <= 1 || images.size() <= 1) {
-        // One image at a time: libheif may take the threads the jobs would.
-        for (size_t i = 0; i < images.size(); ++i) {
-            derived_files made;
-            result<photo_outcome> done =
-                photo_job(dirs, images[i], made, config, threads > 1 ? threads : 0);
-            if (!done.ok()) return done.error();
-            outcomes[i] = *done;
-            if (outcome placed = place_derived(dirs, images[i], made, config); !placed.ok())
-                return placed.error();
-        }
-        return outcomes;
-    }
-    // Each image touches only its own record, files and outcome; its files
-    // are put in place in image order, once every image before it succeeded,
-    // so a failed run leaves exactly what one thread leaves. Those of images
-    // after a failure go with this vector, their temporary files with them.
-    std::vector<derived_files> made(images.size());
-    const outcome done = run_ordered(
-        images.size(), threads,
-        [&](size_t i) -> outcome {
-            result<photo_outcome> job = photo_job(dirs, images[i], made[i], config, 0);
-            if (!job.ok()) return job.error();
-            outcomes[i] = *job;
-            return {};
-        },
-        largest_first(dirs.album.fd.fd, images),
-        [&](size_t i) { return place_derived(dirs, images[i], made[i], config); });
-    if (!done.ok()) return done.error();
-    return outcomes;
 }

@@ -36,9 +36,9 @@
 #include <cstring>
 #include <type_traits>
 
-#include "image/resample.h"
-#include "image/resample_geometry.h"
-#include "image/vector_lanes.h"
+#include "image/resample/resample.h"
+#include "image/resample/resample_geometry.h"
+#include "image/resample/vector_lanes.h"
 
 namespace {
 

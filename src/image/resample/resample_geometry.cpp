@@ -1,4 +1,4 @@
-#include "image/resample_geometry.h"
+#include "image/resample/resample_geometry.h"
 
 #include <cerrno>
 #include <cstring>

@@ -6,8 +6,8 @@
 
 #include <cstddef>
 
-#include "image/resample.h"
-#include "image/vector_lanes.h"
+#include "image/resample/resample.h"
+#include "image/resample/vector_lanes.h"
 
 struct resample_geometry {
     size_t n;       // samples per pixel

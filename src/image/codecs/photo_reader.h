@@ -1,17 +1,20 @@
 // The one interface every photograph is read through, whatever its format:
 // open from a descriptor held open, the header (size, EXIF, what a decode
 // will hold), then the picture decoded at a reduction. The road of an image
-// (pipeline.cpp) knows nothing else of a format; a new source format is one
+// (derive_image.cpp) knows nothing else of a format; a new source format is one
 // more reader.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <iterator>
 #include <string>
+#include <string_view>
 
 #include "base/failure.h"
-#include "image/exif.h"
+#include "base/photo_names.h"
+#include "image/codecs/exif.h"
 #include "image/picture.h"
 
 // What a decode at a reduction holds at its largest: the picture it makes,
@@ -23,8 +26,10 @@ struct decode_footprint {
     int components = 0;  // of the picture
 };
 
-// Whether a job was told to stop: a decode asks between rows, and stops with
-// failure::stopped().
+// Whether the work was told to stop, asked where a decode can stop early,
+// which then returns failure::stopped(): a JPEG decode asks between rows;
+// libheif decodes a picture whole, so a HEIF decode asks only before it
+// starts.
 using stop_check = bool (*)();
 
 class photo_reader {
@@ -60,5 +65,27 @@ using unique_reader = std::unique_ptr<photo_reader>;
 result<unique_reader> open_jpeg_reader(int fd, const std::string &path);
 
 // A HEIF or AVIF photograph, as above. decoding_threads is how many threads
-// libheif may decode a tiled picture with (0: only the calling one).
+// libheif may decode a tiled picture with (0: only the calling one); its
+// codec plugins may start threads of their own.
 result<unique_reader> open_heif_reader(int fd, const std::string &path, int decoding_threads);
+
+// A format of photograph: the file names that are of it, and its reader.
+struct photo_format {
+    bool (*has_name)(std::string_view name);
+    result<unique_reader> (*open)(int fd, const std::string &path, int decoding_threads);
+};
+
+// Every format a photograph is read in, one row each; a new format is one
+// row and its reader. The first row whose names match reads the file; the
+// last reads every other name (the listing lets through only photographs).
+inline constexpr photo_format photo_formats[] = {
+    {is_heif_name, open_heif_reader},
+    {is_jpeg_name, [](int fd, const std::string &path, int) { return open_jpeg_reader(fd, path); }},
+};
+
+inline const photo_format &reader_for(std::string_view name)
+{
+    for (const photo_format &format : photo_formats)
+        if (format.has_name(name)) return format;
+    return photo_formats[std::size(photo_formats) - 1];
+}
