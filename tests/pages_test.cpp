@@ -78,8 +78,8 @@ image_info numbered_image(int i)
     image.file_size = 2048 * i + 1023;  // 2i KB after truncation
     image.width = 4000 + i;
     image.height = 3000;
-    image.thumb_width = 100 + i;
-    image.thumb_height = 75;
+    image.size(derived_kind::thumbs).width = 100 + i;
+    image.size(derived_kind::thumbs).height = 75;
     return image;
 }
 
@@ -476,10 +476,10 @@ std::vector<image_info> trip_images()
     images[0].file_size = 1023;
     images[0].width = 3000;
     images[0].height = 4000;
-    images[0].scaled_width = 360;
-    images[0].scaled_height = 480;
-    images[0].thumb_width = 72;
-    images[0].thumb_height = 96;
+    images[0].size(derived_kind::scaled).width = 360;
+    images[0].size(derived_kind::scaled).height = 480;
+    images[0].size(derived_kind::thumbs).width = 72;
+    images[0].size(derived_kind::thumbs).height = 96;
 
     images[1].name = "b.jpg";
 
@@ -491,10 +491,10 @@ std::vector<image_info> trip_images()
     images[1].file_size = 2 * 1024 * 1024 + 1023;
     images[1].width = 4000;
     images[1].height = 3000;
-    images[1].scaled_width = 640;
-    images[1].scaled_height = 480;
-    images[1].thumb_width = 128;
-    images[1].thumb_height = 96;
+    images[1].size(derived_kind::scaled).width = 640;
+    images[1].size(derived_kind::scaled).height = 480;
+    images[1].size(derived_kind::thumbs).width = 128;
+    images[1].size(derived_kind::thumbs).height = 96;
     images[1].exif_taken = "2024:05:01 06:12:00";
     images[1].exif_flash = "Flash did not fire";
     images[1].exif_model = "Camera X";
@@ -508,10 +508,10 @@ std::vector<image_info> trip_images()
     images[2].file_size = 4096;
     images[2].width = 1000;
     images[2].height = 1000;
-    images[2].scaled_width = 480;
-    images[2].scaled_height = 480;
-    images[2].thumb_width = 96;
-    images[2].thumb_height = 96;
+    images[2].size(derived_kind::scaled).width = 480;
+    images[2].size(derived_kind::scaled).height = 480;
+    images[2].size(derived_kind::thumbs).width = 96;
+    images[2].size(derived_kind::thumbs).height = 96;
     return images;
 }
 
@@ -644,8 +644,8 @@ TEST_F(pages_test, image_page_exif_modes)
     image.file_size = 10 * 1024;
     image.width = 40;
     image.height = 30;
-    image.scaled_width = 4;
-    image.scaled_height = 3;
+    image.size(derived_kind::scaled).width = 4;
+    image.size(derived_kind::scaled).height = 3;
     image.exif_taken = "2020:01:02 03:04:05";
     image.exif_aperture = "f/2.8";
     image.exif_exposure = "1/60 sec.";
@@ -747,8 +747,8 @@ TEST_F(pages_test, image_page_hostile_names)
     images[0].page = images[0].name + ".html";
     images[0].derived = images[0].name;
     images[0].caption = images[0].name;
-    images[0].thumb_width = 8;
-    images[0].thumb_height = 6;
+    images[0].size(derived_kind::thumbs).width = 8;
+    images[0].size(derived_kind::thumbs).height = 6;
     images[1].name = "<img src=x onerror=alert(1)>:'.jpg";
     images[1].page = images[1].name + ".html";
     images[1].derived = images[1].name;
@@ -756,8 +756,8 @@ TEST_F(pages_test, image_page_hostile_names)
     images[1].file_size = 1024;
     images[1].width = 2;
     images[1].height = 1;
-    images[1].scaled_width = 20;
-    images[1].scaled_height = 10;
+    images[1].size(derived_kind::scaled).width = 20;
+    images[1].size(derived_kind::scaled).height = 10;
     config.exif_mode = exif_mode::none;
 
     ASSERT_TRUE(write_images(images).ok());

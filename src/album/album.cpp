@@ -12,11 +12,11 @@
 #include "album/description.h"
 #include "album/image_listing.h"
 #include "album/image_order.h"
+#include "album/messages.h"
 #include "album/orphans.h"
 #include "album/partition.h"
 #include "album/photo_jobs.h"
 #include "base/derived_images.h"
-#include "album/messages.h"
 #include "base/progress.h"
 #include "pages/image_pages.h"
 #include "pages/index_pages.h"
@@ -48,7 +48,7 @@ result<std::vector<image_info>> open_album(const open_dir &gallery, const std::s
 // listing leave the album: no page shows them, and orphan removal takes
 // what was derived from them before.
 void drop_left_out(std::vector<image_info> &images, const std::vector<photo_outcome> &outcomes,
-                     album_result &summary)
+                   album_result &summary)
 {
     std::vector<image_info> readable;
     readable.reserve(images.size());

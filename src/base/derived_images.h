@@ -1,6 +1,6 @@
 // The images derived from every photograph, in one table: where each lives
-// in the album, which option sets its height, and which fields of the
-// image's record hold its size. Cache directories, freshness, derivation,
+// in the album, which option sets its height, and which it multiplies.
+// Adding a kind is one derived_kind and one row. Cache directories, freshness, derivation,
 // orphan removal and page links all go through it.
 #pragma once
 
@@ -15,47 +15,64 @@
 #include "base/settings.h"
 
 struct derived_image {
-    const char *dir;  // cache directory inside the album
+    derived_kind kind;  // its row's own, in derived_kind's order
+    const char *dir;    // cache directory inside the album
     int32_t settings_record::*height_option;
-    int32_t image_info::*width;
-    int32_t image_info::*height;
     path_message not_a_directory;  // for a cache directory that is no directory
     // The images for dense and big screens (-2, -b): `factor` times the
-    // width and height of the entry they multiply, but never larger than
-    // the photograph, made only with their option.
-    std::ptrdiff_t multiplies = -1;  // index of that entry, or -1
+    // width and height of the kind they multiply, but never larger than the
+    // photograph, made only with their option. A factor of 1: sized by its
+    // own option, from the photograph.
+    derived_kind multiplies = kind;
     int32_t factor = 1;
     bool settings_record::*made_with = nullptr;  // none: always made
 };
 
-// In the order an image's stale derived files are made: the first of them
-// chooses the decode's reduction, so the largest come first.
+// One row a kind, in the order an image's stale derived files are made. The
+// first stale one chooses the reduction of the one decode they are all made
+// from: with -h below -H (as by default) that is the largest of them; with
+// -h above -H the thumbnails are made from a decode chosen for the scaled
+// images, when those are stale too.
 inline constexpr derived_image derived_images[] = {
-    {".big", &settings_record::scaled_height, &image_info::big_width, &image_info::big_height,
-     message::quoted_not_a_directory, 2, 3, &settings_record::big_screens},
-    {".scaled2x", &settings_record::scaled_height, &image_info::scaled2x_width,
-     &image_info::scaled2x_height, message::quoted_not_a_directory, 2, 2,
-     &settings_record::double_density},
-    {".scaled", &settings_record::scaled_height, &image_info::scaled_width,
-     &image_info::scaled_height, message::quoted_not_a_directory},
-    {".thumbs2x", &settings_record::thumb_height, &image_info::thumb2x_width,
-     &image_info::thumb2x_height, message::quoted_not_a_directory, 4, 2,
-     &settings_record::double_density},
-    {".thumbs", &settings_record::thumb_height, &image_info::thumb_width, &image_info::thumb_height,
+    {derived_kind::big, ".big", &settings_record::scaled_height, message::quoted_not_a_directory,
+     derived_kind::scaled, 3, &settings_record::big_screens},
+    {derived_kind::scaled2x, ".scaled2x", &settings_record::scaled_height,
+     message::quoted_not_a_directory, derived_kind::scaled, 2, &settings_record::double_density},
+    {derived_kind::scaled, ".scaled", &settings_record::scaled_height,
+     message::quoted_not_a_directory},
+    {derived_kind::thumbs2x, ".thumbs2x", &settings_record::thumb_height,
+     message::quoted_not_a_directory, derived_kind::thumbs, 2, &settings_record::double_density},
+    {derived_kind::thumbs, ".thumbs", &settings_record::thumb_height,
      message::unquoted_not_a_directory},
 };
-inline constexpr size_t derived_kinds = std::size(derived_images);
+static_assert(std::size(derived_images) == derived_kinds, "one row for every derived_kind");
 
-inline constexpr const derived_image &big_image = derived_images[0];
-inline constexpr const derived_image &scaled_image_2x = derived_images[1];
-inline constexpr const derived_image &scaled_image = derived_images[2];
-inline constexpr const derived_image &thumbnail_2x = derived_images[3];
-inline constexpr const derived_image &thumbnail = derived_images[4];
-
-inline size_t index_of(const derived_image &kind)
+inline constexpr const derived_image &derived_row(derived_kind kind)
 {
-    return static_cast<size_t>(&kind - derived_images);
+    return derived_images[static_cast<size_t>(kind)];
 }
+
+// Each row is its kind's, and a multiplied image's own row is one sized by
+// its option, so that the sizes can be set in two passes.
+inline constexpr bool rows_in_kind_order()
+{
+    for (size_t k = 0; k < derived_kinds; ++k) {
+        const derived_image &row = derived_images[k];
+        if (static_cast<size_t>(row.kind) != k) return false;
+        if (row.factor != 1 && derived_row(row.multiplies).factor != 1) return false;
+        if (row.factor == 1 && row.multiplies != row.kind) return false;
+    }
+    return true;
+}
+static_assert(rows_in_kind_order(), "the rows follow derived_kind");
+
+inline constexpr const derived_image &big_image = derived_row(derived_kind::big);
+inline constexpr const derived_image &scaled_image_2x = derived_row(derived_kind::scaled2x);
+inline constexpr const derived_image &scaled_image = derived_row(derived_kind::scaled);
+inline constexpr const derived_image &thumbnail_2x = derived_row(derived_kind::thumbs2x);
+inline constexpr const derived_image &thumbnail = derived_row(derived_kind::thumbs);
+
+inline size_t index_of(const derived_image &kind) { return static_cast<size_t>(kind.kind); }
 
 // Whether this run makes the derived image at all.
 inline bool is_made(const derived_image &kind, const settings_record &config)

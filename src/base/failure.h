@@ -9,11 +9,11 @@
 
 // What kind of failure it is, for the caller that decides what follows.
 enum class failure_kind {
-    ends_run,   // the run ends with its message
-    stopped,    // work given up because an earlier job failed: no message
-    bad_input,  // the file being read is itself at fault (not the system):
-                // a caller that can leave that file out may go on
-    not_closed, // the work was done, but closing what it read failed
+    ends_run,    // the run ends with its message
+    stopped,     // work given up because an earlier job failed: no message
+    bad_input,   // the file being read is itself at fault (not the system):
+                 // a caller that can leave that file out may go on
+    not_closed,  // the work was done, but closing what it read failed
 };
 
 // The message of a failure, complete with its newline but without the

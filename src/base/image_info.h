@@ -2,9 +2,26 @@
 // derivation, to the pages.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
+
+// The images derived from every photograph, each in a cache directory of
+// its own; the table of what each is (derived_images) is in derived_images.h.
+enum class derived_kind {
+    big,       // -b: three times the scaled image's size
+    scaled2x,  // -2: twice the scaled image's size
+    scaled,    // the scaled image, -H high
+    thumbs2x,  // -2: twice the thumbnail's size
+    thumbs,    // the thumbnail, -h high
+};
+inline constexpr size_t derived_kinds = 5;
+
+struct derived_size {
+    int32_t width = 0;
+    int32_t height = 0;
+};
 
 struct image_info {
     std::string name;  // file name in the album directory
@@ -20,16 +37,11 @@ struct image_info {
     int64_t mtime = 0;
     int32_t width = 0;  // upright, as the EXIF orientation turns the stored picture
     int32_t height = 0;
-    int32_t scaled_width = 0;
-    int32_t scaled_height = 0;
-    int32_t thumb_width = 0;
-    int32_t thumb_height = 0;
-    int32_t scaled2x_width = 0;  // with -2
-    int32_t scaled2x_height = 0;
-    int32_t thumb2x_width = 0;
-    int32_t thumb2x_height = 0;
-    int32_t big_width = 0;  // with -b
-    int32_t big_height = 0;
+    // The size of each derived image, in the order of derived_kind; those
+    // this run does not make stay 0 x 0.
+    derived_size sizes[derived_kinds];
+    derived_size &size(derived_kind kind) { return sizes[static_cast<size_t>(kind)]; }
+    const derived_size &size(derived_kind kind) const { return sizes[static_cast<size_t>(kind)]; }
     // When the photograph was taken, as YYYYMMDDhhmmss, from a well-formed
     // EXIF DateTimeOriginal; none without one.
     std::optional<int64_t> taken_time;

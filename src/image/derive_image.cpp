@@ -11,13 +11,13 @@
 #include <vector>
 
 #include "base/files.h"
-#include "image/messages.h"
-#include "image/derived_size.h"
 #include "image/codecs/exif.h"
-#include "image/freshness.h"
 #include "image/codecs/jpeg_writer.h"
-#include "image/orientation.h"
 #include "image/codecs/photo_reader.h"
+#include "image/derived_size.h"
+#include "image/freshness.h"
+#include "image/messages.h"
+#include "image/orientation.h"
 #include "image/resample/reduce_picture.h"
 #include "image/resample/resample.h"
 
@@ -43,24 +43,24 @@ outcome set_derived_sizes(const std::string &source_path, image_info &image,
                           const settings_record &config)
 {
     for (const derived_image &kind : derived_images) {
-        if (kind.multiplies >= 0) continue;
+        if (kind.factor != 1) continue;
         const int32_t height = config.*kind.height_option;
         const derived_width_result result = derived_width(image.width, image.height, height);
         if (result.status != derived_width_result::ok)
             return refuse_size(source_path, height, result.exact);
-        image.*kind.height = height;
-        image.*kind.width = result.width;
+        image.size(kind.kind).height = height;
+        image.size(kind.kind).width = result.width;
     }
     for (const derived_image &kind : derived_images) {
-        if (kind.multiplies < 0 || !is_made(kind, config)) continue;
-        const derived_image &base = derived_images[kind.multiplies];
-        const multiplied_size size = multiply_size(image.width, image.height, image.*base.width,
-                                                   image.*base.height, kind.factor);
+        if (kind.factor == 1 || !is_made(kind, config)) continue;
+        const derived_size base = image.size(kind.multiplies);
+        const multiplied_size size =
+            multiply_size(image.width, image.height, base.width, base.height, kind.factor);
         if (size.width > largest_jpeg_dimension || size.height > largest_jpeg_dimension)
             return refuse_size(source_path, static_cast<int32_t>(size.height),
                                static_cast<double>(size.width));
-        image.*kind.width = static_cast<int32_t>(size.width);
-        image.*kind.height = static_cast<int32_t>(size.height);
+        image.size(kind.kind).width = static_cast<int32_t>(size.width);
+        image.size(kind.kind).height = static_cast<int32_t>(size.height);
     }
     return {};
 }
@@ -153,12 +153,11 @@ size_t largest_stale(const image_info &image, const photo_reading &reading, int 
     size_t largest = 0;
     for (size_t k = 0; k < derived_kinds; ++k)
         if (reading.stale[k])
-            largest = std::max(largest, size_t(image.*derived_images[k].width) *
-                                            size_t(image.*derived_images[k].height) *
+            largest = std::max(largest, size_t(image.size(derived_images[k].kind).width) *
+                                            size_t(image.size(derived_images[k].kind).height) *
                                             static_cast<size_t>(components));
     return largest;
 }
-
 
 // The road of every photograph, whatever its format: the first derived file
 // looked at before the photograph is read, the header and EXIF, the upright
@@ -213,7 +212,7 @@ result<photo_reading> read_photo(const album_dirs &dirs, image_info &image, cons
     // covers the most the reading holds: the decode, a turned copy of the
     // picture, and the largest image made from it.
     const unsigned reduction =
-        reader.reduction_for(image.width, image.*derived_images[first_stale].width);
+        reader.reduction_for(image.width, image.size(derived_images[first_stale].kind).width);
     // The big-screen image alone needs a larger decode: the others are made
     // from the picture brought down to the reduction they would have been
     // decoded at without it, so -b adds to them only that one pass.
@@ -221,15 +220,15 @@ result<photo_reading> read_photo(const album_dirs &dirs, image_info &image, cons
         for (size_t k = first_stale + 1; k < derived_kinds; ++k)
             if (reading.stale[k]) {
                 const unsigned then =
-                    reader.reduction_for(image.width, image.*derived_images[k].width);
+                    reader.reduction_for(image.width, image.size(derived_images[k].kind).width);
                 if (then > reduction) reading.then_reduce = then / reduction;
                 break;
             }
     const result<decode_footprint> footprint = reader.measure(reduction);
     if (!footprint.ok()) return unreadable(footprint.error());
     if (!context.claim_memory(footprint->working +
-                      footprint->picture * (needs_turning(orientation) ? 2 : 1) +
-                      largest_stale(image, reading, footprint->components)))
+                              footprint->picture * (needs_turning(orientation) ? 2 : 1) +
+                              largest_stale(image, reading, footprint->components)))
         return failure::stopped();
     result<picture> decoded = reader.decode(reduction, context.stopped);
     if (!decoded.ok())
@@ -292,9 +291,10 @@ result<std::vector<output_file>> write_derived(const album_dirs &dirs, const ima
         if (!reading.stale[k]) continue;
         if (stopped()) return failure::stopped();
         const derived_image &kind = derived_images[k];
-        result<output_file> file =
-            write_derived_file(reading.image, resample, image.name, dirs.cache[k], image.derived,
-                               image.*kind.width, image.*kind.height, modified, dst);
+        result<output_file> file = write_derived_file(reading.image, resample, image.name,
+                                                      dirs.cache[k], image.derived,
+                                                      image.size(kind.kind).width,
+                                                      image.size(kind.kind).height, modified, dst);
         if (!file.ok()) return file.error();
         written.push_back(std::move(*file));
         if (reading.then_reduce > 1) {

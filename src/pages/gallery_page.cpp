@@ -25,8 +25,8 @@ std::string cover_img(const std::string &dir_name, const image_info &cover,
     const std::string album = url_escape(dir_name);
     return "<img class=\"albumcover\" src=\"" + album + '/' + scaled_image.dir + '/' +
            url_escape(cover.derived) + "\" srcset=\"" + list + "\" sizes=\"" + cover_sizes +
-           "\" width=\"" + std::to_string(cover.*scaled_image.width) + "\" height=\"" +
-           std::to_string(cover.*scaled_image.height) + "\" loading=\"lazy\" alt=\"\">";
+           "\" width=\"" + std::to_string(cover.size(scaled_image.kind).width) + "\" height=\"" +
+           std::to_string(cover.size(scaled_image.kind).height) + "\" loading=\"lazy\" alt=\"\">";
 }
 
 }  // namespace

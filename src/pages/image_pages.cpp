@@ -62,8 +62,9 @@ void write_neighbour(std::FILE *out, const image_info &neighbour, const char *la
                  "<a href=\"%s\"><img src=\"%s/%s\"%s border=\"0\" width=\"%d\" "
                  "height=\"%d\" alt=\"%s\"><br><small>%s</small></a>",
                  url_escape(neighbour.page).c_str(), thumbnail.dir, link.c_str(),
-                 srcset(thumbnail_2x, config, neighbour).c_str(), neighbour.*thumbnail.width,
-                 neighbour.*thumbnail.height, html_escape(neighbour.name).c_str(), label);
+                 srcset(thumbnail_2x, config, neighbour).c_str(),
+                 neighbour.size(thumbnail.kind).width, neighbour.size(thumbnail.kind).height,
+                 html_escape(neighbour.name).c_str(), label);
 }
 
 // The largest file of the photograph: the photo is never shown larger than
@@ -72,7 +73,9 @@ const derived_image &largest_photo_file(const image_info &image, const settings_
 {
     const derived_image *largest = &scaled_image;
     for (const derived_image *kind : {&scaled_image_2x, &big_image})
-        if (is_made(*kind, config) && image.*kind->width > image.*largest->width) largest = kind;
+        if (is_made(*kind, config) &&
+            image.size(kind->kind).width > image.size(largest->kind).width)
+            largest = kind;
     return *largest;
 }
 
@@ -97,8 +100,8 @@ std::string photo_sizes(int32_t width, int32_t height)
 std::string photo_img(const image_info &image, const settings_record &config)
 {
     const derived_image &largest = largest_photo_file(image, config);
-    const int32_t width = image.*largest.width;
-    const int32_t height = image.*largest.height;
+    const int32_t width = image.size(largest.kind).width;
+    const int32_t height = image.size(largest.kind).height;
     std::string img = "<img src=\"";
     img += scaled_image.dir;
     img += '/' + url_escape(image.derived) + '"';
@@ -106,9 +109,10 @@ std::string photo_img(const image_info &image, const settings_record &config)
         img += " srcset=\"" +
                width_candidates({&scaled_image, &scaled_image_2x, &big_image}, image, config) +
                "\" sizes=\"" + photo_sizes(width, height) + '"';
-    img += " border=\"0\" width=\"" + std::to_string(image.*scaled_image.width) + "\" height=\"" +
-           std::to_string(image.*scaled_image.height) + "\" style=\"--w: " + std::to_string(width) +
-           "; --h: " + std::to_string(height) + "\" alt=\"" + html_escape(image.name) + "\">";
+    img += " border=\"0\" width=\"" + std::to_string(image.size(scaled_image.kind).width) +
+           "\" height=\"" + std::to_string(image.size(scaled_image.kind).height) +
+           "\" style=\"--w: " + std::to_string(width) + "; --h: " + std::to_string(height) +
+           "\" alt=\"" + html_escape(image.name) + "\">";
     return img;
 }
 

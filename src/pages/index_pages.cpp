@@ -37,7 +37,7 @@ void write_cell(std::FILE *out, const image_info &image, const settings_record &
                  "alt=\"%s\" width=\"%d\" height=\"%d\"></a><br>\n",
                  url_escape(image.page).c_str(), thumbnail.dir, link.c_str(),
                  srcset(thumbnail_2x, config, image).c_str(), html_escape(image.name).c_str(),
-                 image.*thumbnail.width, image.*thumbnail.height);
+                 image.size(thumbnail.kind).width, image.size(thumbnail.kind).height);
     if (config.show_caption) {
         std::fprintf(out, "<small>%s</small>\n", caption_html(image).c_str());
     } else {

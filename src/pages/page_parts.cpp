@@ -46,13 +46,13 @@ std::string srcset(const derived_image &doubled, const settings_record &config,
                    const image_info &image, const std::string &album_dir)
 {
     if (!is_made(doubled, config)) return {};
-    const int32_t single = image.*derived_images[doubled.multiplies].width;
-    if (image.*doubled.width <= single) return {};
+    const int32_t single = image.size(doubled.multiplies).width;
+    if (image.size(doubled.kind).width <= single) return {};
     // Twice the width, but less from a photograph smaller than that: the
     // density it has, shown at the single image's size.
     char density[32];
     std::snprintf(density, sizeof density, "%.6g",
-                  static_cast<double>(image.*doubled.width) / single);
+                  static_cast<double>(image.size(doubled.kind).width) / single);
     return " srcset=\"" + candidate_url(doubled, image.derived, album_dir) + ' ' + density + "x\"";
 }
 
@@ -68,9 +68,10 @@ std::string width_candidates(std::initializer_list<const derived_image *> kinds,
     for (const derived_image *kind : kinds) {
         if (!is_made(*kind, config)) continue;
         const bool known =
-            std::any_of(candidates.begin(), candidates.end(),
-                        [&](const candidate &c) { return c.width == image.*kind->width; });
-        if (!known) candidates.push_back({kind, image.*kind->width});
+            std::any_of(candidates.begin(), candidates.end(), [&](const candidate &c) {
+                return c.width == image.size(kind->kind).width;
+            });
+        if (!known) candidates.push_back({kind, image.size(kind->kind).width});
     }
     std::stable_sort(candidates.begin(), candidates.end(),
                      [](const candidate &a, const candidate &b) { return a.width < b.width; });

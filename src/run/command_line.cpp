@@ -9,9 +9,9 @@
 #include <cstring>
 #include <utility>
 
-#include "run/messages.h"
 #include "base/report.h"
 #include "base/settings.h"
+#include "run/messages.h"
 #include "run/version.h"
 
 namespace {

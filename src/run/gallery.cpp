@@ -14,13 +14,13 @@
 
 #include "album/album.h"
 #include "base/files.h"
-#include "run/messages.h"
 #include "base/progress.h"
 #include "base/report.h"
 #include "base/terminal.h"
 #include "pages/gallery_page.h"
 #include "pages/stylesheet.h"
 #include "run/command_line.h"
+#include "run/messages.h"
 #include "run/version.h"
 
 namespace {

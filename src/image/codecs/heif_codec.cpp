@@ -8,10 +8,10 @@
 #include <cstring>
 #include <new>
 
-#include "image/messages.h"
 #include "image/codecs/heif_layout.h"
 #include "image/codecs/icc_profile.h"
 #include "image/codecs/nclx_profile.h"
+#include "image/messages.h"
 
 namespace {
 

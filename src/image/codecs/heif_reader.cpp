@@ -3,9 +3,9 @@
 // there is no reduction and no EXIF turn left to apply.
 #include <memory>
 
-#include "image/messages.h"
 #include "image/codecs/heif_codec.h"
 #include "image/codecs/photo_reader.h"
+#include "image/messages.h"
 
 namespace {
 
@@ -38,7 +38,7 @@ public:
 
     result<picture> decode(unsigned, stop_check stopped) override
     {
-        if (stopped()) return failure::stopped();
+        if (stopped && stopped()) return failure::stopped();
         result<picture> decoded = decode_heif(file_, threads_, path_);
         if (!decoded.ok()) return decoded;
         // The pages state the header's size: a picture of any other is a lie.

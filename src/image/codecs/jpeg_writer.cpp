@@ -2,8 +2,8 @@
 
 #include "image/codecs/icc_profile.h"
 
-#include "image/derived_size.h"
 #include "image/codecs/jpeg_codec.h"
+#include "image/derived_size.h"
 
 static_assert(largest_jpeg_dimension == JPEG_MAX_DIMENSION);
 

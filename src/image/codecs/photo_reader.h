@@ -7,8 +7,8 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <string_view>
 
