@@ -10,6 +10,8 @@
 #include <unordered_set>
 #include <vector>
 
+#include "base/limits.h"
+
 // One caption line.
 struct description_entry {
     std::string file;
@@ -24,11 +26,6 @@ struct album_description {
 
 // The names of the album's images: the only ones whose captions are kept.
 using image_names = std::unordered_set<std::string_view>;
-
-// The most of a .description read: far beyond any real one (a caption
-// line per photograph of an album of a hundred thousand takes a few
-// megabytes), and read in well under a second.
-inline constexpr uint64_t largest_description = uint64_t{16} * 1024 * 1024;
 
 // Reads the description of the album open as album_fd; album_path names it
 // in messages. Only the title and the first caption line of each name in

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "base/failure.h"
+#include "base/limits.h"
 #include "image/picture.h"
 
 struct heif_context_freer {
@@ -99,21 +100,11 @@ result<heif_file> open_heif(std::span<const uint8_t> bytes, const std::string &p
 // Its Orientation tag is not to be applied (see heif_file::orientation).
 std::vector<uint8_t> heif_exif(const heif_file &file);
 
-// The largest Exif item read, its size asked first. The EXIF data of a JPEG
-// file fits in one 64 KB marker, and cameras write HEIF Exif items of a
-// few kilobytes; a larger one is left unread, as if there were none.
-inline constexpr size_t largest_heif_exif = size_t{1024} * 1024;
-
 // The memory a decode of the file holds at its peak: libheif's RGB picture
 // and its copy for the pipeline, 3 bytes a pixel each (the coded planes,
 // at most as large, are gone by the time of the copy), for every pixel
 // libheif holds (decoded_pixels), whatever the ispe box says.
 size_t heif_decode_memory(const heif_file &file);
-
-// The most a decode may hold, as for JPEG files: 2 GiB. A file of a few
-// hundred bytes can claim a grid of 32768 x 32768 pixels, which libheif
-// would allocate in full.
-inline constexpr size_t largest_heif_decode_memory = size_t{2048} * 1024 * 1024;
 
 // Decodes the primary image with libheif's defaults: the clean aperture,
 // rotation and mirror applied, so the picture is upright, width x height of

@@ -1,5 +1,6 @@
 #include "image/codecs/heif_layout.h"
 
+#include "base/limits.h"
 #include "image/messages.h"
 
 #include <algorithm>
@@ -8,17 +9,6 @@
 #include <vector>
 
 namespace {
-
-// The most read of any one box or item here: the item tables of a file with
-// tens of thousands of tiles fit, and a hostile length costs no more.
-constexpr uint64_t largest_read = uint64_t{16} * 1024 * 1024;
-
-// The most boxes read in one: a file of empty 8-byte boxes must not take
-// minutes (libheif stops at a few tens of thousands too).
-constexpr size_t most_children = 100000;
-
-// How far iden items may lead to others before the file is taken as a loop.
-constexpr int deepest_reference = 8;
 
 constexpr uint32_t fourcc(const char (&name)[5])
 {
@@ -141,7 +131,7 @@ private:
         return false;
     }
     std::optional<std::vector<uint8_t>> read_at(uint64_t offset, uint64_t size);
-    std::optional<std::vector<uint8_t>> payload(const box &b, uint64_t most = largest_read)
+    std::optional<std::vector<uint8_t>> payload(const box &b, uint64_t most = largest_heif_box)
     {
         return read_at(b.start, std::min(b.size, most));
     }
@@ -162,7 +152,7 @@ private:
 
 std::optional<std::vector<uint8_t>> layout_reader::read_at(uint64_t offset, uint64_t size)
 {
-    if (size > largest_read) {
+    if (size > largest_heif_box) {
         fail("a box or item of more than 16 MiB where the picture's size is read");
         return std::nullopt;
     }
@@ -183,7 +173,7 @@ bool layout_reader::children(uint64_t start, uint64_t end, std::vector<box> &fou
 {
     for (uint64_t at = start; at < end;) {
         if (end - at < 8) return fail("a box cut short");
-        if (found.size() >= most_children) return fail("too many boxes");
+        if (found.size() >= most_heif_children) return fail("too many boxes");
         const auto header = read_at(at, std::min<uint64_t>(16, end - at));
         if (!header) return false;
         cursor c{*header};
@@ -653,7 +643,7 @@ bool layout_reader::measure(uint32_t item, int depth, size_2d &picture, uint64_t
 
 bool layout_reader::measure_once(uint32_t item, int depth, size_2d &picture, uint64_t &pixels)
 {
-    if (depth > deepest_reference) return fail("image items that refer to each other in a loop");
+    if (depth > deepest_heif_reference) return fail("image items that refer to each other in a loop");
     const auto type = types_.find(item);
     if (type == types_.end()) return fail("an image item without an infe box");
     const bool grid = type->second == fourcc("grid"), overlay = type->second == fourcc("iovl");

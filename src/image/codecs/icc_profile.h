@@ -9,12 +9,8 @@
 #include <string>
 #include <vector>
 
-// The largest profile carried. Real camera, scanner and display profiles
-// take a few kilobytes, and even a detailed printer profile with large
-// lookup tables a few hundred: 1 MiB leaves room for those and keeps a
-// derived thumbnail from growing beyond what its pixels cost. It fits in 17
-// APP2 markers, far from the 255 a JPEG file can number.
-inline constexpr size_t largest_icc_profile = size_t{1024} * 1024;
+#include "base/limits.h"
+
 static_assert(largest_icc_profile <= 255 * 65519, "a profile a JPEG file can number");
 
 // Why a profile of that many bytes is not carried, or empty: for a size

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "base/failure.h"
+#include "base/limits.h"
 #include "image/messages.h"
 #include "image/picture.h"
 
@@ -54,8 +55,6 @@ struct decompressor {
     decompressor(const decompressor &) = delete;
     decompressor &operator=(const decompressor &) = delete;
 };
-
-inline constexpr unsigned largest_marker_hunt = 1u << 20;
 
 // Creates the object under the guard (creation can fail too), attaches the
 // file, which stays its caller's, and reads the header.

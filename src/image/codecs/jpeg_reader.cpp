@@ -6,14 +6,12 @@
 #include <memory>
 
 #include "base/files.h"
+#include "base/limits.h"
 #include "image/codecs/icc_profile.h"
 #include "image/codecs/jpeg_codec.h"
 #include "image/codecs/photo_reader.h"
 
 namespace {
-
-// Enough for the coefficients of a progressive photograph of 600 megapixels.
-constexpr long largest_decode_memory = 2048L * 1024 * 1024;
 
 // What libjpeg holds at once for a file it cannot decode scan by scan: the
 // coefficients of the whole image, 64 of 2 bytes per block of every

@@ -1,0 +1,51 @@
+// The bounds on what a hostile or broken file can make a run spend, in one
+// place, each with its reason. A file beyond one is refused with a message
+// (or, where noted, the part beyond it is left unread); none of them is
+// near what a real camera, phone or scanner writes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// The most a JPEG decode may hold (libjpeg's max_memory_to_use): enough for
+// the coefficients of a progressive photograph of 600 megapixels.
+inline constexpr long largest_decode_memory = 2048L * 1024 * 1024;
+
+// The most a HEIF or AVIF decode may hold, as for JPEG files: 2 GiB. A file
+// of a few hundred bytes can claim a grid of 32768 x 32768 pixels, which
+// libheif would allocate in full.
+inline constexpr size_t largest_heif_decode_memory = size_t{2048} * 1024 * 1024;
+
+// The most bytes libjpeg may skip in search of the next JPEG marker before
+// the file is taken as ended: a real file has none between markers, and a
+// hostile one must not keep it hunting through gigabytes.
+inline constexpr unsigned largest_marker_hunt = 1u << 20;
+
+// The largest ICC profile carried. Real camera, scanner and display
+// profiles take a few kilobytes, and even a detailed printer profile with
+// large lookup tables a few hundred: 1 MiB leaves room for those and keeps
+// a derived thumbnail from growing beyond what its pixels cost. It fits in
+// 17 APP2 markers, far from the 255 a JPEG file can number.
+inline constexpr size_t largest_icc_profile = size_t{1024} * 1024;
+
+// The largest HEIF Exif item read, its size asked first. The EXIF data of a
+// JPEG file fits in one 64 KB marker, and cameras write HEIF Exif items of
+// a few kilobytes; a larger one is left unread, as if there were none.
+inline constexpr size_t largest_heif_exif = size_t{1024} * 1024;
+
+// The most read of any one HEIF box or item: the item tables of a file with
+// tens of thousands of tiles fit, and a hostile length costs no more.
+inline constexpr uint64_t largest_heif_box = uint64_t{16} * 1024 * 1024;
+
+// The most HEIF boxes read in one: a file of empty 8-byte boxes must not
+// take minutes (libheif stops at a few tens of thousands too).
+inline constexpr size_t most_heif_children = 100000;
+
+// How far HEIF iden items may lead to others before the file is taken as a
+// loop.
+inline constexpr int deepest_heif_reference = 8;
+
+// The most of a .description read: far beyond any real one (a caption line
+// per photograph of an album of a hundred thousand takes a few megabytes),
+// and read in well under a second. The rest is left unread, with a note.
+inline constexpr uint64_t largest_description = uint64_t{16} * 1024 * 1024;
