@@ -1,11 +1,7 @@
 #include "album/image_order.h"
 
-#include <cstring>
-
-int compare_name(const image_info &a, const image_info &b)
-{
-    return std::strcoll(a.name.c_str(), b.name.c_str());
-}
+// Byte order, whatever the locale: names are bytes, not text.
+int compare_name(const image_info &a, const image_info &b) { return a.name.compare(b.name); }
 
 // Ties go by name, so that the order is the same whatever the sort does
 // with equal elements.

@@ -49,9 +49,9 @@ result<std::vector<dir_entry>> list_gallery(const open_dir &gallery)
 {
     result<std::vector<dir_entry>> entries = list_directory(gallery, message::cant_closedir);
     if (!entries.ok()) return entries;
-    std::sort(entries->begin(), entries->end(), [](const dir_entry &a, const dir_entry &b) {
-        return std::strcoll(a.name.c_str(), b.name.c_str()) < 0;
-    });
+    // Byte order, whatever the locale: names are bytes, not text.
+    std::sort(entries->begin(), entries->end(),
+              [](const dir_entry &a, const dir_entry &b) { return a.name < b.name; });
     return entries;
 }
 

@@ -84,12 +84,18 @@ public:
     {
         jpeg_decompress_struct &info = source_.info;
         set_reduction(info, reduction);
-        if (outcome sized = guarded(source_.errors, [&] { jpeg_calc_output_dimensions(&info); });
+        // Both calls can end in libjpeg's error exit.
+        size_t whole_image = 0;
+        if (outcome sized = guarded(source_.errors,
+                                    [&] {
+                                        jpeg_calc_output_dimensions(&info);
+                                        whole_image = whole_image_memory(info);
+                                    });
             !sized.ok())
             return sized.error();
         return decode_footprint{size_t{info.output_width} * size_t{info.output_height} *
                                     static_cast<size_t>(info.output_components),
-                                whole_image_memory(info), info.output_components};
+                                whole_image, info.output_components};
     }
 
     result<picture> decode(unsigned reduction, stop_check stop) override;
