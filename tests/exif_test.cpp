@@ -22,7 +22,7 @@ namespace {
 unique_exif load(const std::string &path)
 {
     const unique_fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    unique_exif data = read_exif_data(fd.fd);
+    unique_exif data = read_exif_data(*byte_source_of(fd.fd));
     if (!data) throw std::runtime_error("no EXIF data in " + path);
     return data;
 }

@@ -57,15 +57,16 @@ std::optional<int64_t> exif_date_time(const std::string &text)
     return key;
 }
 
-unique_exif read_exif_data(int fd)
+unique_exif read_exif_data(const byte_source &bytes)
 {
-    // What libexif's own reader of a file does, fed by descriptor: the same
+    // What libexif's own reader of a file does, fed by position: the same
     // pieces in the same sizes, so the same data is found.
     ExifLoader *loader = exif_loader_new();
     if (!loader) return nullptr;
     unsigned char piece[1024];
-    for (off_t offset = 0;;) {
-        const ssize_t got = pread(fd, piece, sizeof piece, offset);
+    byte_source source = bytes;  // its error is of no use here
+    for (int64_t offset = 0;;) {
+        const int64_t got = source.read_some(offset, piece);
         if (got <= 0) break;
         offset += got;
         if (!exif_loader_write(loader, piece, static_cast<unsigned int>(got))) break;

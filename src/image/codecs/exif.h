@@ -8,14 +8,15 @@
 #include <optional>
 #include <string>
 
+#include "base/byte_source.h"
+
 struct exif_data_freer {
     void operator()(ExifData *data) const { exif_data_free(data); }
 };
 using unique_exif = std::unique_ptr<ExifData, exif_data_freer>;
 
-// The EXIF data of the open file, read through its descriptor without
-// moving its offset; none when it has none.
-unique_exif read_exif_data(int fd);
+// The EXIF data of the open file, read by position; none when it has none.
+unique_exif read_exif_data(const byte_source &bytes);
 
 // The value of one EXIF tag as libexif renders it, from the first of the five
 // IFDs that yields a text; none when no IFD does.

@@ -35,16 +35,7 @@ int64_t reader_position(void *userdata) { return reader_of(userdata).position; }
 // when the file shrank under us.
 bool read_fully(heif_descriptor_reader &reader, uint8_t *to, size_t size, int64_t offset)
 {
-    while (size > 0) {
-        const ssize_t got = pread(reader.fd, to, size, offset);
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) reader.error = errno;
-        if (got <= 0) return false;
-        to += got;
-        size -= static_cast<size_t>(got);
-        offset += got;
-    }
-    return true;
+    return reader.bytes.read_exactly(offset, {to, size});
 }
 
 constexpr size_t read_ahead = 64 * 1024;
@@ -80,7 +71,7 @@ int reader_read_unhidden(void *data, size_t size, void *userdata)
     const bool in_chunk = reader.position >= reader.chunk_start &&
                           end <= reader.chunk_start + static_cast<int64_t>(reader.chunk.size());
     if (!in_chunk && size < read_ahead) {
-        const int64_t left = reader.size - reader.position;
+        const int64_t left = reader.bytes.size - reader.position;
         if (left < static_cast<int64_t>(size)) return 1;
         reader.chunk.resize(static_cast<size_t>(std::min<int64_t>(left, read_ahead)));
         reader.chunk_start = reader.position;
@@ -101,7 +92,7 @@ int reader_read_unhidden(void *data, size_t size, void *userdata)
 int reader_seek(int64_t position, void *userdata)
 {
     heif_descriptor_reader &reader = reader_of(userdata);
-    if (position < 0 || position > reader.size) return 1;
+    if (position < 0 || position > reader.bytes.size) return 1;
     reader.position = position;
     return 0;
 }
@@ -109,8 +100,8 @@ int reader_seek(int64_t position, void *userdata)
 // The file does not grow: whatever lies past its end never comes.
 heif_reader_grow_status reader_wait(int64_t target_size, void *userdata)
 {
-    return target_size > reader_of(userdata).size ? heif_reader_grow_status_size_beyond_eof
-                                                  : heif_reader_grow_status_size_reached;
+    return target_size > reader_of(userdata).bytes.size ? heif_reader_grow_status_size_beyond_eof
+                                                        : heif_reader_grow_status_size_reached;
 }
 
 constexpr heif_reader descriptor_reader_functions{1, reader_position, reader_read, reader_seek,
@@ -120,7 +111,7 @@ constexpr heif_reader descriptor_reader_functions{1, reader_position, reader_rea
 // Some of libheif's texts end in a newline, which the caller's line adds.
 std::string error_text(const heif_error &error, const heif_descriptor_reader *reader)
 {
-    if (reader && reader->error != 0) return std::strerror(reader->error);
+    if (reader && reader->bytes.error != 0) return std::strerror(reader->bytes.error);
     std::string text = error.message ? error.message : "";
     while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
     return text.empty() ? "unknown libheif error" : text;
@@ -224,8 +215,7 @@ result<heif_file> open_heif(int fd, const std::string &path)
     heif_file &file = *opened;
     file.size = status.st_size;
     file.reader = std::make_unique<heif_descriptor_reader>();
-    file.reader->fd = fd;
-    file.reader->size = status.st_size;
+    file.reader->bytes = byte_source{fd, status.st_size, 0};
     heif_descriptor_reader &reader = *file.reader;
     const heif_read_at read_at = [&reader](uint64_t offset, std::span<uint8_t> to) {
         return read_fully(reader, to.data(), to.size(), static_cast<int64_t>(offset));
@@ -234,7 +224,7 @@ result<heif_file> open_heif(int fd, const std::string &path)
     for (const uint64_t type :
          long_colour_boxes(static_cast<uint64_t>(status.st_size), read_at, largest_icc_profile + 4))
         reader.hidden_types.push_back(static_cast<int64_t>(type));
-    reader.error = 0;
+    reader.bytes.error = 0;
     file.long_profile = !reader.hidden_types.empty();
     const heif_error read = heif_context_read_from_reader(
         file.context.get(), &descriptor_reader_functions, file.reader.get(), nullptr);
@@ -305,7 +295,7 @@ result<picture> decode_heif(const heif_file &file, int decoding_threads, const s
     // the file otherwise, it allocates no larger side than was paid for.
     heif_context_set_maximum_image_size_limit(
         file.context.get(), static_cast<int>(std::min<uint64_t>(file.longest_side + 1, INT32_MAX)));
-    if (file.reader) file.reader->error = 0;
+    if (file.reader) file.reader->bytes.error = 0;
     heif_image *decoded = nullptr;
     const heif_error error = heif_decode_image(file.primary.get(), &decoded, heif_colorspace_RGB,
                                                heif_chroma_interleaved_RGB, options.get());

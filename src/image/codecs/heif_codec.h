@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/byte_source.h"
 #include "base/failure.h"
 #include "base/limits.h"
 #include "image/picture.h"
@@ -34,15 +35,13 @@ struct heif_image_releaser {
 };
 using unique_heif_image = std::unique_ptr<heif_image, heif_image_releaser>;
 
-// Where libheif's reader reads: the caller's descriptor, by pread, so that
-// the descriptor's own offset never moves. libheif reads box by box, many
-// small reads: those come from a chunk read ahead, large ones straight
-// from the file.
+// Where libheif's reader reads: the caller's file by position, never past
+// the size it had when it was opened. libheif reads box by box, many small
+// reads: those come from a chunk read ahead, large ones straight from the
+// file.
 struct heif_descriptor_reader {
-    int fd = -1;
-    int64_t size = 0;            // the file's size when it was opened
+    byte_source bytes;
     int64_t position = 0;        // libheif's reading position
-    int error = 0;               // errno of a read that failed, for the message
     std::vector<uint8_t> chunk;  // the bytes from chunk_start on
     int64_t chunk_start = 0;
     // Where libheif reads "skip" instead of "colr": the types of colour

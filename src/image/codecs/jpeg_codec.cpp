@@ -33,11 +33,13 @@ void setup_errors(codec_errors &errors, const std::string &path)
     errors.text[0] = '\0';
 }
 
-// libjpeg's stdio source, byte for byte what it reads and warns, but for
-// the bound on a search for a marker through bytes that are none.
+// libjpeg's stdio source, byte for byte what it reads and warns, but read
+// by position from the file's bytes as they were when it was opened, and
+// with a bound on a search for a marker through bytes that are none.
 struct file_source {
     jpeg_source_mgr manager;
-    std::FILE *file;
+    byte_source *bytes;
+    int64_t position;
     bool start_of_file;
     JOCTET buffer[4096];  // as much as libjpeg's own source reads at once
 };
@@ -53,8 +55,12 @@ boolean fill_input_buffer(j_decompress_ptr info)
 {
     file_source &source = source_of(info);
     size_t got = 0;
-    if (info->marker->discarded_bytes <= largest_marker_hunt)
-        got = std::fread(source.buffer, 1, sizeof source.buffer, source.file);
+    if (info->marker->discarded_bytes <= largest_marker_hunt) {
+        // A failed read ends the data as the end of the file does.
+        const int64_t read = source.bytes->read_some(source.position, source.buffer);
+        got = read > 0 ? static_cast<size_t>(read) : 0;
+        source.position += static_cast<int64_t>(got);
+    }
     if (got == 0) {
         if (source.start_of_file) ERREXIT(info, JERR_INPUT_EMPTY);
         WARNMS(info, JWRN_JPEG_EOF);
@@ -83,7 +89,7 @@ void skip_input_data(j_decompress_ptr info, long count)
 
 void term_source(j_decompress_ptr) {}
 
-void attach_file(jpeg_decompress_struct &info, std::FILE *file)
+void attach_file(jpeg_decompress_struct &info, byte_source &bytes)
 {
     auto *source = static_cast<file_source *>((*info.mem->alloc_small)(
         reinterpret_cast<j_common_ptr>(&info), JPOOL_PERMANENT, sizeof(file_source)));
@@ -94,7 +100,8 @@ void attach_file(jpeg_decompress_struct &info, std::FILE *file)
     source->manager.term_source = term_source;
     source->manager.bytes_in_buffer = 0;
     source->manager.next_input_byte = nullptr;
-    source->file = file;
+    source->bytes = &bytes;
+    source->position = 0;
     info.src = &source->manager;
 }
 
@@ -112,14 +119,14 @@ decompressor::~decompressor()
     if (created) jpeg_destroy_decompress(&info);
 }
 
-outcome open_decompressor(decompressor &source, std::FILE *file)
+outcome open_decompressor(decompressor &source, byte_source &bytes)
 {
     jpeg_decompress_struct &info = source.info;
     // The guard is set before the object is made: creating it can fail too.
     return guarded(source.errors, [&] {
         source.created = true;
         jpeg_create_decompress(&info);
-        attach_file(info, file);
+        attach_file(info, bytes);
         jpeg_save_markers(&info, JPEG_APP0 + 2, 0xFFFF);
         jpeg_read_header(&info, TRUE);
     });

@@ -11,6 +11,7 @@
 
 #include <string>
 
+#include "base/byte_source.h"
 #include "base/failure.h"
 #include "base/limits.h"
 #include "image/messages.h"
@@ -57,8 +58,8 @@ struct decompressor {
 };
 
 // Creates the object under the guard (creation can fail too), attaches the
-// file, which stays its caller's, and reads the header.
-[[nodiscard]] outcome open_decompressor(decompressor &source, std::FILE *file);
+// file's bytes, which stay their caller's, and reads the header.
+[[nodiscard]] outcome open_decompressor(decompressor &source, byte_source &bytes);
 
 // A compressor for one derived file, created under the guard.
 struct compressor {

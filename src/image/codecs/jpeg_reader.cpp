@@ -1,10 +1,11 @@
 // JPEG photographs through libjpeg, behind the reader interface.
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <memory>
+#include <optional>
 
+#include "base/byte_source.h"
 #include "base/files.h"
 #include "base/limits.h"
 #include "image/codecs/icc_profile.h"
@@ -41,21 +42,14 @@ class jpeg_reader final : public photo_reader {
 public:
     explicit jpeg_reader(const std::string &path) : source_(path) {}
 
+    // libjpeg and the EXIF reader each read the caller's descriptor by
+    // position, from the bytes the file held when it was opened.
     outcome open(int fd)
     {
-        // A stream of its own on the same open file, so the caller keeps its
-        // descriptor. The two share one offset: it starts where libjpeg reads
-        // from, and only libjpeg moves it (EXIF is read with pread).
-        const int own = fcntl(fd, F_DUPFD_CLOEXEC, 0);
-        if (own >= 0) file_.reset(fdopen(own, "rb"));
-        if (!file_) {
-            const int saved = errno;
-            if (own >= 0) close(own);
-            errno = saved;
-            return message::cant_fopen(source_.path);
-        }
-        fd_ = fd;
-        return open_decompressor(source_, file_.get());
+        const std::optional<byte_source> bytes = byte_source_of(fd);
+        if (!bytes) return message::cant_fopen(source_.path);
+        bytes_ = *bytes;
+        return open_decompressor(source_, bytes_);
     }
 
     int32_t stored_width() const override { return static_cast<int32_t>(source_.info.image_width); }
@@ -64,7 +58,7 @@ public:
         return static_cast<int32_t>(source_.info.image_height);
     }
 
-    unique_exif exif() override { return read_exif_data(fd_); }
+    unique_exif exif() override { return read_exif_data(bytes_); }
 
     int orientation_to_apply(int exif_orientation) const override { return exif_orientation; }
 
@@ -101,9 +95,8 @@ public:
     result<picture> decode(unsigned reduction, stop_check stop) override;
 
 private:
+    byte_source bytes_;  // libjpeg's source points here: it lives as long
     decompressor source_;
-    unique_file file_;
-    int fd_ = -1;
 };
 
 // Decodes the whole image at 1/denom. Only the scale is changed from
