@@ -48,8 +48,7 @@ bool is_temporary_name(std::string_view name, size_t limit)
     const std::string_view stem = name.substr(0, name.size() - 4);
     if (is_jpeg_name(stem)) return true;
     if (stem.size() < 17 || name.size() + 3 < limit) return false;
-    const std::string_view tag = stem.substr(stem.size() - 17);
-    return tag[0] == '~' && tag.find_first_not_of("0123456789abcdef", 1) == std::string_view::npos;
+    return is_name_tag(stem.substr(stem.size() - 17));
 }
 
 // A full run holds the gallery's lock alone, so a temporary file in a cache

@@ -15,13 +15,6 @@
 
 namespace {
 
-// Whether text is a shortened name's tag: "~" and 16 lower-case hex digits.
-bool is_name_tag(std::string_view text)
-{
-    return text.size() == 17 && text[0] == '~' &&
-           text.find_first_not_of("0123456789abcdef", 1) == std::string_view::npos;
-}
-
 // The page of the HEIF photograph whose derived name is `derived`, when
 // that name was shortened (fitted_name): the photograph's name is gone, but
 // its page, shortened from the same name, carries the same tag after a

@@ -102,6 +102,12 @@ std::string fitted_name(size_t limit, const std::string &name, const std::string
     return fitted;
 }
 
+bool is_name_tag(std::string_view text)
+{
+    return text.size() == 17 && text[0] == '~' &&
+           text.find_first_not_of("0123456789abcdef", 1) == std::string_view::npos;
+}
+
 result<std::vector<dir_entry>> list_directory(const open_dir &dir, path_message closedir_failure)
 {
     // A descriptor of its own to read with: the held one is O_PATH.

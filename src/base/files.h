@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/failure.h"
@@ -67,6 +68,10 @@ size_t name_limit(int dir_fd);
 // run: a prefix of name cut at a UTF-8 character boundary, "~", 16 hex
 // digits of a hash of the whole name, then the suffix.
 std::string fitted_name(size_t limit, const std::string &name, const std::string &suffix);
+
+// Whether text is the tag fitted_name puts in a shortened name: "~" and 16
+// lower-case hex digits.
+bool is_name_tag(std::string_view text);
 
 // One entry of a directory listing, typed as the listing itself reports it:
 // symbolic links are not followed. Where the file system does not tell the

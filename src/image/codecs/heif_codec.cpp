@@ -1,4 +1,5 @@
 #include "image/codecs/heif_codec.h"
+#include "base/big_endian.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -164,11 +165,6 @@ result<heif_file> new_context(const std::string &path)
     file.context.reset(heif_context_alloc());
     if (!file.context) return message::codec_error(path, std::strerror(ENOMEM));
     return file;
-}
-
-uint32_t big_endian_32(const uint8_t *bytes)
-{
-    return uint32_t{bytes[0]} << 24 | uint32_t{bytes[1]} << 16 | uint32_t{bytes[2]} << 8 | bytes[3];
 }
 
 struct options_freer {

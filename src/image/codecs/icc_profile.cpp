@@ -1,4 +1,5 @@
 #include "image/codecs/icc_profile.h"
+#include "base/big_endian.h"
 
 #include <lcms2.h>
 
@@ -24,11 +25,6 @@ using unique_transform = std::unique_ptr<void, transform_deleter>;
 // lcms2 would report what it finds wrong to its error handler; the fault
 // is told once, by the caller.
 void ignore_error(cmsContext, cmsUInt32Number, const char *) {}
-
-uint32_t big_endian_32(const uint8_t *bytes)
-{
-    return uint32_t{bytes[0]} << 24 | uint32_t{bytes[1]} << 16 | uint32_t{bytes[2]} << 8 | bytes[3];
-}
 
 struct space_of {
     cmsColorSpaceSignature space;
