@@ -254,6 +254,64 @@ TEST(command_line, help_shows_every_option_and_its_default)
     EXPECT_EQ(run_vistrel({"-c", "9", "--help"}).out, r.out);
 }
 
+// What a run says on standard output is part of it: when that cannot be
+// written, the run fails with the reason, and standard error carries
+// nothing else.
+TEST(command_line, standard_output_that_cannot_be_written_fails_the_run)
+{
+    temp_dir gallery;
+    make_dir(gallery.file("album"));
+    write_jpeg(gallery.file("album/p.jpg"),
+               {.width = 64, .height = 48, .exif = exif_recipe{.model = "Camera"}});
+    const std::string full = "vistrel: can't write to standard output: No space left on device\n";
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        std::string err;
+    } cases[] = {
+        {{gallery.path}, 1, full},
+        {{"-q", gallery.path}, 1, full},
+        {{"-p", "1/2", gallery.path}, 1, full},  // its Image line
+        {{"--help"}, 1, full},
+        {{"--version"}, 1, full},
+        // Nothing to write, nothing lost: a part without images, and what
+        // goes to standard error alone.
+        {{"-p", "2/2", gallery.path}, 0, ""},
+        {{"-v"}, 0, std::string("vistrel version ") + VISTREL_VERSION + "\n"},
+        {{"-c", "0", gallery.path}, 1, invalid("c", "0") + usage_text({.columns = 0})},
+    };
+    for (const auto &c : cases) {
+        std::string shown;
+        for (const std::string &arg : c.args) shown += "[" + arg + "]";
+        const run_result r = run_vistrel_into("/dev/full", c.args);
+        EXPECT_EQ(r.status, c.status) << shown;
+        EXPECT_EQ(r.err, c.err) << shown;
+    }
+}
+
+// A write that fails midway ends the run after the album it was on, as
+// any failure would: the next album and the gallery page are not written.
+TEST(command_line, standard_output_failing_midway_ends_the_run)
+{
+    temp_dir gallery;
+    for (const char *album : {"a", "b"}) {
+        make_dir(gallery.file(album));
+        for (int i = 0; i < 3; ++i)
+            write_jpeg(gallery.file(std::string(album) + "/p" + std::to_string(i) + ".jpg"),
+                       {.width = 64,
+                        .height = 48,
+                        .seed = uint32_t(i),
+                        .exif = exif_recipe{.model = "Camera"}});
+    }
+    // Several threads write each photograph's lines out as it is done.
+    const run_result r = run_vistrel_into("/dev/full", {"-j", "2", gallery.path});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "vistrel: can't write to standard output: No space left on device\n");
+    EXPECT_TRUE(file_exists(gallery.file("a/index.html")));
+    EXPECT_FALSE(file_exists(gallery.file("b/.scaled")));
+    EXPECT_FALSE(file_exists(gallery.file("index.html")));
+}
+
 TEST(command_line, quiet_and_keep_going_run_the_gallery)
 {
     temp_dir gallery;

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 #include "base/failure.h"
@@ -152,6 +153,13 @@ inline failure lock_not_ours(const std::string &path)
 {
     return failure_text("can't lock '%s': .lock is not a regular file of this user\n",
                         path.c_str());
+}
+
+// Standard output that took no more of what the run said (a full disk):
+// the errno of the first write that failed.
+inline failure cant_write_standard_output(int error)
+{
+    return failure_text("can't write to standard output: %s\n", std::strerror(error));
 }
 
 // The end of a run that kept going (-k) past photographs it could not read.

@@ -102,6 +102,17 @@ void write_help()
     report_out("%s", text.c_str());
 }
 
+// The end of --help and --version: status 0 once what they printed is
+// written out.
+[[noreturn]] void exit_after_output()
+{
+    if (const int error = close_standard_output()) {
+        report_failure(message::cant_write_standard_output(error));
+        std::exit(1);
+    }
+    std::exit(0);
+}
+
 // GNU's two long options, recognised as whole words where an option may
 // stand; every other word starting with "--" is left to getopt as before.
 bool long_option(const char *word, const char *name)
@@ -120,11 +131,11 @@ command_line parse_command_line(int argc, char **argv)
         // behind optind already.
         if (optind < argc && long_option(argv[optind], "help")) {
             write_help();
-            std::exit(0);
+            exit_after_output();
         }
         if (optind < argc && long_option(argv[optind], "version")) {
             std::printf("vistrel %s\n", vistrel_version);
-            std::exit(0);
+            exit_after_output();
         }
         const int letter = getopt(argc, argv, getopt_string.data());
         if (letter == -1) break;
