@@ -163,6 +163,20 @@ listing slurm_options()
     return found;
 }
 
+// Every row sets something, and has a value exactly where its text shows
+// one.
+TEST(options, rows_set_and_show_what_they_say)
+{
+    const auto shows_a_value = [](const char *text) {
+        return text && std::string(text).find("{}") != std::string::npos;
+    };
+    for (const option_row &row : options) {
+        EXPECT_NE(row.set, nullptr) << "-" << row.letter;
+        EXPECT_EQ(shows_a_value(row.help) || shows_a_value(row.usage), row.value != nullptr)
+            << "-" << row.letter;
+    }
+}
+
 TEST(options, readme_table_lists_every_option)
 {
     expect_lists_the_table("README.md", readme_options());

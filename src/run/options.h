@@ -200,12 +200,19 @@ inline constexpr option_row options[] = {
 // The options of the usage text, in its own order.
 inline constexpr char usage_order[] = "crhHeEDfolsdv";
 
-// The row of a letter; nullptr for a letter that is no option.
-constexpr const option_row *find_option(int letter)
+// The index of a letter's row; -1 for a letter that is no option.
+constexpr int option_index(int letter)
 {
-    for (const option_row &row : options)
-        if (row.letter == letter) return &row;
-    return nullptr;
+    for (size_t i = 0; i < std::size(options); ++i)
+        if (options[i].letter == letter) return static_cast<int>(i);
+    return -1;
+}
+
+// The row of a letter; nullptr for a letter that is no option.
+inline const option_row *find_option(int letter)
+{
+    const int index = option_index(letter);
+    return index < 0 ? nullptr : &options[index];
 }
 
 // getopt's option string: every letter, with a ':' after one that takes an
@@ -225,19 +232,16 @@ inline constexpr auto getopt_string = [] {
     return text;
 }();
 
+// What can be checked of the rows as the program is compiled. Some
+// builds (GCC's sanitizers) take no address of a variable or function for
+// a constant, so the checks go by index, and options_test checks `set` and
+// `value`.
 namespace option_table_checks {
 
 constexpr bool contains(const char *text, char c)
 {
     for (; *text; ++text)
         if (*text == c) return true;
-    return false;
-}
-
-constexpr bool has_placeholder(const char *text)
-{
-    for (; text && *text; ++text)
-        if (text[0] == '{' && text[1] == '}') return true;
     return false;
 }
 
@@ -250,21 +254,20 @@ constexpr size_t length(const char *text)
 
 constexpr bool rows_are_sound()
 {
-    for (const option_row &row : options) {
+    for (size_t i = 0; i < std::size(options); ++i) {
+        const option_row &row = options[i];
         // getopt's own characters, and letters given twice, would be lost.
-        if (contains("+:?-", row.letter) || find_option(row.letter) != &row) return false;
-        if (!row.set || !row.help) return false;
+        if (contains("+:?-", row.letter) || option_index(row.letter) != static_cast<int>(i))
+            return false;
+        if (!row.help) return false;
         // Two blanks at least between "-d <title>" and its text in --help.
         if (row.argument && length(row.argument) > 5) return false;
-        // A value is given exactly where a text shows one.
-        if ((has_placeholder(row.help) || has_placeholder(row.usage)) != (row.value != nullptr))
-            return false;
         // The usage text lists its options in its own order, each once.
         if ((row.usage != nullptr) != contains(usage_order, row.letter)) return false;
         if (row.usage && (row.usage[0] != '-' || row.usage[1] != row.letter)) return false;
     }
     for (size_t i = 0; usage_order[i]; ++i)
-        if (!find_option(usage_order[i]) || contains(usage_order + i + 1, usage_order[i]))
+        if (option_index(usage_order[i]) < 0 || contains(usage_order + i + 1, usage_order[i]))
             return false;
     return true;
 }
