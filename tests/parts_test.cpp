@@ -311,12 +311,22 @@ TEST(parts, leave_temporary_files_to_the_full_run)
 
 namespace {
 
-// The gallery of fill_gallery and a HEIF photograph, for -i.
-void fill_gallery_with_heif(const std::string &root)
+// A small gallery of two albums, a HEIF photograph among the JPEG ones (for
+// -i), a description and an orphan.
+void fill_small_gallery(const std::string &root)
 {
     static const std::vector<uint8_t> heic = make_heif({.width = 128, .height = 96, .seed = 7});
-    fill_gallery(root);
+    for (const char *album : {"a", "b"}) make_dir(root + "/" + album);
+    for (int i = 0; i < 3; ++i)
+        write_jpeg(root + (i < 2 ? "/a/p" : "/b/p") + std::to_string(i) + ".jpg",
+                   {.width = 160 + 40 * i,
+                    .height = 120,
+                    .seed = static_cast<uint32_t>(i),
+                    .exif = exif_recipe{.model = "Camera", .taken = "2024:05:06 07:08:09"}});
     write_file(root + "/a/h.heic", std::string(heic.begin(), heic.end()));
+    write_file(root + "/b/.description", ". Harbour\np2.jpg The boats\n");
+    make_dir(root + "/b/.scaled");
+    write_file(root + "/b/.scaled/gone.jpg", "orphan");
 }
 
 // The "N made" of a quiet run's summary line.
@@ -337,7 +347,7 @@ split_run parts_then_pages(const std::vector<std::string> &parts_words,
                            const std::vector<std::string> &pages_words)
 {
     temp_dir g;
-    fill_gallery_with_heif(g.path);
+    fill_small_gallery(g.path);
     for (const char *part : {"1/2", "2/2"}) {
         std::vector<std::string> args = parts_words;
         args.insert(args.end(), {"-p", part, g.path});
@@ -354,7 +364,7 @@ split_run parts_then_pages(const std::vector<std::string> &parts_words,
 std::map<std::string, std::string> one_run(const std::vector<std::string> &words)
 {
     temp_dir g;
-    fill_gallery_with_heif(g.path);
+    fill_small_gallery(g.path);
     std::vector<std::string> args = words;
     args.push_back(g.path);
     const run_result r = run_vistrel(args);
