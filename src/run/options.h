@@ -35,7 +35,8 @@ struct option_row {
     // it, and its wording stays as it is.
     const char *usage = nullptr;
     // What it sets changes the derived images: part runs (-p) must be given
-    // it as the pages run is, or their work is wrong or done again.
+    // it as the pages run is, or their work is wrong or done again
+    // (parts_test tries every option on one side alone).
     bool derives = false;
 };
 
