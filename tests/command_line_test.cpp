@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "base/settings.h"
+#include "run/options.h"
 #include "support/gallery_snapshot.h"
 #include "support/jpeg_fixture.h"
 #include "support/run_vistrel.h"
@@ -48,75 +50,73 @@ TEST_P(command_line_rejected, writes_message_then_usage_and_exits_1)
     EXPECT_FALSE(file_exists(gallery.file("index.html")));
 }
 
-usage_values with(int columns, int rows = 3, int thumb = 96, int scaled = 480,
-                  std::string title = "my webgallery")
-{
-    return {columns, rows, thumb, scaled, std::move(title)};
-}
-
 // The value strtol stored is kept even when the argument is refused, and
 // the usage text shows it.
 INSTANTIATE_TEST_SUITE_P(
     numeric_arguments, command_line_rejected,
-    testing::Values(rejected_case{{"-c", "0"}, invalid("c", "0"), with(0)},
-                    rejected_case{{"-c", "-4"}, invalid("c", "-4"), with(-4)},
-                    rejected_case{{"-c", ""}, invalid("c", ""), with(0)},
-                    rejected_case{{"-c", "4x"}, invalid("c", "4x"), with(4)},
-                    rejected_case{{"-c", "x"}, invalid("c", "x"), with(0)},
-                    rejected_case{{"-c", "4 "}, invalid("c", "4 "), with(4)},
-                    rejected_case{{"-cx"}, invalid("c", "x"), with(0)},
-                    rejected_case{{"-r", "0"}, invalid("r", "0"), with(5, 0)},
-                    rejected_case{{"-h", "0"}, invalid("h", "0"), with(5, 3, 0)},
-                    rejected_case{{"-H", "-1"}, invalid("H", "-1"), with(5, 3, 96, -1)},
+    testing::Values(rejected_case{{"-c", "0"}, invalid("c", "0"), {.columns = 0}},
+                    rejected_case{{"-c", "-4"}, invalid("c", "-4"), {.columns = -4}},
+                    rejected_case{{"-c", ""}, invalid("c", ""), {.columns = 0}},
+                    rejected_case{{"-c", "4x"}, invalid("c", "4x"), {.columns = 4}},
+                    rejected_case{{"-c", "x"}, invalid("c", "x"), {.columns = 0}},
+                    rejected_case{{"-c", "4 "}, invalid("c", "4 "), {.columns = 4}},
+                    rejected_case{{"-cx"}, invalid("c", "x"), {.columns = 0}},
+                    rejected_case{{"-r", "0"}, invalid("r", "0"), {.rows = 0}},
+                    rejected_case{{"-h", "0"}, invalid("h", "0"), {.thumb_height = 0}},
+                    rejected_case{{"-H", "-1"}, invalid("H", "-1"), {.scaled_height = -1}},
                     rejected_case{
-                        {"-H", "4294967296"}, invalid("H", "4294967296"), with(5, 3, 96, 0)},
-                    rejected_case{{"-j", "0"}, invalid("j", "0"), with(5)}));
+                        {"-H", "4294967296"}, invalid("H", "4294967296"), {.scaled_height = 0}},
+                    rejected_case{{"-j", "0"}, invalid("j", "0"), {}}));
 
 // Options take effect left to right; the usage text after a later refusal
 // shows what the earlier ones set.
 INSTANTIATE_TEST_SUITE_P(
     accepted_then_refused, command_line_rejected,
     testing::Values(
-        rejected_case{{"-c", "+4", "-r", "x"}, invalid("r", "x"), with(4, 0)},
-        rejected_case{{"-c", " 4", "-r", "x"}, invalid("r", "x"), with(4, 0)},
-        rejected_case{{"-c5", "-h", "50", "-H", "0"}, invalid("H", "0"), with(5, 3, 50, 0)},
-        rejected_case{{"-c", "2", "-c", "9", "-r", "0"}, invalid("r", "0"), with(9, 0)},
+        rejected_case{{"-c", "+4", "-r", "x"}, invalid("r", "x"), {.columns = 4, .rows = 0}},
+        rejected_case{{"-c", " 4", "-r", "x"}, invalid("r", "x"), {.columns = 4, .rows = 0}},
+        rejected_case{{"-c5", "-h", "50", "-H", "0"},
+                      invalid("H", "0"),
+                      {.columns = 5, .thumb_height = 50, .scaled_height = 0}},
+        rejected_case{
+            {"-c", "2", "-c", "9", "-r", "0"}, invalid("r", "0"), {.columns = 9, .rows = 0}},
         rejected_case{{"-d", "<b>Trips</b>", "-c", "0"},
                       invalid("c", "0"),
-                      with(0, 3, 96, 480, "<b>Trips</b>")},
-        rejected_case{{"-d", "", "-c", "0"}, invalid("c", "0"), with(0, 3, 96, 480, "")},
-        rejected_case{{"-fleEDo", "-c", "0"}, invalid("c", "0"), with(0)}));
+                      {.columns = 0, .title = "<b>Trips</b>"}},
+        rejected_case{{"-d", "", "-c", "0"}, invalid("c", "0"), {.columns = 0, .title = ""}},
+        rejected_case{{"-fleEDo", "-c", "0"}, invalid("c", "0"), {.columns = 0}}));
 
 INSTANTIATE_TEST_SUITE_P(
     sort_order, command_line_rejected,
-    testing::Values(rejected_case{{"-s", "Name"}, invalid("s", "Name"), with(5)},
-                    rejected_case{{"-s", "sizes"}, invalid("s", "sizes"), with(5)},
-                    rejected_case{{"-s", ""}, invalid("s", ""), with(5)},
-                    rejected_case{{"-s", "mtime", "-s", "MTIME"}, invalid("s", "MTIME"), with(5)}));
+    testing::Values(rejected_case{{"-s", "Name"}, invalid("s", "Name"), {}},
+                    rejected_case{{"-s", "sizes"}, invalid("s", "sizes"), {}},
+                    rejected_case{{"-s", ""}, invalid("s", ""), {}},
+                    rejected_case{{"-s", "mtime", "-s", "MTIME"}, invalid("s", "MTIME"), {}}));
 
 // -p K/N: two whole numbers, 1 <= K <= N.
 INSTANTIATE_TEST_SUITE_P(
     part_argument, command_line_rejected,
-    testing::Values(rejected_case{{"-p", "0/4"}, invalid("p", "0/4"), with(5)},
-                    rejected_case{{"-p", "5/4"}, invalid("p", "5/4"), with(5)},
-                    rejected_case{{"-p", "4"}, invalid("p", "4"), with(5)},
-                    rejected_case{{"-p", "a/b"}, invalid("p", "a/b"), with(5)},
-                    rejected_case{{"-p", "1/0"}, invalid("p", "1/0"), with(5)},
-                    rejected_case{{"-p", "1/"}, invalid("p", "1/"), with(5)},
-                    rejected_case{{"-p", "/4"}, invalid("p", "/4"), with(5)},
-                    rejected_case{{"-p", "1/4x"}, invalid("p", "1/4x"), with(5)},
-                    rejected_case{{"-p", "-1/4"}, invalid("p", "-1/4"), with(5)},
-                    rejected_case{{"-p", "1/+4"}, invalid("p", "1/+4"), with(5)},
-                    rejected_case{{"-p", " 1/4"}, invalid("p", " 1/4"), with(5)},
-                    rejected_case{{"-p", "1/4294967297"}, invalid("p", "1/4294967297"), with(5)},
-                    rejected_case{{"-p", ""}, invalid("p", ""), with(5)}));
+    testing::Values(rejected_case{{"-p", "0/4"}, invalid("p", "0/4"), {}},
+                    rejected_case{{"-p", "5/4"}, invalid("p", "5/4"), {}},
+                    rejected_case{{"-p", "4"}, invalid("p", "4"), {}},
+                    rejected_case{{"-p", "a/b"}, invalid("p", "a/b"), {}},
+                    rejected_case{{"-p", "1/0"}, invalid("p", "1/0"), {}},
+                    rejected_case{{"-p", "1/"}, invalid("p", "1/"), {}},
+                    rejected_case{{"-p", "/4"}, invalid("p", "/4"), {}},
+                    rejected_case{{"-p", "1/4x"}, invalid("p", "1/4x"), {}},
+                    rejected_case{{"-p", "-1/4"}, invalid("p", "-1/4"), {}},
+                    rejected_case{{"-p", "1/+4"}, invalid("p", "1/+4"), {}},
+                    rejected_case{{"-p", " 1/4"}, invalid("p", " 1/4"), {}},
+                    rejected_case{{"-p", "1/4294967297"}, invalid("p", "1/4294967297"), {}},
+                    rejected_case{{"-p", ""}, invalid("p", ""), {}}));
 
 // glibc's getopt speaks for itself; the usage text follows.
 INSTANTIATE_TEST_SUITE_P(getopt_diagnostics, command_line_rejected,
-                         testing::Values(
-                             rejected_case{
-                                 {"-r", "7", "-y"}, "vistrel: invalid option -- 'y'\n", with(5, 7)},
-                             rejected_case{{"-x"}, "vistrel: invalid option -- 'x'\n", with(5)}));
+                         testing::Values(rejected_case{{"-r", "7", "-y"},
+                                                       "vistrel: invalid option -- 'y'\n",
+                                                       {.rows = 7}},
+                                         rejected_case{
+                                             {"-x"}, "vistrel: invalid option -- 'x'\n", {}}));
 
 TEST(command_line, missing_option_argument_is_getopts_diagnostic_then_usage)
 {
@@ -171,7 +171,7 @@ TEST(command_line, version_ends_the_run_at_once)
     }
     const run_result refused_first = run_vistrel({"-c", "0", "-v"});
     EXPECT_EQ(refused_first.status, 1);
-    EXPECT_EQ(refused_first.err, invalid("c", "0") + usage_text(with(0)));
+    EXPECT_EQ(refused_first.err, invalid("c", "0") + usage_text({.columns = 0}));
 }
 
 TEST(command_line, messages_carry_the_program_name_as_invoked)
@@ -213,11 +213,11 @@ TEST(command_line, help_and_version_are_the_only_long_options)
         {{"--version"}, 0, version, ""},
         {{"-qk", "--version", "--help"}, 0, version, ""},
         // Still checked left to right: a refused option before it wins.
-        {{"-c", "0", "--help"}, 1, "", invalid("c", "0") + usage_text(with(0))},
+        {{"-c", "0", "--help"}, 1, "", invalid("c", "0") + usage_text({.columns = 0})},
         // Not whole words, or not options: what getopt makes of them.
         {{"--hel"}, 1, "", "vistrel: invalid option -- '-'\n" + usage_text()},
         {{"--verbose"}, 1, "", "vistrel: invalid option -- '-'\n" + usage_text()},
-        {{"-help"}, 1, "", invalid("h", "elp") + usage_text(with(5, 3, 0))},
+        {{"-help"}, 1, "", invalid("h", "elp") + usage_text({.thumb_height = 0})},
         {{"gallery", "--help"}, 1, "", usage_text()},
     };
     for (const long_option_case &c : cases) {
@@ -238,14 +238,78 @@ TEST(command_line, help_shows_every_option_and_its_default)
 {
     const run_result r = run_vistrel({"--help"});
     ASSERT_EQ(r.status, 0);
-    for (const char option : std::string("crhHsdeEDfol2bnCiamjpqkv"))
-        EXPECT_NE(r.out.find(std::string("\n  -") + option + " "), std::string::npos) << option;
-    for (const char *shown :
-         {"(default: 5)", "(default: 3)", "(default: 96)", "(default: 480)", "(default: name)",
-          "(default: 'my webgallery')", "\n  --help ", "\n  --version "})
+    for (const option_row &row : options)
+        EXPECT_NE(r.out.find(std::string("\n  -") + row.letter + " "), std::string::npos)
+            << row.letter;
+    const settings_record defaults;
+    for (const std::string &shown :
+         {"(default: " + std::to_string(defaults.columns) + ")",
+          "(default: " + std::to_string(defaults.rows) + ")",
+          "(default: " + std::to_string(defaults.thumb_height) + ")",
+          "(default: " + std::to_string(defaults.scaled_height) + ")",
+          std::string("(default: name)"), "(default: '" + defaults.default_title + "')",
+          std::string("\n  --help "), std::string("\n  --version ")})
         EXPECT_NE(r.out.find(shown), std::string::npos) << shown;
     // Defaults, not what the options before it set.
     EXPECT_EQ(run_vistrel({"-c", "9", "--help"}).out, r.out);
+}
+
+// What a run says on standard output is part of it: when that cannot be
+// written, the run fails with the reason, and standard error carries
+// nothing else.
+TEST(command_line, standard_output_that_cannot_be_written_fails_the_run)
+{
+    temp_dir gallery;
+    make_dir(gallery.file("album"));
+    write_jpeg(gallery.file("album/p.jpg"),
+               {.width = 64, .height = 48, .exif = exif_recipe{.model = "Camera"}});
+    const std::string full = "vistrel: can't write to standard output: No space left on device\n";
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        std::string err;
+    } cases[] = {
+        {{gallery.path}, 1, full},
+        {{"-q", gallery.path}, 1, full},
+        {{"-p", "1/2", gallery.path}, 1, full},  // its Image line
+        {{"--help"}, 1, full},
+        {{"--version"}, 1, full},
+        // Nothing to write, nothing lost: a part without images, and what
+        // goes to standard error alone.
+        {{"-p", "2/2", gallery.path}, 0, ""},
+        {{"-v"}, 0, std::string("vistrel version ") + VISTREL_VERSION + "\n"},
+        {{"-c", "0", gallery.path}, 1, invalid("c", "0") + usage_text({.columns = 0})},
+    };
+    for (const auto &c : cases) {
+        std::string shown;
+        for (const std::string &arg : c.args) shown += "[" + arg + "]";
+        const run_result r = run_vistrel_into("/dev/full", c.args);
+        EXPECT_EQ(r.status, c.status) << shown;
+        EXPECT_EQ(r.err, c.err) << shown;
+    }
+}
+
+// A write that fails midway ends the run after the album it was on, as
+// any failure would: the next album and the gallery page are not written.
+TEST(command_line, standard_output_failing_midway_ends_the_run)
+{
+    temp_dir gallery;
+    for (const char *album : {"a", "b"}) {
+        make_dir(gallery.file(album));
+        for (int i = 0; i < 3; ++i)
+            write_jpeg(gallery.file(std::string(album) + "/p" + std::to_string(i) + ".jpg"),
+                       {.width = 64,
+                        .height = 48,
+                        .seed = uint32_t(i),
+                        .exif = exif_recipe{.model = "Camera"}});
+    }
+    // Several threads write each photograph's lines out as it is done.
+    const run_result r = run_vistrel_into("/dev/full", {"-j", "2", gallery.path});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "vistrel: can't write to standard output: No space left on device\n");
+    EXPECT_TRUE(file_exists(gallery.file("a/index.html")));
+    EXPECT_FALSE(file_exists(gallery.file("b/.scaled")));
+    EXPECT_FALSE(file_exists(gallery.file("index.html")));
 }
 
 TEST(command_line, quiet_and_keep_going_run_the_gallery)

@@ -17,7 +17,10 @@
 #include <vector>
 
 #include "album/partition.h"
+#include "base/settings.h"
+#include "run/options.h"
 #include "support/gallery_snapshot.h"
+#include "support/heif_fixture.h"
 #include "support/jpeg_fixture.h"
 #include "support/run_vistrel.h"
 #include "support/temp_dir.h"
@@ -302,6 +305,118 @@ TEST(parts, leave_temporary_files_to_the_full_run)
     const run_result r = run_vistrel({g.path});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_FALSE(file_exists(in_progress));
+}
+
+}  // namespace
+
+namespace {
+
+// A small gallery of two albums, a HEIF photograph among the JPEG ones (for
+// -i), a description and an orphan.
+void fill_small_gallery(const std::string &root)
+{
+    static const std::vector<uint8_t> heic = make_heif({.width = 128, .height = 96, .seed = 7});
+    for (const char *album : {"a", "b"}) make_dir(root + "/" + album);
+    for (int i = 0; i < 3; ++i)
+        write_jpeg(root + (i < 2 ? "/a/p" : "/b/p") + std::to_string(i) + ".jpg",
+                   {.width = 160 + 40 * i,
+                    .height = 120,
+                    .seed = static_cast<uint32_t>(i),
+                    .exif = exif_recipe{.model = "Camera", .taken = "2024:05:06 07:08:09"}});
+    write_file(root + "/a/h.heic", std::string(heic.begin(), heic.end()));
+    write_file(root + "/b/.description", ". Harbour\np2.jpg The boats\n");
+    make_dir(root + "/b/.scaled");
+    write_file(root + "/b/.scaled/gone.jpg", "orphan");
+}
+
+// The "N made" of a quiet run's summary line.
+int made_in(const run_result &quiet)
+{
+    std::smatch found;
+    EXPECT_TRUE(std::regex_search(quiet.out, found, std::regex(": ([0-9]+) made, "))) << quiet.out;
+    return found.empty() ? -1 : std::stoi(found[1]);
+}
+
+struct split_run {
+    std::map<std::string, std::string> gallery;
+    int made = -1;  // by the pages run
+};
+
+// Two parts given one set of words, then the pages run given another.
+split_run parts_then_pages(const std::vector<std::string> &parts_words,
+                           const std::vector<std::string> &pages_words)
+{
+    temp_dir g;
+    fill_small_gallery(g.path);
+    for (const char *part : {"1/2", "2/2"}) {
+        std::vector<std::string> args = parts_words;
+        args.insert(args.end(), {"-p", part, g.path});
+        const run_result r = run_vistrel(args);
+        EXPECT_EQ(r.status, 0) << r.err;
+    }
+    std::vector<std::string> args = pages_words;
+    args.insert(args.end(), {"-q", g.path});
+    const run_result pages = run_vistrel(args);
+    EXPECT_EQ(pages.status, 0) << pages.err;
+    return {snapshot(g.path), made_in(pages)};
+}
+
+std::map<std::string, std::string> one_run(const std::vector<std::string> &words)
+{
+    temp_dir g;
+    fill_small_gallery(g.path);
+    std::vector<std::string> args = words;
+    args.push_back(g.path);
+    const run_result r = run_vistrel(args);
+    EXPECT_EQ(r.status, 0) << r.err;
+    return snapshot(g.path);
+}
+
+// The option table says which options part runs must be given as the
+// pages run is. Given to one side only, such an option leaves a gallery
+// other than one run's, or has the pages run derive what the parts did
+// not; any other option may be given to either side alone.
+TEST(parts, options_that_change_derived_images_must_match_the_pages_run)
+{
+    // An argument for every option that takes one; -p is the part itself,
+    // and -v ends the run.
+    const std::map<char, std::string> arguments = {
+        {'c', "2"},    {'r', "1"},     {'h', "50"}, {'H', "200"},
+        {'s', "size"}, {'d', "Trips"}, {'j', "2"},
+    };
+    const std::map<std::string, std::string> plain = one_run({});
+    for (const option_row &row : options) {
+        if (row.letter == 'p' || row.letter == 'v') continue;
+        std::vector<std::string> words = {std::string("-") + row.letter};
+        if (row.argument) {
+            const auto argument = arguments.find(row.letter);
+            if (argument == arguments.end()) {
+                ADD_FAILURE() << "-" << row.letter << " needs an argument in this test";
+                continue;
+            }
+            words.push_back(argument->second);
+        }
+        settings_record set;
+        ASSERT_TRUE(row.set(set, row.argument ? words[1].c_str() : nullptr));
+
+        const std::map<std::string, std::string> whole = one_run(words);
+        const split_run pages_only = parts_then_pages({}, words);
+        const split_run parts_only = parts_then_pages(words, {});
+        const bool harmed = pages_only.gallery != whole || pages_only.made > 0 ||
+                            parts_only.gallery != plain || parts_only.made > 0;
+        if (row.derives) {
+            EXPECT_TRUE(harmed) << "-" << row.letter << " given to one side changed nothing";
+        } else {
+            EXPECT_TRUE(pages_only.gallery == whole)
+                << "-" << row.letter << " given to the pages run";
+            EXPECT_TRUE(parts_only.gallery == plain) << "-" << row.letter << " given to the parts";
+            // Only a forced pages run derives again what the parts derived.
+            if (!set.force) {
+                EXPECT_EQ(pages_only.made, 0) << "-" << row.letter;
+            }
+            EXPECT_EQ(parts_only.made, 0) << "-" << row.letter;
+        }
+    }
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 #include "base/failure.h"
@@ -79,6 +80,13 @@ inline failure quoted_not_a_directory(const std::string &path)
 inline failure unquoted_not_a_directory(const std::string &path)
 {
     return failure_text("%s exists, but is not a directory\n", path.c_str());
+}
+
+// Standard output that took no more of what the run said (a full disk):
+// the errno of the first write that failed.
+inline failure cant_write_standard_output(int error)
+{
+    return failure_text("can't write to standard output: %s\n", std::strerror(error));
 }
 
 }  // namespace message

@@ -160,7 +160,7 @@ outcome run_ordered(size_t count, int threads, const std::function<outcome(size_
             run.changed.wait(lock, [&] { return log.done; });
         }
         for (const auto &[stream, text] : log.pieces) write_out(stream, text);
-        std::fflush(stdout);
+        flush_standard_output();
         log.pieces.clear();
         if (log.error) {
             result = std::move(*log.error);

@@ -1,5 +1,9 @@
 #include "base/report.h"
 
+#include <stdio_ext.h>
+
+#include <atomic>
+#include <cerrno>
 #include <mutex>
 
 #include "base/terminal.h"
@@ -13,6 +17,16 @@ std::string status_line;  // shown when not empty
 // Back to the start of the line, and the line cleared.
 constexpr const char *erase_line = "\r\033[K";
 
+// Set once, by the first write to standard output that fails: what follows
+// it may fail for the same reason, and the first tells why.
+std::atomic<int> stdout_error{0};
+
+void note_stdout_failure(int error)
+{
+    int none = 0;
+    stdout_error.compare_exchange_strong(none, error != 0 ? error : EIO);
+}
+
 void erase_status()
 {
     if (status_line.empty()) return;
@@ -23,7 +37,7 @@ void erase_status()
 void draw_status()
 {
     if (status_line.empty()) return;
-    std::fflush(stdout);  // what went before stays before it on a shared terminal
+    flush_standard_output();  // what went before stays before it on a shared terminal
     std::fputs(erase_line, stderr);
     std::fputs(status_line.c_str(), stderr);
     std::fflush(stderr);
@@ -68,8 +82,29 @@ void write_out(std::FILE *stream, const std::string &text)
     std::lock_guard lock(output_mutex);
     // Only what reaches the terminal has to make way for the line.
     if (terminal) erase_status();
-    std::fputs(terminal ? terminal_safe(text).c_str() : text.c_str(), stream);
+    if (std::fputs(terminal ? terminal_safe(text).c_str() : text.c_str(), stream) == EOF &&
+        stream == stdout)
+        note_stdout_failure(errno);
     if (terminal) draw_status();
+}
+
+int standard_output_error() { return stdout_error.load(); }
+
+void flush_standard_output()
+{
+    if (std::fflush(stdout) != 0) note_stdout_failure(errno);
+}
+
+int close_standard_output()
+{
+    // As the GNU tools do: what was left unwritten, or a write that failed
+    // before and left no errno behind, is a failure; a descriptor closed
+    // before the run started is one only when something was to be written.
+    const bool pending = __fpending(stdout) != 0;
+    const bool failed_before = std::ferror(stdout) != 0;
+    if (std::fclose(stdout) != 0 && (pending || errno != EBADF)) note_stdout_failure(errno);
+    if (failed_before) note_stdout_failure(EIO);
+    return stdout_error.load();
 }
 
 void show_status_line(const std::string &text)

@@ -35,6 +35,18 @@ void set_report_log(report_log *log);
 // A status line shown is erased first and shown again after it.
 void write_out(std::FILE *stream, const std::string &text);
 
+// The errno of standard output's first write that failed, 0 while every
+// one went through. A buffered write may fail only when it is flushed.
+int standard_output_error();
+
+// Writes out what standard output holds, a failure noted as above.
+void flush_standard_output();
+
+// Flushes and closes standard output, once nothing more will be written to
+// it, and returns standard_output_error(). A standard output closed before
+// the run is no failure while nothing was written to it.
+int close_standard_output();
+
 // The status line: one line on standard error, when that is a terminal,
 // rewritten in place; an empty text erases it. Safe on any thread.
 void show_status_line(const std::string &text);

@@ -95,6 +95,15 @@ outcome lock_gallery(const open_dir &gallery, const std::string &operand, int op
     return {};
 }
 
+// A run whose standard output failed goes no further than the album it
+// was on: what it did can no longer be told.
+outcome standard_output_written()
+{
+    if (const int error = standard_output_error())
+        return message::cant_write_standard_output(error);
+    return {};
+}
+
 // What a run did, for its last words.
 struct run_totals {
     int32_t albums = 0;
@@ -122,6 +131,7 @@ outcome derive_part(const open_dir &gallery, const std::string &operand,
         totals.photos += album->derived - album->unreadable;  // as the pages would count
         totals.made += album->made;
         totals.unreadable += album->unreadable;
+        if (outcome said = standard_output_written(); !said.ok()) return said;
     }
     return {};
 }
@@ -153,6 +163,7 @@ outcome write_gallery(const open_dir &gallery, const std::string &operand,
         totals.made += album->made;
         totals.unreadable += album->unreadable;
         totals.deleted += album->deleted;
+        if (outcome said = standard_output_written(); !said.ok()) return said;
     }
     if (outcome finished = finish_gallery_page(*page, footer); !finished.ok()) return finished;
 
@@ -196,6 +207,10 @@ int run_gallery(std::string gallery_path, const settings_record &config)
         const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - start;
         note::run_summary(totals.albums, totals.photos, totals.made, totals.photos - totals.made,
                           totals.deleted, seconds.count());
+    }
+    if (const int error = close_standard_output()) {
+        report_failure(message::cant_write_standard_output(error));
+        return 1;
     }
     if (totals.unreadable > 0) {
         report_failure(message::photos_unreadable(totals.unreadable));

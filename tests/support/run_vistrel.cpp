@@ -52,6 +52,22 @@ pid_t spawn(const std::string &path, const std::string &argv0, const std::vector
 
 int exit_status(int wstatus) { return WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1; }
 
+// The binary run to its end, standard output into out_path, which is read
+// back when `read_out` says so.
+run_result run_until_done(const std::string &argv0, const std::vector<std::string> &args,
+                          const std::string &out_path, const std::string &err_path, bool read_out)
+{
+    const pid_t pid = spawn(vistrel_binary(), argv0, args, out_path, err_path, false);
+    int wstatus = 0;
+    while (waitpid(pid, &wstatus, 0) < 0) {
+    }
+    run_result result;
+    result.status = exit_status(wstatus);
+    if (read_out) result.out = read_file(out_path);
+    result.err = read_file(err_path);
+    return result;
+}
+
 }  // namespace
 
 const std::string &vistrel_binary()
@@ -65,18 +81,13 @@ run_result run_program(const std::string &argv0, const std::vector<std::string> 
     // Streams go to files rather than pipes: no reader thread, no deadlock
     // on large output, and the bytes are exactly what the program wrote.
     temp_dir scratch;
-    const std::string out_path = scratch.file("stdout");
-    const std::string err_path = scratch.file("stderr");
-    const pid_t pid = spawn(vistrel_binary(), argv0, args, out_path, err_path, false);
+    return run_until_done(argv0, args, scratch.file("stdout"), scratch.file("stderr"), true);
+}
 
-    int wstatus = 0;
-    while (waitpid(pid, &wstatus, 0) < 0) {
-    }
-    run_result result;
-    result.status = exit_status(wstatus);
-    result.out = read_file(out_path);
-    result.err = read_file(err_path);
-    return result;
+run_result run_vistrel_into(const std::string &out_path, const std::vector<std::string> &args)
+{
+    temp_dir scratch;
+    return run_until_done("vistrel", args, out_path, scratch.file("stderr"), false);
 }
 
 run_result run_command(const std::string &path, const std::vector<std::string> &args,

@@ -18,6 +18,10 @@ run_result run_program(const std::string &argv0, const std::vector<std::string> 
 // Runs the vistrel built with these tests, invoked as "vistrel".
 run_result run_vistrel(const std::vector<std::string> &args);
 
+// Runs the vistrel built with these tests with standard output into the
+// given file (such as /dev/full), which is not read back: `out` stays empty.
+run_result run_vistrel_into(const std::string &out_path, const std::vector<std::string> &args);
+
 // The path of the vistrel binary under test.
 const std::string &vistrel_binary();
 

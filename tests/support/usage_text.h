@@ -1,14 +1,18 @@
-// The usage text as the user sees it, with the values it shows.
+// The usage text as the user sees it, with the values it shows: its bytes
+// are fixed, and the tests hold the program's to these.
 #pragma once
 
 #include <string>
 
+#include "base/settings.h"
+
+// What the usage text shows, the defaults unless an option set them.
 struct usage_values {
-    int columns = 5;
-    int rows = 3;
-    int thumb_height = 96;
-    int scaled_height = 480;
-    std::string title = "my webgallery";
+    int columns = settings_record().columns;
+    int rows = settings_record().rows;
+    int thumb_height = settings_record().thumb_height;
+    int scaled_height = settings_record().scaled_height;
+    std::string title = settings_record().default_title;
 };
 
 std::string usage_text(const usage_values &values = {});
