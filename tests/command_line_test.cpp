@@ -312,6 +312,28 @@ TEST(command_line, standard_output_failing_midway_ends_the_run)
     EXPECT_FALSE(file_exists(gallery.file("index.html")));
 }
 
+// Started without standard output or standard error, the run writes its
+// lines nowhere: never into a file it opens, which would otherwise take the
+// free descriptor's number.
+TEST(command_line, closed_standard_streams_reach_no_file)
+{
+    std::map<std::string, std::string> results[2];
+    for (const bool closed : {false, true}) {
+        temp_dir gallery;
+        make_dir(gallery.file("a"));
+        for (int i = 0; i < 2; ++i)
+            write_jpeg(gallery.file("a/p" + std::to_string(i) + ".jpg"),
+                       {.width = 64, .height = 48, .seed = uint32_t(i)});
+        const std::string redirect = closed ? ">&- 2>&-" : ">/dev/null 2>&1";
+        const run_result r = run_command(
+            "/bin/sh",
+            {"-c", "exec \"$0\" -j 1 \"$1\" " + redirect, vistrel_binary(), gallery.path}, 60);
+        EXPECT_EQ(r.status, 0) << (closed ? "closed" : "open");
+        results[closed] = snapshot(gallery.path);
+    }
+    EXPECT_EQ(results[0], results[1]);
+}
+
 TEST(command_line, quiet_and_keep_going_run_the_gallery)
 {
     temp_dir gallery;

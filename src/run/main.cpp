@@ -1,4 +1,7 @@
+#include <fcntl.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <new>
 #include <string>
@@ -22,10 +25,23 @@ namespace {
     _exit(1);
 }
 
+// A standard descriptor the run was started without is opened on
+// /dev/null: otherwise the first file the run opens would take its number,
+// and progress lines or messages would be written into a derived image.
+void open_standard_descriptors()
+{
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        const int null = open("/dev/null", O_RDWR);
+        if (null != fd) _exit(1);  // the lowest free number: fd itself, or nothing can be trusted
+    }
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
 {
+    open_standard_descriptors();
     set_program_name(argc > 0 && argv[0] ? argv[0] : "vistrel");
     std::set_new_handler(out_of_memory);
     const command_line parsed = parse_command_line(argc, argv);
