@@ -2,8 +2,6 @@
 // built by hand, pages written into a temporary album, whole files compared.
 #include <gtest/gtest.h>
 
-#include <dirent.h>
-
 #include <climits>
 #include <cstdint>
 #include <cstdio>
@@ -50,19 +48,6 @@ protected:
     temp_dir dir;
     std::string album;
 };
-
-std::set<std::string> list_dir(const std::string &path)
-{
-    std::set<std::string> names;
-    DIR *d = opendir(path.c_str());
-    if (!d) return names;
-    while (const dirent *entry = readdir(d)) {
-        const std::string name = entry->d_name;
-        if (name != "." && name != "..") names.insert(name);
-    }
-    closedir(d);
-    return names;
-}
 
 // Image i of a paging case: p00.jpg, p01.jpg, ... with sizes that differ
 // per image, so a cell shows which record it came from.
@@ -176,7 +161,7 @@ pictures 1 - 1 of 1
 </body>
 </html>
 )page");
-    EXPECT_EQ(list_dir(album), (std::set<std::string>{"index.html"}));
+    EXPECT_EQ(list_names(album), (std::vector<std::string>{"index.html"}));
 }
 
 struct expected_index_page {
@@ -247,7 +232,7 @@ TEST_P(index_paging, pages_links_and_rows)
             EXPECT_EQ(read_file(album + "/" + page.file), expected) << page.file;
             files.insert(page.file);
         }
-        EXPECT_EQ(list_dir(album), files);
+        EXPECT_EQ(list_names(album), std::vector<std::string>(files.begin(), files.end()));
         EXPECT_EQ(read_file(album + "/index9.html"), "old");
     }
 }
@@ -395,7 +380,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(pages_test, index_writes_nothing_without_images)
 {
     EXPECT_EQ(*write_index({}), 0);
-    EXPECT_TRUE(list_dir(album).empty());
+    EXPECT_TRUE(list_names(album).empty());
 }
 
 // The title is the owner's markup: written unchanged, even when empty.
@@ -519,7 +504,8 @@ TEST_F(pages_test, image_pages_whole_text)
 {
     ASSERT_TRUE(write_images(trip_images(), "Trip").ok());
 
-    EXPECT_EQ(list_dir(album), (std::set<std::string>{"a.jpg.html", "b.jpg.html", "c.jpg.html"}));
+    EXPECT_EQ(list_names(album),
+              (std::vector<std::string>{"a.jpg.html", "b.jpg.html", "c.jpg.html"}));
 
     // The first page: no previous image; an image without EXIF texts still
     // gets the table, with no row.
@@ -761,8 +747,9 @@ TEST_F(pages_test, image_page_hostile_names)
     config.exif_mode = exif_mode::none;
 
     ASSERT_TRUE(write_images(images).ok());
-    EXPECT_EQ(list_dir(album), (std::set<std::string>{"50% \"off\" #1?.jpg.html",
-                                                      "<img src=x onerror=alert(1)>:'.jpg.html"}));
+    EXPECT_EQ(list_names(album),
+              (std::vector<std::string>{"50% \"off\" #1?.jpg.html",
+                                        "<img src=x onerror=alert(1)>:'.jpg.html"}));
     EXPECT_EQ(read_file(album + "/<img src=x onerror=alert(1)>:'.jpg.html"), R"page(<!DOCTYPE html>
 <html lang="en">
 <head>
@@ -872,8 +859,8 @@ TEST_F(pages_test, rename_failure_keeps_earlier_pages)
 
     // Both stopped at the second page: the first is complete under its
     // final name, and the second left no temporary file behind.
-    EXPECT_EQ(list_dir(album),
-              (std::set<std::string>{"index.html", "index2.html", "p00.jpg.html", "p01.jpg.html"}));
+    EXPECT_EQ(list_names(album), (std::vector<std::string>{"index.html", "index2.html",
+                                                           "p00.jpg.html", "p01.jpg.html"}));
     const std::string first = read_file(album + "/index.html");
     EXPECT_EQ(first.substr(first.size() - index_tail.size()), index_tail);
     const std::string image_page = read_file(album + "/p00.jpg.html");
