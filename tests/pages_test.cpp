@@ -50,17 +50,24 @@ protected:
     std::string album;
 };
 
+// The record named as the listing names it: its page and derived files
+// after it, the name standing in for a caption; the rest from `image`.
+image_info named(const std::string &name, image_info image = {})
+{
+    image.name = name;
+    image.page = name + ".html";
+    image.derived = name;
+    image.caption = name;
+    return image;
+}
+
 // Image i of a paging case: p00.jpg, p01.jpg, ... with sizes that differ
 // per image, so a cell shows which record it came from.
 image_info numbered_image(int i)
 {
-    image_info image;
     char name[16];
     std::snprintf(name, sizeof name, "p%02d.jpg", i);
-    image.name = name;
-    image.page = image.name + ".html";
-    image.derived = image.name;
-    image.caption = name;
+    image_info image = named(name);
     image.file_size = 2048 * i + 1023;  // 2i KB after truncation
     image.width = 4000 + i;
     image.height = 3000;
@@ -363,10 +370,7 @@ TEST_F(pages_test, index_show_caption)
     std::vector<image_info> images = numbered_images(2);
     images[0].caption = "Sunset <b>over</b> the bay &amp; pier";
     images[0].caption_from_description = true;
-    images[1].name = "Tom & Jerry's <1>.jpg";
-    images[1].page = images[1].name + ".html";
-    images[1].derived = images[1].name;
-    images[1].caption = images[1].name;
+    images[1] = named("Tom & Jerry's <1>.jpg", images[1]);
 
     config.show_caption = true;
     ASSERT_TRUE(write_index(images).ok());
@@ -378,11 +382,7 @@ TEST_F(pages_test, index_show_caption)
 // file itself, on this host, whatever encoding it assumes.
 TEST_F(pages_test, index_hostile_name)
 {
-    image_info image = numbered_image(0);
-    image.name = "a\"b&c<d>'e%f#g?h:i\\j\xc3\xa9.jpg";
-    image.page = image.name + ".html";
-    image.derived = image.name;
-    image.caption = image.name;
+    const image_info image = named("a\"b&c<d>'e%f#g?h:i\\j\xc3\xa9.jpg", numbered_image(0));
 
     ASSERT_TRUE(write_index(std::vector<image_info>{image}).ok());
     expect_golden(read_file(album + "/index.html"), "pages/index_hostile_name.html");
@@ -394,10 +394,7 @@ TEST_F(pages_test, index_hostile_name)
 std::vector<image_info> trip_images()
 {
     std::vector<image_info> images(3);
-    images[0].name = "a.jpg";
-    images[0].page = images[0].name + ".html";
-    images[0].derived = images[0].name;
-    images[0].caption = "a.jpg";
+    images[0] = named("a.jpg");
     images[0].file_size = 1023;
     images[0].width = 3000;
     images[0].height = 4000;
@@ -406,11 +403,7 @@ std::vector<image_info> trip_images()
     images[0].thumb_width = 72;
     images[0].thumb_height = 96;
 
-    images[1].name = "b.jpg";
-
-    images[1].page = images[1].name + ".html";
-
-    images[1].derived = images[1].name;
+    images[1] = named("b.jpg");
     images[1].caption = "Beach at <i>dawn</i>";
     images[1].caption_from_description = true;
     images[1].file_size = 2 * 1024 * 1024 + 1023;
@@ -424,12 +417,7 @@ std::vector<image_info> trip_images()
     images[1].exif_flash = "Flash did not fire";
     images[1].exif_model = "Camera X";
 
-    images[2].name = "c.jpg";
-
-    images[2].page = images[2].name + ".html";
-
-    images[2].derived = images[2].name;
-    images[2].caption = "c.jpg";
+    images[2] = named("c.jpg");
     images[2].file_size = 4096;
     images[2].width = 1000;
     images[2].height = 1000;
@@ -491,11 +479,7 @@ TEST_F(pages_test, image_pages_position)
 // the whole page is head, the mode's block, the back link and the tail.
 TEST_F(pages_test, image_page_exif_modes)
 {
-    image_info image;
-    image.name = "x.jpg";
-    image.page = image.name + ".html";
-    image.derived = image.name;
-    image.caption = "x.jpg";
+    image_info image = named("x.jpg");
     image.file_size = 10 * 1024;
     image.width = 40;
     image.height = 30;
@@ -543,16 +527,10 @@ TEST_F(pages_test, image_page_exif_modes)
 TEST_F(pages_test, image_page_hostile_names)
 {
     std::vector<image_info> images(2);
-    images[0].name = "50% \"off\" #1?.jpg";
-    images[0].page = images[0].name + ".html";
-    images[0].derived = images[0].name;
-    images[0].caption = images[0].name;
+    images[0] = named("50% \"off\" #1?.jpg");
     images[0].thumb_width = 8;
     images[0].thumb_height = 6;
-    images[1].name = "<img src=x onerror=alert(1)>:'.jpg";
-    images[1].page = images[1].name + ".html";
-    images[1].derived = images[1].name;
-    images[1].caption = images[1].name;
+    images[1] = named("<img src=x onerror=alert(1)>:'.jpg");
     images[1].file_size = 1024;
     images[1].width = 2;
     images[1].height = 1;
