@@ -1,6 +1,5 @@
 // The album driver end to end: which files are images, the order of the
 // progress lines and of the pages, and the closing line.
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -28,15 +27,6 @@ std::vector<std::string> index_order(const std::string &index_page)
     return names;
 }
 
-std::vector<std::string> listing_order(const std::string &dir)
-{
-    std::vector<std::string> names;
-    DIR *d = opendir(dir.c_str());
-    while (const dirent *e = readdir(d)) names.push_back(e->d_name);
-    closedir(d);
-    return names;
-}
-
 TEST(album, images_are_regular_files_with_a_jpeg_extension)
 {
     temp_dir g;
@@ -55,7 +45,7 @@ TEST(album, images_are_regular_files_with_a_jpeg_extension)
 
     // Progress lines come in the order the directory lists its entries.
     std::string expected = "Directory " + a + "\n";
-    for (const std::string &name : listing_order(a))
+    for (const std::string &name : list_names(a, {.as_listed = true}))
         for (const std::string &image : images)
             if (name == image) expected += "Image " + a + "/" + name + "\n";
     expected += "1 thumbnail index pages created.\n5 images processed in album '" + a +

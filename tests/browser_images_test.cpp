@@ -176,6 +176,23 @@ struct derived_view {
     std::string (*page)(const std::string &name);  // the page that shows it
 };
 
+// The thumbnail on the index page and the scaled image on the image page,
+// both upright at 5:4 with -H 240.
+const derived_view derived_views[] = {
+    {"thumbnail", ".thumbs", 96, [](const std::string &) { return std::string("index.html"); }},
+    {"scaled image", ".scaled", 240, [](const std::string &name) { return name + ".html"; }},
+};
+
+// The upright picture in a file without a tag, outside the gallery: what
+// every derived view is compared with, after the fixtures' own check.
+std::string write_untagged(const temp_dir &root, const std::vector<uint8_t> &upright)
+{
+    const std::string path = root.file("upright.jpg");
+    write_jpeg(
+        path, {.width = upright_width, .height = upright_height, .quality = 95, .pixels = upright});
+    return path;
+}
+
 TEST(browser_images, turned_photos_look_as_the_browser_shows_the_originals)
 {
     if (!chromium_installed())
@@ -189,11 +206,7 @@ TEST(browser_images, turned_photos_look_as_the_browser_shows_the_originals)
     const std::vector<uint8_t> upright = upright_picture();
     for (const orientation_case &o : orientations)
         write_jpeg(album + "/" + orientation_name(o.value), stored_as(o, upright));
-    // Outside the gallery: the picture itself, for the fixtures' own check.
-    const std::string untagged = root.file("upright.jpg");
-    write_jpeg(
-        untagged,
-        {.width = upright_width, .height = upright_height, .quality = 95, .pixels = upright});
+    const std::string untagged = write_untagged(root, upright);
     // Scaled images half the default height: smaller captures to compare.
     const run_result r = run_vistrel({"-H", "240", gallery});
     ASSERT_EQ(r.status, 0) << r.err;
@@ -202,15 +215,9 @@ TEST(browser_images, turned_photos_look_as_the_browser_shows_the_originals)
     devtools_page page(browser);
     page.set_device({.width = 1280, .height = 900, .scale_factor = 1, .mobile = false});
 
-    // The thumbnail on the index page and the scaled image on the image
-    // page, both upright at 5:4.
-    const derived_view views[] = {
-        {"thumbnail", ".thumbs", 96, [](const std::string &) { return std::string("index.html"); }},
-        {"scaled image", ".scaled", 240, [](const std::string &name) { return name + ".html"; }},
-    };
     double worst_right = 0;
     double best_wrong = 1e9;
-    for (const derived_view &view : views) {
+    for (const derived_view &view : derived_views) {
         SCOPED_TRACE(view.what);
         const int width = view.height * upright_width / upright_height;
         const std::string reference =
@@ -310,21 +317,14 @@ TEST(browser_images, heif_photos_are_shown_upright_at_their_stated_size)
         if (c.exif_too) spec.exif = exif_recipe{.orientation = c.orientation};
         write_heif(album + "/" + c.name, spec);
     }
-    const std::string untagged = root.file("upright.jpg");
-    write_jpeg(
-        untagged,
-        {.width = upright_width, .height = upright_height, .quality = 95, .pixels = upright});
+    const std::string untagged = write_untagged(root, upright);
     const run_result r = run_vistrel({"-i", "-H", "240", gallery});
     ASSERT_EQ(r.status, 0) << r.err;
 
     devtools_browser browser;
     devtools_page page(browser);
     page.set_device({.width = 1280, .height = 900, .scale_factor = 1, .mobile = false});
-    const derived_view views[] = {
-        {"thumbnail", ".thumbs", 96, [](const std::string &) { return std::string("index.html"); }},
-        {"scaled image", ".scaled", 240, [](const std::string &name) { return name + ".html"; }},
-    };
-    for (const derived_view &view : views) {
+    for (const derived_view &view : derived_views) {
         SCOPED_TRACE(view.what);
         const int width = view.height * upright_width / upright_height;
         // The upright picture, and its wrong views, at the derived size.

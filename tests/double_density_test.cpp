@@ -194,22 +194,24 @@ TEST(double_density, cached_and_removed_like_the_normal_images)
                              "'.\n1 album processed.\n");
 }
 
+// A file where a cache directory of -2 or -b belongs ends the run before
+// anything is made.
 TEST(double_density, refusals)
 {
-    album a;
-    write_jpeg(a.file("x.jpg"), {.width = 64, .height = 48});
-    write_file(a.file(".thumbs2x"), "in the way");
-    const run_result r = a.run({"-2"});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "vistrel: '" + a.dir + "/.thumbs2x' exists, but is not a directory\n");
-
-    album in_the_way;
-    write_jpeg(in_the_way.file("x.jpg"), {.width = 64, .height = 48});
-    write_file(in_the_way.file(".big"), "in the way");
-    const run_result big = in_the_way.run({"-b"});
-    EXPECT_EQ(big.status, 1);
-    EXPECT_EQ(big.err, "vistrel: '" + in_the_way.dir + "/.big' exists, but is not a directory\n");
-    EXPECT_FALSE(file_exists(in_the_way.file(".scaled/x.jpg")));
+    struct refusal_case {
+        const char *option;
+        const char *dir;
+    };
+    for (const refusal_case &c : {refusal_case{"-2", ".thumbs2x"}, refusal_case{"-b", ".big"}}) {
+        SCOPED_TRACE(c.option);
+        album a;
+        write_jpeg(a.file("x.jpg"), {.width = 64, .height = 48});
+        write_file(a.file(c.dir), "in the way");
+        const run_result r = a.run({c.option});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, "vistrel: '" + a.dir + "/" + c.dir + "' exists, but is not a directory\n");
+        EXPECT_FALSE(file_exists(a.file(".scaled/x.jpg")));
+    }
 }
 
 }  // namespace

@@ -11,13 +11,11 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <map>
 #include <random>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "support/heif_fixture.h"
@@ -44,30 +42,6 @@ std::map<std::string, std::string> tree_state(const std::string &root)
     return state;
 }
 
-// Starts a run on a gallery big enough to take a while, and returns once the
-// run has begun writing, and so holds the gallery's lock, stopped there.
-pid_t start_and_stop_mid_run(const std::string &gallery, const std::vector<std::string> &options)
-{
-    std::vector<std::string> args = options;
-    args.push_back(gallery);
-    const pid_t pid = start_vistrel(args);
-    const std::string page_in_progress = gallery + "/index.html.tmp";
-    for (;;) {
-        if (file_exists(page_in_progress)) {
-            kill(pid, SIGSTOP);
-            int wstatus;  // a signal is delivered in its own time: wait until it has stopped
-            waitpid(pid, &wstatus, WUNTRACED);
-            return pid;
-        }
-        int wstatus;
-        if (waitpid(pid, &wstatus, WNOHANG) == pid) {
-            ADD_FAILURE() << "the first run ended before it could be caught mid-way";
-            return -1;
-        }
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
-    }
-}
-
 void build_big_gallery(const std::string &gallery)
 {
     make_dir(gallery + "/album");
@@ -80,7 +54,9 @@ TEST(hostile, a_second_run_on_a_locked_gallery_touches_nothing)
 {
     temp_dir g;
     build_big_gallery(g.path);
-    const pid_t first = start_and_stop_mid_run(g.path, {"-j", "1"});
+    // Stopped once it has begun writing, and so holds the gallery's lock.
+    const std::string page_in_progress = g.file("index.html.tmp");
+    const pid_t first = start_and_stop_at({"-j", "1", g.path}, page_in_progress);
     ASSERT_GT(first, 0);
 
     // The first run holds the lock on the gallery's lock file.
@@ -101,16 +77,13 @@ TEST(hostile, a_second_run_on_a_locked_gallery_touches_nothing)
     }
     EXPECT_EQ(tree_state(g.path), before);
 
-    kill(first, SIGCONT);
-    int wstatus = 0;
-    waitpid(first, &wstatus, 0);
-    EXPECT_TRUE(WIFEXITED(wstatus) && WEXITSTATUS(wstatus) == 0);
+    EXPECT_EQ(resume_and_wait(first), 0);
 
     // A run killed outright leaves no lock behind.
-    const pid_t killed = start_and_stop_mid_run(g.path, {"-f"});
+    const pid_t killed = start_and_stop_at({"-f", g.path}, page_in_progress);
     ASSERT_GT(killed, 0);
     kill(killed, SIGKILL);
-    waitpid(killed, &wstatus, 0);
+    waitpid(killed, nullptr, 0);
     const run_result after = run_vistrel({g.path});
     EXPECT_EQ(after.status, 0) << after.err;
 }
@@ -192,15 +165,6 @@ TEST(hostile, a_linked_cache_directory_is_refused_and_nothing_outside_is_deleted
     EXPECT_TRUE(file_exists(pictures.file("holiday.jpg")));
 }
 
-std::vector<std::string> names_in(const std::string &dir)
-{
-    std::vector<std::string> names;
-    for (const auto &entry : fs::directory_iterator(dir))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 bool is_valid_utf8(const std::string &text)
 {
     for (size_t i = 0; i < text.size();) {
@@ -242,7 +206,7 @@ TEST(hostile, names_at_the_length_limit)
 
     const run_result r = run_vistrel({g.path});
     ASSERT_EQ(r.status, 0) << r.err;
-    const std::vector<std::string> names = names_in(a);
+    const std::vector<std::string> names = list_names(a);
     const std::string index = read_file(a + "/index.html");
     std::vector<std::string> pages;
     for (const auto &c : cases) {
@@ -278,7 +242,7 @@ TEST(hostile, names_at_the_length_limit)
 
     // The same names on the next run; and the page goes with its image.
     ASSERT_EQ(run_vistrel({g.path}).status, 0);
-    EXPECT_EQ(names_in(a), names);
+    EXPECT_EQ(list_names(a), names);
     fs::remove(a + "/" + cases[0].name);
     const run_result removed = run_vistrel({g.path});
     ASSERT_EQ(removed.status, 0) << removed.err;
@@ -553,20 +517,20 @@ TEST(hostile, pages_of_removed_long_named_heif_photos_are_orphans)
         write_heif(a + "/" + kept, {.width = 48, .height = 48});
         ASSERT_EQ(run_vistrel({"-i", "-j", jobs, g.path}).status, 0);
         // Each photograph and its page, index.html and the cache directories.
-        ASSERT_EQ(names_in(a).size(), 2 * (removed.size() + 2) + 3);
+        ASSERT_EQ(list_names(a).size(), 2 * (removed.size() + 2) + 3);
 
         for (const std::string &name : removed) fs::remove(a + "/" + name);
         const run_result r = run_vistrel({"-i", "-j", jobs, g.path});
         ASSERT_EQ(r.status, 0) << r.err;
-        EXPECT_EQ(names_in(a), (std::vector<std::string>{".scaled", ".thumbs", kept,
-                                                         fitted_name(255, kept, ".html"),
-                                                         "index.html", "x.jpg", "x.jpg.html"}));
+        EXPECT_EQ(list_names(a), (std::vector<std::string>{".scaled", ".thumbs", kept,
+                                                           fitted_name(255, kept, ".html"),
+                                                           "index.html", "x.jpg", "x.jpg.html"}));
         for (const std::string &name : removed)
             EXPECT_NE(r.out.find("deleted orphan " + a + "/" + fitted_name(255, name, ".html") +
                                  "\n"),
                       std::string::npos)
                 << name;
-        EXPECT_EQ(names_in(a + "/.thumbs"),
+        EXPECT_EQ(list_names(a + "/.thumbs"),
                   (std::vector<std::string>{fitted_name(255, kept, ".jpg"), "x.jpg"}));
     }
 }

@@ -2,14 +2,12 @@
 // exact lines it prints, in process and through the binary.
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
-#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -50,33 +48,6 @@ std::vector<image_info> records(const std::vector<std::string> &names)
     return images;
 }
 
-// Every entry under root, as relative paths; directories end in a slash.
-void walk(const std::string &root, const std::string &prefix, std::set<std::string> &found)
-{
-    DIR *d = opendir((root + "/" + prefix).c_str());
-    if (!d) return;
-    while (const dirent *entry = readdir(d)) {
-        const std::string name = entry->d_name;
-        if (name == "." || name == "..") continue;
-        const std::string rel = prefix.empty() ? name : prefix + "/" + name;
-        struct stat st;
-        if (lstat((root + "/" + rel).c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-            found.insert(rel + "/");
-            walk(root, rel, found);
-        } else {
-            found.insert(rel);
-        }
-    }
-    closedir(d);
-}
-
-std::set<std::string> tree(const std::string &root)
-{
-    std::set<std::string> found;
-    walk(root, "", found);
-    return found;
-}
-
 class orphans_test : public testing::Test {
 protected:
     void SetUp() override
@@ -114,18 +85,18 @@ TEST_P(orphan_cases, deletes_exactly_the_orphans)
 {
     const orphan_case &c = GetParam();
     create(c.before);
-    std::set<std::string> remaining = tree(album);
+    std::vector<std::string> remaining = list_names(album, {.recursive = true});
 
     const captured result = remove_both(album, records(c.images));
 
     std::string expected_out;
     for (const std::string &gone : c.deleted) {
         expected_out += "deleted orphan " + album + "/" + gone + "\n";
-        remaining.erase(gone);
+        std::erase(remaining, gone);
     }
     EXPECT_EQ(result.out, expected_out);
     EXPECT_EQ(result.err, "");
-    EXPECT_EQ(tree(album), remaining);
+    EXPECT_EQ(list_names(album, {.recursive = true}), remaining);
 }
 
 const std::vector<std::string> cache_dirs{".scaled/", ".thumbs/"};
@@ -183,12 +154,12 @@ TEST_F(orphans_test, never_deletes_non_candidates)
     ASSERT_EQ(symlink("../target.txt", (album + "/.scaled/link.jpg").c_str()), 0);
     ASSERT_EQ(symlink("../nowhere", (album + "/.thumbs/dangling.jpg").c_str()), 0);
     ASSERT_EQ(mkfifo((album + "/.thumbs/fifo.jpg").c_str(), 0600), 0);
-    const std::set<std::string> before = tree(album);
+    const std::vector<std::string> before = list_names(album, {.recursive = true});
 
     const captured result = remove_both(album, {});
     EXPECT_EQ(result.out, "");
     EXPECT_EQ(result.err, "");
-    EXPECT_EQ(tree(album), before);
+    EXPECT_EQ(list_names(album, {.recursive = true}), before);
 }
 
 // An album without images: every candidate is an orphan. Several orphans
@@ -217,7 +188,8 @@ TEST_F(orphans_test, album_without_images_loses_every_candidate)
     // Within the output each page line directly follows its derived file's.
     EXPECT_NE(scaled.out.find(p + ".scaled/x.jpg\n" + p + "x.jpg.html\n"), std::string::npos);
     EXPECT_NE(scaled.out.find(p + ".scaled/y.jpg\n" + p + "y.jpg.html\n"), std::string::npos);
-    EXPECT_EQ(tree(album), (std::set<std::string>{".scaled/", ".thumbs/", "index.html"}));
+    EXPECT_EQ(list_names(album, {.recursive = true}),
+              (std::vector<std::string>{".scaled/", ".thumbs/", "index.html"}));
 }
 
 TEST_F(orphans_test, missing_directory_is_reported_on_stdout)
@@ -293,8 +265,8 @@ TEST_F(orphans_test, end_to_end)
                            "2 albums processed.\n");
     // clang-format on
     EXPECT_EQ(cleaned.err, "");
-    EXPECT_EQ(tree(gallery + "/emptied"),
-              (std::set<std::string>{".scaled/", ".thumbs/", "index.html"}));
+    EXPECT_EQ(list_names(gallery + "/emptied", {.recursive = true}),
+              (std::vector<std::string>{".scaled/", ".thumbs/", "index.html"}));
 }
 
 }  // namespace

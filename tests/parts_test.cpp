@@ -2,18 +2,14 @@
 // side, then one full run that finds them fresh and writes the pages.
 #include <gtest/gtest.h>
 
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <filesystem>
 #include <map>
 #include <regex>
 #include <set>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "album/partition.h"
@@ -222,34 +218,6 @@ void build_big_gallery(const std::string &gallery)
                    {.width = 1200, .height = 900, .seed = static_cast<uint32_t>(i + 1)});
 }
 
-// Starts a run and stops it once `sign` exists, while it holds the lock.
-pid_t start_and_stop_at(const std::vector<std::string> &args, const std::string &sign)
-{
-    const pid_t pid = start_vistrel(args);
-    for (;;) {
-        if (file_exists(sign)) {
-            kill(pid, SIGSTOP);
-            int wstatus;
-            waitpid(pid, &wstatus, WUNTRACED);
-            return pid;
-        }
-        int wstatus;
-        if (waitpid(pid, &wstatus, WNOHANG) == pid) {
-            ADD_FAILURE() << "the run ended before it could be caught mid-way";
-            return -1;
-        }
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
-    }
-}
-
-int finish(pid_t pid)
-{
-    kill(pid, SIGCONT);
-    int wstatus = 0;
-    waitpid(pid, &wstatus, 0);
-    return WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
-}
-
 // Parts share the gallery's lock; a full run holds it alone.
 TEST(parts, share_the_lock_that_a_full_run_holds_alone)
 {
@@ -268,7 +236,7 @@ TEST(parts, share_the_lock_that_a_full_run_holds_alone)
     const run_result second_part = run_vistrel({"-j", "1", "-p", "2/2", g.path});
     EXPECT_EQ(second_part.status, 0) << second_part.err;
     EXPECT_EQ(images_named(second_part.out).size(), 12u);
-    EXPECT_EQ(finish(first_part), 0);
+    EXPECT_EQ(resume_and_wait(first_part), 0);
 
     const pid_t full_run = start_and_stop_at({"-f", "-j", "1", g.path}, g.file("index.html.tmp"));
     ASSERT_GT(full_run, 0);
@@ -278,7 +246,7 @@ TEST(parts, share_the_lock_that_a_full_run_holds_alone)
         EXPECT_EQ(refused.out, "");
         EXPECT_EQ(refused.err, busy);
     }
-    EXPECT_EQ(finish(full_run), 0);
+    EXPECT_EQ(resume_and_wait(full_run), 0);
 }
 
 }  // namespace

@@ -4,21 +4,19 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/fanotify.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <functional>
 #include <map>
+#include <optional>
 #include <string>
-#include <thread>
+#include <utility>
 #include <vector>
 
 #include "album/cache_dirs.h"
@@ -30,6 +28,7 @@
 #include "support/capture_output.h"
 #include "support/jpeg_fixture.h"
 #include "support/run_vistrel.h"
+#include "support/run_while_held.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -199,76 +198,26 @@ struct change_plan {
     int times;  // on the first read after this many opens
 };
 
-// The kernel's permission events on one path (FAN_OPEN_PERM, ...): each is
-// let through once `handle` has seen it, until `done`. Not available where
-// this system offers no such events.
-class permission_events {
+// Applies the change at the first read of the photograph after each of its
+// first `plan.times` opens, through the held read's own descriptor.
+class read_change {
 public:
-    permission_events(const std::string &path, uint64_t mask, unsigned event_flags)
-    {
-        fd_ = fanotify_init(FAN_CLASS_CONTENT | FAN_CLOEXEC, event_flags);
-        if (fd_ >= 0 && fanotify_mark(fd_, FAN_MARK_ADD, mask, AT_FDCWD, path.c_str()) != 0) {
-            close(fd_);
-            fd_ = -1;
-        }
-    }
-    ~permission_events()
-    {
-        if (fd_ >= 0) close(fd_);
-    }
-    permission_events(const permission_events &) = delete;
-    permission_events &operator=(const permission_events &) = delete;
-    bool available() const { return fd_ >= 0; }
-
-    void serve(const std::atomic<bool> &done,
-               const std::function<void(const fanotify_event_metadata &)> &handle)
-    {
-        while (!done) {
-            pollfd p{fd_, POLLIN, 0};
-            if (poll(&p, 1, 50) <= 0) continue;
-            alignas(fanotify_event_metadata) char buffer[4096];
-            ssize_t got = read(fd_, buffer, sizeof buffer);
-            for (auto *event = reinterpret_cast<fanotify_event_metadata *>(buffer);
-                 FAN_EVENT_OK(event, got); event = FAN_EVENT_NEXT(event, got)) {
-                handle(*event);
-                fanotify_response response{event->fd, FAN_ALLOW};
-                if (write(fd_, &response, sizeof response) < 0)
-                    ADD_FAILURE() << "fanotify response";
-                close(event->fd);
-            }
-        }
-    }
-
-private:
-    int fd_ = -1;
-};
-
-// Holds the reads of `path` and applies the change at the first read after
-// each of the first `plan.times` opens; lets everything else through. Runs
-// until `done`. False when this system offers no such hold.
-class read_holder {
-public:
-    read_holder(const std::string &path, const std::string &replacement, change_plan plan)
-        : events_(path, FAN_OPEN_PERM | FAN_ACCESS_PERM, O_RDWR), path_(path),
-          replacement_(replacement), plan_(plan)
+    read_change(std::string path, std::string replacement, change_plan plan)
+        : path_(std::move(path)), replacement_(std::move(replacement)), plan_(plan)
     {}
-    bool available() const { return events_.available(); }
 
-    void serve(const std::atomic<bool> &done)
+    void see(const fanotify_event_metadata &event)
     {
-        events_.serve(done, [this](const fanotify_event_metadata &event) {
-            if (event.mask & FAN_OPEN_PERM) {
-                ++opens_;
-                armed_ = opens_ <= plan_.times;
-            } else if ((event.mask & FAN_ACCESS_PERM) && armed_) {
-                armed_ = false;
-                apply(event.fd);
-            }
-        });
+        if (event.mask & FAN_OPEN_PERM) {
+            ++opens_;
+            armed_ = opens_ <= plan_.times;
+        } else if ((event.mask & FAN_ACCESS_PERM) && armed_) {
+            armed_ = false;
+            apply(event.fd);
+        }
     }
 
 private:
-    // Through the event's own descriptor, which raises no event of its own.
     void apply(int fd)
     {
         struct stat status;
@@ -283,7 +232,6 @@ private:
         }
     }
 
-    permission_events events_;
     std::string path_, replacement_;
     change_plan plan_;
     int opens_ = 0;
@@ -322,18 +270,16 @@ TEST(races, a_photo_changed_while_it_is_read_is_read_again)
             for (const char *dir : {"/.scaled/p.jpg", "/.thumbs/p.jpg"})
                 set_mtime(s.album + dir, 1000000000);
 
-            run_result r;
-            {
-                read_holder holder(photo, s.root.file("blue.jpg"), c.plan);
-                if (!holder.available()) GTEST_SKIP() << "no fanotify permission events here";
-                std::atomic<bool> done{false};
-                std::thread run([&] {
-                    r = run_vistrel({"-j", std::to_string(jobs), s.gallery});
-                    done = true;
-                });
-                holder.serve(done);
-                run.join();
-            }  // reads go unheld from here on
+            read_change change(photo, s.root.file("blue.jpg"), c.plan);
+            const auto see = [&](const fanotify_event_metadata &event) { change.see(event); };
+            const std::optional<run_result> held =
+                run_while_held({.path = photo,
+                                .events = FAN_OPEN_PERM | FAN_ACCESS_PERM,
+                                .writable = true,
+                                .handle = see},
+                               {"-j", std::to_string(jobs), s.gallery});
+            if (!held) GTEST_SKIP() << "no fanotify permission events here";
+            const run_result &r = *held;
 
             EXPECT_EQ(r.status, 0) << r.err;
             const std::string again = "   p.jpg: changed while it was read, reading it again\n";
@@ -511,41 +457,6 @@ TEST(races, a_photo_rewritten_again_and_again_never_mixes)
 // read: the kernel holds the opening of the first derived file until the
 // test has renamed another picture over the photograph.
 
-namespace {
-
-// Holds every opening in a cache directory, and renames `replacement` over
-// `photo` at the first opening of `temp_name` there.
-class write_holder {
-public:
-    write_holder(const std::string &cache_dir, std::string temp_name, std::string photo,
-                 std::string replacement)
-        : events_(cache_dir, FAN_OPEN_PERM | FAN_EVENT_ON_CHILD, O_RDONLY),
-          temp_name_(std::move(temp_name)), photo_(std::move(photo)),
-          replacement_(std::move(replacement))
-    {}
-    bool available() const { return events_.available(); }
-    bool replaced() const { return replaced_; }
-
-    void serve(const std::atomic<bool> &done)
-    {
-        events_.serve(done, [&](const fanotify_event_metadata &event) {
-            const std::string opened =
-                std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(event.fd));
-            if (!replaced_ && opened.ends_with("/" + temp_name_)) {
-                replaced_ = true;
-                if (rename(replacement_.c_str(), photo_.c_str()) != 0) ADD_FAILURE() << "rename";
-            }
-        });
-    }
-
-private:
-    permission_events events_;
-    std::string temp_name_, photo_, replacement_;
-    bool replaced_ = false;
-};
-
-}  // namespace
-
 TEST(races, a_photo_replaced_while_its_derived_files_are_written_is_never_kept)
 {
     for (const int jobs : {1, 2}) {
@@ -562,19 +473,24 @@ TEST(races, a_photo_replaced_while_its_derived_files_are_written_is_never_kept)
         const std::string blue = s.root.file("blue.jpg");
         write_jpeg(blue, solid(800, 600, 20, 20, 220));
 
-        run_result r;
-        {
-            write_holder holder(s.album + "/.scaled", "p.jpg.tmp", photo, blue);
-            if (!holder.available()) GTEST_SKIP() << "no fanotify permission events here";
-            std::atomic<bool> done{false};
-            std::thread run([&] {
-                r = run_vistrel({"-j", std::to_string(jobs), s.gallery});
-                done = true;
-            });
-            holder.serve(done);
-            run.join();
-            ASSERT_TRUE(holder.replaced());
-        }
+        // Every opening in the cache directory held; the blue picture renamed
+        // over the photograph at the first opening of its temporary file.
+        bool replaced = false;
+        const auto replace_photo = [&](const fanotify_event_metadata &event) {
+            const std::string opened =
+                std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(event.fd));
+            if (replaced || !opened.ends_with("/p.jpg.tmp")) return;
+            replaced = true;
+            if (rename(blue.c_str(), photo.c_str()) != 0) ADD_FAILURE() << "rename";
+        };
+        const std::optional<run_result> held =
+            run_while_held({.path = s.album + "/.scaled",
+                            .events = FAN_OPEN_PERM | FAN_EVENT_ON_CHILD,
+                            .handle = replace_photo},
+                           {"-j", std::to_string(jobs), s.gallery});
+        if (!held) GTEST_SKIP() << "no fanotify permission events here";
+        ASSERT_TRUE(replaced);
+        const run_result &r = *held;
         EXPECT_EQ(r.status, 0) << r.err;
         EXPECT_NE(r.err.find("   p.jpg: changed while it was read, reading it again\n"),
                   std::string::npos)
@@ -618,31 +534,6 @@ TEST(races, a_photo_gone_after_the_listing_is_left_out)
     }
 }
 
-namespace {
-
-// Runs `action` at the first opening of `path`, holding the opening until
-// it is done.
-class open_holder {
-public:
-    open_holder(const std::string &path, std::function<void()> action)
-        : events_(path, FAN_OPEN_PERM, O_RDONLY), action_(std::move(action))
-    {}
-    bool available() const { return events_.available(); }
-
-    void serve(const std::atomic<bool> &done)
-    {
-        events_.serve(done, [this](const fanotify_event_metadata &) {
-            if (action_) std::exchange(action_, nullptr)();
-        });
-    }
-
-private:
-    permission_events events_;
-    std::function<void()> action_;
-};
-
-}  // namespace
-
 // The whole run: a photograph deleted once the album is listed (while its
 // description is read) has no page, no derived file and no cell in the
 // index, and the run ends with status 0.
@@ -654,19 +545,19 @@ TEST(races, a_photo_gone_after_the_listing_has_no_page)
         write_jpeg(s.album + "/p.jpg", red);
         write_jpeg(s.album + "/z.jpg", red);
         write_file(s.album + "/.description", "z.jpg The one that goes\n");
-        run_result r;
-        {
-            const std::string z = s.album + "/z.jpg";
-            open_holder holder(s.album + "/.description", [z] { ASSERT_EQ(unlink(z.c_str()), 0); });
-            if (!holder.available()) GTEST_SKIP() << "no fanotify permission events here";
-            std::atomic<bool> done{false};
-            std::thread run([&] {
-                r = run_vistrel({"-j", std::to_string(jobs), s.gallery});
-                done = true;
-            });
-            holder.serve(done);
-            run.join();
-        }
+        // z.jpg deleted at the first opening of the description, which waits
+        // until it is gone.
+        const std::string z = s.album + "/z.jpg";
+        bool deleted = false;
+        const auto delete_z = [&](const fanotify_event_metadata &) {
+            if (std::exchange(deleted, true)) return;
+            ASSERT_EQ(unlink(z.c_str()), 0);
+        };
+        const std::optional<run_result> held =
+            run_while_held({.path = s.album + "/.description", .handle = delete_z},
+                           {"-j", std::to_string(jobs), s.gallery});
+        if (!held) GTEST_SKIP() << "no fanotify permission events here";
+        const run_result &r = *held;
         EXPECT_EQ(r.status, 0) << r.err;
         EXPECT_NE(r.err.find("   z.jpg: gone while the album was read, left out\n"),
                   std::string::npos)

@@ -53,25 +53,9 @@ void copy_rows(const geometry &g, const uint8_t *src, uint8_t *dst)
     }
 }
 
-}  // namespace
-
-int reference_resize_area(const pixel_view &src_view, const mutable_pixel_view &dst_view)
+// The area resampler's pixels, for a destination with some.
+void area_pixels(const geometry &g, const source_pixels &source, uint8_t *dst)
 {
-    // No destination: a failure, errno untouched.
-    if (dst_view.samples == nullptr) return -1;
-    uint8_t *dst = dst_view.samples;
-    const uint8_t *src = src_view.samples;
-    const geometry g = geometry_of(src_view, dst_view);
-    const source_pixels source{src, g};
-
-    // Equal widths: the rows copied, the last one repeated past the source's end.
-    if (g.ws == g.wd) {
-        copy_rows(g, src, dst);
-        return 0;
-    }
-    // A destination without pixels has nothing to compute.
-    if (g.wd == 0 || g.hd == 0) return 0;
-
     // a: one destination row's sum of weighted source rows, Ls values;
     // b: its destination pixels, with one spare pixel for the additions that
     // land past the last one.
@@ -176,26 +160,11 @@ int reference_resize_area(const pixel_view &src_view, const mutable_pixel_view &
         // Each sum truncated toward zero into a byte.
         for (uint64_t k = 0; k < g.ld; ++k) dst[y * g.sd + k] = to_byte(b.at(k));
     }
-    return 0;
 }
 
-int reference_resize_bilinear(const pixel_view &src_view, const mutable_pixel_view &dst_view)
+// The bilinear resampler's pixels, for a destination with some.
+void bilinear_pixels(const geometry &g, const source_pixels &source, uint8_t *dst)
 {
-    // No destination: a failure, errno untouched.
-    if (dst_view.samples == nullptr) return -1;
-    uint8_t *dst = dst_view.samples;
-    const uint8_t *src = src_view.samples;
-    const geometry g = geometry_of(src_view, dst_view);
-    const source_pixels source{src, g};
-
-    // Equal widths: the rows copied, the last one repeated past the source's end.
-    if (g.ws == g.wd) {
-        copy_rows(g, src, dst);
-        return 0;
-    }
-    // A destination without columns has nothing to compute (and no ratio).
-    if (g.wd == 0 || g.hd == 0) return 0;
-
     // q: source pixels per destination pixel, the same both ways.
     const double q = static_cast<double>(g.ws) / static_cast<double>(g.wd);
     const double last_row = static_cast<double>(g.hs - 1);
@@ -233,5 +202,34 @@ int reference_resize_bilinear(const pixel_view &src_view, const mutable_pixel_vi
             }
         }
     }
+}
+
+// What both resamplers do around their pixels: no destination is a failure,
+// errno untouched; equal widths copy the rows, the last one repeated past
+// the source's end; a destination without pixels has nothing to compute
+// (and no ratio).
+int resample_with(const pixel_view &src_view, const mutable_pixel_view &dst_view,
+                  void (*pixels)(const geometry &, const source_pixels &, uint8_t *))
+{
+    if (dst_view.samples == nullptr) return -1;
+    const geometry g = geometry_of(src_view, dst_view);
+    if (g.ws == g.wd) {
+        copy_rows(g, src_view.samples, dst_view.samples);
+        return 0;
+    }
+    if (g.wd == 0 || g.hd == 0) return 0;
+    pixels(g, source_pixels{src_view.samples, g}, dst_view.samples);
     return 0;
+}
+
+}  // namespace
+
+int reference_resize_area(const pixel_view &src_view, const mutable_pixel_view &dst_view)
+{
+    return resample_with(src_view, dst_view, area_pixels);
+}
+
+int reference_resize_bilinear(const pixel_view &src_view, const mutable_pixel_view &dst_view)
+{
+    return resample_with(src_view, dst_view, bilinear_pixels);
 }

@@ -11,6 +11,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include <gtest/gtest.h>
+
 #include "support/temp_dir.h"
 
 extern char **environ;
@@ -130,6 +132,34 @@ run_result run_command(const std::string &path, const std::vector<std::string> &
 pid_t start_vistrel(const std::vector<std::string> &args)
 {
     return spawn(vistrel_binary(), "vistrel", args, "/dev/null", "/dev/null", false);
+}
+
+pid_t start_and_stop_at(const std::vector<std::string> &args, const std::string &sign)
+{
+    const pid_t pid = start_vistrel(args);
+    for (;;) {
+        if (file_exists(sign)) {
+            kill(pid, SIGSTOP);
+            int wstatus;  // a signal is delivered in its own time: wait until it has stopped
+            waitpid(pid, &wstatus, WUNTRACED);
+            return pid;
+        }
+        int wstatus;
+        if (waitpid(pid, &wstatus, WNOHANG) == pid) {
+            ADD_FAILURE() << "the run ended before it could be caught mid-way";
+            return -1;
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+}
+
+int resume_and_wait(pid_t pid)
+{
+    kill(pid, SIGCONT);
+    int wstatus = 0;
+    while (waitpid(pid, &wstatus, 0) < 0) {
+    }
+    return exit_status(wstatus);
 }
 
 run_result run_vistrel(const std::vector<std::string> &args)

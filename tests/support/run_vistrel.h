@@ -35,3 +35,12 @@ run_result run_command(const std::string &path, const std::vector<std::string> &
 // it; its standard streams go to /dev/null. The caller signals and reaps the
 // returned process.
 pid_t start_vistrel(const std::vector<std::string> &args);
+
+// Starts the vistrel under test as start_vistrel does and stops it (SIGSTOP)
+// once `sign` exists: the run is caught mid-way, holding what it holds then,
+// such as the gallery's lock. -1, with a test failure, when it ended first.
+pid_t start_and_stop_at(const std::vector<std::string> &args, const std::string &sign);
+
+// Lets a stopped run go on and waits for it: its exit status, or -1 when it
+// did not exit.
+int resume_and_wait(pid_t pid);

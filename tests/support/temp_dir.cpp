@@ -1,11 +1,13 @@
 #include "support/temp_dir.h"
 
+#include <dirent.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -113,6 +115,43 @@ int64_t mtime_of(const std::string &path)
     struct stat status;
     if (stat(path.c_str(), &status) != 0) throw std::runtime_error("cannot stat " + path);
     return status.st_mtime;
+}
+
+namespace {
+
+void add_names(const std::string &root, const std::string &prefix, bool recursive,
+               std::vector<std::string> &names)
+{
+    const std::string path = prefix.empty() ? root : root + "/" + prefix;
+    DIR *dir = opendir(path.c_str());
+    if (!dir) throw std::runtime_error("cannot list " + path);
+    std::vector<std::string> subdirectories;
+    while (const dirent *entry = readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name == "." || name == "..") continue;
+        const std::string relative = prefix.empty() ? name : prefix + "/" + name;
+        struct stat status;
+        if (recursive && lstat((root + "/" + relative).c_str(), &status) == 0 &&
+            S_ISDIR(status.st_mode)) {
+            names.push_back(relative + "/");
+            subdirectories.push_back(relative);
+        } else {
+            names.push_back(relative);
+        }
+    }
+    closedir(dir);
+    for (const std::string &subdirectory : subdirectories)
+        add_names(root, subdirectory, recursive, names);
+}
+
+}  // namespace
+
+std::vector<std::string> list_names(const std::string &dir, listing how)
+{
+    std::vector<std::string> names;
+    add_names(dir, "", how.recursive, names);
+    if (!how.as_listed) std::sort(names.begin(), names.end());
+    return names;
 }
 
 open_dir held_dir(const std::string &path)

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "base/files.h"
 
@@ -29,6 +30,20 @@ void make_dir(const std::string &path);
 void make_socket(const std::string &path);  // a bound Unix socket's file, which open() refuses
 void set_mtime(const std::string &path, int64_t seconds);
 int64_t mtime_of(const std::string &path);
+
+// How list_names lists a directory.
+struct listing {
+    // In the order the directory gives its entries, which is the order the
+    // program meets them, instead of sorted by their bytes.
+    bool as_listed = false;
+    // The entries of its subdirectories too, as paths relative to it; a
+    // directory's own entry ends in '/'. Links are not followed.
+    bool recursive = false;
+};
+
+// The names in a directory, "." and ".." left out; throws when it cannot be
+// read.
+std::vector<std::string> list_names(const std::string &dir, listing how = {});
 
 // The directory held open as the program holds one, named by its path.
 open_dir held_dir(const std::string &path);
