@@ -643,7 +643,8 @@ bool layout_reader::measure(uint32_t item, int depth, size_2d &picture, uint64_t
 
 bool layout_reader::measure_once(uint32_t item, int depth, size_2d &picture, uint64_t &pixels)
 {
-    if (depth > deepest_heif_reference) return fail("image items that refer to each other in a loop");
+    if (depth > deepest_heif_reference)
+        return fail("image items that refer to each other in a loop");
     const auto type = types_.find(item);
     if (type == types_.end()) return fail("an image item without an infe box");
     const bool grid = type->second == fourcc("grid"), overlay = type->second == fourcc("iovl");
