@@ -18,8 +18,8 @@
 #include <string>
 
 #include "base/files.h"
-#include "image/derived_size.h"
 #include "image/codecs/photo_reader.h"
+#include "image/derived_size.h"
 
 namespace {
 

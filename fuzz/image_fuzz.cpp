@@ -24,9 +24,9 @@
 
 #include "base/files.h"
 #include "fuzz_album.h"
-#include "image/derived_size.h"
 #include "image/codecs/exif.h"
 #include "image/codecs/photo_reader.h"
+#include "image/derived_size.h"
 #include "image/resample/resample.h"
 
 namespace {

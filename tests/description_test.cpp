@@ -159,7 +159,7 @@ TEST(description, anything_but_a_regular_file_is_ignored_with_a_warning)
     const struct {
         const char *what;
         void (*plant)(const std::string &path);
-    } cases[] = {
+    } kinds[] = {
         {"directory", [](const std::string &p) { make_dir(p); }},
         {"fifo", [](const std::string &p) { ASSERT_EQ(mkfifo(p.c_str(), 0666), 0); }},
         {"socket", [](const std::string &p) { make_socket(p); }},
@@ -169,7 +169,7 @@ TEST(description, anything_but_a_regular_file_is_ignored_with_a_warning)
              ASSERT_EQ(symlink(".description.real", p.c_str()), 0);
          }},
     };
-    for (const auto &c : cases) {
+    for (const auto &c : kinds) {
         SCOPED_TRACE(c.what);
         temp_dir album;
         c.plant(album.file(".description"));

@@ -139,7 +139,7 @@ INSTANTIATE_TEST_SUITE_P(
                     {"a.jpg"},
                     with_cache_dirs({"a.jpg", "a.jpg.html", "vanished.jpg.html", ".scaled/a.jpg"}),
                     {}}),
-    [](const testing::TestParamInfo<orphan_case> &info) { return std::string(info.param.label); });
+    [](const testing::TestParamInfo<orphan_case> &test) { return std::string(test.param.label); });
 
 // Only regular files with a JPEG extension are candidates, by the listing's
 // own entry type: leftovers, other extensions, directories and links stay,

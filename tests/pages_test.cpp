@@ -343,7 +343,7 @@ INSTANTIATE_TEST_SUITE_P(
                     {{"index.html", "", "pictures 1 - 3 of 3", "", {{0, 1, 2}}}}},
         paging_case{"largest_rows_and_columns", 3, INT32_MAX, INT32_MAX,
                     {{"index.html", "", "pictures 1 - 3 of 3", "", {{0, 1, 2}}}}}),
-    [](const testing::TestParamInfo<paging_case> &info) { return std::string(info.param.label); });
+    [](const testing::TestParamInfo<paging_case> &test) { return std::string(test.param.label); });
 // clang-format on
 
 TEST_F(pages_test, index_writes_nothing_without_images)

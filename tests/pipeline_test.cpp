@@ -59,8 +59,8 @@ std::string derived_from(const decoded_jpeg &decoded, int width, int height,
         jpeg_write_icc_profile(&out, icc_profile.data(),
                                static_cast<unsigned int>(icc_profile.size()));
     while (out.next_scanline < out.image_height) {
-        JSAMPROW row = dst + size_t(out.next_scanline) * width * decoded.components;
-        jpeg_write_scanlines(&out, &row, 1);
+        JSAMPROW scanline = dst + size_t(out.next_scanline) * width * decoded.components;
+        jpeg_write_scanlines(&out, &scanline, 1);
     }
     jpeg_finish_compress(&out);
     jpeg_destroy_compress(&out);

@@ -230,8 +230,8 @@ INSTANTIATE_TEST_SUITE_P(
                 {1, 2, 3, 4, 5, 6, 7, 8, 9, 11, 12, 13, 14, 15, 16, 17, 18, 19,
                  11, 12, 13, 14, 15, 16, 17, 18, 19}},
         example{"shorter", &bilinear, colour3x3, 3, 1, {1, 2, 3, 4, 5, 6, 7, 8, 9}}),
-    [](const testing::TestParamInfo<example> &info) {
-        return std::string(info.param.with->name) + "_" + info.param.name;
+    [](const testing::TestParamInfo<example> &test) {
+        return std::string(test.param.with->name) + "_" + test.param.name;
     });
 // clang-format on
 
@@ -359,8 +359,8 @@ TEST_P(contract, rows_apart_give_the_same_bytes)
 }
 
 INSTANTIATE_TEST_SUITE_P(resample, contract, testing::Values(&area, &bilinear),
-                         [](const testing::TestParamInfo<const resampler *> &info) {
-                             return std::string(info.param->name);
+                         [](const testing::TestParamInfo<const resampler *> &test) {
+                             return std::string(test.param->name);
                          });
 
 TEST(resample_storage, area_without_working_storage_fails_with_errno_and_writes_nothing)

@@ -148,9 +148,9 @@ result<album_part_result> derive_album_part(const open_dir &gallery, const std::
         if (outcome opened = open_cache_dirs(dirs, config); !opened.ok()) return opened.error();
         const result<std::vector<photo_outcome>> derived = process_images(dirs, chosen, config);
         if (!derived.ok()) return derived.error();
-        for (const photo_outcome outcome : *derived) {
-            if (outcome == photo_outcome::made) ++summary.made;
-            if (outcome == photo_outcome::unreadable) ++summary.unreadable;
+        for (const photo_outcome photo : *derived) {
+            if (photo == photo_outcome::made) ++summary.made;
+            if (photo == photo_outcome::unreadable) ++summary.unreadable;
         }
     }
     return summary;

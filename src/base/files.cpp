@@ -91,7 +91,9 @@ std::string fitted_name(size_t limit, const std::string &name, const std::string
 {
     if (name.size() + suffix.size() <= limit) return name + suffix;
     char tag[18];
-    std::snprintf(tag, sizeof tag, "~%016llx", static_cast<unsigned long long>(name_hash(name)));
+    // Always 17 characters and the terminator.
+    static_cast<void>(std::snprintf(tag, sizeof tag, "~%016llx",
+                                    static_cast<unsigned long long>(name_hash(name))));
     const size_t room = limit > suffix.size() + 17 ? limit - suffix.size() - 17 : 0;
     size_t cut = room < name.size() ? room : name.size();
     // Back to the start of a character: continuation bytes are 10xxxxxx.

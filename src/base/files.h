@@ -18,7 +18,9 @@
 #include "base/messages.h"
 
 struct file_closer {
-    void operator()(std::FILE *f) const { std::fclose(f); }
+    // A file read, or an output given up on: close_output() checks the close
+    // of one kept.
+    void operator()(std::FILE *f) const { static_cast<void>(std::fclose(f)); }
 };
 using unique_file = std::unique_ptr<std::FILE, file_closer>;
 

@@ -34,6 +34,9 @@ progress_state &state()
 // "about 40 s left", "about 3 min left", "about 2 h 5 min left".
 std::string time_left(double seconds)
 {
+    // Never negative, and the half a hair below 0.5 that rounds up is as good
+    // an estimate: no need for lround.
+    // NOLINTNEXTLINE(bugprone-incorrect-roundings)
     const auto whole = static_cast<long>(seconds + 0.5);
     if (whole < 60) return "about " + std::to_string(whole < 1 ? 1 : whole) + " s left";
     const long minutes = (whole + 59) / 60;

@@ -50,9 +50,9 @@ std::string srcset(const derived_image &doubled, const settings_record &config,
     if (image.size(doubled.kind).width <= single) return {};
     // Twice the width, but less from a photograph smaller than that: the
     // density it has, shown at the single image's size.
-    char density[32];
-    std::snprintf(density, sizeof density, "%.6g",
-                  static_cast<double>(image.size(doubled.kind).width) / single);
+    char density[32];  // %.6g takes 13 characters at most
+    static_cast<void>(std::snprintf(density, sizeof density, "%.6g",
+                                    static_cast<double>(image.size(doubled.kind).width) / single));
     return " srcset=\"" + candidate_url(doubled, image.derived, album_dir) + ' ' + density + "x\"";
 }
 

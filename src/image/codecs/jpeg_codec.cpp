@@ -21,7 +21,7 @@ void report_warning(j_common_ptr info)
 {
     codec_errors &errors = errors_of(info);
     (*info->err->format_message)(info, errors.text);
-    std::longjmp(errors.jump, 1);
+    std::longjmp(errors.jump, 1);  // NOLINT(cert-err52-cpp): see guarded()
 }
 
 void setup_errors(codec_errors &errors, const std::string &path)

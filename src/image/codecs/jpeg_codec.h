@@ -35,6 +35,8 @@ struct codec_errors {
 template <class Body>
 outcome guarded(codec_errors &errors, Body &&body)
 {
+    // No exception may unwind libjpeg's C frames: a jump is the one way out.
+    // NOLINTNEXTLINE(cert-err52-cpp)
     if (setjmp(errors.jump) != 0) return message::codec_error(*errors.path, errors.text);
     body();
     return {};

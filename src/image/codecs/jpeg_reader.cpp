@@ -23,8 +23,9 @@ size_t whole_image_memory(jpeg_decompress_struct &info)
     size_t bytes = 0;
     for (int c = 0; c < info.num_components; ++c) {
         const jpeg_component_info &component = info.comp_info[c];
-        const size_t rows = (component.height_in_blocks + component.v_samp_factor - 1) /
-                            component.v_samp_factor * component.v_samp_factor;
+        // libjpeg has checked the factor to be 1 to 4 by now.
+        const auto factor = static_cast<JDIMENSION>(component.v_samp_factor);
+        const size_t rows = (component.height_in_blocks + factor - 1) / factor * factor;
         bytes += size_t{component.width_in_blocks} * rows * sizeof(JBLOCK);
     }
     return bytes;

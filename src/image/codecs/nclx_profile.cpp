@@ -82,7 +82,7 @@ bool write_text(cmsHPROFILE profile, cmsTagSignature tag, const std::string &tex
 void fix_creation_time(std::vector<uint8_t> &profile)
 {
     static constexpr uint16_t fixed[6] = {2024, 1, 1, 0, 0, 0};
-    for (int i = 0; i < 6; ++i) {
+    for (size_t i = 0; i < 6; ++i) {
         profile[24 + 2 * i] = static_cast<uint8_t>(fixed[i] >> 8);
         profile[25 + 2 * i] = static_cast<uint8_t>(fixed[i] & 0xFF);
     }

@@ -171,7 +171,10 @@ struct avx2_kernel<kernel, R (*)(Args...)> {
 template <class V, auto kernel>
 constexpr auto compiled = kernel;
 #ifdef VISTREL_AVX2
+// A partial specialization is a template, defined in every file that uses it
+// like the primary one; the check takes it for a plain variable.
 template <auto kernel>
+// NOLINTNEXTLINE(misc-definitions-in-headers)
 constexpr auto compiled<vec4, kernel> = &avx2_kernel<kernel>::run;
 #endif
 
