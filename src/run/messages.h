@@ -25,6 +25,12 @@ inline failure lock_not_ours(const std::string &path)
     return failure_text("can't lock '%s': .lock is not a regular file of this user\n",
                         path.c_str());
 }
+// The same at the name a lock file that others could open is replaced from.
+inline failure new_lock_not_ours(const std::string &path)
+{
+    return failure_text("can't lock '%s': .lock.tmp is not a regular file of this user\n",
+                        path.c_str());
+}
 // The end of a run that kept going (-k) past photographs it could not read.
 inline failure photos_unreadable(int32_t photos)
 {
