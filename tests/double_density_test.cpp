@@ -201,14 +201,18 @@ TEST(double_density, refusals)
     write_file(a.file(".thumbs2x"), "in the way");
     const run_result r = a.run({"-2"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "vistrel: '" + a.dir + "/.thumbs2x' exists, but is not a directory\n");
+    EXPECT_EQ(r.err, "vistrel: '" + a.dir +
+                         "/.thumbs2x' exists, but is not a directory\n"
+                         "vistrel: 1 album could not be made\n");
 
     album in_the_way;
     write_jpeg(in_the_way.file("x.jpg"), {.width = 64, .height = 48});
     write_file(in_the_way.file(".big"), "in the way");
     const run_result big = in_the_way.run({"-b"});
     EXPECT_EQ(big.status, 1);
-    EXPECT_EQ(big.err, "vistrel: '" + in_the_way.dir + "/.big' exists, but is not a directory\n");
+    EXPECT_EQ(big.err, "vistrel: '" + in_the_way.dir +
+                           "/.big' exists, but is not a directory\n"
+                           "vistrel: 1 album could not be made\n");
     EXPECT_FALSE(file_exists(in_the_way.file(".scaled/x.jpg")));
 }
 

@@ -197,6 +197,7 @@ struct run_totals {
     int32_t made = 0;
     int32_t unreadable = 0;
     int32_t deleted = 0;
+    int32_t left_out = 0;  // albums at fault themselves
 };
 
 // -p: the derived images of one part of every album, and nothing else.
@@ -213,6 +214,11 @@ outcome derive_part(const open_dir &gallery, const std::string &operand,
         result<album_part_result> album = derive_album_part(gallery, entry.name, config, first);
         if (!album.ok()) return album.error();
         first += album->images;
+        if (album->left_out) {
+            ++totals.left_out;
+            if (outcome said = standard_output_written(); !said.ok()) return said;
+            continue;
+        }
         ++totals.albums;
         totals.photos += album->derived - album->unreadable;  // as the pages would count
         totals.made += album->made;
@@ -237,12 +243,20 @@ outcome write_gallery(const open_dir &gallery, const std::string &operand,
     if (config.quiet && is_terminal(stderr))
         start_progress(static_cast<int32_t>(std::ranges::count_if(*entries, is_album)));
     int32_t &albums = totals.albums;
+    int32_t begun = 0;
     for (const dir_entry &entry : *entries) {
         if (!is_album(entry)) continue;
         if (!config.quiet) note::directory(join_path(gallery.path, entry.name));
-        progress_album(albums + 1);
+        progress_album(++begun);
         result<album_result> album = process_album(gallery, entry.name, config, footer);
         if (!album.ok()) return album.error();
+        // Left out of the gallery page too: its pages, if any, are from an
+        // earlier run, and its cache directories not what they should be.
+        if (album->left_out) {
+            ++totals.left_out;
+            if (outcome said = standard_output_written(); !said.ok()) return said;
+            continue;
+        }
         write_album_item(*page, entry.name, album->title, album->images, album->cover, config);
         ++albums;
         totals.photos += album->images;
@@ -298,9 +312,8 @@ int run_gallery(std::string gallery_path, const settings_record &config)
         report_failure(message::cant_write_standard_output(error));
         return 1;
     }
-    if (totals.unreadable > 0) {
-        report_failure(message::photos_unreadable(totals.unreadable));
-        return 1;
-    }
-    return 0;
+    // What the run went past, said last.
+    if (totals.unreadable > 0) report_failure(message::photos_unreadable(totals.unreadable));
+    if (totals.left_out > 0) report_failure(message::albums_left_out(totals.left_out));
+    return totals.unreadable > 0 || totals.left_out > 0 ? 1 : 0;
 }

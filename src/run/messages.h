@@ -37,6 +37,13 @@ inline failure photos_unreadable(int32_t photos)
     return failure_text("%d photo%s could not be read\n", photos, photos == 1 ? "" : "s");
 }
 
+// The end of a run that left out albums at fault themselves (a cache
+// directory that is no directory).
+inline failure albums_left_out(int32_t albums)
+{
+    return failure_text("%d album%s could not be made\n", albums, albums == 1 ? "" : "s");
+}
+
 }  // namespace message
 
 namespace note {
