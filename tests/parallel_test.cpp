@@ -124,17 +124,18 @@ namespace {
 
 // Threads that cannot be started (the user's process limit) leave their
 // jobs to those that could, or to the run's own thread when none could:
-// the same files and output, after one warning.
+// the same files and output, after one warning for the whole run.
 TEST(parallel, threads_that_cannot_start_leave_their_jobs_to_the_others)
 {
     temp_dir g;
     open_to_everyone(g.path);
-    const std::string album = g.path + "/a";
-    make_dir(album);
-    open_to_everyone(album);
-    for (int i = 0; i < 6; ++i)
-        write_jpeg(album + "/p" + std::to_string(i) + ".jpg",
-                   {.width = 200 + 40 * i, .height = 150, .seed = uint32_t(i)});
+    for (const char *album : {"a", "b"}) {
+        make_dir(g.path + "/" + album);
+        open_to_everyone(g.path + "/" + album);
+        for (int i = 0; i < 6; ++i)
+            write_jpeg(g.path + "/" + album + "/p" + std::to_string(i) + ".jpg",
+                       {.width = 200 + 40 * i, .height = 150, .seed = uint32_t(i)});
+    }
     const run_result one = run_vistrel_with_process_limit({"-j", "1", g.path}, RLIM_INFINITY);
     ASSERT_EQ(one.status, 0) << one.err;
     const std::map<std::string, std::string> files_one = snapshot(g.path);

@@ -169,7 +169,11 @@ outcome run_ordered(size_t count, int threads, const std::function<outcome(size_
         // comes to its share at once still finds the earlier ones ahead of it.
         for (size_t n = 0; n < pool.size(); ++n) run.before_turn.insert(job_at(n));
     }
-    if (pool.size() < wanted) note::threads_not_started(pool.size(), wanted, start_error);
+    // Said once: what keeps threads from starting lasts, and every album
+    // would say it again.
+    static std::atomic<bool> warned{false};
+    if (pool.size() < wanted && !warned.exchange(true))
+        note::threads_not_started(pool.size(), wanted, start_error);
 
     outcome result;
     for (size_t i = 0; i < count; ++i) {

@@ -23,8 +23,9 @@
 // i and every job before it succeeded, so that what it makes lasting (files
 // put in place) is exactly what one thread would have left. A failure there
 // is job i's own. When fewer threads than asked for can be started, the
-// jobs run on those that could, and with none on the calling thread, after
-// one warning on standard error: what is written out stays the same.
+// jobs run on those that could, and with none on the calling thread; the
+// first time, a warning on standard error says so. What is written out
+// stays the same.
 outcome run_ordered(size_t count, int threads, const std::function<outcome(size_t)> &job,
                     const std::vector<size_t> &start_order = {},
                     const std::function<outcome(size_t)> &finish = {});
