@@ -26,11 +26,12 @@ std::string quoted(const std::string &path)
 
 // The album's cache directories made and held, as the album driver does;
 // the failure's text, or empty.
-std::string ensure_cache_dirs(const std::string &album_path)
+std::string ensure_cache_dirs(const std::string &album_path, failure_kind *kind = nullptr)
 {
     album_dirs dirs;
     dirs.album = held_dir(album_path);
     const outcome opened = open_cache_dirs(dirs, settings_record{});
+    if (!opened.ok() && kind) *kind = opened.error().kind;
     return opened.ok() ? "" : opened.error().text;
 }
 
@@ -78,7 +79,8 @@ TEST_F(cache, creates_both_directories_under_the_umask)
     EXPECT_EQ(read_file(album.file(".scaled/a.jpg")), "x");
 }
 
-TEST_F(cache, refusals_fail_the_run_with_one_message)
+// The album's own fault: the run leaves the album out and goes on.
+TEST_F(cache, refusals_fail_the_album_with_one_message)
 {
     // Each case prepares the album, then names the exact message.
     struct refusal {
@@ -128,7 +130,9 @@ TEST_F(cache, refusals_fail_the_run_with_one_message)
         SCOPED_TRACE(r.what);
         temp_dir a;
         r.prepare(a);
-        EXPECT_EQ(ensure_cache_dirs(a.path), r.message(a));
+        failure_kind kind = failure_kind::ends_run;
+        EXPECT_EQ(ensure_cache_dirs(a.path, &kind), r.message(a));
+        EXPECT_EQ(kind, failure_kind::bad_album);
         EXPECT_EQ(is_dir(a.file(".scaled")) && !is_symlink(a.file(".scaled")), r.scaled_after);
         EXPECT_EQ(is_dir(a.file(".thumbs")) && !is_symlink(a.file(".thumbs")), r.thumbs_after);
     }

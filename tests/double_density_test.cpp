@@ -209,7 +209,9 @@ TEST(double_density, refusals)
         write_file(a.file(c.dir), "in the way");
         const run_result r = a.run({c.option});
         EXPECT_EQ(r.status, 1);
-        EXPECT_EQ(r.err, "vistrel: '" + a.dir + "/" + c.dir + "' exists, but is not a directory\n");
+        EXPECT_EQ(r.err, "vistrel: '" + a.dir + "/" + c.dir +
+                             "' exists, but is not a directory\n"
+                             "vistrel: 1 album could not be made\n");
         EXPECT_FALSE(file_exists(a.file(".scaled/x.jpg")));
     }
 }

@@ -4,9 +4,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <functional>
+#include <map>
 #include <regex>
 #include <string>
+#include <vector>
 
+#include "support/gallery_snapshot.h"
 #include "support/jpeg_fixture.h"
 #include "support/run_as_nobody.h"
 #include "support/run_vistrel.h"
@@ -246,6 +251,85 @@ TEST(gallery, unreadable_directories_are_reported)
     EXPECT_EQ(in_album.out, "Directory " + album + "\n");
     EXPECT_EQ(in_album.err, "vistrel: can't opendir(" + album + "): Permission denied\n");
     EXPECT_FALSE(file_exists(locked + "/index.html"));
+}
+
+// An album at fault itself (a cache directory that is no directory, one the
+// run may not make) stops no gallery, with or without -k: it is reported
+// and left out, with nothing in it touched and no place on the gallery
+// page; the other albums and the gallery page are made, and the run ends
+// with status 1, counting what it left out.
+TEST(gallery, an_album_at_fault_is_left_out_and_the_others_are_made)
+{
+    temp_dir outside;  // where a planted link leads
+    write_file(outside.file("keep.jpg"), "the owner's");
+    const struct {
+        const char *what;
+        std::vector<std::string> options;
+        std::function<void(const std::string &)> plant;  // given the album
+        std::function<std::string(const std::string &)> message;
+    } cases[] = {
+        {".thumbs a link to a directory",
+         {},
+         [&](const std::string &a) {
+             ASSERT_EQ(symlink(outside.path.c_str(), (a + "/.thumbs").c_str()), 0);
+         },
+         [](const std::string &a) { return a + "/.thumbs exists, but is not a directory\n"; }},
+        {".scaled a file, with -k",
+         {"-k"},
+         [](const std::string &a) { write_file(a + "/.scaled", "in the way"); },
+         [](const std::string &a) {
+             return "'" + a + "/.scaled' exists, but is not a directory\n";
+         }},
+        {".scaled2x a dangling link, with -2 and -q",
+         {"-2", "-q"},
+         [&](const std::string &a) {
+             ASSERT_EQ(symlink(outside.file("none").c_str(), (a + "/.scaled2x").c_str()), 0);
+         },
+         [](const std::string &a) {
+             return "'" + a + "/.scaled2x' exists, but is not a directory\n";
+         }},
+        {"an album the run may not write into",
+         {},
+         [](const std::string &a) { ASSERT_EQ(chmod(a.c_str(), 0555), 0); },
+         [](const std::string &a) {
+             return "can't mkdir(" + a + "/.scaled): Permission denied\n";
+         }},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        temp_dir g;
+        open_to_everyone(g.path);
+        const std::string two = g.file("two");
+        for (const char *album : {"one", "two", "three"}) {
+            make_dir(g.file(album));
+            open_to_everyone(g.file(album));
+            write_jpeg(g.file(album) + "/x.jpg",
+                       {.width = 64, .height = 48, .exif = exif_recipe{.model = "C"}});
+        }
+        c.plant(two);
+        const std::map<std::string, std::string> outside_before = snapshot(outside.path);
+        std::vector<std::string> args = c.options;
+        args.push_back(g.path);
+        const run_result r = run_vistrel_as_nobody(args);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, "vistrel: " + c.message(two) + "vistrel: 1 album could not be made\n");
+        const bool quiet = std::ranges::count(c.options, "-q") > 0;
+        EXPECT_NE(r.out.find(quiet ? "2 albums, 2 photos: 2 made" : "2 albums processed.\n"),
+                  std::string::npos)
+            << r.out;
+        const std::string page = read_file(g.file("index.html"));
+        for (const char *made : {"one", "three"}) {
+            EXPECT_NE(page.find(std::string("href=\"") + made + "/index.html\""),
+                      std::string::npos);
+            EXPECT_TRUE(file_exists(g.file(made) + "/.thumbs/x.jpg")) << made;
+            EXPECT_TRUE(file_exists(g.file(made) + "/x.jpg.html")) << made;
+        }
+        EXPECT_EQ(page.find("two"), std::string::npos) << page;
+        for (const char *page_name : {"index.html", "x.jpg.html"})
+            EXPECT_FALSE(file_exists(two + "/" + page_name)) << page_name;
+        EXPECT_EQ(snapshot(outside.path), outside_before);
+        chmod(two.c_str(), 0755);
+    }
 }
 
 }  // namespace

@@ -12,7 +12,9 @@
 
 #include <cerrno>
 #include <functional>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "support/jpeg_fixture.h"
 #include "support/run_as_nobody.h"
@@ -107,7 +109,8 @@ TEST(gallery_lock, another_user_holding_the_gallery_stops_no_run)
 }
 
 // Whatever stands in the lock file's place that is not the run's own file
-// is refused, and left as it was.
+// is refused, and left as it was; so is what stands where a lock file that
+// others could open is replaced from.
 TEST(gallery_lock, what_is_not_the_runs_own_file_is_refused)
 {
     temp_dir outside;
@@ -136,46 +139,105 @@ TEST(gallery_lock, what_is_not_the_runs_own_file_is_refused)
          },
          true},
     };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.name);
-        if (c.needs_root && geteuid() != 0) continue;
-        temp_dir g;
-        make_dir(g.file("a"));
-        write_jpeg(g.file("a/x.jpg"), {.width = 64, .height = 48});
-        const std::string lock = g.file(".lock");
-        c.plant(lock);
-        const mode_t mode = mode_of(lock);
-        const uid_t owner = owner_of(lock);
-        for (const char *part : {"", "1/2"}) {
-            std::vector<std::string> args = {g.path};
-            if (*part) args.insert(args.begin(), {"-p", part});
-            const run_result r = run_vistrel(args);
-            EXPECT_EQ(r.status, 1);
-            EXPECT_EQ(r.out, "");
-            EXPECT_EQ(r.err, "vistrel: can't lock '" + g.path +
-                                 "': .lock is not a regular file of this user\n");
+    for (const auto &c : cases)
+        for (const std::string at : {".lock", ".lock.tmp"}) {
+            SCOPED_TRACE(c.name + (" at " + at));
+            if (c.needs_root && geteuid() != 0) continue;
+            temp_dir g;
+            make_dir(g.file("a"));
+            write_jpeg(g.file("a/x.jpg"), {.width = 64, .height = 48});
+            if (at == ".lock.tmp") {
+                write_file(g.file(".lock"), "");
+                ASSERT_EQ(chmod(g.file(".lock").c_str(), 0644), 0);
+            }
+            const std::string planted = g.file(at);
+            c.plant(planted);
+            const mode_t mode = mode_of(planted);
+            const uid_t owner = owner_of(planted);
+            for (const char *part : {"", "1/2"}) {
+                std::vector<std::string> args = {g.path};
+                if (*part) args.insert(args.begin(), {"-p", part});
+                const run_result r = run_vistrel(args);
+                EXPECT_EQ(r.status, 1);
+                EXPECT_EQ(r.out, "");
+                EXPECT_EQ(r.err, "vistrel: can't lock '" + g.path + "': " + at +
+                                     " is not a regular file of this user\n");
+            }
+            EXPECT_EQ(mode_of(planted), mode);
+            EXPECT_EQ(owner_of(planted), owner);
+            EXPECT_EQ(read_file(victim), "precious");
+            EXPECT_EQ(mode_of(victim), S_IFREG | 0644);
+            EXPECT_FALSE(file_exists(outside.file("made")));
+            EXPECT_FALSE(file_exists(g.file("index.html")));
+            EXPECT_FALSE(file_exists(g.file("a/.scaled")));
         }
-        EXPECT_EQ(mode_of(lock), mode);
-        EXPECT_EQ(owner_of(lock), owner);
-        EXPECT_EQ(read_file(victim), "precious");
-        EXPECT_EQ(mode_of(victim), S_IFREG | 0644);
-        EXPECT_FALSE(file_exists(outside.file("made")));
-        EXPECT_FALSE(file_exists(g.file("index.html")));
-        EXPECT_FALSE(file_exists(g.file("a/.scaled")));
+}
+
+ino_t inode_of(const std::string &path)
+{
+    struct stat status;
+    return lstat(path.c_str(), &status) == 0 ? status.st_ino : 0;
+}
+
+// The run's own lock file that others could open (restored from a backup)
+// is replaced by a new one that only the run's user can open: another user
+// who opened the old one, and holds it, stops no run. A new file left by a
+// run killed while it replaced one is no obstacle.
+TEST(gallery_lock, own_lock_file_open_to_others_is_replaced)
+{
+    const struct {
+        std::vector<std::string> options;
+        bool leftover;
+    } cases[] = {{{}, false}, {{"-p", "1/2"}, false}, {{}, true}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.options) + (c.leftover ? ", leftover" : ""));
+        temp_dir g;
+        chmod(g.path.c_str(), 0755);
+        const std::string lock = g.file(".lock");
+        write_file(lock, "");
+        ASSERT_EQ(chmod(lock.c_str(), 0644), 0);
+        if (c.leftover) write_file(g.file(".lock.tmp"), "");
+        const ino_t old = inode_of(lock);
+        std::optional<foreign_holder> holder;
+        if (geteuid() == 0) {
+            holder.emplace(g.path);
+            EXPECT_TRUE(holder->opened_lock);
+        }
+        std::vector<std::string> args = c.options;
+        args.push_back(g.path);
+        const run_result r = run_vistrel(args);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out, c.options.empty() ? "0 albums processed.\n" : "");
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(mode_of(lock), S_IFREG | 0600);
+        EXPECT_NE(inode_of(lock), old);
+        EXPECT_FALSE(file_exists(g.file(".lock.tmp")));
     }
 }
 
-// The run's own lock file that others could open is made the run's alone.
-TEST(gallery_lock, own_lock_file_open_to_others_is_closed_to_them)
+// Parts started together on a lock file others could open, each finding
+// it to replace: whichever replaces it, the others lock the file that took
+// its place, and none is turned away.
+TEST(gallery_lock, parts_started_together_on_a_lock_file_open_to_others_all_run)
 {
     temp_dir g;
+    make_dir(g.file("a"));
+    for (int i = 0; i < 4; ++i)
+        write_jpeg(g.file("a/p" + std::to_string(i) + ".jpg"), {.width = 64, .height = 48});
     write_file(g.file(".lock"), "");
     ASSERT_EQ(chmod(g.file(".lock").c_str(), 0666), 0);
-    const run_result r = run_vistrel({g.path});
-    EXPECT_EQ(r.status, 0) << r.err;
+    std::vector<pid_t> parts;
+    for (int k = 1; k <= 8; ++k)
+        parts.push_back(start_vistrel({"-p", std::to_string(k) + "/8", g.path}));
+    for (const pid_t pid : parts) {
+        int wstatus = 0;
+        ASSERT_EQ(waitpid(pid, &wstatus, 0), pid);
+        EXPECT_TRUE(WIFEXITED(wstatus) && WEXITSTATUS(wstatus) == 0) << wstatus;
+    }
     EXPECT_EQ(mode_of(g.file(".lock")), S_IFREG | 0600);
-    // And it is no album.
-    EXPECT_EQ(r.out, "0 albums processed.\n");
+    EXPECT_FALSE(file_exists(g.file(".lock.tmp")));
+    for (int i = 0; i < 4; ++i)
+        EXPECT_TRUE(file_exists(g.file("a/.scaled/p" + std::to_string(i) + ".jpg")));
 }
 
 // A lock that cannot be taken for any other reason than another run ends

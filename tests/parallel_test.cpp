@@ -2,6 +2,7 @@
 // thread, whatever the threads do meanwhile.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <regex>
@@ -9,6 +10,7 @@
 
 #include "support/gallery_snapshot.h"
 #include "support/jpeg_fixture.h"
+#include "support/run_as_nobody.h"
 #include "support/run_vistrel.h"
 #include "support/temp_dir.h"
 
@@ -113,6 +115,52 @@ TEST(parallel, a_failed_run_leaves_what_one_thread_leaves)
     // A derived file is kept only with its warning printed.
     if (file_exists(album + "/.scaled/truncated.jpg")) {
         EXPECT_NE(one.err.find("truncated.jpg: Premature end of JPEG file"), std::string::npos);
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// Threads that cannot be started (the user's process limit) leave their
+// jobs to those that could, or to the run's own thread when none could:
+// the same files and output, after one warning for the whole run.
+TEST(parallel, threads_that_cannot_start_leave_their_jobs_to_the_others)
+{
+    temp_dir g;
+    open_to_everyone(g.path);
+    for (const char *album : {"a", "b"}) {
+        make_dir(g.path + "/" + album);
+        open_to_everyone(g.path + "/" + album);
+        for (int i = 0; i < 6; ++i)
+            write_jpeg(g.path + "/" + album + "/p" + std::to_string(i) + ".jpg",
+                       {.width = 200 + 40 * i, .height = 150, .seed = uint32_t(i)});
+    }
+    const run_result one = run_vistrel_with_process_limit({"-j", "1", g.path}, RLIM_INFINITY);
+    ASSERT_EQ(one.status, 0) << one.err;
+    const std::map<std::string, std::string> files_one = snapshot(g.path);
+    const struct {
+        rlim_t processes;  // the run's own process counts
+        int most;          // threads it can start; a sanitizer's own may take one
+    } cases[] = {{1, 0}, {3, 2}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.processes);
+        // Only a user of its own counts no other processes.
+        if (c.most > 0 && geteuid() != 0) continue;
+        remove_outputs(g.path);
+        const run_result r = run_vistrel_with_process_limit({"-j", "8", g.path}, c.processes);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out, one.out);
+        std::smatch warning;
+        ASSERT_TRUE(std::regex_search(r.err, warning,
+                                      std::regex("^vistrel: could start only ([0-9]) of 6 threads: "
+                                                 "Resource temporarily unavailable\n")))
+            << r.err;
+        const int started = std::stoi(warning[1]);
+        EXPECT_LE(started, c.most);
+        EXPECT_GE(started, std::min(c.most, 1));
+        EXPECT_EQ(warning.suffix().str(), one.err);
+        EXPECT_EQ(snapshot(g.path), files_one);
     }
 }
 

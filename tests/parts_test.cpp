@@ -10,6 +10,8 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "album/partition.h"
@@ -206,6 +208,32 @@ TEST(parts, a_bad_photograph_fails_its_part)
             EXPECT_EQ(part.status, 0) << k << part.err;
         }
     }
+}
+
+// An album at fault itself is left out by the parts that derive from it,
+// which still count its images: the albums after it are dealt alike in
+// every part, whether it looked into that album or not.
+TEST(parts, an_album_at_fault_is_left_out_and_still_dealt)
+{
+    temp_dir g;
+    // Images 0 (part 1), 1 (part 2: the album at fault), 2 and 3.
+    for (const auto &[album, images] : {std::pair{"a", 1}, {"b", 1}, {"c", 2}}) {
+        make_dir(g.file(album));
+        for (int i = 0; i < images; ++i)
+            write_jpeg(g.file(album) + "/p" + std::to_string(i) + ".jpg",
+                       {.width = 64, .height = 48, .exif = exif_recipe{.model = "C"}});
+    }
+    write_file(g.file("b/.thumbs"), "in the way");
+    const run_result first = run_vistrel({"-p", "1/2", g.path});
+    EXPECT_EQ(first.status, 0) << first.err;
+    const run_result second = run_vistrel({"-p", "2/2", g.path});
+    EXPECT_EQ(second.status, 1);
+    EXPECT_EQ(second.err, "vistrel: " + g.path +
+                              "/b/.thumbs exists, but is not a directory\n"
+                              "vistrel: 1 album could not be made\n");
+    for (const char *made : {"a/.thumbs/p0.jpg", "c/.thumbs/p0.jpg", "c/.thumbs/p1.jpg"})
+        EXPECT_TRUE(file_exists(g.file(made))) << made;
+    EXPECT_FALSE(file_exists(g.file("b/.scaled/p0.jpg")));
 }
 
 // A gallery of photographs large enough that a run can be caught holding

@@ -10,7 +10,9 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "base/terminal.h"
 #include "support/jpeg_fixture.h"
@@ -36,6 +38,17 @@ TEST(terminal, control_bytes_show_as_hex)
         {"latin-1 \xe9 \x9b", "latin-1 \\xE9 \\x9B"},  // not UTF-8
         {"cut \xe6\x97", "cut \\xE6\\x97"},
         {"overlong \xc0\xaf", "overlong \\xC0\\xAF"},
+        // Only the newline that ends the line is one; the others, and the
+        // line and paragraph separators, would start a line of a name's own.
+        {"a\nb\n", "a\\x0Ab\n"},
+        {"\n\n", "\\x0A\n"},
+        {"\n", "\n"},
+        {"a\xe2\x80\xa8"
+         "b\xe2\x80\xa9"
+         "c\xe2\x80\xa7\n",
+         "a\\xE2\\x80\\xA8"
+         "b\\xE2\\x80\\xA9"
+         "c\xe2\x80\xa7\n"},
     };
     for (const auto &c : cases) EXPECT_EQ(terminal_safe(c.text), c.shown) << c.text;
 }
@@ -103,6 +116,50 @@ TEST(terminal, names_on_a_terminal_are_shown_not_obeyed)
     const run_result r = run_vistrel({g.path});
     EXPECT_NE(r.out.find("Image " + album + "/" + name + "\n"), std::string::npos);
     EXPECT_EQ(r.err, "   " + name + ": no EXIF data found\n");
+}
+
+// A name cannot fake a line of its own: a newline in it, a carriage
+// return, a line or paragraph separator shows as \xHH on a terminal, while
+// each line still ends in its newline; files and pipes get them as they are.
+TEST(terminal, names_on_a_terminal_start_no_line_of_their_own)
+{
+    temp_dir g;
+    const std::string album = "trip\xe2\x80\xa8"
+                              "1 album processed.";
+    make_dir(g.file(album));
+    const std::vector<std::string> names = {"a\nvistrel: 0 photos could not be read.jpg",
+                                            "b\rmade x.jpg",
+                                            "c\xe2\x80\xa9"
+                                            "d.jpg"};
+    for (const std::string &name : names)
+        write_jpeg(g.file(album + "/" + name), {.width = 16, .height = 12});
+    const std::string shown_album = g.path + "/trip\\xE2\\x80\\xA8"
+                                             "1 album processed.";
+    const std::vector<std::string> shown = {"a\\x0Avistrel: 0 photos could not be read.jpg",
+                                            "b\\x0Dmade x.jpg",
+                                            "c\\xE2\\x80\\xA9"
+                                            "d.jpg"};
+    std::vector<std::string> lines = {"Directory " + shown_album,
+                                      "3 images processed in album '" + shown_album + "'.",
+                                      "1 album processed."};
+    for (const std::string &name : shown) {
+        lines.push_back("Image " + shown_album + "/" + name);
+        lines.push_back("   " + name + ": no EXIF data found");
+    }
+    const std::string output = run_on_terminal({"-j", "1", g.path});
+    for (const std::string &line : lines)
+        EXPECT_NE(output.find(line + "\n"), std::string::npos) << line << "\n" << output;
+    // The thumbnail index line besides those, and no other line.
+    EXPECT_EQ(std::count(output.begin(), output.end(), '\n'), lines.size() + 1) << output;
+    for (const char *raw : {"\r", "\xe2\x80\xa8", "\xe2\x80\xa9"})
+        EXPECT_EQ(output.find(raw), std::string::npos) << output;
+
+    const run_result r = run_vistrel({"-j", "1", g.path});
+    EXPECT_EQ(r.status, 0) << r.err;
+    for (const std::string &name : names) {
+        EXPECT_NE(r.out.find("Image " + g.file(album) + "/" + name + "\n"), std::string::npos);
+        EXPECT_NE(r.err.find("   " + name + ": no EXIF data found\n"), std::string::npos);
+    }
 }
 
 // Words of the command line are shown like names: an argument, an option

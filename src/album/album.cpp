@@ -65,6 +65,15 @@ void drop_left_out(std::vector<image_info> &images, const std::vector<photo_outc
     summary.images = static_cast<int32_t>(images.size());
 }
 
+// Whether the album is to be left out for the failure: one of the album's
+// own (bad_album) is reported here, in its place among the albums' lines.
+bool leave_out(const failure &error)
+{
+    if (error.kind != failure_kind::bad_album) return false;
+    report_failure(error);
+    return true;
+}
+
 // Everything an album with images gets: derived files and pages.
 outcome derive_and_page(album_dirs &dirs, std::vector<image_info> &images, album_result &summary,
                         const settings_record &config, const std::string &footer)
@@ -111,8 +120,12 @@ result<album_result> process_album(const open_dir &gallery, const std::string &n
     summary.images = static_cast<int32_t>(images.size());
     progress_photos(summary.images);
     if (!images.empty()) {
-        if (outcome done = derive_and_page(dirs, images, summary, config, footer); !done.ok())
-            return done.error();
+        if (outcome done = derive_and_page(dirs, images, summary, config, footer); !done.ok()) {
+            if (!leave_out(done.error())) return done.error();
+            album_result left_out;
+            left_out.left_out = true;
+            return left_out;
+        }
     }
     if (config.remove_orphans)
         for (const derived_image &kind : derived_images) {
@@ -145,7 +158,12 @@ result<album_part_result> derive_album_part(const open_dir &gallery, const std::
     summary.images = static_cast<int32_t>(images.size());
     summary.derived = static_cast<int32_t>(chosen.size());
     if (!chosen.empty()) {
-        if (outcome opened = open_cache_dirs(dirs, config); !opened.ok()) return opened.error();
+        if (outcome opened = open_cache_dirs(dirs, config); !opened.ok()) {
+            if (!leave_out(opened.error())) return opened.error();
+            summary.derived = 0;
+            summary.left_out = true;
+            return summary;
+        }
         const result<std::vector<photo_outcome>> derived = process_images(dirs, chosen, config);
         if (!derived.ok()) return derived.error();
         for (const photo_outcome photo : *derived) {

@@ -17,11 +17,14 @@ struct album_result {
     int32_t deleted = 0;               // orphaned files deleted
     std::optional<std::string> title;  // from .description, when it gives one
     std::optional<image_info> cover;   // the first image in page order
+    bool left_out = false;             // at fault itself, reported: not made
 };
 
 // Derives, pages and cleans the album `name` of the gallery held open. The
 // album is opened once, never through a link, and everything in it is
-// reached through it. footer ends every page.
+// reached through it. footer ends every page. An album at fault itself (a
+// failure of kind bad_album: a cache directory that is no directory) is
+// reported and left out, with nothing written in it, whatever -k says.
 result<album_result> process_album(const open_dir &gallery, const std::string &name,
                                    const settings_record &config, const std::string &footer);
 
@@ -31,10 +34,13 @@ struct album_part_result {
     int32_t derived = 0;     // those of this part
     int32_t made = 0;        // those whose derived files were made
     int32_t unreadable = 0;  // -k: those that could not be read
+    bool left_out = false;   // at fault itself, reported: none derived
 };
 
 // A part run's share of the album `name`: the derived images of the album's
 // images that fall in config.part, the album's first image being the
 // gallery's image number `first`; no description, page or orphan removal.
+// An album at fault itself is left out as by process_album, its images
+// still counted, so that the parts after it are dealt alike in every part.
 result<album_part_result> derive_album_part(const open_dir &gallery, const std::string &name,
                                             const settings_record &config, int64_t first);

@@ -8,11 +8,27 @@
 #include <cerrno>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "base/photo_names.h"
 
 namespace {
+
+// The album's own doing, not the system's: the album is left out, the
+// others go on.
+failure album_at_fault(failure error)
+{
+    error.kind = failure_kind::bad_album;
+    return error;
+}
+
+// Permission refused inside the album (errno `cause`) is the album's:
+// whoever set it up shut the run out of it.
+failure album_refused(failure error, int cause)
+{
+    return cause == EACCES || cause == EPERM ? album_at_fault(std::move(error)) : error;
+}
 
 // A symbolic link is refused like any other non-directory: whoever can
 // write into the album must not make the run write or delete elsewhere.
@@ -23,18 +39,23 @@ outcome open_cache_dir(album_dirs &dirs, const derived_image &kind)
     cache.path = join_path(dirs.album.path, kind.dir);
     struct stat status;
     if (stat_entry(album, kind.dir, status)) {
-        if (!S_ISDIR(status.st_mode)) return kind.not_a_directory(cache.path);
+        if (!S_ISDIR(status.st_mode)) return album_at_fault(kind.not_a_directory(cache.path));
     } else {
-        if (errno != ENOENT) return message::cant_stat(cache.path);
+        if (const int cause = errno; cause != ENOENT)
+            return album_refused(message::cant_stat(cache.path), cause);
         // Part runs side by side may all find it missing: one makes it.
-        if (mkdirat(album, kind.dir, 0777) != 0 && errno != EEXIST)
-            return message::cant_mkdir(cache.path);
+        if (mkdirat(album, kind.dir, 0777) != 0 && errno != EEXIST) {
+            const int cause = errno;
+            return album_refused(message::cant_mkdir(cache.path), cause);
+        }
     }
     cache.fd = unique_fd(open_dir_at(album, kind.dir));
     // Swapped for something else since it was looked at.
     if (!cache.fd) {
-        if (errno == ELOOP || errno == ENOTDIR) return kind.not_a_directory(cache.path);
-        return message::cant_opendir(cache.path);
+        if (errno == ELOOP || errno == ENOTDIR)
+            return album_at_fault(kind.not_a_directory(cache.path));
+        const int cause = errno;
+        return album_refused(message::cant_opendir(cache.path), cause);
     }
     return {};
 }

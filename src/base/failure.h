@@ -14,6 +14,9 @@ enum class failure_kind {
     bad_input,   // the file being read is itself at fault (not the system):
                  // a caller that can leave that file out may go on
     not_closed,  // the work was done, but closing what it read failed
+    bad_album,   // the album itself is at fault (a cache directory that is
+                 // no directory, or that the run may not make): the run
+                 // may leave that album out and go on
 };
 
 // The message of a failure, complete with its newline but without the

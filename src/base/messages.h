@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cerrno>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -90,3 +91,15 @@ inline failure cant_write_standard_output(int error)
 }
 
 }  // namespace message
+
+namespace note {
+
+// Fewer job threads than asked for could be started (the user's process
+// limit, or memory): the run goes on with those it has.
+inline void threads_not_started(size_t started, size_t wanted, int error)
+{
+    report_err("%s: could start only %zu of %zu thread%s: %s\n", program_name().c_str(), started,
+               wanted, wanted == 1 ? "" : "s", std::strerror(error));
+}
+
+}  // namespace note

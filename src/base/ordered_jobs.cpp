@@ -11,9 +11,11 @@
 #include <mutex>
 #include <optional>
 #include <set>
+#include <system_error>
 #include <thread>
 #include <utility>
 
+#include "base/messages.h"
 #include "base/report.h"
 
 namespace {
@@ -117,46 +119,74 @@ outcome run_ordered(size_t count, int threads, const std::function<outcome(size_
     run.logs.resize(count);
     const auto job_at = [&](size_t n) { return start_order.empty() ? n : start_order[n]; };
     const size_t wanted = std::min(static_cast<size_t>(threads > 0 ? threads : 1), count);
-    // The first jobs are known to start before any of them runs: one that
-    // comes to its share at once still finds the earlier ones ahead of it.
-    for (size_t n = 0; n < wanted; ++n) run.before_turn.insert(job_at(n));
     size_t next = 0;  // in start order, guarded by the mutex
 
+    // Runs job i, its reports kept in its log; called and returns with the
+    // mutex held.
+    const auto run_job = [&](size_t i, std::unique_lock<std::mutex> &lock) {
+        run.before_turn.insert(i);
+        job_log &log = run.logs[i];
+        if (i < run.first_failed.load()) {
+            lock.unlock();
+            current_job = i;
+            set_report_log(&log.pieces);
+            outcome done = job(i);
+            set_report_log(nullptr);
+            lock.lock();
+            if (!done.ok()) {
+                log.error = std::move(done.error());
+                run.fail(i);
+            }
+        }
+        log.done = true;
+        run.before_turn.erase(i);
+        run.set_share(i, 0);
+        run.changed.notify_all();
+        run.released.notify_all();
+    };
     const auto worker = [&] {
         current_run = &run;
         std::unique_lock lock(run.mutex);
-        while (next < count) {
-            const size_t i = job_at(next++);
-            run.before_turn.insert(i);
-            job_log &log = run.logs[i];
-            if (i < run.first_failed.load()) {
-                lock.unlock();
-                current_job = i;
-                set_report_log(&log.pieces);
-                outcome done = job(i);
-                set_report_log(nullptr);
-                lock.lock();
-                if (!done.ok()) {
-                    log.error = std::move(done.error());
-                    run.fail(i);
-                }
-            }
-            log.done = true;
-            run.before_turn.erase(i);
-            run.set_share(i, 0);
-            run.changed.notify_all();
-            run.released.notify_all();
-        }
+        while (next < count) run_job(job_at(next++), lock);
         current_run = nullptr;
     };
     std::vector<std::thread> pool;
-    for (size_t t = 0; t < wanted; ++t) pool.emplace_back(worker);
+    int start_error = 0;
+    {
+        // The threads wait for the mutex until it is known how many started.
+        std::lock_guard lock(run.mutex);
+        for (size_t t = 0; t < wanted; ++t) {
+            try {
+                pool.emplace_back(worker);
+            } catch (const std::system_error &error) {
+                // Out of processes (RLIMIT_NPROC) or memory: fewer threads
+                // do the same work, written out alike.
+                start_error = error.code().value();
+                break;
+            }
+        }
+        // The first jobs are known to start before any of them runs: one that
+        // comes to its share at once still finds the earlier ones ahead of it.
+        for (size_t n = 0; n < pool.size(); ++n) run.before_turn.insert(job_at(n));
+    }
+    // Said once: what keeps threads from starting lasts, and every album
+    // would say it again.
+    static std::atomic<bool> warned{false};
+    if (pool.size() < wanted && !warned.exchange(true))
+        note::threads_not_started(pool.size(), wanted, start_error);
 
     outcome result;
     for (size_t i = 0; i < count; ++i) {
         job_log &log = run.logs[i];
         {
             std::unique_lock lock(run.mutex);
+            if (pool.empty()) {
+                // No thread could start: this one takes the jobs in job
+                // order, as one thread does.
+                current_run = &run;
+                run_job(i, lock);
+                current_run = nullptr;
+            }
             run.changed.wait(lock, [&] { return log.done; });
         }
         for (const auto &[stream, text] : log.pieces) write_out(stream, text);

@@ -22,7 +22,10 @@
 // runs for job i right after job i's reports are written, and only when job
 // i and every job before it succeeded, so that what it makes lasting (files
 // put in place) is exactly what one thread would have left. A failure there
-// is job i's own.
+// is job i's own. When fewer threads than asked for can be started, the
+// jobs run on those that could, and with none on the calling thread; the
+// first time, a warning on standard error says so. What is written out
+// stays the same.
 outcome run_ordered(size_t count, int threads, const std::function<outcome(size_t)> &job,
                     const std::vector<size_t> &start_order = {},
                     const std::function<outcome(size_t)> &finish = {});

@@ -79,13 +79,13 @@ std::string format_text(const char *format, va_list args)
     return text;
 }
 
-void write_out(std::FILE *stream, const std::string &text)
+void write_out(std::FILE *stream, const std::string &line)
 {
     const bool terminal = is_terminal(stream);
     std::lock_guard lock(output_mutex);
     // Only what reaches the terminal has to make way for the line.
     if (terminal) erase_status();
-    if (std::fputs(terminal ? terminal_safe(text).c_str() : text.c_str(), stream) == EOF &&
+    if (std::fputs(terminal ? terminal_safe(line).c_str() : line.c_str(), stream) == EOF &&
         stream == stdout)
         note_stdout_failure(errno);
     if (terminal) draw_status();

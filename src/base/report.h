@@ -1,7 +1,7 @@
 // Where messages go: progress on standard output, notes and failures on
 // standard error. On a job thread of run_ordered they are kept in the job's
 // log and written out in job order; on a terminal, control bytes in them
-// show as \xHH, so a name cannot command the terminal.
+// show as \xHH, so a name cannot command the terminal, nor fake a line.
 #pragma once
 
 #include <cstdarg>
@@ -17,6 +17,8 @@
 void set_program_name(std::string name);
 const std::string &program_name();
 
+// One line each, its format ending in the newline that ends it: on a
+// terminal, a newline anywhere else came in a name and shows as \x0A.
 void report_out(const char *format, ...) __attribute__((format(printf, 1, 2)));
 void report_err(const char *format, ...) __attribute__((format(printf, 1, 2)));
 
@@ -31,9 +33,9 @@ std::string format_text(const char *format, va_list args);
 using report_log = std::vector<std::pair<std::FILE *, std::string>>;
 void set_report_log(report_log *log);
 
-// Writes the text to the stream at once, made safe when it is a terminal.
+// Writes one line to the stream at once, made safe when it is a terminal.
 // A status line shown is erased first and shown again after it.
-void write_out(std::FILE *stream, const std::string &text);
+void write_out(std::FILE *stream, const std::string &line);
 
 // The errno of standard output's first write that failed, 0 while every
 // one went through. A buffered write may fail only when it is flushed.

@@ -41,32 +41,32 @@ size_t printable_sequence(std::string_view text, size_t i)
     }
     static constexpr char32_t shortest[] = {0, 0, 0x80, 0x800, 0x10000};
     if (code < shortest[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
-    if (code >= 0x80 && code <= 0x9F) return 0;  // C1 controls: CSI, OSC and the like
+    if (code >= 0x80 && code <= 0x9F) return 0;      // C1 controls: CSI, OSC and the like
+    if (code == 0x2028 || code == 0x2029) return 0;  // line and paragraph separators
     return length;
 }
 
 }  // namespace
 
-std::string terminal_safe(std::string_view text)
+std::string terminal_safe(std::string_view line)
 {
     static constexpr char hex[] = "0123456789ABCDEF";
     std::string shown;
-    shown.reserve(text.size());
-    for (size_t i = 0; i < text.size();) {
-        if (text[i] == '\n') {
-            shown += '\n';
-            ++i;
-            continue;
-        }
-        if (const size_t length = printable_sequence(text, i)) {
-            shown.append(text.substr(i, length));
+    shown.reserve(line.size());
+    // The newline that ends the line is its own; any other came in a name.
+    const bool ends_line = line.ends_with('\n');
+    if (ends_line) line.remove_suffix(1);
+    for (size_t i = 0; i < line.size();) {
+        if (const size_t length = printable_sequence(line, i)) {
+            shown.append(line.substr(i, length));
             i += length;
             continue;
         }
-        const auto b = static_cast<unsigned char>(text[i++]);
+        const auto b = static_cast<unsigned char>(line[i++]);
         shown += "\\x";
         shown += hex[b >> 4];
         shown += hex[b & 0x0F];
     }
+    if (ends_line) shown += '\n';
     return shown;
 }

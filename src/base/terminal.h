@@ -10,7 +10,9 @@
 // Whether the stream is a terminal; asked of the system once per stream.
 bool is_terminal(std::FILE *stream);
 
-// The text as a terminal should get it: every control byte but the newline,
-// every C1 control character and every byte that is not part of valid UTF-8
-// shows as \xHH.
-std::string terminal_safe(std::string_view text);
+// One line of text as a terminal should get it: every control byte but the
+// newline that ends it, every C1 control character, the line and paragraph
+// separators (U+2028, U+2029) and every byte that is not part of valid
+// UTF-8 show as \xHH, so that a name can neither command the terminal nor
+// seem to start a line of its own.
+std::string terminal_safe(std::string_view line);

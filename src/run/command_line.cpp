@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "base/report.h"
 #include "base/settings.h"
@@ -23,31 +24,58 @@ namespace {
     usage(shown);
 }
 
-// An option's text with its "{}" replaced by the value it shows.
-std::string filled(const char *text, const option_row &row, const settings_record &shown)
+// Text written as lines: each is reported on its own, so that on a
+// terminal a newline inside a value shown (a title given with -d) stays
+// inside its line.
+using text_lines = std::vector<std::string>;
+
+// The lines of text, each ending in its newline.
+void add_lines(text_lines &out, std::string_view text)
 {
-    std::string done = text;
-    if (const size_t at = done.find("{}"); row.value && at != std::string::npos)
-        done.replace(at, 2, row.value(shown));
-    return done;
+    while (!text.empty()) {
+        const size_t end = text.find('\n');
+        out.emplace_back(text.substr(0, end == std::string_view::npos ? end : end + 1));
+        if (end == std::string_view::npos) break;
+        text.remove_prefix(end + 1);
+    }
+}
+
+// An option's text in lines, its "{}" replaced by the value it shows once
+// it is split.
+text_lines filled(const char *text, const option_row &row, const settings_record &shown)
+{
+    text_lines lines;
+    add_lines(lines, text);
+    for (std::string &line : lines)
+        if (const size_t at = line.find("{}"); row.value && at != std::string::npos) {
+            line.replace(at, 2, row.value(shown));
+            break;
+        }
+    return lines;
 }
 
 // Where the text of every entry starts, in the usage text and --help alike.
 constexpr size_t text_column = 14;
 
-// The text after `lead`, every further line indented to the text column.
-void add_entry(std::string &out, const std::string &lead, const std::string &text)
+// The text after `lead`, every further line indented to the text column,
+// and so is what follows a newline inside a value.
+void add_entry(text_lines &out, const std::string &lead, const text_lines &text)
 {
-    out += lead;
-    for (const char c : text) {
-        out += c;
-        if (c == '\n') out.append(text_column, ' ');
+    for (size_t i = 0; i < text.size(); ++i) {
+        std::string line = i == 0 ? lead : std::string(text_column, ' ');
+        std::string_view own = text[i];
+        if (own.ends_with('\n')) own.remove_suffix(1);
+        for (const char c : own) {
+            line += c;
+            if (c == '\n') line.append(text_column, ' ');
+        }
+        line += '\n';
+        out.push_back(std::move(line));
     }
-    out += '\n';
 }
 
 // An entry of --help: the option, then its text at the text column.
-void add_help(std::string &out, std::string option, const std::string &text)
+void add_help(text_lines &out, std::string option, const text_lines &text)
 {
     option.insert(0, "  ");
     option.resize(text_column, ' ');
@@ -58,15 +86,16 @@ void add_help(std::string &out, std::string option, const std::string &text)
 
 void write_usage(const settings_record &shown)
 {
-    std::string text = "\nUsage:\n"
-                       "vistrel [options] /path/to/gallery\n\n"
-                       "Available options:\n";
+    text_lines text;
+    add_lines(text, "\nUsage:\n"
+                    "vistrel [options] /path/to/gallery\n\n"
+                    "Available options:\n");
     for (const char letter : std::string_view(usage_order)) {
         const option_row &row = *find_option(letter);
         add_entry(text, "   ", filled(row.usage, row, shown));
     }
-    text += '\n';
-    report_err("%s", text.c_str());
+    text.emplace_back("\n");
+    for (const std::string &line : text) report_err("%s", line.c_str());
 }
 
 void usage(const settings_record &shown)
@@ -80,27 +109,29 @@ namespace {
 void write_help()
 {
     const settings_record defaults;
-    std::string text =
-        "Usage: vistrel [options] /path/to/gallery\n"
-        "\n"
-        "Makes a static web gallery of the albums (sub-directories) of the gallery\n"
-        "directory: a scaled image and a thumbnail of every photograph, a page for each,\n"
-        "thumbnail index pages for every album and an index page for the gallery. A\n"
-        "rerun derives images only for new or changed photographs.\n"
-        "\n"
-        "Options come before the gallery; flags may be grouped (-qk). Flags are off\n"
-        "unless given.\n";
+    text_lines text;
+    add_lines(text,
+              "Usage: vistrel [options] /path/to/gallery\n"
+              "\n"
+              "Makes a static web gallery of the albums (sub-directories) of the gallery\n"
+              "directory: a scaled image and a thumbnail of every photograph, a page for each,\n"
+              "thumbnail index pages for every album and an index page for the gallery. A\n"
+              "rerun derives images only for new or changed photographs.\n"
+              "\n"
+              "Options come before the gallery; flags may be grouped (-qk). Flags are off\n"
+              "unless given.\n");
     for (const option_row &row : options) {
         std::string option = std::string("-") + row.letter;
         if (row.argument) option += std::string(" <") + row.argument + '>';
         add_help(text, option, filled(row.help, row, defaults));
     }
-    add_help(text, "--help", "print this help and exit");
-    add_help(text, "--version", "print the version and exit");
-    text += "\n"
-            "The pages use vistrel.css in the gallery, written there when missing and never\n"
-            "replaced: edit it to restyle. The manual page tells the rest: man vistrel\n";
-    report_out("%s", text.c_str());
+    add_help(text, "--help", {"print this help and exit"});
+    add_help(text, "--version", {"print the version and exit"});
+    add_lines(text,
+              "\n"
+              "The pages use vistrel.css in the gallery, written there when missing and never\n"
+              "replaced: edit it to restyle. The manual page tells the rest: man vistrel\n");
+    for (const std::string &line : text) report_out("%s", line.c_str());
 }
 
 // The end of --help and --version: status 0 once what they printed is

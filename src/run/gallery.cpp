@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstring>
 #include <ctime>
+#include <thread>
 #include <vector>
 
 #include "album/album.h"
@@ -27,6 +28,11 @@ namespace {
 
 // In the gallery, beside the albums; a file, so never taken for one.
 constexpr const char *gallery_lock_name = ".lock";
+// Where a lock file others could open is replaced from; while it is there,
+// held, no other run replaces it.
+constexpr const char *new_lock_name = ".lock.tmp";
+// How often a run looks again at a lock file being replaced by another.
+constexpr int lock_attempts = 1000;
 
 bool is_album(const dir_entry &entry) { return entry.type == DT_DIR && entry.name[0] != '.'; }
 
@@ -55,6 +61,83 @@ result<std::vector<dir_entry>> list_gallery(const open_dir &gallery)
     return entries;
 }
 
+// The lock file is opened for writing as well: NFS emulates flock with
+// POSIX locks, and an exclusive one needs a file open for writing. Never
+// through a link, and never blocking on a FIFO swapped in since the look.
+constexpr int lock_file_flags = O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+
+// Someone else's file, or anything but a file, is left as it is: neither
+// opened, used nor changed.
+bool is_ours(const struct stat &status)
+{
+    return S_ISREG(status.st_mode) && status.st_uid == geteuid();
+}
+
+bool same_file(const struct stat &a, const struct stat &b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// Replaces the lock file `judged`, which others could open, with one made
+// 0600 under new_lock_name and renamed over it, locked before it is
+// placed: whoever opened the old one (a chmod would leave them holding it)
+// holds nothing any run looks at. Only the run that made new_lock_name
+// replaces, and only while the lock file is still the one judged, so that
+// two runs never lock a file each. Gives no file when another run is at it
+// or has done it: look again.
+result<unique_fd> replace_lock_file(const open_dir &gallery, const std::string &operand,
+                                    const struct stat &judged, int operation)
+{
+    const int dir = gallery.fd.fd;
+    unique_fd made(openat(dir, new_lock_name, lock_file_flags | O_CREAT | O_EXCL, 0600));
+    if (!made) {
+        if (errno != EEXIST) return message::cant_lock(operand);
+        // Another run's, being placed, or left by a run killed meanwhile:
+        // one that no run holds goes.
+        unique_fd found(openat(dir, new_lock_name, lock_file_flags));
+        struct stat status;
+        if (!found) {
+            if (errno == ENOENT) return unique_fd();
+            if (errno == ELOOP || errno == EISDIR || errno == ENXIO)
+                return message::new_lock_not_ours(operand);
+            return message::cant_lock(operand);
+        }
+        if (fstat(found.fd, &status) != 0) return message::cant_lock(operand);
+        if (!is_ours(status)) return message::new_lock_not_ours(operand);
+        // One placed since it was opened is a lock file in use: not to be
+        // held, even for a moment, by a run that only looks.
+        struct stat named;
+        if (!stat_entry(dir, new_lock_name, named) || !same_file(named, status)) return unique_fd();
+        if (flock(found.fd, LOCK_EX | LOCK_NB) != 0) {
+            if (errno == EWOULDBLOCK) return unique_fd();
+            return message::cant_lock(operand);
+        }
+        if (stat_entry(dir, new_lock_name, named) && same_file(named, status))
+            unlinkat(dir, new_lock_name, 0);
+        return unique_fd();
+    }
+    // Held from here on, so that a run that finds it knows it is no leftover.
+    if (flock(made.fd, operation | LOCK_NB) != 0) {
+        // A run took it for a leftover before it was held, and removes it.
+        if (errno == EWOULDBLOCK) return unique_fd();
+        return message::cant_lock(operand);
+    }
+    // Or has done so already.
+    struct stat own, current;
+    if (fstat(made.fd, &own) != 0) return message::cant_lock(operand);
+    if (!stat_entry(dir, new_lock_name, current) || !same_file(current, own)) return unique_fd();
+    if (!stat_entry(dir, gallery_lock_name, current) || !same_file(current, judged)) {
+        unlinkat(dir, new_lock_name, 0);
+        return unique_fd();
+    }
+    if (renameat(dir, new_lock_name, dir, gallery_lock_name) != 0) {
+        failure failed = message::cant_lock(operand);
+        unlinkat(dir, new_lock_name, 0);
+        return failed;
+    }
+    return made;
+}
+
 // One full run at a time per gallery: two would write the same temporary
 // files. Part runs write disjoint files and share the lock, which keeps a
 // full run out while any part runs, and the parts out while it runs. The
@@ -65,34 +148,37 @@ result<std::vector<dir_entry>> list_gallery(const open_dir &gallery)
 outcome lock_gallery(const open_dir &gallery, const std::string &operand, int operation,
                      unique_fd &lock)
 {
-    // Someone else's file, or anything but a file, is left as it is:
-    // neither opened, used nor changed.
-    const auto ours = [](const struct stat &status) {
-        return S_ISREG(status.st_mode) && status.st_uid == geteuid();
-    };
-    struct stat status;
-    if (stat_entry(gallery.fd.fd, gallery_lock_name, status) && !ours(status))
-        return message::lock_not_ours(operand);
-    // Open for writing as well: NFS emulates flock with POSIX locks, and an
-    // exclusive one needs a file open for writing. Never through a link,
-    // and never blocking on a FIFO swapped in since the look.
-    lock =
-        unique_fd(openat(gallery.fd.fd, gallery_lock_name,
-                         O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600));
-    if (!lock) {
-        if (errno == ELOOP || errno == EISDIR || errno == ENXIO)
+    for (int attempt = 0; attempt < lock_attempts; ++attempt) {
+        struct stat status;
+        if (stat_entry(gallery.fd.fd, gallery_lock_name, status) && !is_ours(status))
             return message::lock_not_ours(operand);
-        return message::cant_lock(operand);
+        lock = unique_fd(openat(gallery.fd.fd, gallery_lock_name, lock_file_flags | O_CREAT, 0600));
+        if (!lock) {
+            if (errno == ELOOP || errno == EISDIR || errno == ENXIO)
+                return message::lock_not_ours(operand);
+            return message::cant_lock(operand);
+        }
+        if (fstat(lock.fd, &status) != 0) return message::cant_lock(operand);
+        if (!is_ours(status)) return message::lock_not_ours(operand);
+        if ((status.st_mode & 077) != 0) {
+            result<unique_fd> replaced = replace_lock_file(gallery, operand, status, operation);
+            if (!replaced.ok()) return replaced.error();
+            lock = std::move(*replaced);
+        } else if (flock(lock.fd, operation | LOCK_NB) != 0) {
+            if (errno == EWOULDBLOCK) return message::gallery_locked(operand);
+            return message::cant_lock(operand);
+        }
+        // What is locked is the file named .lock, not one replaced since it
+        // was opened.
+        struct stat held, named;
+        if (lock && fstat(lock.fd, &held) == 0 &&
+            stat_entry(gallery.fd.fd, gallery_lock_name, named) && same_file(held, named))
+            return {};
+        lock = unique_fd();
+        // Another run is replacing it: a matter of moments.
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    if (fstat(lock.fd, &status) != 0) return message::cant_lock(operand);
-    if (!ours(status)) return message::lock_not_ours(operand);
-    if ((status.st_mode & 077) != 0 && fchmod(lock.fd, 0600) != 0)
-        return message::cant_lock(operand);
-    if (flock(lock.fd, operation | LOCK_NB) != 0) {
-        if (errno == EWOULDBLOCK) return message::gallery_locked(operand);
-        return message::cant_lock(operand);
-    }
-    return {};
+    return message::gallery_locked(operand);
 }
 
 // A run whose standard output failed goes no further than the album it
@@ -111,6 +197,7 @@ struct run_totals {
     int32_t made = 0;
     int32_t unreadable = 0;
     int32_t deleted = 0;
+    int32_t left_out = 0;  // albums at fault themselves
 };
 
 // -p: the derived images of one part of every album, and nothing else.
@@ -127,6 +214,11 @@ outcome derive_part(const open_dir &gallery, const std::string &operand,
         result<album_part_result> album = derive_album_part(gallery, entry.name, config, first);
         if (!album.ok()) return album.error();
         first += album->images;
+        if (album->left_out) {
+            ++totals.left_out;
+            if (outcome said = standard_output_written(); !said.ok()) return said;
+            continue;
+        }
         ++totals.albums;
         totals.photos += album->derived - album->unreadable;  // as the pages would count
         totals.made += album->made;
@@ -151,12 +243,20 @@ outcome write_gallery(const open_dir &gallery, const std::string &operand,
     if (config.quiet && is_terminal(stderr))
         start_progress(static_cast<int32_t>(std::ranges::count_if(*entries, is_album)));
     int32_t &albums = totals.albums;
+    int32_t begun = 0;
     for (const dir_entry &entry : *entries) {
         if (!is_album(entry)) continue;
         if (!config.quiet) note::directory(join_path(gallery.path, entry.name));
-        progress_album(albums + 1);
+        progress_album(++begun);
         result<album_result> album = process_album(gallery, entry.name, config, footer);
         if (!album.ok()) return album.error();
+        // Left out of the gallery page too: its pages, if any, are from an
+        // earlier run, and its cache directories not what they should be.
+        if (album->left_out) {
+            ++totals.left_out;
+            if (outcome said = standard_output_written(); !said.ok()) return said;
+            continue;
+        }
         write_album_item(*page, entry.name, album->title, album->images, album->cover, config);
         ++albums;
         totals.photos += album->images;
@@ -212,9 +312,8 @@ int run_gallery(std::string gallery_path, const settings_record &config)
         report_failure(message::cant_write_standard_output(error));
         return 1;
     }
-    if (totals.unreadable > 0) {
-        report_failure(message::photos_unreadable(totals.unreadable));
-        return 1;
-    }
-    return 0;
+    // What the run went past, said last.
+    if (totals.unreadable > 0) report_failure(message::photos_unreadable(totals.unreadable));
+    if (totals.left_out > 0) report_failure(message::albums_left_out(totals.left_out));
+    return totals.unreadable > 0 || totals.left_out > 0 ? 1 : 0;
 }

@@ -25,10 +25,23 @@ inline failure lock_not_ours(const std::string &path)
     return failure_text("can't lock '%s': .lock is not a regular file of this user\n",
                         path.c_str());
 }
+// The same at the name a lock file that others could open is replaced from.
+inline failure new_lock_not_ours(const std::string &path)
+{
+    return failure_text("can't lock '%s': .lock.tmp is not a regular file of this user\n",
+                        path.c_str());
+}
 // The end of a run that kept going (-k) past photographs it could not read.
 inline failure photos_unreadable(int32_t photos)
 {
     return failure_text("%d photo%s could not be read\n", photos, photos == 1 ? "" : "s");
+}
+
+// The end of a run that left out albums at fault themselves (a cache
+// directory that is no directory).
+inline failure albums_left_out(int32_t albums)
+{
+    return failure_text("%d album%s could not be made\n", albums, albums == 1 ? "" : "s");
 }
 
 }  // namespace message
