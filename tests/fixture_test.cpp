@@ -71,6 +71,36 @@ TEST(fixture, decodes_to_its_own_pixels_in_every_layout)
     }
 }
 
+// A scripted progression has exactly the scans asked for, and decodes to
+// the very pixels of the same picture coded in one scan: every bit of every
+// coefficient is sent.
+TEST(fixture, scripted_progression_has_the_scans_asked_for)
+{
+    const struct {
+        int components;
+        int scans;
+    } cases[] = {{1, 64}, {1, 100}, {1, 101}, {1, 694}, {3, 190}, {3, 300}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::Message() << c.components << " components, " << c.scans << " scans");
+        const jpeg_recipe recipe{.width = 40, .height = 30, .components = c.components};
+        jpeg_recipe scripted = recipe;
+        scripted.scans = c.scans;
+        const std::vector<uint8_t> bytes = make_jpeg(scripted);
+        // Outside markers a 0xFF byte is followed by 0: every FF DA starts a scan.
+        int found = 0;
+        for (size_t i = 0; i + 1 < bytes.size(); ++i)
+            if (bytes[i] == 0xFF && bytes[i + 1] == 0xDA) ++found;
+        EXPECT_EQ(found, c.scans);
+        temp_dir dir;
+        write_jpeg(dir.file("scripted.jpg"), scripted);
+        write_jpeg(dir.file("one scan.jpg"), recipe);
+        EXPECT_EQ(decode_jpeg(dir.file("scripted.jpg")).pixels,
+                  decode_jpeg(dir.file("one scan.jpg")).pixels);
+    }
+    for (const int scans : {63, 695})
+        EXPECT_THROW(make_jpeg({.components = 1, .scans = scans}), std::invalid_argument) << scans;
+}
+
 TEST(fixture, decode_reduces_in_the_dct_domain)
 {
     temp_dir dir;

@@ -320,6 +320,49 @@ TEST(hostile, a_description_that_is_no_regular_file_is_ignored)
     }
 }
 
+// Every scan of a progressive JPEG costs a pass over the coefficients of the
+// whole picture, however few bytes it takes: a file of more scans than any
+// encoder writes is refused as it is read, a failure of its own that -k
+// leaves out. One just within the bound is made as its one-scan twin is.
+TEST(hostile, a_jpeg_of_too_many_scans_is_refused)
+{
+    const struct {
+        int scans;
+        bool refused;
+    } cases[] = {{100, false}, {101, true}};
+    for (const auto &c : cases) {
+        for (const bool keep_going : {false, true}) {
+            SCOPED_TRACE(testing::Message() << c.scans << " scans, -k " << keep_going);
+            temp_dir g;
+            const std::string a = g.file("a");
+            make_dir(a);
+            const jpeg_recipe recipe{.width = 200, .height = 150, .components = 1};
+            write_jpeg(a + "/twin.jpg", recipe);
+            jpeg_recipe scripted = recipe;
+            scripted.scans = c.scans;
+            const std::string path = a + "/scans.jpg";
+            write_jpeg(path, scripted);
+            std::vector<std::string> args = {g.path};
+            if (keep_going) args.insert(args.begin(), "-k");
+            const run_result r = run_vistrel(args);
+            const std::string refusal = "vistrel: " + path + ": more than 100 scans: not decoded\n";
+            EXPECT_EQ(r.err.find(refusal) != std::string::npos, c.refused) << r.err;
+            EXPECT_EQ(r.status, c.refused ? 1 : 0) << r.err;
+            for (const char *dir : {"/.scaled/", "/.thumbs/"}) {
+                EXPECT_EQ(file_exists(a + dir + "scans.jpg"), !c.refused) << dir;
+                if (!c.refused) {
+                    EXPECT_EQ(read_file(a + dir + "scans.jpg"), read_file(a + dir + "twin.jpg"));
+                }
+            }
+            if (c.refused && keep_going) {
+                EXPECT_TRUE(r.err.ends_with("vistrel: 1 photo could not be read\n")) << r.err;
+                EXPECT_TRUE(file_exists(a + "/.thumbs/twin.jpg"));
+                EXPECT_EQ(read_file(a + "/index.html").find("scans.jpg"), std::string::npos);
+            }
+        }
+    }
+}
+
 // What a photograph claims is its colour profile travels into every derived
 // image only when it is one: of a sane size, read by lcms2, of a class and
 // colour space fit for the picture. Anything else is left out with a

@@ -16,6 +16,16 @@ inline constexpr long largest_decode_memory = 2048L * 1024 * 1024;
 // libheif would allocate in full.
 inline constexpr size_t largest_heif_decode_memory = size_t{2048} * 1024 * 1024;
 
+// The most scans a JPEG file may have. libjpeg's own progressive script
+// makes 10 for a colour photograph and 6 for a grey one, cameras and other
+// encoders stay under about 20, and optimised scripts add a few more. Every
+// scan costs libjpeg a pass over all the coefficient blocks of the
+// components it covers, however few bytes it takes: a file of 10 KB that
+// claims a large picture and carries a thousand empty scans would keep a
+// core busy for minutes. Past the bound the file is refused as it is read,
+// before any scan beyond it.
+inline constexpr int most_jpeg_scans = 100;
+
 // The most bytes libjpeg may skip in search of the next JPEG marker before
 // the file is taken as ended: a real file has none between markers, and a
 // hostile one must not keep it hunting through gigabytes.

@@ -24,6 +24,18 @@ void report_warning(j_common_ptr info)
     std::longjmp(errors.jump, 1);
 }
 
+// libjpeg calls its progress monitor between rows, and while
+// jpeg_start_decompress reads the scans of a file of several, as each is
+// begun: a scan past the bound is refused there, before it is decoded.
+void count_scans(j_common_ptr common)
+{
+    const auto *info = reinterpret_cast<j_decompress_ptr>(common);
+    if (info->input_scan_number <= most_jpeg_scans) return;
+    codec_errors &errors = errors_of(common);
+    errors.refusal = message::too_many_scans;
+    std::longjmp(errors.jump, 1);
+}
+
 void setup_errors(codec_errors &errors, const std::string &path)
 {
     jpeg_std_error(&errors.manager);
@@ -127,6 +139,8 @@ outcome open_decompressor(decompressor &source, byte_source &bytes)
         source.created = true;
         jpeg_create_decompress(&info);
         attach_file(info, bytes);
+        source.progress.progress_monitor = count_scans;
+        info.progress = &source.progress;
         jpeg_save_markers(&info, JPEG_APP0 + 2, 0xFFFF);
         jpeg_read_header(&info, TRUE);
     });

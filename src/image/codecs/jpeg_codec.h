@@ -20,12 +20,14 @@
 // libjpeg's standard error manager but for where its messages go: warnings
 // are reported as "<program>: <path>: <libjpeg's text>" (in job order, on a
 // job thread) and the work goes on; an error it cannot go past jumps back to
-// the guard.
+// the guard. So does a bound of ours that the file passes mid-way, with the
+// message that says so in refusal instead of libjpeg's text.
 struct codec_errors {
     jpeg_error_mgr manager;
     std::jmp_buf jump;
     const std::string *path;
     char text[JMSG_LENGTH_MAX];
+    path_message refusal = nullptr;
 };
 
 // The one way into libjpeg: when libjpeg gives up, its error handler jumps
@@ -35,7 +37,9 @@ struct codec_errors {
 template <class Body>
 outcome guarded(codec_errors &errors, Body &&body)
 {
-    if (setjmp(errors.jump) != 0) return message::codec_error(*errors.path, errors.text);
+    if (setjmp(errors.jump) != 0)
+        return errors.refusal ? errors.refusal(*errors.path)
+                              : message::codec_error(*errors.path, errors.text);
     body();
     return {};
 }
@@ -44,10 +48,12 @@ outcome guarded(codec_errors &errors, Body &&body)
 // It keeps the APP2 markers, where an ICC profile travels. A search for the
 // next marker gives up after largest_marker_hunt bytes that are none, as at
 // the end of the file: a photograph with a long tail of junk (or a sparse
-// hole) costs what its image data costs.
+// hole) costs what its image data costs. A file of more than most_jpeg_scans
+// scans is refused as the scan past the bound is read.
 struct decompressor {
     codec_errors errors;
     jpeg_decompress_struct info{};
+    jpeg_progress_mgr progress{};
     std::string path;
     bool created = false;
 
