@@ -45,9 +45,10 @@ void setup_errors(codec_errors &errors, const std::string &path)
     errors.text[0] = '\0';
 }
 
-// libjpeg's stdio source, byte for byte what it reads and warns, but read
-// by position from the file's bytes as they were when it was opened, and
-// with a bound on a search for a marker through bytes that are none.
+// libjpeg's stdio source, byte for byte what it reads and what it shows of
+// its warnings, but read by position from the file's bytes as they were
+// when it was opened, with a bound on a search for a marker through bytes
+// that are none, and with the bytes it skips left unread.
 struct file_source {
     jpeg_source_mgr manager;
     byte_source *bytes;
@@ -87,16 +88,23 @@ boolean fill_input_buffer(j_decompress_ptr info)
     return TRUE;
 }
 
+// Skipping what is not buffered moves the position on without reading: a
+// file of a gigabyte of markers nobody keeps costs a read after each, not a
+// read through all of it. Past the end, the next read finds nothing and
+// warns as reading through would have (libjpeg shows a first warning only).
 void skip_input_data(j_decompress_ptr info, long count)
 {
-    jpeg_source_mgr &manager = source_of(info).manager;
+    file_source &source = source_of(info);
+    jpeg_source_mgr &manager = source.manager;
     if (count <= 0) return;
-    while (count > static_cast<long>(manager.bytes_in_buffer)) {
-        count -= static_cast<long>(manager.bytes_in_buffer);
-        fill_input_buffer(info);
+    if (static_cast<unsigned long>(count) <= manager.bytes_in_buffer) {
+        manager.next_input_byte += count;
+        manager.bytes_in_buffer -= static_cast<size_t>(count);
+        return;
     }
-    manager.next_input_byte += static_cast<size_t>(count);
-    manager.bytes_in_buffer -= static_cast<size_t>(count);
+    source.position += count - static_cast<long>(manager.bytes_in_buffer);
+    manager.next_input_byte += manager.bytes_in_buffer;
+    manager.bytes_in_buffer = 0;
 }
 
 void term_source(j_decompress_ptr) {}
