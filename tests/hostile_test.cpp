@@ -442,6 +442,115 @@ TEST(hostile, colour_profiles_are_carried_only_when_fit)
     }
 }
 
+size_t occurrences(const std::string &text, const std::string &part)
+{
+    size_t count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++count;
+    return count;
+}
+
+// Writes the JPEG file with `count` APP2 markers of the largest size right
+// after its SOI, each starting with the bytes header(i) gives and the rest
+// a hole: a gigabyte of them takes 64 MB of disk.
+void write_with_app2_markers(const std::string &path, const std::vector<uint8_t> &jpeg, int count,
+                             std::vector<uint8_t> (*header)(int))
+{
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(pwrite(fd, jpeg.data(), 2, 0), 2);
+    constexpr off_t marker_size = 2 + 0xFFFF;
+    for (int i = 0; i < count; ++i) {
+        std::vector<uint8_t> start = {0xFF, 0xE2, 0xFF, 0xFF};
+        const std::vector<uint8_t> head = header(i);
+        start.insert(start.end(), head.begin(), head.end());
+        const auto size = static_cast<ssize_t>(start.size());
+        ASSERT_EQ(pwrite(fd, start.data(), start.size(), 2 + i * marker_size), size);
+    }
+    const auto rest = static_cast<ssize_t>(jpeg.size() - 2);
+    ASSERT_EQ(pwrite(fd, jpeg.data() + 2, jpeg.size() - 2, 2 + count * marker_size), rest);
+    close(fd);
+}
+
+// The header of an ICC profile's APP2 marker: its number, then the count.
+std::vector<uint8_t> icc_marker_header(int number, int count)
+{
+    std::vector<uint8_t> header = {'I', 'C', 'C', '_', 'P', 'R', 'O', 'F', 'I', 'L', 'E', 0};
+    header.push_back(static_cast<uint8_t>(number));
+    header.push_back(static_cast<uint8_t>(count));
+    return header;
+}
+
+// Display P3 padded with zeros to `size` bytes, its header saying so.
+std::vector<uint8_t> padded_p3_profile(size_t size)
+{
+    std::vector<uint8_t> profile = display_p3_profile();
+    profile.resize(size);
+    for (int i = 0; i < 4; ++i) profile[i] = static_cast<uint8_t>(size >> (24 - 8 * i));
+    return profile;
+}
+
+// A JPEG file's APP2 markers are kept only while they make up an ICC profile
+// of at most 1 MiB: the rest are skipped unread, so a gigabyte of them costs
+// what the picture costs. A profile too large, or markers that do not fit
+// together, are left out with the same warning as ever, once.
+TEST(hostile, app2_markers_are_kept_only_up_to_the_largest_profile)
+{
+    const std::vector<uint8_t> p3 = display_p3_profile();
+    using header_of = std::vector<uint8_t> (*)(int);
+    const header_of no_header = [](int) { return std::vector<uint8_t>{}; };
+    const struct {
+        const char *name;
+        std::vector<uint8_t> profile;  // the file's own, if any
+        int markers;                   // APP2 markers of the largest size before it
+        header_of header;
+        std::string warning;  // after "vistrel: <path>: "
+        bool carried;
+    } cases[] = {
+        {"p3.jpg", p3, 0, no_header, "", true},
+        {"a profile of 1 MiB.jpg", padded_p3_profile(1024 * 1024), 0, no_header, "", true},
+        {"a profile of 1 MiB and a byte.jpg", padded_p3_profile(1024 * 1024 + 1), 0, no_header,
+         "colour profile left out: larger than 1048576 bytes", false},
+        // 255 markers, all the numbers there are, of 65519 bytes each.
+        {"the largest profile markers hold.jpg",
+         {},
+         255,
+         [](int i) { return icc_marker_header(i + 1, 255); },
+         "colour profile left out: larger than 1048576 bytes",
+         false},
+        {"a gigabyte of other APP2 markers.jpg", p3, 16384, no_header, "", true},
+        {"a gigabyte of profile markers.jpg",
+         {},
+         16384,
+         [](int i) { return icc_marker_header(i % 255 + 1, 255); },
+         "Corrupt JPEG data: bad ICC marker",
+         false},
+    };
+    temp_dir g;
+    const std::string a = g.file("a");
+    make_dir(a);
+    for (const auto &c : cases) {
+        jpeg_recipe recipe{.width = 80, .height = 60};
+        if (!c.profile.empty()) recipe.icc = icc_recipe{.profile = c.profile};
+        write_with_app2_markers(a + "/" + c.name, make_jpeg(recipe), c.markers, c.header);
+    }
+    const run_result r = run_vistrel({g.path});
+    ASSERT_EQ(r.status, 0) << r.err;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string warning = "vistrel: " + a + "/" + c.name + ": " + c.warning + "\n";
+        EXPECT_EQ(occurrences(r.err, warning), c.warning.empty() ? 0 : 1) << r.err;
+        for (const char *dir : {"/.scaled/", "/.thumbs/"}) {
+            EXPECT_EQ(decode_jpeg(a + dir + c.name).icc_profile,
+                      c.carried ? c.profile : std::vector<uint8_t>{});
+            // Markers skipped change nothing of what is made.
+            if (c.profile == p3) {
+                EXPECT_EQ(read_file(a + dir + c.name), read_file(a + dir + "p3.jpg"));
+            }
+        }
+    }
+}
+
 // A HEIF or AVIF file costs what libheif really decodes, whatever its ispe
 // box states: a grid header claiming more is refused or accounted at its
 // size, and a picture that decodes to another size than the pages would

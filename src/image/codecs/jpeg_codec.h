@@ -44,8 +44,24 @@ outcome guarded(codec_errors &errors, Body &&body)
     return {};
 }
 
+// The APP2 markers of an ICC profile as the file is read. They are kept in
+// libjpeg's list of saved markers, as jpeg_save_markers keeps them, while
+// they fit together and their profile bytes stay within largest_icc_profile;
+// the others, and APP2 markers of anything else, are skipped unread, so a
+// file of a gigabyte of them costs what moving past them costs. Each one is
+// still checked as jpeg_read_icc_profile checks them (the count the first
+// states in all, each numbered 1 to that count, no number twice), so a
+// profile too large to keep is told from markers that do not fit together
+// just as before.
+struct icc_markers {
+    size_t profile_bytes = 0;  // in every one of them
+    int count = 0;             // as the first states it
+    bool numbered[256] = {};   // the numbers found
+    bool inconsistent = false;
+};
+
 // A decompressor reading one open file, whose path names it in messages.
-// It keeps the APP2 markers, where an ICC profile travels. A search for the
+// It keeps the ICC profile's markers (icc_markers). A search for the
 // next marker gives up after largest_marker_hunt bytes that are none, as at
 // the end of the file: a photograph with a long tail of junk (or a sparse
 // hole) costs what its image data costs. A file of more than most_jpeg_scans
@@ -54,6 +70,7 @@ struct decompressor {
     codec_errors errors;
     jpeg_decompress_struct info{};
     jpeg_progress_mgr progress{};
+    icc_markers icc;
     std::string path;
     bool created = false;
 
@@ -66,6 +83,13 @@ struct decompressor {
 // Creates the object under the guard (creation can fail too), attaches the
 // file's bytes, which stay their caller's, and reads the header.
 [[nodiscard]] outcome open_decompressor(decompressor &source, byte_source &bytes);
+
+// Under the guard, once the decode has started (a progressive file's later
+// markers are read by then): the ICC profile's size, 0 when there is none
+// or its markers do not fit together (with libjpeg's warning). The profile
+// itself comes in *profile, malloc'd as jpeg_read_icc_profile gives it, only
+// when it is at most largest_icc_profile bytes.
+[[nodiscard]] size_t read_icc_profile(decompressor &source, JOCTET **profile);
 
 // A compressor for one derived file, created under the guard.
 struct compressor {
