@@ -492,8 +492,9 @@ std::vector<uint8_t> padded_p3_profile(size_t size)
 
 // A JPEG file's APP2 markers are kept only while they make up an ICC profile
 // of at most 1 MiB: the rest are skipped unread, so a gigabyte of them costs
-// what the picture costs. A profile too large, or markers that do not fit
-// together, are left out with the same warning as ever, once.
+// what the picture costs (and the EXIF data behind them is found as ever).
+// A profile too large, or markers that do not fit together, are left out
+// with the same warning as ever, once.
 TEST(hostile, app2_markers_are_kept_only_up_to_the_largest_profile)
 {
     const std::vector<uint8_t> p3 = display_p3_profile();
@@ -530,12 +531,14 @@ TEST(hostile, app2_markers_are_kept_only_up_to_the_largest_profile)
     const std::string a = g.file("a");
     make_dir(a);
     for (const auto &c : cases) {
-        jpeg_recipe recipe{.width = 80, .height = 60};
+        jpeg_recipe recipe{.width = 80, .height = 60, .exif = exif_recipe{.model = "M"}};
         if (!c.profile.empty()) recipe.icc = icc_recipe{.profile = c.profile};
         write_with_app2_markers(a + "/" + c.name, make_jpeg(recipe), c.markers, c.header);
     }
     const run_result r = run_vistrel({g.path});
     ASSERT_EQ(r.status, 0) << r.err;
+    // The EXIF data after the markers is found all the same.
+    EXPECT_EQ(r.err.find("no EXIF data found"), std::string::npos) << r.err;
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         const std::string warning = "vistrel: " + a + "/" + c.name + ": " + c.warning + "\n";
