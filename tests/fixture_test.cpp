@@ -3,6 +3,7 @@
 // themselves, and in the bytes of the HEIF files.
 #include <gtest/gtest.h>
 
+#include <lcms2.h>
 #include <libexif/exif-data.h>
 
 #include <algorithm>
@@ -257,6 +258,33 @@ TEST(fixture, icc_profile_markers_read_back_as_asked)
         const decoded_jpeg d = decode_jpeg(dir.file("f.jpg"));
         EXPECT_EQ(d.icc_profile, c.readable ? c.icc.profile : std::vector<uint8_t>{});
         EXPECT_EQ(d.warnings, c.readable ? 0 : 1);
+    }
+}
+
+// A tag added to a profile is where lcms2 finds it, and reads as made: the
+// multi-process elements one stage each.
+TEST(fixture, tags_added_to_a_profile_read_back_through_lcms2)
+{
+    const std::vector<uint8_t> p3 = display_p3_profile();
+    const struct {
+        cmsTagSignature signature;
+        std::vector<uint8_t> profile;
+        int stages;
+    } cases[] = {
+        {cmsSigDToB1Tag, with_tag(p3, "D2B1", multi_process_elements(1)), 1},
+        {cmsSigDToB1Tag, with_tag(p3, "D2B1", multi_process_elements(7)), 7},
+        {cmsSigBToD0Tag, with_tag(p3, "B2D0", multi_process_elements(3)), 3},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.stages);
+        const std::unique_ptr<void, decltype(&cmsCloseProfile)> profile(
+            cmsOpenProfileFromMem(c.profile.data(), static_cast<cmsUInt32Number>(c.profile.size())),
+            &cmsCloseProfile);
+        ASSERT_TRUE(profile);
+        EXPECT_TRUE(cmsIsTag(profile.get(), c.signature));
+        EXPECT_TRUE(cmsIsTag(profile.get(), cmsSigRedTRCTag));  // the others where they were
+        const auto *read = static_cast<cmsPipeline *>(cmsReadTag(profile.get(), c.signature));
+        EXPECT_EQ(read ? static_cast<int>(cmsPipelineStageCount(read)) : -1, c.stages);
     }
 }
 

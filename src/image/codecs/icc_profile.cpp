@@ -26,6 +26,33 @@ using unique_transform = std::unique_ptr<void, transform_deleter>;
 // is told once, by the caller.
 void ignore_error(cmsContext, cmsUInt32Number, const char *) {}
 
+// D2B0 to D2B3 and B2D0 to B2D3: the tags of multi-process elements.
+bool is_multi_process_tag(uint32_t signature)
+{
+    const uint32_t kind = signature & 0xFFFFFF00;
+    const uint32_t intent = signature & 0xFF;
+    return (kind == 0x44324200 || kind == 0x42324400) && intent >= '0' && intent <= '3';
+}
+
+// What the tag table says before lcms2 reads a byte of the tags. lcms2
+// reads only the tags a transform needs, and those cost what their bytes
+// cost (curves, matrices, tables of a fixed number of stages) but for one kind:
+// a multi-process element tag lists any number of elements by position, and
+// lcms2 reads n of them in time that grows as n squared (80 KB of positions
+// all naming one element take seconds), then runs every colour through each.
+// Nothing here needs one, and no camera, scanner or display profile carries
+// one: a profile with one is left out, and every check costs milliseconds.
+std::string tag_table_fault(std::span<const uint8_t> profile)
+{
+    // The tag count, then 12 bytes a tag: signature, offset, size.
+    const uint32_t tags = big_endian_32(profile.data() + 128);
+    if (tags > (profile.size() - 132) / 12) return "not an ICC profile";
+    for (uint32_t tag = 0; tag < tags; ++tag)
+        if (is_multi_process_tag(big_endian_32(profile.data() + 132 + 12 * size_t{tag})))
+            return "a profile with multi-process elements";
+    return {};
+}
+
 struct space_of {
     cmsColorSpaceSignature space;
     cmsUInt32Number format;  // 8 bits a sample, as the picture has them
@@ -56,6 +83,7 @@ std::string icc_profile_fault(std::span<const uint8_t> profile, int components)
     if (profile.size() < 132 || big_endian_32(profile.data()) != profile.size() ||
         big_endian_32(profile.data() + 36) != 0x61637370)
         return "not an ICC profile";
+    if (std::string fault = tag_table_fault(profile); !fault.empty()) return fault;
     // A context of its own: lcms2's error handler is per context, and jobs
     // check profiles side by side.
     const unique_context context(cmsCreateContext(nullptr, nullptr));
