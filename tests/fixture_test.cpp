@@ -262,18 +262,20 @@ TEST(fixture, icc_profile_markers_read_back_as_asked)
 }
 
 // A tag added to a profile is where lcms2 finds it, and reads as made: the
-// multi-process elements one stage each.
+// multi-process elements one stage each, the table that claims more than
+// it holds not at all.
 TEST(fixture, tags_added_to_a_profile_read_back_through_lcms2)
 {
     const std::vector<uint8_t> p3 = display_p3_profile();
     const struct {
         cmsTagSignature signature;
         std::vector<uint8_t> profile;
-        int stages;
+        int stages;  // -1: not readable
     } cases[] = {
         {cmsSigDToB1Tag, with_tag(p3, "D2B1", multi_process_elements(1)), 1},
         {cmsSigDToB1Tag, with_tag(p3, "D2B1", multi_process_elements(7)), 7},
         {cmsSigBToD0Tag, with_tag(p3, "B2D0", multi_process_elements(3)), 3},
+        {cmsSigAToB1Tag, with_tag(p3, "A2B1", lut_claiming_table(9, 3)), -1},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.stages);

@@ -390,9 +390,11 @@ TEST(hostile, colour_profiles_are_carried_only_when_fit)
               0xFF);
     const std::vector<uint8_t> large = display_p3_profile(2 * 1024 * 1024);
     ASSERT_GT(large.size(), 2u * 1024 * 1024);
-    // Small, and lcms2 would take seconds over it: ten thousand positions
-    // naming one element.
+    // Small, and each would cost lcms2 seconds or half a gigabyte: ten
+    // thousand positions naming one element, a table that claims 255^3
+    // entries of 15 samples and holds none.
     const std::vector<uint8_t> many_elements = with_tag(p3, "D2B1", multi_process_elements(10000));
+    const std::vector<uint8_t> huge_table = with_tag(p3, "A2B1", lut_claiming_table(255, 15));
     std::vector<uint8_t> tags_past_end = p3;
     tags_past_end[129] = 0x10;  // a million tags
 
@@ -416,6 +418,7 @@ TEST(hostile, colour_profiles_are_carried_only_when_fit)
         {"large.jpg", large, "larger than 1048576 bytes"},
         {"many elements.jpg", many_elements, elements},
         {"one B2D0 element.jpg", with_tag(p3, "B2D0", multi_process_elements(1)), elements},
+        {"huge table.jpg", huge_table, "a profile lcms2 cannot use"},
         {"tags past its end.jpg", tags_past_end, not_icc},
         {"many elements.heic", many_elements, elements},
         {"p3.avif", p3, ""},

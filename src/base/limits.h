@@ -38,6 +38,14 @@ inline constexpr unsigned largest_marker_hunt = 1u << 20;
 // 17 APP2 markers, far from the 255 a JPEG file can number.
 inline constexpr size_t largest_icc_profile = size_t{1024} * 1024;
 
+// The largest block lcms2 may allocate while it checks a profile. The tables
+// of a profile within largest_icc_profile take at most twice their bytes
+// once read (8-bit entries are widened), and the transform built to check
+// the profile a few hundred kilobytes more; but a table's header of a few
+// bytes may claim 500 MB, which lcms2 would allocate and clear before it
+// found the data missing. 16 MiB is eight times what a real profile needs.
+inline constexpr size_t largest_icc_allocation = size_t{16} * 1024 * 1024;
+
 // The largest HEIF Exif item read, its size asked first. The EXIF data of a
 // JPEG file fits in one 64 KB marker, and cameras write HEIF Exif items of
 // a few kilobytes; a larger one is left unread, as if there were none.

@@ -125,6 +125,24 @@ std::vector<uint8_t> multi_process_elements(uint32_t elements)
     return tag;
 }
 
+std::vector<uint8_t> lut_claiming_table(uint8_t grid_points, uint8_t outputs)
+{
+    std::vector<uint8_t> tag;
+    append_32(tag, four_characters("mAB "));
+    append_32(tag, 0);
+    tag.push_back(3);
+    tag.push_back(outputs);
+    append_16(tag, 0);
+    // Offsets of the B curves, the matrix, the M curves, the table and the
+    // A curves: the table alone, right after them.
+    for (const uint32_t offset : {0u, 0u, 0u, 32u, 0u}) append_32(tag, offset);
+    // Its points a side for each of 16 inputs, then its precision (2
+    // bytes) and three bytes of padding; its entries are left out.
+    for (int input = 0; input < 16; ++input) tag.push_back(input < 3 ? grid_points : 0);
+    for (const uint8_t byte : {2, 0, 0, 0}) tag.push_back(byte);
+    return tag;
+}
+
 std::vector<uint8_t> srgb_curve_profile(const rgb_primaries &space, size_t at_least)
 {
     const cmsCIExyY white{space.white[0], space.white[1], 1.0};
