@@ -372,9 +372,10 @@ TEST(hostile, a_jpeg_of_too_many_scans_is_refused)
 }
 
 // What a photograph claims is its colour profile travels into every derived
-// image only when it is one: of a sane size, read by lcms2, of a class and
-// colour space fit for the picture. Anything else is left out with a
-// warning, and the derived images are untagged.
+// image only when it is one: of a sane size, read by lcms2 at a cost in
+// keeping with its bytes, of a class and colour space fit for the picture.
+// Anything else is left out with one warning, and the derived images are
+// untagged.
 TEST(hostile, colour_profiles_are_carried_only_when_fit)
 {
     const std::vector<uint8_t> p3 = display_p3_profile();
