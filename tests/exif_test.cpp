@@ -5,12 +5,15 @@
 #include <fcntl.h>
 
 #include <libexif/exif-data.h>
+#include <libexif/exif-loader.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <random>
 #include <string>
+#include <vector>
 
 #include "image/codecs/exif.h"
 #include "support/jpeg_fixture.h"
@@ -72,6 +75,60 @@ exif_recipe camera()
 }
 
 }  // namespace
+
+// What libexif's own reader of a file finds, by path, a KiB at a time.
+std::vector<uint8_t> saved_by_libexif(ExifData *data)
+{
+    if (!data) return {};
+    unsigned char *bytes = nullptr;
+    unsigned int size = 0;
+    exif_data_save_data(data, &bytes, &size);
+    std::vector<uint8_t> saved(bytes, bytes + size);
+    std::free(bytes);
+    return saved;
+}
+
+std::vector<uint8_t> found_by_libexif_itself(const std::string &path)
+{
+    ExifLoader *loader = exif_loader_new();
+    exif_loader_write_file(loader, path.c_str());
+    ExifData *data = exif_loader_get_data(loader);
+    exif_loader_unref(loader);
+    std::vector<uint8_t> saved = saved_by_libexif(data);
+    if (data) exif_data_unref(data);
+    return saved;
+}
+
+TEST(exif, the_data_libexif_finds_reading_the_file_itself)
+{
+    // Markers of seeded kinds and lengths between the SOI and the EXIF
+    // block, so that the loader's pieces end anywhere in them: the markers
+    // it skips, a non-EXIF APP1 and an APP6, which it does not know (and
+    // gives up at, finding nothing).
+    const std::vector<uint8_t> photo =
+        make_jpeg({.exif = exif_recipe{.model = "M", .thumbnail_model = "T"}});
+    for (const uint32_t seed : {1u, 2u, 3u, 4u, 5u, 6u, 7u, 8u}) {
+        SCOPED_TRACE(seed);
+        std::mt19937 draw(seed);
+        std::vector<uint8_t> bytes(photo.begin(), photo.begin() + 2);
+        const int count = static_cast<int>(draw() % 40);
+        for (int i = 0; i < count; ++i) {
+            static constexpr uint8_t kinds[] = {0xE0, 0xE2, 0xE2, 0xED, 0xFE, 0xE1, 0xE6};
+            const uint8_t kind = kinds[draw() % (seed % 4 == 0 ? 7 : 6)];
+            const size_t length = draw() % 3 == 0 ? draw() % 64 : draw() % 65534;
+            bytes.insert(bytes.end(), {0xFF, kind, static_cast<uint8_t>((length + 2) >> 8),
+                                       static_cast<uint8_t>(length + 2)});
+            for (size_t k = 0; k < length; ++k) bytes.push_back(static_cast<uint8_t>(draw()));
+        }
+        bytes.insert(bytes.end(), photo.begin() + 2, photo.end());
+        temp_dir dir;
+        write_file(dir.file("f.jpg"), std::string(bytes.begin(), bytes.end()));
+        const std::vector<uint8_t> expected = found_by_libexif_itself(dir.file("f.jpg"));
+        const unique_fd fd(open(dir.file("f.jpg").c_str(), O_RDONLY | O_CLOEXEC));
+        const unique_exif data = read_exif_data(*byte_source_of(fd.fd));
+        EXPECT_EQ(saved_by_libexif(data.get()), expected);
+    }
+}
 
 TEST(exif, the_five_fields_as_libexif_renders_them)
 {

@@ -3,6 +3,7 @@
 // themselves, and in the bytes of the HEIF files.
 #include <gtest/gtest.h>
 
+#include <lcms2.h>
 #include <libexif/exif-data.h>
 
 #include <algorithm>
@@ -69,6 +70,36 @@ TEST(fixture, decodes_to_its_own_pixels_in_every_layout)
         // Lossy, but the samples must be where recipe_pixels put them.
         EXPECT_LT(mean_error(d.pixels, recipe_pixels(recipe)), 4.0);
     }
+}
+
+// A scripted progression has exactly the scans asked for, and decodes to
+// the very pixels of the same picture coded in one scan: every bit of every
+// coefficient is sent.
+TEST(fixture, scripted_progression_has_the_scans_asked_for)
+{
+    const struct {
+        int components;
+        int scans;
+    } cases[] = {{1, 64}, {1, 100}, {1, 101}, {1, 694}, {3, 190}, {3, 300}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::Message() << c.components << " components, " << c.scans << " scans");
+        const jpeg_recipe recipe{.width = 40, .height = 30, .components = c.components};
+        jpeg_recipe scripted = recipe;
+        scripted.scans = c.scans;
+        const std::vector<uint8_t> bytes = make_jpeg(scripted);
+        // Outside markers a 0xFF byte is followed by 0: every FF DA starts a scan.
+        int found = 0;
+        for (size_t i = 0; i + 1 < bytes.size(); ++i)
+            if (bytes[i] == 0xFF && bytes[i + 1] == 0xDA) ++found;
+        EXPECT_EQ(found, c.scans);
+        temp_dir dir;
+        write_jpeg(dir.file("scripted.jpg"), scripted);
+        write_jpeg(dir.file("one scan.jpg"), recipe);
+        EXPECT_EQ(decode_jpeg(dir.file("scripted.jpg")).pixels,
+                  decode_jpeg(dir.file("one scan.jpg")).pixels);
+    }
+    for (const int scans : {63, 695})
+        EXPECT_THROW(make_jpeg({.components = 1, .scans = scans}), std::invalid_argument) << scans;
 }
 
 TEST(fixture, decode_reduces_in_the_dct_domain)
@@ -227,6 +258,35 @@ TEST(fixture, icc_profile_markers_read_back_as_asked)
         const decoded_jpeg d = decode_jpeg(dir.file("f.jpg"));
         EXPECT_EQ(d.icc_profile, c.readable ? c.icc.profile : std::vector<uint8_t>{});
         EXPECT_EQ(d.warnings, c.readable ? 0 : 1);
+    }
+}
+
+// A tag added to a profile is where lcms2 finds it, and reads as made: the
+// multi-process elements one stage each, the table that claims more than
+// it holds not at all.
+TEST(fixture, tags_added_to_a_profile_read_back_through_lcms2)
+{
+    const std::vector<uint8_t> p3 = display_p3_profile();
+    const struct {
+        cmsTagSignature signature;
+        std::vector<uint8_t> profile;
+        int stages;  // -1: not readable
+    } cases[] = {
+        {cmsSigDToB1Tag, with_tag(p3, "D2B1", multi_process_elements(1)), 1},
+        {cmsSigDToB1Tag, with_tag(p3, "D2B1", multi_process_elements(7)), 7},
+        {cmsSigBToD0Tag, with_tag(p3, "B2D0", multi_process_elements(3)), 3},
+        {cmsSigAToB1Tag, with_tag(p3, "A2B1", lut_claiming_table(9, 3)), -1},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.stages);
+        const std::unique_ptr<void, decltype(&cmsCloseProfile)> profile(
+            cmsOpenProfileFromMem(c.profile.data(), static_cast<cmsUInt32Number>(c.profile.size())),
+            &cmsCloseProfile);
+        ASSERT_TRUE(profile);
+        EXPECT_TRUE(cmsIsTag(profile.get(), c.signature));
+        EXPECT_TRUE(cmsIsTag(profile.get(), cmsSigRedTRCTag));  // the others where they were
+        const auto *read = static_cast<cmsPipeline *>(cmsReadTag(profile.get(), c.signature));
+        EXPECT_EQ(read ? static_cast<int>(cmsPipelineStageCount(read)) : -1, c.stages);
     }
 }
 

@@ -165,6 +165,14 @@ TEST(hostile, a_linked_cache_directory_is_refused_and_nothing_outside_is_deleted
     EXPECT_TRUE(file_exists(pictures.file("holiday.jpg")));
 }
 
+size_t occurrences(const std::string &text, const std::string &part)
+{
+    size_t count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++count;
+    return count;
+}
+
 bool is_valid_utf8(const std::string &text)
 {
     for (size_t i = 0; i < text.size();) {
@@ -284,10 +292,54 @@ TEST(hostile, a_description_that_is_no_regular_file_is_ignored)
     }
 }
 
+// Every scan of a progressive JPEG costs a pass over the coefficients of the
+// whole picture, however few bytes it takes: a file of more scans than any
+// encoder writes is refused as it is read, a failure of its own that -k
+// leaves out. One just within the bound is made as its one-scan twin is.
+TEST(hostile, a_jpeg_of_too_many_scans_is_refused)
+{
+    const struct {
+        int scans;
+        bool refused;
+    } cases[] = {{100, false}, {101, true}};
+    for (const auto &c : cases) {
+        for (const bool keep_going : {false, true}) {
+            SCOPED_TRACE(testing::Message() << c.scans << " scans, -k " << keep_going);
+            temp_dir g;
+            const std::string a = g.file("a");
+            make_dir(a);
+            const jpeg_recipe recipe{.width = 200, .height = 150, .components = 1};
+            write_jpeg(a + "/twin.jpg", recipe);
+            jpeg_recipe scripted = recipe;
+            scripted.scans = c.scans;
+            const std::string path = a + "/scans.jpg";
+            write_jpeg(path, scripted);
+            std::vector<std::string> args = {g.path};
+            if (keep_going) args.insert(args.begin(), "-k");
+            const run_result r = run_vistrel(args);
+            const std::string refusal = "vistrel: " + path + ": more than 100 scans: not decoded\n";
+            EXPECT_EQ(r.err.find(refusal) != std::string::npos, c.refused) << r.err;
+            EXPECT_EQ(r.status, c.refused ? 1 : 0) << r.err;
+            for (const char *dir : {"/.scaled/", "/.thumbs/"}) {
+                EXPECT_EQ(file_exists(a + dir + "scans.jpg"), !c.refused) << dir;
+                if (!c.refused) {
+                    EXPECT_EQ(read_file(a + dir + "scans.jpg"), read_file(a + dir + "twin.jpg"));
+                }
+            }
+            if (c.refused && keep_going) {
+                EXPECT_TRUE(r.err.ends_with("vistrel: 1 photo could not be read\n")) << r.err;
+                EXPECT_TRUE(file_exists(a + "/.thumbs/twin.jpg"));
+                EXPECT_EQ(read_file(a + "/index.html").find("scans.jpg"), std::string::npos);
+            }
+        }
+    }
+}
+
 // What a photograph claims is its colour profile travels into every derived
-// image only when it is one: of a sane size, read by lcms2, of a class and
-// colour space fit for the picture. Anything else is left out with a
-// warning, and the derived images are untagged.
+// image only when it is one: of a sane size, read by lcms2 at a cost in
+// keeping with its bytes, of a class and colour space fit for the picture.
+// Anything else is left out with one warning, and the derived images are
+// untagged.
 TEST(hostile, colour_profiles_are_carried_only_when_fit)
 {
     const std::vector<uint8_t> p3 = display_p3_profile();
@@ -303,9 +355,17 @@ TEST(hostile, colour_profiles_are_carried_only_when_fit)
               0xFF);
     const std::vector<uint8_t> large = display_p3_profile(2 * 1024 * 1024);
     ASSERT_GT(large.size(), 2u * 1024 * 1024);
+    // Small, and each would cost lcms2 seconds or half a gigabyte: ten
+    // thousand positions naming one element, a table that claims 255^3
+    // entries of 15 samples and holds none.
+    const std::vector<uint8_t> many_elements = with_tag(p3, "D2B1", multi_process_elements(10000));
+    const std::vector<uint8_t> huge_table = with_tag(p3, "A2B1", lut_claiming_table(255, 15));
+    std::vector<uint8_t> tags_past_end = p3;
+    tags_past_end[129] = 0x10;  // a million tags
 
     const std::string not_icc = "not an ICC profile";
     const std::string wrong_space = "not a profile of the picture's colour space";
+    const std::string elements = "a profile with multi-process elements";
     const struct {
         const char *name;
         std::vector<uint8_t> profile;
@@ -321,6 +381,11 @@ TEST(hostile, colour_profiles_are_carried_only_when_fit)
         {"p3 on grey.jpg", p3, wrong_space, 1},
         {"abstract.jpg", abstract_lab_profile(), "not a profile an image can be tagged with"},
         {"large.jpg", large, "larger than 1048576 bytes"},
+        {"many elements.jpg", many_elements, elements},
+        {"one B2D0 element.jpg", with_tag(p3, "B2D0", multi_process_elements(1)), elements},
+        {"huge table.jpg", huge_table, "a profile lcms2 cannot use"},
+        {"tags past its end.jpg", tags_past_end, not_icc},
+        {"many elements.heic", many_elements, elements},
         {"p3.avif", p3, ""},
         {"random.heic", random, not_icc},
         {"large.avif", large, "larger than 1048576 bytes"},
@@ -355,10 +420,114 @@ TEST(hostile, colour_profiles_are_carried_only_when_fit)
                                             : std::string(c.name) + ".jpg";
             const std::string warning = "vistrel: " + a + "/" + c.name +
                                         ": colour profile left out: " + c.fault + "\n";
-            EXPECT_EQ(r.err.find(warning) != std::string::npos, !c.fault.empty()) << r.err;
+            EXPECT_EQ(occurrences(r.err, warning), c.fault.empty() ? 0 : 1) << r.err;
             for (const char *dir : {"/.scaled/", "/.thumbs/"})
                 EXPECT_EQ(decode_jpeg(a + dir + derived).icc_profile,
                           c.fault.empty() ? c.profile : std::vector<uint8_t>{});
+        }
+    }
+}
+
+// Writes the JPEG file with `count` APP2 markers of the largest size right
+// after its SOI, each starting with the bytes header(i) gives and the rest
+// a hole: a gigabyte of them takes 64 MB of disk.
+void write_with_app2_markers(const std::string &path, const std::vector<uint8_t> &jpeg, int count,
+                             std::vector<uint8_t> (*header)(int))
+{
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(pwrite(fd, jpeg.data(), 2, 0), 2);
+    constexpr off_t marker_size = 2 + 0xFFFF;
+    for (int i = 0; i < count; ++i) {
+        std::vector<uint8_t> start = {0xFF, 0xE2, 0xFF, 0xFF};
+        const std::vector<uint8_t> head = header(i);
+        start.insert(start.end(), head.begin(), head.end());
+        const auto size = static_cast<ssize_t>(start.size());
+        ASSERT_EQ(pwrite(fd, start.data(), start.size(), 2 + i * marker_size), size);
+    }
+    const auto rest = static_cast<ssize_t>(jpeg.size() - 2);
+    ASSERT_EQ(pwrite(fd, jpeg.data() + 2, jpeg.size() - 2, 2 + count * marker_size), rest);
+    close(fd);
+}
+
+// The header of an ICC profile's APP2 marker: its number, then the count.
+std::vector<uint8_t> icc_marker_header(int number, int count)
+{
+    std::vector<uint8_t> header = {'I', 'C', 'C', '_', 'P', 'R', 'O', 'F', 'I', 'L', 'E', 0};
+    header.push_back(static_cast<uint8_t>(number));
+    header.push_back(static_cast<uint8_t>(count));
+    return header;
+}
+
+// Display P3 padded with zeros to `size` bytes, its header saying so.
+std::vector<uint8_t> padded_p3_profile(size_t size)
+{
+    std::vector<uint8_t> profile = display_p3_profile();
+    profile.resize(size);
+    for (int i = 0; i < 4; ++i) profile[i] = static_cast<uint8_t>(size >> (24 - 8 * i));
+    return profile;
+}
+
+// A JPEG file's APP2 markers are kept only while they make up an ICC profile
+// of at most 1 MiB: the rest are skipped unread, so a gigabyte of them costs
+// what the picture costs (and the EXIF data behind them is found as ever).
+// A profile too large, or markers that do not fit together, are left out
+// with the same warning as ever, once.
+TEST(hostile, app2_markers_are_kept_only_up_to_the_largest_profile)
+{
+    const std::vector<uint8_t> p3 = display_p3_profile();
+    using header_of = std::vector<uint8_t> (*)(int);
+    const header_of no_header = [](int) { return std::vector<uint8_t>{}; };
+    const struct {
+        const char *name;
+        std::vector<uint8_t> profile;  // the file's own, if any
+        int markers;                   // APP2 markers of the largest size before it
+        header_of header;
+        std::string warning;  // after "vistrel: <path>: "
+        bool carried;
+    } cases[] = {
+        {"p3.jpg", p3, 0, no_header, "", true},
+        {"a profile of 1 MiB.jpg", padded_p3_profile(1024 * 1024), 0, no_header, "", true},
+        {"a profile of 1 MiB and a byte.jpg", padded_p3_profile(1024 * 1024 + 1), 0, no_header,
+         "colour profile left out: larger than 1048576 bytes", false},
+        // 255 markers, all the numbers there are, of 65519 bytes each.
+        {"the largest profile markers hold.jpg",
+         {},
+         255,
+         [](int i) { return icc_marker_header(i + 1, 255); },
+         "colour profile left out: larger than 1048576 bytes",
+         false},
+        {"a gigabyte of other APP2 markers.jpg", p3, 16384, no_header, "", true},
+        {"a gigabyte of profile markers.jpg",
+         {},
+         16384,
+         [](int i) { return icc_marker_header(i % 255 + 1, 255); },
+         "Corrupt JPEG data: bad ICC marker",
+         false},
+    };
+    temp_dir g;
+    const std::string a = g.file("a");
+    make_dir(a);
+    for (const auto &c : cases) {
+        jpeg_recipe recipe{.width = 80, .height = 60, .exif = exif_recipe{.model = "M"}};
+        if (!c.profile.empty()) recipe.icc = icc_recipe{.profile = c.profile};
+        write_with_app2_markers(a + "/" + c.name, make_jpeg(recipe), c.markers, c.header);
+    }
+    const run_result r = run_vistrel({g.path});
+    ASSERT_EQ(r.status, 0) << r.err;
+    // The EXIF data after the markers is found all the same.
+    EXPECT_EQ(r.err.find("no EXIF data found"), std::string::npos) << r.err;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string warning = "vistrel: " + a + "/" + c.name + ": " + c.warning + "\n";
+        EXPECT_EQ(occurrences(r.err, warning), c.warning.empty() ? 0 : 1) << r.err;
+        for (const char *dir : {"/.scaled/", "/.thumbs/"}) {
+            EXPECT_EQ(decode_jpeg(a + dir + c.name).icc_profile,
+                      c.carried ? c.profile : std::vector<uint8_t>{});
+            // Markers skipped change nothing of what is made.
+            if (c.profile == p3) {
+                EXPECT_EQ(read_file(a + dir + c.name), read_file(a + dir + "p3.jpg"));
+            }
         }
     }
 }

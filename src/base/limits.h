@@ -16,6 +16,16 @@ inline constexpr long largest_decode_memory = 2048L * 1024 * 1024;
 // libheif would allocate in full.
 inline constexpr size_t largest_heif_decode_memory = size_t{2048} * 1024 * 1024;
 
+// The most scans a JPEG file may have. libjpeg's own progressive script
+// makes 10 for a colour photograph and 6 for a grey one, cameras and other
+// encoders stay under about 20, and optimised scripts add a few more. Every
+// scan costs libjpeg a pass over all the coefficient blocks of the
+// components it covers, however few bytes it takes: a file of 10 KB that
+// claims a large picture and carries a thousand empty scans would keep a
+// core busy for minutes. Past the bound the file is refused as it is read,
+// before any scan beyond it.
+inline constexpr int most_jpeg_scans = 100;
+
 // The most bytes libjpeg may skip in search of the next JPEG marker before
 // the file is taken as ended: a real file has none between markers, and a
 // hostile one must not keep it hunting through gigabytes.
@@ -27,6 +37,14 @@ inline constexpr unsigned largest_marker_hunt = 1u << 20;
 // a derived thumbnail from growing beyond what its pixels cost. It fits in
 // 17 APP2 markers, far from the 255 a JPEG file can number.
 inline constexpr size_t largest_icc_profile = size_t{1024} * 1024;
+
+// The largest block lcms2 may allocate while it checks a profile. The tables
+// of a profile within largest_icc_profile take at most twice their bytes
+// once read (8-bit entries are widened), and the transform built to check
+// the profile a few hundred kilobytes more; but a table's header of a few
+// bytes may claim 500 MB, which lcms2 would allocate and clear before it
+// found the data missing. 16 MiB is eight times what a real profile needs.
+inline constexpr size_t largest_icc_allocation = size_t{16} * 1024 * 1024;
 
 // The largest HEIF Exif item read, its size asked first. The EXIF data of a
 // JPEG file fits in one 64 KB marker, and cameras write HEIF Exif items of

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "base/limits.h"
 #include "base/messages.h"
 
 namespace message {
@@ -22,6 +23,12 @@ inline failure not_a_regular_photo(const std::string &path)
 inline failure codec_error(const std::string &path, const char *text)
 {
     return failure_text("%s: %s\n", path.c_str(), text);
+}
+// A JPEG file of more scans than any encoder writes: each would cost a pass
+// over the whole picture.
+inline failure too_many_scans(const std::string &path)
+{
+    return failure_text("%s: more than %d scans: not decoded\n", path.c_str(), most_jpeg_scans);
 }
 // A HEIF or AVIF file whose boxes do not tell what libheif would decode.
 inline failure heif_layout_unreadable(const std::string &path, const std::string &why)

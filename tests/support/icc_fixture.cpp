@@ -2,6 +2,7 @@
 
 #include <lcms2.h>
 
+#include <cstring>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -45,7 +46,102 @@ std::vector<uint8_t> saved(cmsHPROFILE profile)
     return bytes;
 }
 
+void put_32(std::vector<uint8_t> &bytes, size_t at, uint32_t value)
+{
+    for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<uint8_t>(value >> (24 - 8 * i));
+}
+
+uint32_t get_32(const std::vector<uint8_t> &bytes, size_t at)
+{
+    return uint32_t{bytes[at]} << 24 | uint32_t{bytes[at + 1]} << 16 |
+           uint32_t{bytes[at + 2]} << 8 | bytes[at + 3];
+}
+
+void append_32(std::vector<uint8_t> &bytes, uint32_t value)
+{
+    bytes.resize(bytes.size() + 4);
+    put_32(bytes, bytes.size() - 4, value);
+}
+
+void append_16(std::vector<uint8_t> &bytes, uint16_t value)
+{
+    bytes.push_back(static_cast<uint8_t>(value >> 8));
+    bytes.push_back(static_cast<uint8_t>(value));
+}
+
+uint32_t four_characters(const char (&text)[5])
+{
+    return uint32_t(uint8_t(text[0])) << 24 | uint32_t(uint8_t(text[1])) << 16 |
+           uint32_t(uint8_t(text[2])) << 8 | uint8_t(text[3]);
+}
+
 }  // namespace
+
+std::vector<uint8_t> with_tag(std::vector<uint8_t> profile, const char (&signature)[5],
+                              const std::vector<uint8_t> &data)
+{
+    // The header, the tag count at 128, then 12 bytes a tag: signature,
+    // offset, size.
+    const uint32_t tags = get_32(profile, 128);
+    for (uint32_t tag = 0; tag < tags; ++tag)
+        put_32(profile, 132 + 12 * tag + 4, get_32(profile, 132 + 12 * tag + 4) + 12);
+    const auto entry = profile.begin() + 132 + 12 * static_cast<std::ptrdiff_t>(tags);
+    profile.insert(entry, 12, 0);
+    put_32(profile, 128, tags + 1);
+    profile.resize((profile.size() + 3) / 4 * 4);
+    put_32(profile, 132 + 12 * tags, four_characters(signature));
+    put_32(profile, 132 + 12 * tags + 4, static_cast<uint32_t>(profile.size()));
+    put_32(profile, 132 + 12 * tags + 8, static_cast<uint32_t>(data.size()));
+    profile.insert(profile.end(), data.begin(), data.end());
+    put_32(profile, 0, static_cast<uint32_t>(profile.size()));
+    return profile;
+}
+
+std::vector<uint8_t> multi_process_elements(uint32_t elements)
+{
+    std::vector<uint8_t> tag;
+    append_32(tag, four_characters("mpet"));
+    append_32(tag, 0);
+    append_16(tag, 3);  // channels in, then out
+    append_16(tag, 3);
+    append_32(tag, elements);
+    // The positions, from the tag's start: one matrix of 12 floats.
+    const uint32_t matrix = 16 + 8 * elements;
+    constexpr uint32_t matrix_size = 12 + 12 * 4;
+    for (uint32_t i = 0; i < elements; ++i) {
+        append_32(tag, matrix);
+        append_32(tag, matrix_size);
+    }
+    append_32(tag, four_characters("matf"));
+    append_32(tag, 0);
+    append_16(tag, 3);
+    append_16(tag, 3);
+    const float identity[12] = {1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0};  // then the offsets
+    for (const float value : identity) {
+        uint32_t bits;
+        std::memcpy(&bits, &value, sizeof bits);
+        append_32(tag, bits);
+    }
+    return tag;
+}
+
+std::vector<uint8_t> lut_claiming_table(uint8_t grid_points, uint8_t outputs)
+{
+    std::vector<uint8_t> tag;
+    append_32(tag, four_characters("mAB "));
+    append_32(tag, 0);
+    tag.push_back(3);
+    tag.push_back(outputs);
+    append_16(tag, 0);
+    // Offsets of the B curves, the matrix, the M curves, the table and the
+    // A curves: the table alone, right after them.
+    for (const uint32_t offset : {0u, 0u, 0u, 32u, 0u}) append_32(tag, offset);
+    // Its points a side for each of 16 inputs, then its precision (2
+    // bytes) and three bytes of padding; its entries are left out.
+    for (int input = 0; input < 16; ++input) tag.push_back(input < 3 ? grid_points : 0);
+    for (const uint8_t byte : {2, 0, 0, 0}) tag.push_back(byte);
+    return tag;
+}
 
 std::vector<uint8_t> srgb_curve_profile(const rgb_primaries &space, size_t at_least)
 {

@@ -33,6 +33,20 @@ inline std::vector<uint8_t> display_p3_profile(size_t at_least = 0)
 std::vector<uint8_t> grey_profile();
 std::vector<uint8_t> abstract_lab_profile();
 
+// The profile with one more tag: its data appended, the table one entry
+// longer (the other tags' offsets moved on past it), the header's size and
+// count set. The signature and type are four characters, as "D2B1".
+std::vector<uint8_t> with_tag(std::vector<uint8_t> profile, const char (&signature)[5],
+                              const std::vector<uint8_t> &data);
+
+// A multiProcessElementType tag of 3 channels in and out, of `elements`
+// elements whose positions all name one identity matrix.
+std::vector<uint8_t> multi_process_elements(uint32_t elements);
+
+// A lutAToBType tag of 3 channels in and `outputs` out whose table claims
+// `grid_points` a side, with none of its data there.
+std::vector<uint8_t> lut_claiming_table(uint8_t grid_points, uint8_t outputs);
+
 // The CIE XYZ (D50, as the profile connection space has it) that the
 // profile gives an 8-bit RGB colour, relative colorimetric.
 std::array<double, 3> profile_xyz(const std::vector<uint8_t> &profile, std::array<uint8_t, 3> rgb);

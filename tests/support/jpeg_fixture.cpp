@@ -219,11 +219,42 @@ std::vector<std::vector<uint8_t>> icc_markers(const icc_recipe &icc)
     return markers;
 }
 
+// The scan script of recipe.scans scans: a DC scan, then a scan of each AC
+// coefficient of each component at some point transform, refined bit by
+// bit down to the last, the extra scans spread over the coefficients.
+std::vector<jpeg_scan_info> scan_script(const jpeg_recipe &recipe)
+{
+    if (recipe.scans <= 0) return {};
+    constexpr int coefficients = 63;
+    constexpr int deepest = 10;  // the largest point transform libjpeg writes
+    const int slots = coefficients * recipe.components;
+    const int extra = recipe.scans - 1 - slots;
+    if (extra < 0 || extra > deepest * slots)
+        throw std::invalid_argument("fixture: scans out of reach for the components");
+    std::vector<jpeg_scan_info> script(1);
+    script[0].comps_in_scan = recipe.components;
+    for (int c = 0; c < recipe.components; ++c) script[0].component_index[c] = c;
+    for (int slot = 0; slot < slots; ++slot) {
+        const int depth = extra / slots + (slot < extra % slots ? 1 : 0);
+        for (int al = depth; al >= 0; --al) {
+            jpeg_scan_info scan{};
+            scan.comps_in_scan = 1;
+            scan.component_index[0] = slot / coefficients;
+            scan.Ss = scan.Se = 1 + slot % coefficients;
+            scan.Ah = al == depth ? 0 : al + 1;
+            scan.Al = al;
+            script.push_back(scan);
+        }
+    }
+    return script;
+}
+
 // Encodes into a buffer that libjpeg allocates; *out stays owned by the
 // caller on every road. Returns false with the message on a libjpeg error.
 bool encode(const jpeg_recipe &recipe, const std::vector<uint8_t> &pixels,
             const std::vector<uint8_t> &exif, const std::vector<std::vector<uint8_t>> &icc,
-            unsigned char **out, unsigned long *out_size, std::string &message)
+            const std::vector<jpeg_scan_info> &script, unsigned char **out, unsigned long *out_size,
+            std::string &message)
 {
     jpeg_compress_struct cinfo;
     error_trap trap;
@@ -245,7 +276,12 @@ bool encode(const jpeg_recipe &recipe, const std::vector<uint8_t> &pixels,
                                                     : JCS_CMYK;
     jpeg_set_defaults(&cinfo);
     jpeg_set_quality(&cinfo, recipe.quality, TRUE);
-    if (recipe.progressive) jpeg_simple_progression(&cinfo);
+    if (!script.empty()) {
+        cinfo.scan_info = script.data();
+        cinfo.num_scans = static_cast<int>(script.size());
+    } else if (recipe.progressive) {
+        jpeg_simple_progression(&cinfo);
+    }
     jpeg_start_compress(&cinfo, TRUE);
     if (!exif.empty())
         jpeg_write_marker(&cinfo, JPEG_APP0 + 1, exif.data(),
@@ -363,7 +399,8 @@ std::vector<uint8_t> make_jpeg(const jpeg_recipe &recipe)
     std::string message;
     std::vector<std::vector<uint8_t>> icc;
     if (recipe.icc) icc = icc_markers(*recipe.icc);
-    const bool ok = encode(recipe, pixels, exif, icc, &out, &out_size, message);
+    const std::vector<jpeg_scan_info> script = scan_script(recipe);
+    const bool ok = encode(recipe, pixels, exif, icc, script, &out, &out_size, message);
     std::vector<uint8_t> bytes;
     if (ok) bytes.assign(out, out + out_size);
     std::free(out);

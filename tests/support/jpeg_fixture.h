@@ -41,6 +41,11 @@ struct jpeg_recipe {
     int components = 3;  // 1 grayscale, 3 colour (YCbCr in the file), 4 CMYK
     int quality = 90;
     bool progressive = false;
+    // Above 0: progressive in exactly this many scans, whatever progressive
+    // says. One DC scan of every component, then each AC coefficient of each
+    // component in scans of its own, successive approximation making up the
+    // count: from 1 + 63 x components to 1 + 693 x components scans.
+    int scans = 0;
     uint32_t seed = 1;  // the picture: smooth gradients plus seeded noise
     std::optional<exif_recipe> exif;
     std::optional<icc_recipe> icc;  // after the EXIF block

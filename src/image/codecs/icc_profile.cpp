@@ -2,7 +2,9 @@
 #include "base/big_endian.h"
 
 #include <lcms2.h>
+#include <lcms2_plugin.h>
 
+#include <cstdlib>
 #include <memory>
 
 #include "image/messages.h"
@@ -25,6 +27,55 @@ using unique_transform = std::unique_ptr<void, transform_deleter>;
 // lcms2 would report what it finds wrong to its error handler; the fault
 // is told once, by the caller.
 void ignore_error(cmsContext, cmsUInt32Number, const char *) {}
+
+// lcms2's memory in a check: no block larger than largest_icc_allocation,
+// so a table that claims more fails as one whose data is missing, at once.
+void *bounded_malloc(cmsContext, cmsUInt32Number size)
+{
+    return size <= largest_icc_allocation ? std::malloc(size) : nullptr;
+}
+void bounded_free(cmsContext, void *block) { std::free(block); }
+void *bounded_realloc(cmsContext, void *block, cmsUInt32Number size)
+{
+    return size <= largest_icc_allocation ? std::realloc(block, size) : nullptr;
+}
+cmsPluginMemHandler bounded_memory = {
+    .base = {cmsPluginMagicNumber, LCMS_VERSION, cmsPluginMemHandlerSig, nullptr},
+    .MallocPtr = bounded_malloc,
+    .FreePtr = bounded_free,
+    .ReallocPtr = bounded_realloc,
+    .MallocZeroPtr = nullptr,  // lcms2's own, through MallocPtr
+    .CallocPtr = nullptr,
+    .DupPtr = nullptr,
+};
+
+// D2B0 to D2B3 and B2D0 to B2D3: the tags of multi-process elements.
+bool is_multi_process_tag(uint32_t signature)
+{
+    const uint32_t kind = signature & 0xFFFFFF00;
+    const uint32_t intent = signature & 0xFF;
+    return (kind == 0x44324200 || kind == 0x42324400) && intent >= '0' && intent <= '3';
+}
+
+// What the tag table says before lcms2 reads a byte of the tags. lcms2
+// reads only the tags a transform needs, and those cost what their bytes
+// cost (curves, matrices, tables of a fixed number of stages; a table that
+// claims more than it holds is bounded by bounded_memory) but for one kind:
+// a multi-process element tag lists any number of elements by position, and
+// lcms2 reads n of them in time that grows as n squared (80 KB of positions
+// all naming one element take seconds), then runs every colour through each.
+// Nothing here needs one, and no camera, scanner or display profile carries
+// one: a profile with one is left out, and every check costs milliseconds.
+std::string tag_table_fault(std::span<const uint8_t> profile)
+{
+    // The tag count, then 12 bytes a tag: signature, offset, size.
+    const uint32_t tags = big_endian_32(profile.data() + 128);
+    if (tags > (profile.size() - 132) / 12) return "not an ICC profile";
+    for (uint32_t tag = 0; tag < tags; ++tag)
+        if (is_multi_process_tag(big_endian_32(profile.data() + 132 + 12 * size_t{tag})))
+            return "a profile with multi-process elements";
+    return {};
+}
 
 struct space_of {
     cmsColorSpaceSignature space;
@@ -56,9 +107,10 @@ std::string icc_profile_fault(std::span<const uint8_t> profile, int components)
     if (profile.size() < 132 || big_endian_32(profile.data()) != profile.size() ||
         big_endian_32(profile.data() + 36) != 0x61637370)
         return "not an ICC profile";
-    // A context of its own: lcms2's error handler is per context, and jobs
-    // check profiles side by side.
-    const unique_context context(cmsCreateContext(nullptr, nullptr));
+    if (std::string fault = tag_table_fault(profile); !fault.empty()) return fault;
+    // A context of its own: lcms2's error handler and memory are per
+    // context, and jobs check profiles side by side.
+    const unique_context context(cmsCreateContext(&bounded_memory, nullptr));
     if (!context) return "not an ICC profile";
     cmsSetLogErrorHandlerTHR(context.get(), ignore_error);
     const unique_profile opened(cmsOpenProfileFromMemTHR(

@@ -125,15 +125,16 @@ result<picture> jpeg_reader::decode(unsigned reduction, stop_check stop)
     image.components = info.output_components;
     image.colours = picture_colours(info.out_color_space);
     JOCTET *profile = nullptr;
-    unsigned int profile_size = 0;
-    outcome icc = guarded(source_.errors, [&] {
-        if (!jpeg_read_icc_profile(&info, &profile, &profile_size)) profile = nullptr;
-    });
+    size_t profile_size = 0;
+    outcome icc =
+        guarded(source_.errors, [&] { profile_size = read_icc_profile(source_, &profile); });
     const std::unique_ptr<JOCTET, decltype(&std::free)> profile_owner(profile, &std::free);
     if (!icc.ok()) return icc.error();
     if (profile)
         image.icc_profile =
             checked_icc_profile({profile, profile + profile_size}, image.components, source_.path);
+    else if (profile_size > 0)  // too large to have been kept
+        note::profile_left_out(source_.path, icc_size_fault(profile_size));
     uint8_t *const samples = image.pixels.samples.get();
     bool stopped = false;
     // Scanlines go straight into the buffer, a few rows per call as libjpeg
