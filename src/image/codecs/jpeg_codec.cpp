@@ -36,7 +36,7 @@ void count_scans(j_common_ptr common)
     if (info->input_scan_number <= most_jpeg_scans) return;
     codec_errors &errors = errors_of(common);
     errors.refusal = message::too_many_scans;
-    std::longjmp(errors.jump, 1);
+    std::longjmp(errors.jump, 1);  // NOLINT(cert-err52-cpp): see guarded()
 }
 
 void setup_errors(codec_errors &errors, const std::string &path)
