@@ -720,7 +720,13 @@ TEST(hostile, leftovers_of_killed_runs_are_removed)
         {"UPPER.JPEG.tmp", true},
         {std::string(255 - tag.size(), 'L') + tag, true},  // a shortened name
         {std::string(252 - tag.size(), 'L') + tag, true},  // cut back before a character
-        {"short" + tag, false},                            // no name is shortened to that
+        // With a run's own tag, as runs sharing the lock name them.
+        {"x.jpg.0123abcd.tmp", true},
+        {std::string(255 - tag.size() - 9, 'L') + "~0123456789abcdef.89abcdef.tmp", true},
+        {"x.jpg.0123abcg.tmp", false},
+        {"x.jpg.0123abc.tmp", false},
+        {"notes.0123abcd.tmp", false},
+        {"short" + tag, false},  // no name is shortened to that
         {"notes.tmp", false},
         {"x.png.tmp", false},
         {"x.jpg.tmp.bak", false},

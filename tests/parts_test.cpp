@@ -291,16 +291,50 @@ TEST(parts, leave_temporary_files_to_the_full_run)
     make_dir(a);
     write_jpeg(a + "/x.jpg", {.width = 40, .height = 30});
     make_dir(a + "/.scaled");
-    const std::string in_progress = a + "/.scaled/y.jpg.tmp";
-    write_file(in_progress, "being written");
+    // As this version names them, and as earlier ones did.
+    const std::string in_progress[] = {a + "/.scaled/y.jpg.0123abcd.tmp", a + "/.scaled/y.jpg.tmp"};
+    for (const std::string &path : in_progress) write_file(path, "being written");
     for (const char *part : {"1/2", "2/2"}) {
         const run_result r = run_vistrel({"-p", part, g.path});
         ASSERT_EQ(r.status, 0) << r.err;
-        EXPECT_TRUE(file_exists(in_progress)) << part;
+        for (const std::string &path : in_progress) EXPECT_TRUE(file_exists(path)) << part;
     }
     const run_result r = run_vistrel({g.path});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_FALSE(file_exists(in_progress));
+    for (const std::string &path : in_progress) EXPECT_FALSE(file_exists(path)) << path;
+}
+
+// The same part run twice at once (a requeued array task, a second
+// submission): each run writes its own temporary files, so both succeed
+// and every derived file is whole, whichever run placed it last.
+TEST(parts, the_same_part_twice_at_once_leaves_whole_files)
+{
+    temp_dir whole, twice;
+    for (const std::string &root : {whole.path, twice.path}) {
+        make_dir(root + "/a");
+        for (int i = 0; i < 12; ++i)
+            write_jpeg(root + "/a/p" + std::to_string(i) + ".jpg",
+                       {.width = 900, .height = 600, .seed = static_cast<uint32_t>(i)});
+    }
+    const run_result one = run_vistrel({"-p", "1/1", whole.path});
+    ASSERT_EQ(one.status, 0) << one.err;
+    const auto derived = [](const std::string &root) {
+        std::map<std::string, std::string> files = snapshot(root);
+        std::erase_if(files, [](const auto &file) { return !file.first.starts_with("a/."); });
+        return files;
+    };
+    const std::map<std::string, std::string> expected = derived(whole.path);
+    ASSERT_EQ(expected.size(), 24u);
+
+    for (int round = 0; round < 6; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        run_result runs[2];
+        std::thread second([&] { runs[1] = run_vistrel({"-f", "-p", "1/1", twice.path}); });
+        runs[0] = run_vistrel({"-f", "-p", "1/1", twice.path});
+        second.join();
+        for (const run_result &r : runs) EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(derived(twice.path), expected);
+    }
 }
 
 }  // namespace

@@ -61,12 +61,14 @@ outcome open_cache_dir(album_dirs &dirs, const derived_image &kind)
 }
 
 // Whether name is one open_output gives a derived file while it is being
-// written: "<derived name>.tmp", or that shortened by fitted_name to the
-// directory's limit ("~", 16 hex digits, ".tmp").
+// written: "<derived name><run tag>.tmp", or that shortened by fitted_name
+// to the directory's limit ("~", 16 hex digits, run tag, ".tmp"); or the
+// same without the run tag, as earlier versions named them.
 bool is_temporary_name(std::string_view name, size_t limit)
 {
     if (!name.ends_with(".tmp")) return false;
-    const std::string_view stem = name.substr(0, name.size() - 4);
+    std::string_view stem = name.substr(0, name.size() - 4);
+    if (stem.size() > 9 && is_run_tag(stem.substr(stem.size() - 9))) stem.remove_suffix(9);
     if (is_jpeg_name(stem)) return true;
     if (stem.size() < 17 || name.size() + 3 < limit) return false;
     return is_name_tag(stem.substr(stem.size() - 17));

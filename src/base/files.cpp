@@ -7,6 +7,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
+#include <exception>
+#include <random>
 
 std::string join_path(const std::string &dir, const std::string &name)
 {
@@ -110,6 +113,33 @@ bool is_name_tag(std::string_view text)
            text.find_first_not_of("0123456789abcdef", 1) == std::string_view::npos;
 }
 
+const std::string &run_tag()
+{
+    // Random bits, mixed with the process and the time in case the system
+    // has no source of them: unique among runs on one machine and, in all
+    // likelihood, among runs of one gallery on several.
+    static const std::string tag = [] {
+        uint32_t bits = 0;
+        try {
+            bits = std::random_device()();
+        } catch (const std::exception &) {
+        }
+        timespec now{};
+        clock_gettime(CLOCK_REALTIME, &now);
+        bits ^= static_cast<uint32_t>(getpid()) * 2654435761u ^ static_cast<uint32_t>(now.tv_nsec);
+        char text[10];
+        std::snprintf(text, sizeof text, ".%08x", bits);
+        return std::string(text);
+    }();
+    return tag;
+}
+
+bool is_run_tag(std::string_view text)
+{
+    return text.size() == 9 && text[0] == '.' &&
+           text.find_first_not_of("0123456789abcdef", 1) == std::string_view::npos;
+}
+
 result<std::vector<dir_entry>> list_directory(const open_dir &dir, path_message closedir_failure)
 {
     // A descriptor of its own to read with: the held one is O_PATH.
@@ -160,17 +190,19 @@ output_file::~output_file()
 }
 
 result<output_file> open_output(const open_dir &dir, const std::string &name,
-                                path_message open_failure)
+                                path_message open_failure, temp_scope scope)
 {
     output_file out;
     out.dir_ = dir.fd.fd;
     out.final_name = name;
     out.final_path_ = join_path(dir.path, name);
-    // A final name at the length limit leaves no room for ".tmp".
-    out.temp_name = fitted_name(name_limit(dir.fd.fd), name, ".tmp");
+    // A final name at the length limit leaves no room for the suffix.
+    out.temp_name = fitted_name(name_limit(dir.fd.fd), name,
+                                scope == temp_scope::run ? run_tag() + ".tmp" : ".tmp");
     out.temp_path = join_path(dir.path, out.temp_name);
-    // The run holds the gallery's lock, so nothing at the temporary name is
-    // anyone's work in progress: a leftover, or something planted.
+    // The name is this run's, or the run holds the gallery's lock alone: what
+    // is there is no one's work in progress, but a leftover or something
+    // planted.
     if (unlinkat(dir.fd.fd, out.temp_name.c_str(), 0) != 0 && errno != ENOENT) {
         out.placed = true;  // not ours to remove
         return open_failure(out.temp_path);

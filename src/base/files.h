@@ -75,6 +75,14 @@ std::string fitted_name(size_t limit, const std::string &name, const std::string
 // lower-case hex digits.
 bool is_name_tag(std::string_view text);
 
+// The tag that makes a temporary name this run's own: "." and 8 lower-case
+// hex digits, drawn once per process. Runs that share the gallery's lock
+// (the same part run twice at once) then never write to one name.
+const std::string &run_tag();
+
+// Whether text has run_tag's form.
+bool is_run_tag(std::string_view text);
+
 // One entry of a directory listing, typed as the listing itself reports it:
 // symbolic links are not followed. Where the file system does not tell the
 // type, it is asked of the entry itself, still without following a link.
@@ -92,7 +100,13 @@ result<std::vector<dir_entry>> list_directory(const open_dir &dir, path_message 
 // there is none.
 bool stat_entry(int dir_fd, const std::string &name, struct stat &status);
 
-// An output file under construction: written to "<final>.tmp", then moved
+// Whose a temporary name is: the gallery's ("<final>.tmp"), for files only
+// a run holding the lock alone writes, or this run's
+// ("<final><run_tag>.tmp"), for files that runs sharing the lock may write
+// side by side.
+enum class temp_scope { gallery, run };
+
+// An output file under construction: written to a temporary name, then moved
 // to its final name by finish_output once it is complete. An output
 // dropped unfinished, on any road, takes its temporary file with it.
 class output_file {
@@ -106,7 +120,7 @@ public:
     const std::string &final_path() const { return final_path_; }
 
     friend result<output_file> open_output(const open_dir &dir, const std::string &name,
-                                           path_message open_failure);
+                                           path_message open_failure, temp_scope scope);
     friend outcome close_output(output_file &out);
     friend outcome place_output(output_file &out);
 
@@ -120,12 +134,14 @@ private:
     bool placed = false;
 };
 
-// Creates "<name>.tmp" afresh for writing in the directory: whatever is at
-// that name (a leftover, a planted link or FIFO) is removed first, and the
-// new file is created exclusively, never through a link. Fails with
-// open_failure (the temporary path) and the system's reason.
+// Creates the temporary name of `name` (temp_scope) afresh for writing in
+// the directory: whatever is at that name (a leftover, a planted link or
+// FIFO) is removed first, and the new file is created exclusively, never
+// through a link. Fails with open_failure (the temporary path) and the
+// system's reason.
 [[nodiscard]] result<output_file> open_output(const open_dir &dir, const std::string &name,
-                                              path_message open_failure = message::cant_fopen);
+                                              path_message open_failure = message::cant_fopen,
+                                              temp_scope scope = temp_scope::gallery);
 
 // Checks that every write reached the file, closes it and renames it into
 // place. On failure the temporary file is removed and the final name keeps

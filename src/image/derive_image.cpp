@@ -248,7 +248,8 @@ result<output_file> write_derived_file(const picture &image, resampler_fn resamp
                                        const std::string &name, int32_t width, int32_t height,
                                        const timespec &modified, pixel_buffer &dst)
 {
-    result<output_file> opened = open_output(dir, name);
+    // Parts share the gallery's lock, and the same part may run twice at once.
+    result<output_file> opened = open_output(dir, name, message::cant_fopen, temp_scope::run);
     if (!opened.ok()) return opened.error();
     output_file &file = *opened;
     pixel_view made = image.view();
