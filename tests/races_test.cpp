@@ -16,6 +16,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -479,7 +480,9 @@ TEST(races, a_photo_replaced_while_its_derived_files_are_written_is_never_kept)
         const auto replace_photo = [&](const fanotify_event_metadata &event) {
             const std::string opened =
                 std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(event.fd));
-            if (replaced || !opened.ends_with("/p.jpg.tmp")) return;
+            if (replaced || opened.find("/p.jpg.") == std::string::npos ||
+                !opened.ends_with(".tmp"))
+                return;
             replaced = true;
             if (rename(blue.c_str(), photo.c_str()) != 0) ADD_FAILURE() << "rename";
         };
@@ -504,6 +507,109 @@ TEST(races, a_photo_replaced_while_its_derived_files_are_written_is_never_kept)
         EXPECT_EQ(next.status, 0);
         EXPECT_EQ(next.err.find("changed while"), std::string::npos) << next.err;
         EXPECT_EQ(colour_of(s.album + "/.scaled/p.jpg"), 'b');
+    }
+}
+
+// ---------------------------------------------------------------------------
+// A photograph replaced after it was read and checked, before its derived
+// files are put in place, by one whose time differs only within the second:
+// what was derived from the one replaced is never kept.
+
+// The modification time `seconds` plus `nanoseconds`.
+void set_mtime_ns(const std::string &path, time_t seconds, long nanoseconds)
+{
+    const timespec times[2] = {{0, UTIME_OMIT}, {seconds, nanoseconds}};
+    if (utimensat(AT_FDCWD, path.c_str(), times, 0) != 0) ADD_FAILURE() << "utimensat " << path;
+}
+
+// Derived and checked, then replaced, then placed: the road of one thread,
+// taken step by step.
+TEST(races, a_photo_replaced_before_its_files_are_placed_is_never_kept)
+{
+    const scene s;
+    const std::string photo = s.album + "/v1.jpg";
+    write_jpeg(photo, solid(320, 240, 220, 20, 20));
+    set_mtime_ns(photo, 1700000000, 200000000);
+    const std::string blue = s.root.file("blue.jpg");
+    write_jpeg(blue, solid(320, 240, 20, 20, 220));
+    set_mtime_ns(blue, 1700000000, 700000000);
+
+    held_album held = hold_album(s.album);
+    ASSERT_EQ(held.images.size(), 1u);
+    image_info &image = held.images[0];
+    result<derived_files> made = derive_image(held.dirs, image, settings_record{});
+    ASSERT_TRUE(made.ok()) << made.error().text;
+    ASSERT_EQ(made->written.size(), 2u);
+    ASSERT_EQ(rename(blue.c_str(), photo.c_str()), 0);
+    outcome placed;
+    const captured_output said =
+        capture_output([&] { placed = place_derived(held.dirs, image, *made, settings_record{}); });
+    ASSERT_TRUE(placed.ok()) << placed.error().text;
+    EXPECT_EQ(said.err,
+              "   v1.jpg: still changing, its derived images are left for the next run\n");
+    for (const char *dir : {"/.scaled", "/.thumbs"})
+        EXPECT_EQ(list_names(s.album + dir), std::vector<std::string>{}) << dir;
+
+    const run_result next = run_vistrel({s.gallery});
+    ASSERT_EQ(next.status, 0) << next.err;
+    for (const char *dir : {"/.scaled/v1.jpg", "/.thumbs/v1.jpg"})
+        EXPECT_EQ(colour_of(s.album + dir), 'b') << dir;
+}
+
+// The whole run at -j 2: the photograph's files wait for a larger one listed
+// before it, and it is replaced meanwhile. Whether the replacement lands
+// before the check or after it, the run reports it and keeps nothing of the
+// red picture.
+TEST(races, a_photo_replaced_while_its_files_wait_is_never_kept)
+{
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        const scene s;
+        const std::string first = s.album + "/a.jpg";
+        write_jpeg(first, solid(2400, 1800, 20, 220, 20));
+        const std::string photo = s.album + "/v1.jpg";
+        write_jpeg(photo, solid(320, 240, 220, 20, 20));
+        set_mtime_ns(photo, 1700000000, 200000000);
+        const std::string blue = s.root.file("blue.jpg");
+        write_jpeg(blue, solid(320, 240, 20, 20, 220));
+        set_mtime_ns(blue, 1700000000, 700000000);
+
+        // The larger photograph's reading held until the smaller one's files
+        // are written and, a moment later, checked; then the replacement.
+        bool replaced = false;
+        const auto replace_photo = [&](const fanotify_event_metadata &) {
+            if (replaced) return;
+            replaced = true;
+            const auto written = [&](const char *dir) {
+                for (const std::string &name : list_names(s.album + dir))
+                    if (name.starts_with("v1.jpg.") && name.ends_with(".tmp")) return true;
+                return false;
+            };
+            for (int wait = 0; wait < 2000 && !(written("/.scaled") && written("/.thumbs")); ++wait)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            if (rename(blue.c_str(), photo.c_str()) != 0) ADD_FAILURE() << "rename";
+        };
+        const std::optional<run_result> held =
+            run_while_held({.path = first, .events = FAN_ACCESS_PERM, .handle = replace_photo},
+                           {"-j", "2", s.gallery});
+        if (!held) GTEST_SKIP() << "no fanotify permission events here";
+        ASSERT_TRUE(replaced);
+        const run_result &r = *held;
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_TRUE(r.err.find("   v1.jpg: still changing") != std::string::npos ||
+                    r.err.find("   v1.jpg: changed while it was read") != std::string::npos)
+            << r.err;
+        for (const char *dir : {"/.scaled/v1.jpg", "/.thumbs/v1.jpg"}) {
+            if (file_exists(s.album + dir)) {
+                EXPECT_EQ(colour_of(s.album + dir), 'b') << dir;
+            }
+        }
+
+        const run_result next = run_vistrel({s.gallery});
+        ASSERT_EQ(next.status, 0) << next.err;
+        for (const char *dir : {"/.scaled/v1.jpg", "/.thumbs/v1.jpg"})
+            EXPECT_EQ(colour_of(s.album + dir), 'b') << dir;
     }
 }
 

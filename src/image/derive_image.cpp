@@ -109,10 +109,17 @@ bool same_time(const timespec &a, const timespec &b)
     return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
 }
 
-// Whether the photograph is still what was opened: the same file (device
-// and inode), the same content (size, modification and change times of the
-// open file), and still the file under its name (no rename over it).
-// Updates status to the file's latest.
+// Whether two looks at a photograph saw the same file (device and inode)
+// with the same content (size, modification and change times, to the
+// nanosecond: a replacement within the same second is a change too).
+bool same_photo(const struct stat &a, const struct stat &b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+           same_time(a.st_mtim, b.st_mtim) && same_time(a.st_ctim, b.st_ctim);
+}
+
+// Whether the photograph is still what was opened, and still the file under
+// its name (no rename over it). Updates status to the file's latest.
 bool unchanged(photo &source, int album_fd, const std::string &name)
 {
     const struct stat before = source.status;
@@ -121,10 +128,7 @@ bool unchanged(photo &source, int album_fd, const std::string &name)
     source.status = now;
     struct stat named;
     if (!stat_entry(album_fd, name, named)) return false;
-    return now.st_dev == before.st_dev && now.st_ino == before.st_ino &&
-           now.st_size == before.st_size && same_time(now.st_mtim, before.st_mtim) &&
-           same_time(now.st_ctim, before.st_ctim) && named.st_dev == now.st_dev &&
-           named.st_ino == now.st_ino;
+    return same_photo(now, before) && same_photo(named, now);
 }
 
 result<bool> is_stale(const open_dir &cache, const std::string &name, const struct stat &source,
@@ -337,7 +341,10 @@ result<derived_files> derive_image(const album_dirs &dirs, image_info &image,
         // decode, and that is a change too, not bad input.
         if (unchanged(source, dirs.album.fd.fd, image.name)) {
             if (!written.ok()) return written.error();
-            return derived_files{std::move(*written), false, false};
+            derived_files made;
+            made.written = std::move(*written);
+            made.read_as = source.status;
+            return made;
         }
         // The pages show the file as it was last seen.
         image.file_size = source.status.st_size;
@@ -356,6 +363,17 @@ result<derived_files> derive_image(const album_dirs &dirs, image_info &image,
 outcome place_derived(const album_dirs &dirs, const image_info &image, derived_files &files,
                       const settings_record &config)
 {
+    // Placing may come long after the reading (an earlier photograph still
+    // being derived): one replaced meanwhile, even within the same second,
+    // must not keep what was derived from the one it replaced.
+    if (!files.written.empty()) {
+        struct stat named;
+        if (!stat_entry(dirs.album.fd.fd, image.name, named) || !same_photo(named, files.read_as)) {
+            note::still_changing(image.name);
+            files.written.clear();
+            files.drop_earlier = true;
+        }
+    }
     if (files.drop_earlier)
         for (size_t k = 0; k < derived_kinds; ++k)
             if (is_made(derived_images[k], config))

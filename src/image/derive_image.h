@@ -2,6 +2,8 @@
 // written, whatever its format.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstddef>
 #include <vector>
 
@@ -22,6 +24,9 @@ struct derived_files {
     // Gone from the album between its listing and its reading: nothing was
     // read, and this run's pages leave it out.
     bool gone = false;
+    // The photograph as it was read, to know at placing time whether it is
+    // still the same; set when files were written.
+    struct stat read_as {};
 };
 
 // What the caller's job runner lends one derivation: how to learn that the
@@ -49,6 +54,9 @@ struct derive_context {
                                                  const settings_record &config,
                                                  const derive_context &context = {});
 
-// Puts an image's derived files in place, or removes the earlier ones.
+// Puts an image's derived files in place, or removes the earlier ones. A
+// photograph that is no longer what was read (replaced since, even within
+// the same second) is still changing: its new files are dropped and the
+// earlier ones removed, for the next run to make afresh.
 [[nodiscard]] outcome place_derived(const album_dirs &dirs, const image_info &image,
                                     derived_files &files, const settings_record &config);
