@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+#include "base/big_endian.h"
+#include "base/files.h"
 #include "support/heif_fixture.h"
 #include "support/icc_fixture.h"
 #include "support/jpeg_fixture.h"
@@ -120,10 +122,14 @@ TEST(hostile, planted_links_are_never_followed)
     EXPECT_EQ(tree_state(outside.path), outside_before);
     EXPECT_EQ(read_file(victim), "precious");
     for (const std::string &path : {a + "/x.jpg.html", a + "/index.html", g.file("index.html"),
-                                    a + "/.scaled/x.jpg", a + "/.thumbs/x.jpg"}) {
+                                    a + "/.scaled/x.jpg", a + "/.thumbs/x.jpg"})
         EXPECT_TRUE(is_regular_file(path)) << path;
+    // Pages are written under those names, and what was planted there goes
+    // first; a derived image's temporary name carries the run's own tag, so
+    // what was planted under the plain one is no business of the run's.
+    for (const std::string &path : {a + "/x.jpg.html", a + "/index.html", g.file("index.html")})
         EXPECT_FALSE(file_exists(path + ".tmp")) << path;
-    }
+    EXPECT_TRUE(is_symlink(a + "/.scaled/x.jpg.tmp"));
     EXPECT_EQ(decode_jpeg(a + "/.thumbs/x.jpg").height, 96);
 }
 
@@ -606,6 +612,80 @@ TEST(hostile, heif_files_cost_what_libheif_decodes)
                       std::string::npos);
             EXPECT_EQ(decode_jpeg(a + "/.thumbs/" + c.name + ".jpg").height, 96);
         }
+    }
+}
+
+// libheif reads every box of a HEIF file but its coded data into memory as
+// large as the box claims: a file made sparse behind a box claiming
+// gigabytes is refused before libheif reads a byte of it, and coded data of
+// any size is no such box.
+TEST(hostile, heif_boxes_beside_the_coded_data_are_bounded)
+{
+    const std::vector<uint8_t> honest = make_heif({.width = 128, .height = 96});
+    const size_t ftyp_size = big_endian_32(honest.data());
+    ASSERT_LT(ftyp_size, 64u);
+    // A box header with a 64-bit size.
+    const auto header = [](uint64_t size, const char *type) {
+        std::vector<uint8_t> box(16, 0);
+        box[3] = 1;
+        for (size_t i = 0; i < 4; ++i) box[4 + i] = uint8_t(type[i]);
+        for (size_t i = 0; i < 8; ++i) box[8 + i] = uint8_t(size >> (56 - 8 * i));
+        return box;
+    };
+    // head, then a hole of `hole` bytes, then tail.
+    struct sparse {
+        std::vector<uint8_t> head;
+        uint64_t hole = 0;
+        std::vector<uint8_t> tail;
+    };
+    const auto claiming_ftyp = [&](uint64_t hole) {
+        sparse file{header(16 + ftyp_size - 8 + hole, "ftyp"), hole, {}};
+        file.head.insert(file.head.end(), honest.begin() + 8, honest.begin() + long(ftyp_size));
+        file.tail.assign(honest.begin() + long(ftyp_size), honest.end());
+        return file;
+    };
+    const auto trailing = [&](const char *type, uint64_t hole) {
+        sparse file{honest, hole, {}};
+        const std::vector<uint8_t> box = header(16 + hole, type);
+        file.head.insert(file.head.end(), box.begin(), box.end());
+        return file;
+    };
+    const struct {
+        const char *name;
+        sparse file;
+        bool refused;
+    } cases[] = {
+        {"ftyp of 4 GiB.heic", claiming_ftyp(uint64_t{4} << 30), true},
+        {"moov of 64 MiB.heic", trailing("moov", uint64_t{64} << 20), true},
+        {"mdat of 4 GiB.heic", trailing("mdat", uint64_t{4} << 30), false},
+    };
+    temp_dir g;
+    const std::string a = g.file("a");
+    make_dir(a);
+    for (const auto &c : cases) {
+        const unique_fd fd(open((a + "/" + c.name).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644));
+        ASSERT_TRUE(fd);
+        const off_t tail_at = off_t(c.file.head.size() + c.file.hole);
+        ASSERT_EQ(write(fd.fd, c.file.head.data(), c.file.head.size()),
+                  ssize_t(c.file.head.size()));
+        ASSERT_EQ(ftruncate(fd.fd, tail_at), 0);
+        ASSERT_EQ(pwrite(fd.fd, c.file.tail.data(), c.file.tail.size(), tail_at),
+                  ssize_t(c.file.tail.size()));
+    }
+    const run_result r = run_command(vistrel_binary(), {"-k", "-i", g.path}, 60);
+    EXPECT_EQ(r.status, 1);
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string said = a + "/" + c.name + ": boxes of ";
+        const size_t at = r.err.find(said);
+        EXPECT_EQ(at != std::string::npos, c.refused) << r.err;
+        if (at != std::string::npos) {
+            EXPECT_NE(r.err.find(" bytes beside the coded data, more than the 16777216 allowed\n",
+                                 at),
+                      std::string::npos)
+                << r.err;
+        }
+        EXPECT_EQ(file_exists(a + "/.thumbs/" + c.name + ".jpg"), !c.refused);
     }
 }
 

@@ -55,6 +55,12 @@ inline constexpr size_t largest_heif_exif = size_t{1024} * 1024;
 // tens of thousands of tiles fit, and a hostile length costs no more.
 inline constexpr uint64_t largest_heif_box = uint64_t{16} * 1024 * 1024;
 
+// The most a HEIF file's boxes may hold outside its coded data (mdat and
+// idat boxes), libheif reading them all into memory when it opens the file:
+// a sparse file's box claiming gigabytes is refused before it does. Real
+// files hold a few kilobytes, tens of thousands of tiles a few megabytes.
+inline constexpr uint64_t largest_heif_boxes = uint64_t{16} * 1024 * 1024;
+
 // The most HEIF boxes read in one: a file of empty 8-byte boxes must not
 // take minutes (libheif stops at a few tens of thousands too).
 inline constexpr size_t most_heif_children = 100000;

@@ -147,13 +147,30 @@ result<heif_file> with_layout(result<heif_file> opened, const heif_read_at &read
     file.decoded_height = layout.height;
     file.decoded_pixels = layout.pixels;
     file.longest_side = layout.longest_side;
-    file.canvas_differs =
-        layout.canvas &&
-        (layout.width !=
-             static_cast<uint32_t>(heif_image_handle_get_ispe_width(file.primary.get())) ||
-         layout.height !=
-             static_cast<uint32_t>(heif_image_handle_get_ispe_height(file.primary.get())));
+    file.bytes_per_sample = layout.bytes_per_sample;
+    // The box itself: libheif's own answer for it comes turned. Writers
+    // differ on whether a turned picture's ispe states it before or after
+    // its turn (libheif 1.15 states it after): either way round is taken,
+    // the decoded picture being checked against the shown size again.
+    file.stated_width = layout.stated_width;
+    file.stated_height = layout.stated_height;
+    file.size_differs =
+        layout.stated_width != 0 &&
+        !(layout.width == layout.stated_width && layout.height == layout.stated_height) &&
+        !(layout.width == layout.stated_height && layout.height == layout.stated_width);
     return opened;
+}
+
+// libheif reads every box but the coded data into memory as it opens a
+// file, as large as the box claims: a few bytes of a sparse file may claim
+// gigabytes. Nothing when the boxes are within bounds, or cannot be listed
+// (libheif then says why).
+outcome bounded_boxes(uint64_t file_size, const heif_read_at &read, const std::string &path)
+{
+    const std::optional<uint64_t> bytes = heif_box_bytes(file_size, read, largest_icc_profile + 4);
+    if (bytes && *bytes > largest_heif_boxes)
+        return message::heif_boxes_too_large(path, *bytes, largest_heif_boxes);
+    return {};
 }
 
 // A fresh context, or the reason there is none.
@@ -220,6 +237,9 @@ result<heif_file> open_heif(int fd, const std::string &path)
     for (const uint64_t type :
          long_colour_boxes(static_cast<uint64_t>(status.st_size), read_at, largest_icc_profile + 4))
         reader.hidden_types.push_back(static_cast<int64_t>(type));
+    if (outcome bounded = bounded_boxes(static_cast<uint64_t>(status.st_size), read_at, path);
+        !bounded.ok())
+        return bounded.error();
     reader.bytes.error = 0;
     file.long_profile = !reader.hidden_types.empty();
     const heif_error read = heif_context_read_from_reader(
@@ -233,16 +253,16 @@ result<heif_file> open_heif(std::span<const uint8_t> bytes, const std::string &p
     if (!opened.ok()) return opened;
     heif_file &file = *opened;
     file.size = static_cast<int64_t>(bytes.size());
+    const heif_read_at read_at = [bytes](uint64_t offset, std::span<uint8_t> to) {
+        if (offset > bytes.size() || to.size() > bytes.size() - offset) return false;
+        std::memcpy(to.data(), bytes.data() + offset, to.size());
+        return true;
+    };
+    if (outcome bounded = bounded_boxes(bytes.size(), read_at, path); !bounded.ok())
+        return bounded.error();
     const heif_error read = heif_context_read_from_memory_without_copy(
         file.context.get(), bytes.data(), bytes.size(), nullptr);
-    return with_layout(
-        find_primary(std::move(file), read, path),
-        [bytes](uint64_t offset, std::span<uint8_t> to) {
-            if (offset > bytes.size() || to.size() > bytes.size() - offset) return false;
-            std::memcpy(to.data(), bytes.data() + offset, to.size());
-            return true;
-        },
-        path);
+    return with_layout(find_primary(std::move(file), read, path), read_at, path);
 }
 
 std::vector<uint8_t> heif_exif(const heif_file &file)
@@ -272,7 +292,8 @@ std::vector<uint8_t> heif_exif(const heif_file &file)
 size_t heif_decode_memory(const heif_file &file)
 {
     // A count of pixels no file can have stays beyond the bound.
-    return static_cast<size_t>(std::min<uint64_t>(file.decoded_pixels, uint64_t{1} << 48)) * 3 * 2;
+    return static_cast<size_t>(std::min<uint64_t>(file.decoded_pixels, uint64_t{1} << 48)) * 3 * 2 *
+           file.bytes_per_sample;
 }
 
 result<picture> decode_heif(const heif_file &file, int decoding_threads, const std::string &path)

@@ -68,11 +68,15 @@ struct heif_file {
     uint32_t decoded_width = 0;
     uint32_t decoded_height = 0;
     uint64_t decoded_pixels = 0;
-    uint64_t longest_side = 0;  // of any image decoded on the way
+    uint64_t longest_side = 0;      // of any image decoded on the way
+    unsigned bytes_per_sample = 1;  // 2 when decoded through 16-bit planes
     // A grid's or overlay's canvas is decoded at the size its header
-    // declares, which its ispe box must state: when the two differ, the
-    // picture will not have the stated size, known before decoding it.
-    bool canvas_differs = false;
+    // declares, a coded image at the size its stream gives; the ispe box
+    // must state that size: when the two differ, the picture will not have
+    // the stated size, known before decoding it.
+    bool size_differs = false;
+    uint32_t stated_width = 0;  // what the ispe box states, 0 x 0 without one
+    uint32_t stated_height = 0;
     // A colour profile too long to carry was kept from libheif.
     bool long_profile = false;
     // What the EXIF Orientation would still ask of turn_upright: nothing.
@@ -86,7 +90,9 @@ struct heif_file {
 // Reads the boxes of the file open on fd (from offset 0, whatever the
 // descriptor's own offset) and finds its primary image: the header's work,
 // without the coded pixels. Failures name the file by path: libheif's text,
-// or the system's for a read error, as "<path>: <text>".
+// or the system's for a read error, as "<path>: <text>". A file whose boxes
+// beside the coded data pass largest_heif_boxes is refused before libheif
+// reads any.
 result<heif_file> open_heif(int fd, const std::string &path);
 
 // The same from a whole file in memory; the bytes are not copied.
@@ -99,10 +105,12 @@ result<heif_file> open_heif(std::span<const uint8_t> bytes, const std::string &p
 // Its Orientation tag is not to be applied (see heif_file::orientation).
 std::vector<uint8_t> heif_exif(const heif_file &file);
 
-// The memory a decode of the file holds at its peak: libheif's RGB picture
-// and its copy for the pipeline, 3 bytes a pixel each (the coded planes,
-// at most as large, are gone by the time of the copy), for every pixel
-// libheif holds (decoded_pixels), whatever the ispe box says.
+// The memory a decode of the file holds at its peak: for every pixel
+// libheif holds (decoded_pixels, whatever the ispe box says), two pictures
+// of 3 samples: the coded planes and libheif's RGB picture, or libheif's
+// RGB picture and its copy for the pipeline; samples of 2 bytes when the
+// coded depth is above 8 bits, where the planes and libheif's conversion
+// between them are 16-bit.
 size_t heif_decode_memory(const heif_file &file);
 
 // Decodes the primary image with libheif's defaults: the clean aperture,

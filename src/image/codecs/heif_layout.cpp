@@ -99,6 +99,14 @@ struct size_2d {
     uint64_t pixels() const { return width * height; }
 };
 
+// A coded image: the picture it decodes to, the planes the decoder holds
+// for it (larger by an HEVC conformance window), and their bytes a sample.
+struct coded_image {
+    size_2d shown;
+    size_2d coded;
+    unsigned bytes_per_sample = 1;
+};
+
 class layout_reader {
 public:
     layout_reader(uint64_t file_size, const heif_read_at &read) : file_size_(file_size), read_(read)
@@ -106,6 +114,7 @@ public:
 
     heif_layout run(std::string &error);
     std::vector<uint64_t> long_colour_boxes(uint64_t longest);
+    std::optional<uint64_t> box_bytes(uint64_t longest);
 
 private:
     uint64_t file_size_;
@@ -121,9 +130,10 @@ private:
     std::map<uint32_t, std::map<uint32_t, std::vector<uint32_t>>> references_;
     std::vector<box> properties_;  // ipco's, index 1 first
     std::map<uint32_t, std::vector<uint16_t>> associations_;
-    std::map<uint64_t, size_2d> hevc_sizes_;                     // by where their hvcC box starts
+    std::map<uint64_t, coded_image> hevc_sizes_;                 // by where their hvcC box starts
     std::map<uint32_t, std::pair<size_2d, uint64_t>> measured_;  // picture, pixels held
     uint64_t longest_side_ = 0;
+    unsigned bytes_per_sample_ = 1;
 
     bool fail(const std::string &why)
     {
@@ -143,9 +153,9 @@ private:
     bool read_iprp(const box &b);
     std::optional<std::vector<uint8_t>> item_data(uint32_t item, uint64_t most);
     const box *property(uint32_t item, uint32_t type) const;
-    std::optional<size_2d> coded_size(uint32_t item);
-    std::optional<size_2d> hevc_size(uint32_t item);
-    std::optional<size_2d> av1_size(uint32_t item);
+    std::optional<coded_image> coded_size(uint32_t item);
+    std::optional<coded_image> hevc_size(uint32_t item);
+    std::optional<coded_image> av1_size(uint32_t item);
     bool measure(uint32_t item, int depth, size_2d &picture, uint64_t &pixels);
     bool measure_once(uint32_t item, int depth, size_2d &picture, uint64_t &pixels);
 };
@@ -230,6 +240,16 @@ heif_layout layout_reader::run(std::string &error)
                     layout.height = static_cast<uint32_t>(picture.height);
                     layout.pixels = pixels;
                     layout.longest_side = longest_side_;
+                    layout.bytes_per_sample = bytes_per_sample_;
+                    if (const box *ispe = property(primary_, fourcc("ispe"))) {
+                        if (const auto bytes = payload(*ispe, 12)) {
+                            cursor c{*bytes};
+                            c.skip(4);  // version and flags
+                            layout.stated_width = static_cast<uint32_t>(c.read(4));
+                            layout.stated_height = static_cast<uint32_t>(c.read(4));
+                            if (c.failed) fail("an ispe box cut short");
+                        }
+                    }
                     const auto type = types_.find(primary_);
                     layout.canvas = type != types_.end() && (type->second == fourcc("grid") ||
                                                              type->second == fourcc("iovl"));
@@ -261,6 +281,37 @@ std::vector<uint64_t> layout_reader::long_colour_boxes(uint64_t longest)
         if (property.type == fourcc("colr") && property.size > longest)
             found.push_back(property.header + 4);
     return found;
+}
+
+std::optional<uint64_t> layout_reader::box_bytes(uint64_t longest)
+{
+    std::vector<box> top, parts, groups, properties;
+    if (!children(0, file_size_, top)) return std::nullopt;
+    const auto whole = [](const box &b) { return b.start + b.size - b.header; };
+    uint64_t bytes = 0;
+    for (const box &b : top) {
+        if (b.type == fourcc("mdat")) continue;
+        bytes += whole(b);
+        if (b.type != fourcc("meta") || b.size < 4) continue;
+        parts.clear();
+        if (!children(b.start + 4, b.start + b.size, parts)) return std::nullopt;
+        for (const box &part : parts) {
+            if (part.type == fourcc("idat")) bytes -= whole(part);
+            if (part.type != fourcc("iprp")) continue;
+            groups.clear();
+            if (!children(part.start, part.start + part.size, groups)) return std::nullopt;
+            for (const box &group : groups) {
+                if (group.type != fourcc("ipco")) continue;
+                properties.clear();
+                if (!children(group.start, group.start + group.size, properties))
+                    return std::nullopt;
+                for (const box &property : properties)
+                    if (property.type == fourcc("colr") && property.size > longest)
+                        bytes -= whole(property);
+            }
+        }
+    }
+    return bytes;
 }
 
 bool layout_reader::read_meta(const box &meta)
@@ -470,9 +521,10 @@ std::vector<uint8_t> raw_bytes(std::span<const uint8_t> nal)
     return raw;
 }
 
-// pic_width_in_luma_samples and pic_height_in_luma_samples of an HEVC
-// sequence parameter set, its two-byte NAL header first.
-std::optional<size_2d> sps_size(std::span<const uint8_t> nal)
+// The sizes of an HEVC sequence parameter set, its two-byte NAL header
+// first: pic_width_in_luma_samples and pic_height_in_luma_samples, the
+// picture inside its conformance window, and the bit depths.
+std::optional<coded_image> sps_size(std::span<const uint8_t> nal)
 {
     const std::vector<uint8_t> raw = raw_bytes(nal);
     bit_reader bits{raw};
@@ -492,15 +544,32 @@ std::optional<size_2d> sps_size(std::span<const uint8_t> nal)
         if (level_present[i]) bits.skip(8);
     }
     bits.read_ue();  // sps_seq_parameter_set_id
-    if (bits.read_ue() == 3) bits.skip(1);
-    size_2d size;
-    size.width = bits.read_ue();
-    size.height = bits.read_ue();
+    const uint32_t chroma_format = bits.read_ue();
+    const bool separate_planes = chroma_format == 3 && bits.read(1) != 0;
+    coded_image image;
+    image.coded.width = bits.read_ue();
+    image.coded.height = bits.read_ue();
+    image.shown = image.coded;
+    if (bits.read(1) != 0) {  // conformance_window_flag, offsets in chroma samples
+        const bool subsampled = !separate_planes && (chroma_format == 1 || chroma_format == 2);
+        const uint64_t unit_x = subsampled ? 2 : 1;
+        const uint64_t unit_y = !separate_planes && chroma_format == 1 ? 2 : 1;
+        const uint64_t left = bits.read_ue(), right = bits.read_ue();
+        const uint64_t top = bits.read_ue(), bottom = bits.read_ue();
+        if (unit_x * (left + right) >= image.coded.width ||
+            unit_y * (top + bottom) >= image.coded.height)
+            return std::nullopt;
+        image.shown.width -= unit_x * (left + right);
+        image.shown.height -= unit_y * (top + bottom);
+    }
+    const uint32_t luma_depth = bits.read_ue() + 8;
+    const uint32_t chroma_depth = bits.read_ue() + 8;
+    image.bytes_per_sample = luma_depth > 8 || chroma_depth > 8 ? 2 : 1;
     if (bits.failed) return std::nullopt;
-    return size;
+    return image;
 }
 
-std::optional<size_2d> layout_reader::hevc_size(uint32_t item)
+std::optional<coded_image> layout_reader::hevc_size(uint32_t item)
 {
     const box *config = property(item, fourcc("hvcC"));
     if (!config) {
@@ -597,23 +666,34 @@ std::optional<size_2d> obus_size(std::span<const uint8_t> obus)
     return std::nullopt;
 }
 
-std::optional<size_2d> layout_reader::av1_size(uint32_t item)
+std::optional<coded_image> layout_reader::av1_size(uint32_t item)
 {
     // The sequence header comes first in the item's data; av1C may carry a
-    // copy, which is not required.
-    if (const box *config = property(item, fourcc("av1C")); config && config->size > 4) {
+    // copy, which is not required. Without av1C's high_bitdepth flag, the
+    // depth is taken as high.
+    coded_image image;
+    image.bytes_per_sample = 2;
+    std::optional<size_2d> size;
+    if (const box *config = property(item, fourcc("av1C")); config && config->size >= 4) {
         const auto bytes = payload(*config);
         if (!bytes) return std::nullopt;
-        if (auto size = obus_size(std::span<const uint8_t>(*bytes).subspan(4))) return size;
+        image.bytes_per_sample = ((*bytes)[2] & 0x40) != 0 ? 2 : 1;
+        if (bytes->size() > 4) size = obus_size(std::span<const uint8_t>(*bytes).subspan(4));
     }
-    const auto data = item_data(item, 512);
-    if (!data) return std::nullopt;
-    if (auto size = obus_size(*data)) return size;
-    fail("an AV1 image without a sequence header");
-    return std::nullopt;
+    if (!size) {
+        const auto data = item_data(item, 512);
+        if (!data) return std::nullopt;
+        size = obus_size(*data);
+    }
+    if (!size) {
+        fail("an AV1 image without a sequence header");
+        return std::nullopt;
+    }
+    image.shown = image.coded = *size;
+    return image;
 }
 
-std::optional<size_2d> layout_reader::coded_size(uint32_t item)
+std::optional<coded_image> layout_reader::coded_size(uint32_t item)
 {
     const auto type = types_.find(item);
     if (type != types_.end() && type->second == fourcc("hvc1")) return hevc_size(item);
@@ -649,10 +729,12 @@ bool layout_reader::measure_once(uint32_t item, int depth, size_2d &picture, uin
     if (type == types_.end()) return fail("an image item without an infe box");
     const bool grid = type->second == fourcc("grid"), overlay = type->second == fourcc("iovl");
     if (!grid && !overlay && type->second != fourcc("iden")) {
-        const auto size = coded_size(item);
-        if (!size) return false;
-        picture = *size;
-        pixels += size->pixels();
+        const auto image = coded_size(item);
+        if (!image) return false;
+        picture = image->shown;
+        pixels += image->coded.pixels();
+        longest_side_ = std::max({longest_side_, image->coded.width, image->coded.height});
+        bytes_per_sample_ = std::max(bytes_per_sample_, image->bytes_per_sample);
         return true;
     }
     std::vector<uint32_t> inputs;
@@ -702,4 +784,10 @@ std::vector<uint64_t> long_colour_boxes(uint64_t file_size, const heif_read_at &
                                         uint64_t longest)
 {
     return layout_reader(file_size, read).long_colour_boxes(longest);
+}
+
+std::optional<uint64_t> heif_box_bytes(uint64_t file_size, const heif_read_at &read,
+                                       uint64_t longest)
+{
+    return layout_reader(file_size, read).box_bytes(longest);
 }

@@ -64,10 +64,10 @@ result<unique_reader> open_heif_reader(int fd, const std::string &path, int deco
     const heif_file &file = *opened;
     if (file.width <= 0 || file.height <= 0)
         return message::no_stated_size(path, file.width, file.height);
-    if (file.canvas_differs)
+    if (file.size_differs)
         return message::decoded_size_differs(path, file.decoded_width, file.decoded_height,
-                                             heif_image_handle_get_ispe_width(file.primary.get()),
-                                             heif_image_handle_get_ispe_height(file.primary.get()));
+                                             static_cast<int32_t>(file.stated_width),
+                                             static_cast<int32_t>(file.stated_height));
     return unique_reader(
         std::make_unique<heif_photo_reader>(std::move(*opened), path, decoding_threads));
 }
