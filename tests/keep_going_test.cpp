@@ -133,11 +133,12 @@ TEST(keep_going, a_failure_that_is_not_a_photos_still_ends_the_run)
     temp_dir gallery;
     const std::string album = gallery.file("album");
     fill_album(album);
-    make_dir(album + "/index.html.tmp");  // where the album's page is written
+    // Where the gallery's page is written: the gallery's own, not an album's.
+    make_dir(gallery.file("index.html.tmp"));
     const run_result r = run_vistrel({"-k", gallery.path});
     EXPECT_EQ(r.status, 1);
-    EXPECT_TRUE(
-        r.err.ends_with("vistrel: can't fopen(" + album + "/index.html.tmp): Is a directory\n"))
+    EXPECT_TRUE(r.err.ends_with("vistrel: can't fopen(" + gallery.file("index.html.tmp") +
+                                "): Is a directory\n"))
         << r.err;
     EXPECT_EQ(r.err.find("could not be read"), std::string::npos) << r.err;
     EXPECT_FALSE(file_exists(gallery.file("index.html")));

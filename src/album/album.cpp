@@ -67,8 +67,11 @@ void drop_left_out(std::vector<image_info> &images, const std::vector<photo_outc
 
 // Whether the album is to be left out for the failure: one of the album's
 // own (bad_album) is reported here, in its place among the albums' lines.
-bool leave_out(const failure &error)
+bool leave_out(failure error)
 {
+    // What was planted in the album where its pages or derived files go
+    // is the album's fault too.
+    if (error.kind == failure_kind::in_the_way) error.kind = failure_kind::bad_album;
     if (error.kind != failure_kind::bad_album) return false;
     report_failure(error);
     return true;

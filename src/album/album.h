@@ -23,8 +23,9 @@ struct album_result {
 // Derives, pages and cleans the album `name` of the gallery held open. The
 // album is opened once, never through a link, and everything in it is
 // reached through it. footer ends every page. An album at fault itself (a
-// failure of kind bad_album: a cache directory that is no directory) is
-// reported and left out, with nothing written in it, whatever -k says.
+// failure of kind bad_album: a cache directory that is no directory; or of
+// kind in_the_way: a name its files go to taken by a directory) is reported
+// and left out, whatever -k says.
 result<album_result> process_album(const open_dir &gallery, const std::string &name,
                                    const settings_record &config, const std::string &footer);
 

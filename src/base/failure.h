@@ -17,6 +17,9 @@ enum class failure_kind {
     bad_album,   // the album itself is at fault (a cache directory that is
                  // no directory, or that the run may not make): the run
                  // may leave that album out and go on
+    in_the_way,  // an output's name, or its temporary name, is taken by
+                 // what the run may not remove (a directory): whoever owns
+                 // the directory it was written into is at fault
 };
 
 // The message of a failure, complete with its newline but without the

@@ -189,6 +189,20 @@ output_file::~output_file()
     unlinkat(dir_, temp_name.c_str(), 0);
 }
 
+namespace {
+
+// A failure to write or place an output, for the system's reason `cause`:
+// of kind in_the_way when what is under the name is what the run may not
+// remove.
+failure output_failure(int cause, failure error)
+{
+    if (cause == EISDIR || cause == ENOTEMPTY || cause == EEXIST)
+        error.kind = failure_kind::in_the_way;
+    return error;
+}
+
+}  // namespace
+
 result<output_file> open_output(const open_dir &dir, const std::string &name,
                                 path_message open_failure, temp_scope scope)
 {
@@ -204,14 +218,16 @@ result<output_file> open_output(const open_dir &dir, const std::string &name,
     // is there is no one's work in progress, but a leftover or something
     // planted.
     if (unlinkat(dir.fd.fd, out.temp_name.c_str(), 0) != 0 && errno != ENOENT) {
+        const int cause = errno;
         out.placed = true;  // not ours to remove
-        return open_failure(out.temp_path);
+        return output_failure(cause, open_failure(out.temp_path));
     }
     const int fd = openat(dir.fd.fd, out.temp_name.c_str(),
                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd < 0) {
+        const int cause = errno;
         out.placed = true;
-        return open_failure(out.temp_path);
+        return output_failure(cause, open_failure(out.temp_path));
     }
     out.file_.reset(fdopen(fd, "w"));
     if (!out.file_) {
@@ -239,8 +255,10 @@ outcome close_output(output_file &out)
 
 outcome place_output(output_file &out)
 {
-    if (renameat(out.dir_, out.temp_name.c_str(), out.dir_, out.final_name.c_str()) != 0)
-        return message::cant_rename(out.temp_path, out.final_path_);
+    if (renameat(out.dir_, out.temp_name.c_str(), out.dir_, out.final_name.c_str()) != 0) {
+        const int cause = errno;
+        return output_failure(cause, message::cant_rename(out.temp_path, out.final_path_));
+    }
     out.placed = true;
     return {};
 }

@@ -11,7 +11,8 @@ result<bool> is_fresh(const open_dir &cache, const std::string &name, const stru
         if (errno == ENOENT) return false;
         return message::cant_stat(join_path(cache.path, name));
     }
-    if (S_ISLNK(status.st_mode)) return false;
+    // Nor is anything else but a regular file (a directory planted there).
+    if (!S_ISREG(status.st_mode)) return false;
     // Whole seconds only: a source changed again within the second its
     // derived file was written counts as unchanged.
     return static_cast<int64_t>(status.st_mtime) >= static_cast<int64_t>(source.st_mtime);

@@ -8,7 +8,7 @@
 #include "base/failure.h"
 #include "base/files.h"
 
-// Whether the derived file `name` in its cache directory exists, is no
-// symbolic link, and is not older, in whole seconds, than the source whose
-// status is given. Fails with "can't stat(%s)" when the system cannot tell.
+// Whether the derived file `name` in its cache directory exists, is a
+// regular file (no symbolic link, no directory), and is not older, in whole seconds, than the
+// source whose status is given. Fails with "can't stat(%s)" when the system cannot tell.
 result<bool> is_fresh(const open_dir &cache, const std::string &name, const struct stat &source);
