@@ -127,9 +127,10 @@ const std::string &run_tag()
         timespec now{};
         clock_gettime(CLOCK_REALTIME, &now);
         bits ^= static_cast<uint32_t>(getpid()) * 2654435761u ^ static_cast<uint32_t>(now.tv_nsec);
-        char text[10];
-        std::snprintf(text, sizeof text, ".%08x", bits);
-        return std::string(text);
+        std::string text = ".";
+        for (int shift = 28; shift >= 0; shift -= 4)
+            text += "0123456789abcdef"[(bits >> shift) & 15];
+        return text;
     }();
     return tag;
 }
