@@ -177,7 +177,8 @@ TEST(gallery, operand_must_be_a_directory)
     const run_result file = run_vistrel({t.file("plain")});
     EXPECT_EQ(file.status, 1);
     EXPECT_EQ(file.out, "");
-    EXPECT_EQ(file.err, "vistrel: '" + t.file("plain") + "' is not a directory\n" + usage_text());
+    EXPECT_EQ(file.err,
+              "vistrel: '" + t.file("plain") + "' is not a directory\n" + usage_then_hint());
 
     const run_result missing = run_vistrel({t.file("missing/")});
     EXPECT_EQ(missing.status, 1);

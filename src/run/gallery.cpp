@@ -196,6 +196,7 @@ struct run_totals {
     int32_t photos = 0;
     int32_t made = 0;
     int32_t unreadable = 0;
+    std::vector<std::string> unreadable_names;  // album/photo, in the order they were met
     int32_t deleted = 0;
     int32_t left_out = 0;  // albums at fault themselves
 };
@@ -223,6 +224,8 @@ outcome derive_part(const open_dir &gallery, const std::string &operand,
         totals.photos += album->derived - album->unreadable;  // as the pages would count
         totals.made += album->made;
         totals.unreadable += album->unreadable;
+        for (const std::string &photo : album->unreadable_names)
+            totals.unreadable_names.push_back(entry.name + "/" + photo);
         if (outcome said = standard_output_written(); !said.ok()) return said;
     }
     return {};
@@ -262,6 +265,8 @@ outcome write_gallery(const open_dir &gallery, const std::string &operand,
         totals.photos += album->images;
         totals.made += album->made;
         totals.unreadable += album->unreadable;
+        for (const std::string &photo : album->unreadable_names)
+            totals.unreadable_names.push_back(entry.name + "/" + photo);
         totals.deleted += album->deleted;
         if (outcome said = standard_output_written(); !said.ok()) return said;
     }
@@ -301,6 +306,10 @@ int run_gallery(std::string gallery_path, const settings_record &config)
     end_progress();
     if (!written.ok()) {
         report_failure(written.error());
+        // Without -k a photograph that cannot be read ends the run: say how
+        // to have the rest made.
+        if (written.error().kind == failure_kind::bad_input && !config.keep_going)
+            note::keep_going_hint();
         return 1;
     }
     if (config.quiet) {
@@ -313,7 +322,8 @@ int run_gallery(std::string gallery_path, const settings_record &config)
         return 1;
     }
     // What the run went past, said last.
-    if (totals.unreadable > 0) report_failure(message::photos_unreadable(totals.unreadable));
+    if (totals.unreadable > 0)
+        report_failure(message::photos_unreadable(totals.unreadable, totals.unreadable_names));
     if (totals.left_out > 0) report_failure(message::albums_left_out(totals.left_out));
     return totals.unreadable > 0 || totals.left_out > 0 ? 1 : 0;
 }
