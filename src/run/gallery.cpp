@@ -21,6 +21,7 @@
 #include "pages/gallery_page.h"
 #include "pages/stylesheet.h"
 #include "run/command_line.h"
+#include "run/derive_record.h"
 #include "run/messages.h"
 #include "run/version.h"
 
@@ -207,6 +208,7 @@ outcome derive_part(const open_dir &gallery, const std::string &operand,
 {
     unique_fd lock;
     if (outcome locked = lock_gallery(gallery, operand, LOCK_SH, lock); !locked.ok()) return locked;
+    if (outcome same = check_derive_record(gallery, operand, config); !same.ok()) return same;
     result<std::vector<dir_entry>> entries = list_gallery(gallery);
     if (!entries.ok()) return entries.error();
     int64_t first = 0;  // the gallery's number of the album's first image
@@ -236,6 +238,7 @@ outcome write_gallery(const open_dir &gallery, const std::string &operand,
 {
     unique_fd lock;
     if (outcome locked = lock_gallery(gallery, operand, LOCK_EX, lock); !locked.ok()) return locked;
+    if (outcome same = check_derive_record(gallery, operand, config); !same.ok()) return same;
     const std::string footer = build_page_footer();
 
     result<output_file> page = open_gallery_page(gallery, config);
@@ -243,6 +246,7 @@ outcome write_gallery(const open_dir &gallery, const std::string &operand,
     if (outcome styled = place_stylesheet(gallery); !styled.ok()) return styled;
     result<std::vector<dir_entry>> entries = list_gallery(gallery);
     if (!entries.ok()) return entries.error();
+    remove_derive_record_leftovers(gallery, *entries);
     if (config.quiet && is_terminal(stderr))
         start_progress(static_cast<int32_t>(std::ranges::count_if(*entries, is_album)));
     int32_t &albums = totals.albums;

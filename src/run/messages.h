@@ -46,6 +46,29 @@ inline failure photos_unreadable(int32_t photos, const std::vector<std::string> 
                         photos == 1 ? "" : "s", photos == 1 ? "was" : "were", list.c_str());
 }
 
+// Part runs, or the pages run after them, given other options that shape
+// the derived images than the gallery's record holds: what differs, as
+// recorded and as given.
+inline failure derive_options_differ(const std::string &path, const std::string &recorded,
+                                     const std::string &given)
+{
+    return failure_text("'%s' was derived with %s; this run has %s: give it the options it was "
+                        "derived with, or -f to derive it all again\n",
+                        path.c_str(), recorded.c_str(), given.c_str());
+}
+inline failure cant_read_derive_record(const std::string &path)
+{
+    return errno_failure("can't read '%s': .derive-options", path.c_str());
+}
+inline failure cant_write_derive_record(const std::string &path)
+{
+    return errno_failure("can't write '%s': .derive-options", path.c_str());
+}
+inline failure derive_record_not_a_file(const std::string &path)
+{
+    return failure_text("can't read '%s': .derive-options is not a regular file\n", path.c_str());
+}
+
 // The end of a run that left out albums at fault themselves (a cache
 // directory that is no directory).
 inline failure albums_left_out(int32_t albums)
