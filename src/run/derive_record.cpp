@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
-#include <cstdio>
 #include <optional>
 #include <string_view>
 
@@ -156,9 +155,10 @@ std::string temporary_name()
     if (getrandom(&random, sizeof random, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof random))
         random = static_cast<uint64_t>(getpid()) * 0x9e3779b97f4a7c15ULL ^
                  static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
-    char hex[17];
-    std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(random));
-    return std::string(derive_record_name) + "." + hex + std::string(temporary_suffix);
+    std::string name = std::string(derive_record_name) + ".";
+    for (int shift = 60; shift >= 0; shift -= 4)
+        name += "0123456789abcdef"[(random >> shift) & 0xf];
+    return name + std::string(temporary_suffix);
 }
 
 enum class placing {
