@@ -46,7 +46,7 @@ TEST_P(command_line_rejected, writes_message_then_usage_and_exits_1)
     const run_result r = run_vistrel(args);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, c.message + usage_text(c.shown));
+    EXPECT_EQ(r.err, c.message + usage_then_hint(c.shown));
     EXPECT_FALSE(file_exists(gallery.file("index.html")));
 }
 
@@ -124,26 +124,41 @@ TEST(command_line, missing_option_argument_is_getopts_diagnostic_then_usage)
         const run_result r = run_vistrel({option});
         EXPECT_EQ(r.status, 1) << option;
         EXPECT_EQ(r.err, std::string("vistrel: option requires an argument -- '") + (option + 1) +
-                             "'\n" + usage_text())
+                             "'\n" + usage_then_hint())
             << option;
     }
 }
 
-TEST(command_line, wrong_operand_count_writes_usage_alone)
+TEST(command_line, wrong_operand_count_writes_usage_and_why_options_came_too_late)
 {
     temp_dir gallery;
-    const std::vector<std::vector<std::string>> cases = {
-        {},
-        {"a", "b"},
-        {gallery.path, "-f"},  // words after the operand are operands
-        {"-f", gallery.path, gallery.path},
-        {"--"},
+    const std::string late = "vistrel: '-f' after the gallery: options come before the gallery\n";
+    const struct {
+        std::vector<std::string> args;
+        std::string message;  // before the usage text
+    } cases[] = {
+        {{}, ""},
+        {{"a", "b"}, ""},
+        {{"-f", gallery.path, gallery.path}, ""},
+        {{"--"}, ""},
+        {{"a", "-"}, ""},  // "-" is a name, not an option
+        // Words after the operand are operands, and an option there is told so.
+        {{gallery.path, "-f"}, late},
+        {{"-c", "4", gallery.path, "x", "-f", "-q"}, late},
+        {{"--", gallery.path, "-f"}, late},
+        {{gallery.path, "--help"},
+         "vistrel: '--help' after the gallery: options come before the gallery\n"},
     };
-    for (const auto &args : cases) {
-        const run_result r = run_vistrel(args);
-        EXPECT_EQ(r.status, 1);
-        EXPECT_EQ(r.out, "");
-        EXPECT_EQ(r.err, usage_text());
+    for (const auto &c : cases) {
+        std::string shown;
+        for (const std::string &arg : c.args) shown += "[" + arg + "]";
+        const run_result r = run_vistrel(c.args);
+        EXPECT_EQ(r.status, 1) << shown;
+        EXPECT_EQ(r.out, "") << shown;
+        EXPECT_EQ(r.err, c.message + usage_then_hint(c.args.size() > 1 && c.args[0] == "-c"
+                                                         ? usage_values{.columns = 4}
+                                                         : usage_values{}))
+            << shown;
     }
     EXPECT_FALSE(file_exists(gallery.file("index.html")));
 }
@@ -171,7 +186,7 @@ TEST(command_line, version_ends_the_run_at_once)
     }
     const run_result refused_first = run_vistrel({"-c", "0", "-v"});
     EXPECT_EQ(refused_first.status, 1);
-    EXPECT_EQ(refused_first.err, invalid("c", "0") + usage_text({.columns = 0}));
+    EXPECT_EQ(refused_first.err, invalid("c", "0") + usage_then_hint({.columns = 0}));
 }
 
 TEST(command_line, messages_carry_the_program_name_as_invoked)
@@ -213,12 +228,23 @@ TEST(command_line, help_and_version_are_the_only_long_options)
         {{"--version"}, 0, version, ""},
         {{"-qk", "--version", "--help"}, 0, version, ""},
         // Still checked left to right: a refused option before it wins.
-        {{"-c", "0", "--help"}, 1, "", invalid("c", "0") + usage_text({.columns = 0})},
-        // Not whole words, or not options: what getopt makes of them.
-        {{"--hel"}, 1, "", "vistrel: invalid option -- '-'\n" + usage_text()},
-        {{"--verbose"}, 1, "", "vistrel: invalid option -- '-'\n" + usage_text()},
-        {{"-help"}, 1, "", invalid("h", "elp") + usage_text({.thumb_height = 0})},
-        {{"gallery", "--help"}, 1, "", usage_text()},
+        {{"-c", "0", "--help"}, 1, "", invalid("c", "0") + usage_then_hint({.columns = 0})},
+        // Any other long option names itself.
+        {{"--hel"}, 1, "", "vistrel: unrecognized option '--hel'\n" + usage_then_hint()},
+        {{"--verbose"}, 1, "", "vistrel: unrecognized option '--verbose'\n" + usage_then_hint()},
+        {{"-c", "3", "--help=x"},
+         1,
+         "",
+         "vistrel: unrecognized option '--help=x'\n" + usage_then_hint({.columns = 3})},
+        // An option's argument is no option, whatever it starts with.
+        {{"-d", "--hel", "--version"}, 0, version, ""},
+        // Not a long option: what getopt makes of it.
+        {{"-help"}, 1, "", invalid("h", "elp") + usage_then_hint({.thumb_height = 0})},
+        {{"gallery", "--help"},
+         1,
+         "",
+         "vistrel: '--help' after the gallery: options come before the gallery\n" +
+             usage_then_hint()},
     };
     for (const long_option_case &c : cases) {
         std::string shown;
@@ -278,7 +304,7 @@ TEST(command_line, standard_output_that_cannot_be_written_fails_the_run)
         // goes to standard error alone.
         {{"-p", "2/2", gallery.path}, 0, ""},
         {{"-v"}, 0, std::string("vistrel version ") + VISTREL_VERSION + "\n"},
-        {{"-c", "0", gallery.path}, 1, invalid("c", "0") + usage_text({.columns = 0})},
+        {{"-c", "0", gallery.path}, 1, invalid("c", "0") + usage_then_hint({.columns = 0})},
     };
     for (const auto &c : cases) {
         std::string shown;

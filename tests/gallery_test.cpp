@@ -177,7 +177,8 @@ TEST(gallery, operand_must_be_a_directory)
     const run_result file = run_vistrel({t.file("plain")});
     EXPECT_EQ(file.status, 1);
     EXPECT_EQ(file.out, "");
-    EXPECT_EQ(file.err, "vistrel: '" + t.file("plain") + "' is not a directory\n" + usage_text());
+    EXPECT_EQ(file.err,
+              "vistrel: '" + t.file("plain") + "' is not a directory\n" + usage_then_hint());
 
     const run_result missing = run_vistrel({t.file("missing/")});
     EXPECT_EQ(missing.status, 1);
@@ -219,8 +220,9 @@ TEST(gallery, failure_in_an_album_leaves_the_previous_page_whole)
     const run_result r = run_vistrel({g.path});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "Directory " + g.path + "/a\nImage " + g.path + "/a/broken.jpg\n");
-    EXPECT_EQ(r.err,
-              "vistrel: " + g.path + "/a/broken.jpg: Not a JPEG file: starts with 0x74 0x68\n");
+    EXPECT_EQ(r.err, "vistrel: " + g.path +
+                         "/a/broken.jpg: Not a JPEG file: starts with 0x74 0x68\n"
+                         "use -k to leave unreadable photos out and make the rest\n");
     EXPECT_EQ(read_file(g.file("index.html")), "previous page");
     // Nothing half-written stays behind: the page begun goes with the failure.
     EXPECT_FALSE(file_exists(g.file("index.html.tmp")));

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -220,12 +221,14 @@ TEST(heif_album, a_deep_mirrored_photo_is_derived_upright_or_refused_whole)
             EXPECT_FALSE(file_exists(a.path("deep.heic.html")));
         };
         EXPECT_EQ(r.status, 1);
-        EXPECT_EQ(r.err, failure);
+        EXPECT_EQ(r.err, failure + "use -k to leave unreadable photos out and make the rest\n");
         expect_nothing_of_it();
 
         const run_result kept = a.run({"-i", "-k", "-H", "72", "-h", "36"});
         EXPECT_EQ(kept.status, 1);
-        EXPECT_EQ(kept.err, failure + "vistrel: 1 photo could not be read\n");
+        EXPECT_EQ(kept.err, "vistrel: left out " + a.path("deep.heic") + ": " + *refusal +
+                                "\nvistrel: 1 photo could not be read and was left out: "
+                                "a/deep.heic\n");
         expect_nothing_of_it();
         EXPECT_EQ(read_file(a.path("index.html")).find("deep.heic"), std::string::npos);
         EXPECT_TRUE(is_regular_file(a.path("camera.jpg.html")));
@@ -396,7 +399,8 @@ TEST(heif_album, a_broken_file_ends_the_run_with_libheifs_text)
         write_file(a.path("bad.heic"), c.bytes);
         const run_result r = a.run({"-i"});
         EXPECT_EQ(r.status, 1);
-        EXPECT_EQ(r.err, "vistrel: " + a.path("bad.heic") + ": " + c.text + "\n");
+        EXPECT_EQ(r.err, "vistrel: " + a.path("bad.heic") + ": " + c.text + "\n" +
+                             "use -k to leave unreadable photos out and make the rest\n");
         for (const char *dir : {".scaled", ".thumbs"}) {
             EXPECT_FALSE(file_exists(a.in(dir, "bad.heic.jpg")));
             EXPECT_FALSE(file_exists(a.in(dir, "bad.heic.jpg.tmp")));
@@ -552,6 +556,52 @@ TEST(heif_album, derived_files_of_heif_photos_are_orphans_without_i)
         EXPECT_FALSE(file_exists(a.path("IMG_0001.HEIC.html")));
         EXPECT_TRUE(is_regular_file(a.path("IMG_0001.HEIC")));
         EXPECT_TRUE(is_regular_file(a.path("c.jpg.html")));
+    }
+}
+
+// Without -i, the HEIF and AVIF files an album holds are counted in one
+// line for the album, by a run that makes pages; a part run, a run with -i
+// and an album without them say nothing of it.
+TEST(heif_album, without_i_the_heif_files_left_aside_are_counted_once_per_album)
+{
+    temp_dir g;
+    const std::map<std::string, std::vector<std::string>> albums = {
+        {"a", {"IMG_1.HEIC", "IMG_2.heic", "x.avif", "y.heif", "p.jpg"}},
+        {"b", {"IMG_3.HEIC", "q.jpg"}},
+        {"c", {"r.jpg", "notes.txt"}},
+    };
+    for (const auto &[name, files] : albums) {
+        make_dir(g.file(name));
+        for (const std::string &file : files) {
+            if (file.ends_with(".jpg")) {
+                write_jpeg(g.file(name + "/" + file), {.width = 64, .height = 48});
+            } else {
+                write_heif(g.file(name + "/" + file), {.width = 64, .height = 48});
+            }
+        }
+    }
+    make_dir(g.file("c/dir.heic"));  // a directory is no photograph
+    const std::string a = "   " + g.file("a") + ": not included: 4 HEIF or AVIF photos (give -i)\n";
+    const std::string b = "   " + g.file("b") + ": not included: 1 HEIF or AVIF photo (give -i)\n";
+    const struct {
+        std::vector<std::string> args;
+        std::string err;
+    } cases[] = {
+        {{}, a + b}, {{"-q"}, a + b}, {{"-p", "1/2"}, ""}, {{"-i"}, ""}, {{"-m"}, ""},
+    };
+    for (const auto &c : cases) {
+        std::vector<std::string> args = c.args;
+        args.push_back(g.path);
+        const run_result r = run_vistrel(args);
+        EXPECT_EQ(r.status, 0) << r.err;
+        std::string hints;
+        for (size_t at = 0; at < r.err.size();) {
+            const size_t end = r.err.find('\n', at);
+            const std::string line = r.err.substr(at, end + 1 - at);
+            if (line.find(": not included: ") != std::string::npos) hints += line;
+            at = end + 1;
+        }
+        EXPECT_EQ(hints, c.err) << (c.args.empty() ? "" : c.args[0]);
     }
 }
 

@@ -76,8 +76,11 @@ std::set<std::string> output_files(const std::string &gallery)
     for (const fs::directory_entry &entry : fs::recursive_directory_iterator(gallery)) {
         if (!entry.is_regular_file()) continue;
         const std::string relative = fs::relative(entry.path(), gallery).string();
-        // The lock file is the runs' own, empty, and no output.
-        if (is_input(relative) || relative.ends_with(".tmp") || relative == ".lock") continue;
+        // The lock file and the record of the options are the runs' own, and
+        // no output.
+        if (is_input(relative) || relative.ends_with(".tmp") || relative == ".lock" ||
+            relative == ".derive-options")
+            continue;
         files.insert(relative);
     }
     return files;

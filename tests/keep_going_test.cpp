@@ -40,16 +40,23 @@ TEST(keep_going, unreadable_photos_are_left_out_at_every_j)
         fill_album(album);
         const run_result r = run_vistrel({"-k", "-j", jobs, gallery.path});
         EXPECT_EQ(r.status, 1) << r.err;
-        // Each message in its place, the same at every -j; the count last.
+        // Each message in its place, the same at every -j; a photograph
+        // left out says so, unlike one kept with a warning; the names last.
         const std::string prefix = "vistrel: " + album + "/";
-        EXPECT_NE(r.err.find(prefix + "b_notajpeg.jpg: Not a JPEG file: starts with 0x6e 0x6f\n"),
+        const std::string left = "vistrel: left out " + album + "/";
+        EXPECT_NE(r.err.find(left + "b_notajpeg.jpg: Not a JPEG file: starts with 0x6e 0x6f\n"),
                   std::string::npos)
             << r.err;
-        EXPECT_NE(r.err.find(prefix + "c_headless.jpg: "), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find(left + "c_headless.jpg: "), std::string::npos) << r.err;
         EXPECT_NE(r.err.find(prefix + "d_truncated.jpg: Premature end of JPEG file\n"),
                   std::string::npos)
             << r.err;
-        EXPECT_TRUE(r.err.ends_with("vistrel: 2 photos could not be read\n")) << r.err;
+        EXPECT_EQ(r.err.find(left + "d_truncated.jpg"), std::string::npos) << r.err;
+        const std::string last = r.err.substr(r.err.rfind('\n', r.err.size() - 2) + 1);
+        EXPECT_TRUE(last.starts_with("vistrel: 2 photos could not be read and were left out: "))
+            << last;
+        for (const char *name : {"album/b_notajpeg.jpg", "album/c_headless.jpg"})
+            EXPECT_NE(last.find(name), std::string::npos) << last;
         // The gallery's name aside, the same messages in the same order.
         std::string err;
         for (size_t at = 0; at < r.err.size();) {
@@ -110,7 +117,11 @@ TEST(keep_going, a_photo_that_turns_unreadable_loses_its_derived_files)
         << r.out;
     EXPECT_NE(r.out.find("1 album, 1 photo: 0 made, 1 fresh, 3 deleted"), std::string::npos)
         << r.out;
-    EXPECT_TRUE(r.err.ends_with("vistrel: 1 photo could not be read\n")) << r.err;
+    EXPECT_TRUE(
+        r.err.ends_with("vistrel: left out " + album +
+                        "/b.jpg: Not a JPEG file: starts with 0x64 0x61\n"
+                        "vistrel: 1 photo could not be read and was left out: album/b.jpg\n"))
+        << r.err;
 }
 
 TEST(keep_going, without_k_an_unreadable_photo_ends_the_run)
@@ -123,9 +134,58 @@ TEST(keep_going, without_k_an_unreadable_photo_ends_the_run)
     const run_result r = run_vistrel({gallery.path});
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(r.err.ends_with("vistrel: " + album +
-                                "/b_notajpeg.jpg: Not a JPEG file: starts with 0x6e 0x6f\n"))
+                                "/b_notajpeg.jpg: Not a JPEG file: starts with 0x6e 0x6f\n"
+                                "use -k to leave unreadable photos out and make the rest\n"))
         << r.err;
     EXPECT_FALSE(file_exists(album + "/index.html"));
+}
+
+// The closing line names the photographs left out, a few of them, in
+// every run that derives: the whole run and a part, one album or several.
+TEST(keep_going, the_last_line_names_what_was_left_out)
+{
+    const struct {
+        int per_album;  // unreadable photographs in each of two albums
+        std::vector<std::string> args;
+        std::string last;
+    } cases[] = {
+        {1,
+         {"-k"},
+         "vistrel: 2 photos could not be read and were left out: a/bad0.jpg, b/bad0.jpg\n"},
+        {1,
+         {"-k", "-p", "1/1"},
+         "vistrel: 2 photos could not be read and were left out: a/bad0.jpg, b/bad0.jpg\n"},
+        {3,
+         {"-k", "-j", "1"},
+         "vistrel: 6 photos could not be read and were left out: a/bad0.jpg, a/bad1.jpg, "
+         "a/bad2.jpg, b/bad0.jpg, b/bad1.jpg and 1 more, each on its line 'left out'\n"},
+    };
+    for (const auto &c : cases) {
+        temp_dir gallery;
+        for (const char *album : {"a", "b"}) {
+            make_dir(gallery.file(album));
+            write_jpeg(gallery.file(std::string(album) + "/good.jpg"), {.width = 64, .height = 48});
+            for (int i = 0; i < c.per_album; ++i)
+                write_file(gallery.file(std::string(album) + "/bad" + std::to_string(i) + ".jpg"),
+                           "broken");
+        }
+        std::vector<std::string> args = c.args;
+        args.push_back(gallery.path);
+        const run_result r = run_vistrel(args);
+        EXPECT_EQ(r.status, 1) << c.args.size();
+        std::string last = r.err.substr(r.err.rfind('\n', r.err.size() - 2) + 1);
+        // Within an album the photographs come in listing order.
+        if (c.per_album == 1) {
+            EXPECT_EQ(last, c.last) << r.err;
+        }
+        EXPECT_TRUE(last.ends_with(c.last.substr(
+            c.last.find(" and ") == std::string::npos ? c.last.size() : c.last.rfind(" and "))))
+            << r.err;
+        size_t lines = 0;
+        for (size_t at = 0; (at = r.err.find("vistrel: left out ", at)) != std::string::npos; ++at)
+            ++lines;
+        EXPECT_EQ(lines, 2u * static_cast<size_t>(c.per_album)) << r.err;
+    }
 }
 
 TEST(keep_going, a_failure_that_is_not_a_photos_still_ends_the_run)

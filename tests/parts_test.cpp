@@ -202,8 +202,9 @@ TEST(parts, a_bad_photograph_fails_its_part)
         const run_result part = run_vistrel({"-p", std::to_string(k) + "/4", g.path});
         if (k == 2) {
             EXPECT_EQ(part.status, 1);
-            EXPECT_EQ(part.err,
-                      "vistrel: " + g.path + "/b/p0.jpg: Not a JPEG file: starts with 0x74 0x68\n");
+            EXPECT_EQ(part.err, "vistrel: " + g.path +
+                                    "/b/p0.jpg: Not a JPEG file: starts with 0x74 0x68\n"
+                                    "use -k to leave unreadable photos out and make the rest\n");
         } else {
             EXPECT_EQ(part.status, 0) << k << part.err;
         }
@@ -367,9 +368,24 @@ int made_in(const run_result &quiet)
     return found.empty() ? -1 : std::stoi(found[1]);
 }
 
+// The text with the gallery's path shown as "G".
+std::string gallery_as_g(const std::string &text, const std::string &gallery)
+{
+    std::string shown;
+    for (size_t at = 0; at < text.size();) {
+        const size_t found = text.find(gallery, at);
+        shown += text.substr(at, found - at);
+        if (found == std::string::npos) break;
+        shown += "G";
+        at = found + gallery.size();
+    }
+    return shown;
+}
+
 struct split_run {
     std::map<std::string, std::string> gallery;
     int made = -1;  // by the pages run
+    run_result pages;
 };
 
 // Two parts given one set of words, then the pages run given another.
@@ -386,9 +402,9 @@ split_run parts_then_pages(const std::vector<std::string> &parts_words,
     }
     std::vector<std::string> args = pages_words;
     args.insert(args.end(), {"-q", g.path});
-    const run_result pages = run_vistrel(args);
-    EXPECT_EQ(pages.status, 0) << pages.err;
-    return {snapshot(g.path), made_in(pages)};
+    run_result pages = run_vistrel(args);
+    pages.err = gallery_as_g(pages.err, g.path);
+    return {snapshot(g.path), pages.status == 0 ? made_in(pages) : -1, pages};
 }
 
 std::map<std::string, std::string> one_run(const std::vector<std::string> &words)
@@ -403,9 +419,9 @@ std::map<std::string, std::string> one_run(const std::vector<std::string> &words
 }
 
 // The option table says which options part runs must be given as the
-// pages run is. Given to one side only, such an option leaves a gallery
-// other than one run's, or has the pages run derive what the parts did
-// not; any other option may be given to either side alone.
+// pages run is. Given to one side only, such an option has the pages run
+// refused, naming it, and the gallery left as the parts made it; any other
+// option may be given to either side alone.
 TEST(parts, options_that_change_derived_images_must_match_the_pages_run)
 {
     // An argument for every option that takes one; -p is the part itself,
@@ -432,11 +448,21 @@ TEST(parts, options_that_change_derived_images_must_match_the_pages_run)
         const std::map<std::string, std::string> whole = one_run(words);
         const split_run pages_only = parts_then_pages({}, words);
         const split_run parts_only = parts_then_pages(words, {});
-        const bool harmed = pages_only.gallery != whole || pages_only.made > 0 ||
-                            parts_only.gallery != plain || parts_only.made > 0;
         if (row.derives) {
-            EXPECT_TRUE(harmed) << "-" << row.letter << " given to one side changed nothing";
+            // -m names the options of it that shape the derived images.
+            const std::string named = row.letter == 'm' ? "-2" : words[0];
+            for (const split_run *run : {&pages_only, &parts_only}) {
+                const char *side = run == &pages_only ? "the pages run" : "the parts";
+                EXPECT_EQ(run->pages.status, 1) << "-" << row.letter << " given to " << side;
+                EXPECT_TRUE(run->pages.err.starts_with("vistrel: 'G' was derived with "))
+                    << run->pages.err;
+                EXPECT_NE(run->pages.err.find(named), std::string::npos) << run->pages.err;
+                for (const auto &[name, bytes] : run->gallery)
+                    EXPECT_FALSE(name.ends_with(".html")) << name << " after " << side;
+            }
         } else {
+            EXPECT_EQ(pages_only.pages.status, 0) << pages_only.pages.err;
+            EXPECT_EQ(parts_only.pages.status, 0) << parts_only.pages.err;
             EXPECT_TRUE(pages_only.gallery == whole)
                 << "-" << row.letter << " given to the pages run";
             EXPECT_TRUE(parts_only.gallery == plain) << "-" << row.letter << " given to the parts";
@@ -446,6 +472,119 @@ TEST(parts, options_that_change_derived_images_must_match_the_pages_run)
             }
             EXPECT_EQ(parts_only.made, 0) << "-" << row.letter;
         }
+    }
+}
+
+// The record of the options that shape the derived images, run after run:
+// what each run finds, whether it is refused and what it says, and what the
+// record holds after it.
+TEST(parts, the_record_of_shaping_options_refuses_mismatched_runs)
+{
+    const std::string record = ".derive-options";
+    const std::string advice =
+        ": give it the options it was derived with, or -f to derive it all again\n";
+    struct step {
+        std::vector<std::string> args;
+        int status;
+        std::string err;     // when refused
+        std::string record;  // what it holds after the step; "" for none
+    };
+    const struct {
+        const char *what;
+        std::vector<step> steps;
+    } cases[] = {
+        {"parts, then pages with other sizes",
+         {{{"-p", "1/2", "-H", "360"}, 0, "", "-h 96 -H 360\nfrom parts\n"},
+          {{"-p", "2/2", "-H", "360", "-l"},
+           1,
+           "vistrel: 'G' was derived with no -l; this run has -l" + advice,
+           "-h 96 -H 360\nfrom parts\n"},
+          {{"-p", "2/2", "-H", "360"}, 0, "", "-h 96 -H 360\nfrom parts\n"},
+          {{},
+           1,
+           "vistrel: 'G' was derived with -H 360; this run has -H 480" + advice,
+           "-h 96 -H 360\nfrom parts\n"},
+          {{"-m", "-h", "50", "-H", "360"},
+           1,
+           "vistrel: 'G' was derived with -h 96, no -2, no -b, no -i; this run has -h 50, -2, "
+           "-b, -i" +
+               advice,
+           "-h 96 -H 360\nfrom parts\n"},
+          {{"-H", "360", "-c", "2", "-a"}, 0, "", "-h 96 -H 360\nfrom a whole run\n"}}},
+        {"-f resets the record, for parts and pages alike",
+         {{{"-p", "1/2", "-2"}, 0, "", "-h 96 -H 480 -2\nfrom parts\n"},
+          {{"-p", "2/2", "-f", "-b"}, 0, "", "-h 96 -H 480 -b\nfrom parts\n"},
+          {{"-f", "-l"}, 0, "", "-h 96 -H 480 -l\nfrom a whole run\n"},
+          {{"-p", "1/2"},
+           1,
+           "vistrel: 'G' was derived with -l; this run has no -l" + advice,
+           "-h 96 -H 480 -l\nfrom a whole run\n"}}},
+        {"whole runs change options as they always could",
+         {{{}, 0, "", "-h 96 -H 480\nfrom a whole run\n"},
+          {{"-H", "300"}, 0, "", "-h 96 -H 300\nfrom a whole run\n"},
+          {{"-p", "1/1", "-H", "300", "-l"},
+           1,
+           "vistrel: 'G' was derived with no -l; this run has -l" + advice,
+           "-h 96 -H 300\nfrom a whole run\n"},
+          // Parts that match a whole run's record leave it as it is.
+          {{"-p", "1/1", "-H", "300"}, 0, "", "-h 96 -H 300\nfrom a whole run\n"}}},
+    };
+    for (const auto &c : cases) {
+        temp_dir g;
+        fill_small_gallery(g.path);
+        for (const step &s : c.steps) {
+            std::vector<std::string> args = s.args;
+            args.push_back(g.path);
+            run_result r = run_vistrel(args);
+            r.err = gallery_as_g(r.err, g.path);
+            std::string shown = c.what;
+            for (const std::string &arg : s.args) shown += " [" + arg + "]";
+            EXPECT_EQ(r.status, s.status) << shown << "\n" << r.err;
+            if (s.status != 0) {
+                EXPECT_EQ(r.err, s.err) << shown;
+                EXPECT_EQ(r.out, "") << shown;
+            }
+            EXPECT_EQ(file_exists(g.file(record)) ? read_file(g.file(record)) : "", s.record)
+                << shown;
+        }
+        // Never a page's, never an orphan, and no temporary file left.
+        ASSERT_EQ(run_vistrel({"-f", g.path}).status, 0);
+        EXPECT_EQ(read_file(g.file("index.html")).find(record), std::string::npos);
+        EXPECT_TRUE(file_exists(g.file(record)));
+        for (const std::string &name : list_names(g.path))
+            EXPECT_TRUE(name == record || !name.starts_with(record)) << name;
+    }
+}
+
+// A gallery derived before the record was kept gets one from its next run,
+// part or whole, with whatever options that run has; a record that is no
+// file refuses the run; the temporary file of a killed run goes with the
+// next whole run.
+TEST(parts, a_gallery_without_a_record_gets_one)
+{
+    const std::string record = ".derive-options";
+    for (const bool part : {true, false}) {
+        temp_dir g;
+        fill_small_gallery(g.path);
+        ASSERT_EQ(run_vistrel({"-H", "200", g.path}).status, 0);
+        ASSERT_EQ(unlink(g.file(record).c_str()), 0);
+        write_file(g.file(record + ".0123456789abcdef.tmp"), "-h 1\n");
+        std::vector<std::string> args = {"-H", "200", g.path};
+        if (part) args.insert(args.begin(), {"-p", "1/1"});
+        const run_result r = run_vistrel(args);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(read_file(g.file(record)),
+                  std::string("-h 96 -H 200\n") + (part ? "from parts\n" : "from a whole run\n"));
+        EXPECT_EQ(file_exists(g.file(record + ".0123456789abcdef.tmp")), part);
+    }
+    temp_dir g;
+    fill_small_gallery(g.path);
+    make_dir(g.file(record));
+    for (const char *part : {"-p1/1", "-q"}) {
+        const run_result r = run_vistrel({part, g.path});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err,
+                  "vistrel: can't read '" + g.path + "': " + record + " is not a regular file\n");
     }
 }
 

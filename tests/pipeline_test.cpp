@@ -356,8 +356,9 @@ TEST(pipeline, a_file_that_is_no_jpeg_ends_the_run_without_leftovers)
     const run_result r = a.run();
     EXPECT_EQ(r.status, 1);
     // libjpeg's text does not say which file it means: the message does.
-    EXPECT_EQ(r.err,
-              "vistrel: " + a.image("fake.jpg") + ": Not a JPEG file: starts with 0x47 0x49\n");
+    EXPECT_EQ(r.err, "vistrel: " + a.image("fake.jpg") +
+                         ": Not a JPEG file: starts with 0x47 0x49\n"
+                         "use -k to leave unreadable photos out and make the rest\n");
     EXPECT_FALSE(file_exists(a.scaled("fake.jpg.tmp")));
     EXPECT_FALSE(file_exists(a.thumb("fake.jpg.tmp")));
     EXPECT_FALSE(file_exists(a.scaled("fake.jpg")));
@@ -454,7 +455,8 @@ TEST(pipeline, a_tiny_file_claiming_a_huge_progressive_image_is_refused)
     const run_result r = a.run();
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "   bomb.jpg: no EXIF data found\nvistrel: " + a.image("bomb.jpg") +
-                         ": Backing store not supported\n");
+                         ": Backing store not supported\n"
+                         "use -k to leave unreadable photos out and make the rest\n");
     EXPECT_FALSE(file_exists(a.scaled("bomb.jpg")));
 }
 

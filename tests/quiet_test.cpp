@@ -114,6 +114,53 @@ TEST(quiet, fresh_unchanged_and_changed_gallery_print_exactly_what_changed)
     }
 }
 
+// A photograph's warnings are said when it is made; a quiet rerun that
+// finds it fresh says them no more, while a plain rerun says them as ever.
+// A photograph made again says them again.
+TEST(quiet, warnings_of_fresh_photos_are_not_repeated)
+{
+    for (const char *jobs : {"1", "4"}) {
+        temp_dir g;
+        make_dir(g.file("a"));
+        write_jpeg(g.file("a/bare.jpg"), {.width = 160, .height = 120, .seed = 1});  // no EXIF
+        write_jpeg(g.file("a/bare2.jpg"), {.width = 160, .height = 120, .seed = 2});
+        add_photo(g.file("a/exif.jpg"), 3);
+        const std::string warning = "   bare.jpg: no EXIF data found\n";
+        const std::string warning2 = "   bare2.jpg: no EXIF data found\n";
+        const struct {
+            const char *what;
+            std::vector<std::string> args;
+            bool warned, warned2;
+        } runs[] = {
+            {"first, quiet", {"-q"}, true, true},
+            {"fresh, quiet", {"-q"}, false, false},
+            {"fresh, plain", {}, true, true},
+            {"bare2 changed, quiet", {"-q"}, false, true},
+            {"fresh, quiet, -k", {"-q", "-k"}, false, false},
+            {"fresh, quiet, -p", {"-q", "-p", "1/1"}, false, false},
+        };
+        for (const auto &run : runs) {
+            if (std::string(run.what).starts_with("bare2 changed"))
+                set_mtime(g.file("a/bare2.jpg"), mtime_of(g.file("a/.scaled/bare2.jpg")) + 10);
+            std::vector<std::string> args = run.args;
+            args.insert(args.end(), {"-j", jobs, g.path});
+            const run_result r = run_vistrel(args);
+            EXPECT_EQ(r.status, 0) << run.what << r.err;
+            EXPECT_EQ(r.err.find(warning) != std::string::npos, run.warned) << run.what << r.err;
+            EXPECT_EQ(r.err.find(warning2) != std::string::npos, run.warned2) << run.what << r.err;
+            if (!run.warned && !run.warned2) {
+                EXPECT_EQ(r.err, "") << run.what;
+            }
+        }
+        // What a quiet rerun of a fresh gallery prints: the summary alone.
+        const run_result r = run_vistrel({"-q", "-j", jobs, g.path});
+        EXPECT_EQ(r.err, "");
+        EXPECT_TRUE(std::regex_match(
+            r.out, std::regex("1 album, 3 photos: 0 made, 3 fresh, 0 deleted in [0-9.]+ s\n")))
+            << r.out;
+    }
+}
+
 TEST(quiet, without_q_the_output_is_as_ever)
 {
     small_gallery g;

@@ -34,14 +34,15 @@ void set_captions(std::vector<image_info> &images, const album_description &desc
 }
 
 // Opens the album inside the gallery into dirs (never through a link) and
-// lists its images.
+// lists its images, counting in `passed` what it passed over.
 result<std::vector<image_info>> open_album(const open_dir &gallery, const std::string &name,
-                                           const settings_record &config, album_dirs &dirs)
+                                           const settings_record &config, album_dirs &dirs,
+                                           passed_over *passed = nullptr)
 {
     dirs.album.path = join_path(gallery.path, name);
     dirs.album.fd = unique_fd(open_dir_at(gallery.fd.fd, name));
     if (!dirs.album.fd) return message::cant_opendir(dirs.album.path);
-    return list_images(dirs.album, config.heif_photos);
+    return list_images(dirs.album, config.heif_photos, passed);
 }
 
 // The photographs that could not be read (-k) or were gone since the
@@ -55,6 +56,7 @@ void drop_left_out(std::vector<image_info> &images, const std::vector<photo_outc
     for (size_t i = 0; i < images.size(); ++i) {
         if (outcomes[i] == photo_outcome::unreadable) {
             ++summary.unreadable;
+            summary.unreadable_names.push_back(images[i].name);
             continue;
         }
         if (outcomes[i] == photo_outcome::gone) continue;
@@ -116,8 +118,11 @@ result<album_result> process_album(const open_dir &gallery, const std::string &n
                                    const settings_record &config, const std::string &footer)
 {
     album_dirs dirs;
-    result<std::vector<image_info>> listed = open_album(gallery, name, config, dirs);
+    passed_over passed;
+    result<std::vector<image_info>> listed = open_album(gallery, name, config, dirs, &passed);
     if (!listed.ok()) return listed.error();
+    // Once per album, and only here: the parts would say it once each.
+    note::not_included(dirs.album.path, passed);
     album_result summary;
     std::vector<image_info> &images = *listed;
     summary.images = static_cast<int32_t>(images.size());
@@ -169,9 +174,12 @@ result<album_part_result> derive_album_part(const open_dir &gallery, const std::
         }
         const result<std::vector<photo_outcome>> derived = process_images(dirs, chosen, config);
         if (!derived.ok()) return derived.error();
-        for (const photo_outcome photo : *derived) {
-            if (photo == photo_outcome::made) ++summary.made;
-            if (photo == photo_outcome::unreadable) ++summary.unreadable;
+        for (size_t i = 0; i < chosen.size(); ++i) {
+            if ((*derived)[i] == photo_outcome::made) ++summary.made;
+            if ((*derived)[i] == photo_outcome::unreadable) {
+                ++summary.unreadable;
+                summary.unreadable_names.push_back(chosen[i].name);
+            }
         }
     }
     return summary;

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "base/failure.h"
 #include "base/files.h"
@@ -11,13 +12,14 @@
 #include "base/settings.h"
 
 struct album_result {
-    int32_t images = 0;                // on its pages
-    int32_t made = 0;                  // images whose derived files were made
-    int32_t unreadable = 0;            // -k: photographs left out, unread
-    int32_t deleted = 0;               // orphaned files deleted
-    std::optional<std::string> title;  // from .description, when it gives one
-    std::optional<image_info> cover;   // the first image in page order
-    bool left_out = false;             // at fault itself, reported: not made
+    int32_t images = 0;                         // on its pages
+    int32_t made = 0;                           // images whose derived files were made
+    int32_t unreadable = 0;                     // -k: photographs left out, unread
+    std::vector<std::string> unreadable_names;  // their names, in listing order
+    int32_t deleted = 0;                        // orphaned files deleted
+    std::optional<std::string> title;           // from .description, when it gives one
+    std::optional<image_info> cover;            // the first image in page order
+    bool left_out = false;                      // at fault itself, reported: not made
 };
 
 // Derives, pages and cleans the album `name` of the gallery held open. The
@@ -31,11 +33,12 @@ result<album_result> process_album(const open_dir &gallery, const std::string &n
 
 // What a part run did in one album.
 struct album_part_result {
-    int32_t images = 0;      // the album's images, in all parts
-    int32_t derived = 0;     // those of this part
-    int32_t made = 0;        // those whose derived files were made
-    int32_t unreadable = 0;  // -k: those that could not be read
-    bool left_out = false;   // at fault itself, reported: none derived
+    int32_t images = 0;                         // the album's images, in all parts
+    int32_t derived = 0;                        // those of this part
+    int32_t made = 0;                           // those whose derived files were made
+    int32_t unreadable = 0;                     // -k: those that could not be read
+    std::vector<std::string> unreadable_names;  // their names, in name order
+    bool left_out = false;                      // at fault itself, reported: none derived
 };
 
 // A part run's share of the album `name`: the derived images of the album's

@@ -5,7 +5,9 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
+#include "album/image_listing.h"
 #include "base/messages.h"
 
 namespace note {
@@ -23,6 +25,33 @@ inline void album_processed(int32_t images, const std::string &name)
 // A quiet run (-q): a line per photograph whose derived files were made,
 // and one summary line at the end.
 inline void made(const std::string &path) { report_out("made %s\n", path.c_str()); }
+// -k: a photograph that could not be read, and why: the failure's text,
+// the path it starts with said once.
+inline void left_out(const std::string &path, std::string_view reason)
+{
+    if (reason.starts_with(path) && reason.substr(path.size()).starts_with(": "))
+        reason.remove_prefix(path.size() + 2);
+    if (reason.ends_with('\n')) reason.remove_suffix(1);
+    report_err("%s: left out %s: %.*s\n", program_name().c_str(), path.c_str(),
+               static_cast<int>(reason.size()), reason.data());
+}
+// What the listing passed over for want of an option, in one line per
+// album: "N HEIF or AVIF photos (give -i)", and any other kind beside it.
+inline void not_included(const std::string &path, const passed_over &passed)
+{
+    const struct {
+        int32_t count;
+        const char *one, *many, *option;
+    } kinds[] = {
+        {passed.heif, "HEIF or AVIF photo", "HEIF or AVIF photos", "-i"},
+    };
+    std::string list;
+    for (const auto &kind : kinds)
+        if (kind.count > 0)
+            list += (list.empty() ? "" : ", ") + std::to_string(kind.count) + " " +
+                    (kind.count == 1 ? kind.one : kind.many) + " (give " + kind.option + ")";
+    if (!list.empty()) report_err("   %s: not included: %s\n", path.c_str(), list.c_str());
+}
 inline void derived_names_taken(const std::string &name, const std::string &owner)
 {
     report_err("   %s: its derived names belong to %s, skipped\n", name.c_str(), owner.c_str());

@@ -22,7 +22,17 @@ result<photo_outcome> photo_job(const album_dirs &dirs, image_info &image, deriv
                                 const settings_record &config, const derive_context &context)
 {
     if (!config.quiet) note::image(join_path(dirs.album.path, image.name));
+    // A quiet run keeps what reading the photograph says until it knows
+    // whether anything was made: a fresh photograph's warnings were said
+    // when it was made, and are not said again.
+    report_log held;
+    report_log *const outer = current_report_log();
+    if (config.quiet) set_report_log(&held);
     result<derived_files> derived = derive_image(dirs, image, config, context);
+    if (config.quiet) {
+        set_report_log(outer);
+        if (!derived.ok() || derived->gone || !derived->written.empty()) replay_report_log(held);
+    }
     photo_outcome outcome = photo_outcome::fresh;
     if (derived.ok()) {
         made = std::move(*derived);
@@ -33,9 +43,9 @@ result<photo_outcome> photo_job(const album_dirs &dirs, image_info &image, deriv
             if (config.quiet) note::made(join_path(dirs.album.path, image.name));
         }
     } else if (config.keep_going && derived.error().kind == failure_kind::bad_input) {
-        // Printed here, in the job's own place among the others' lines; the
-        // run counts it and reports the count at its end.
-        report_failure(derived.error());
+        // Printed here, in the job's own place among the others' lines, as
+        // no warning is; the run names it again at its end.
+        note::left_out(join_path(dirs.album.path, image.name), derived.error().text);
         outcome = photo_outcome::unreadable;
     } else {
         return derived.error();

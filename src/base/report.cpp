@@ -121,6 +121,18 @@ void show_status_line(const std::string &text)
 
 void set_report_log(report_log *log) { current_log = log; }
 
+report_log *current_report_log() { return current_log; }
+
+void replay_report_log(const report_log &log)
+{
+    for (const auto &[stream, line] : log) {
+        if (current_log)
+            current_log->emplace_back(stream, line);
+        else
+            write_out(stream, line);
+    }
+}
+
 void report_out(const char *format, ...)
 {
     va_list args;

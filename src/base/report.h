@@ -32,6 +32,11 @@ std::string format_text(const char *format, va_list args);
 // a job. Set by the job runner around each job.
 using report_log = std::vector<std::pair<std::FILE *, std::string>>;
 void set_report_log(report_log *log);
+report_log *current_report_log();
+
+// Reports again what a log holds, in its order, as the calls that made it
+// would have reported it here.
+void replay_report_log(const report_log &log);
 
 // Writes one line to the stream at once, made safe when it is a terminal.
 // A status line shown is erased first and shown again after it.

@@ -96,6 +96,7 @@ void write_usage(const settings_record &shown)
     }
     text.emplace_back("\n");
     for (const std::string &line : text) report_err("%s", line.c_str());
+    note::try_help();
 }
 
 void usage(const settings_record &shown)
@@ -152,6 +153,9 @@ bool long_option(const char *word, const char *name)
     return word[0] == '-' && word[1] == '-' && std::strcmp(word + 2, name) == 0;
 }
 
+// "--" and a word after it, as getopt would see it at the start of a word.
+bool is_long_option(const char *word) { return word[0] == '-' && word[1] == '-' && word[2]; }
+
 }  // namespace
 
 command_line parse_command_line(int argc, char **argv)
@@ -169,6 +173,11 @@ command_line parse_command_line(int argc, char **argv)
             std::printf("vistrel %s\n", vistrel_version);
             exit_after_output();
         }
+        // Any other long option names itself, rather than getopt's '-'.
+        if (optind < argc && is_long_option(argv[optind])) {
+            note::unrecognized_option(argv[optind]);
+            usage(settings);
+        }
         const int letter = getopt(argc, argv, getopt_string.data());
         if (letter == -1) break;
         if (letter == ':') {
@@ -183,6 +192,15 @@ command_line parse_command_line(int argc, char **argv)
         const char *argument = row->argument ? optarg : nullptr;
         if (!row->set(settings, argument)) invalid_argument(row->letter, argument, settings);
     }
-    if (argc - optind != 1) usage(settings);
+    if (argc - optind != 1) {
+        // Words after the operand are operands: an option there was meant
+        // as one, and is told why it is not.
+        for (int i = optind + 1; i < argc; ++i)
+            if (argv[i][0] == '-' && argv[i][1] != '\0') {
+                note::option_after_operand(argv[i]);
+                break;
+            }
+        usage(settings);
+    }
     return {std::move(settings), argv[optind]};
 }

@@ -15,7 +15,8 @@ struct command_line {
 // after -v, --help, --version, an invalid argument or a wrong operand count.
 command_line parse_command_line(int argc, char **argv);
 
-// The usage text, showing the given settings, on standard error.
+// The usage text, showing the given settings, then the line that points to
+// --help, on standard error.
 void write_usage(const settings_record &shown);
 
 // The usage text, then the end of the run with status 1.

@@ -21,6 +21,7 @@
 #include "pages/gallery_page.h"
 #include "pages/stylesheet.h"
 #include "run/command_line.h"
+#include "run/derive_record.h"
 #include "run/messages.h"
 #include "run/version.h"
 
@@ -196,6 +197,7 @@ struct run_totals {
     int32_t photos = 0;
     int32_t made = 0;
     int32_t unreadable = 0;
+    std::vector<std::string> unreadable_names;  // album/photo, in the order they were met
     int32_t deleted = 0;
     int32_t left_out = 0;  // albums at fault themselves
 };
@@ -206,6 +208,7 @@ outcome derive_part(const open_dir &gallery, const std::string &operand,
 {
     unique_fd lock;
     if (outcome locked = lock_gallery(gallery, operand, LOCK_SH, lock); !locked.ok()) return locked;
+    if (outcome same = check_derive_record(gallery, operand, config); !same.ok()) return same;
     result<std::vector<dir_entry>> entries = list_gallery(gallery);
     if (!entries.ok()) return entries.error();
     int64_t first = 0;  // the gallery's number of the album's first image
@@ -223,6 +226,8 @@ outcome derive_part(const open_dir &gallery, const std::string &operand,
         totals.photos += album->derived - album->unreadable;  // as the pages would count
         totals.made += album->made;
         totals.unreadable += album->unreadable;
+        for (const std::string &photo : album->unreadable_names)
+            totals.unreadable_names.push_back(entry.name + "/" + photo);
         if (outcome said = standard_output_written(); !said.ok()) return said;
     }
     return {};
@@ -233,6 +238,7 @@ outcome write_gallery(const open_dir &gallery, const std::string &operand,
 {
     unique_fd lock;
     if (outcome locked = lock_gallery(gallery, operand, LOCK_EX, lock); !locked.ok()) return locked;
+    if (outcome same = check_derive_record(gallery, operand, config); !same.ok()) return same;
     const std::string footer = build_page_footer();
 
     result<output_file> page = open_gallery_page(gallery, config);
@@ -240,6 +246,7 @@ outcome write_gallery(const open_dir &gallery, const std::string &operand,
     if (outcome styled = place_stylesheet(gallery); !styled.ok()) return styled;
     result<std::vector<dir_entry>> entries = list_gallery(gallery);
     if (!entries.ok()) return entries.error();
+    remove_derive_record_leftovers(gallery, *entries);
     if (config.quiet && is_terminal(stderr))
         start_progress(static_cast<int32_t>(std::ranges::count_if(*entries, is_album)));
     int32_t &albums = totals.albums;
@@ -262,6 +269,8 @@ outcome write_gallery(const open_dir &gallery, const std::string &operand,
         totals.photos += album->images;
         totals.made += album->made;
         totals.unreadable += album->unreadable;
+        for (const std::string &photo : album->unreadable_names)
+            totals.unreadable_names.push_back(entry.name + "/" + photo);
         totals.deleted += album->deleted;
         if (outcome said = standard_output_written(); !said.ok()) return said;
     }
@@ -301,6 +310,10 @@ int run_gallery(std::string gallery_path, const settings_record &config)
     end_progress();
     if (!written.ok()) {
         report_failure(written.error());
+        // Without -k a photograph that cannot be read ends the run: say how
+        // to have the rest made.
+        if (written.error().kind == failure_kind::bad_input && !config.keep_going)
+            note::keep_going_hint();
         return 1;
     }
     if (config.quiet) {
@@ -313,7 +326,8 @@ int run_gallery(std::string gallery_path, const settings_record &config)
         return 1;
     }
     // What the run went past, said last.
-    if (totals.unreadable > 0) report_failure(message::photos_unreadable(totals.unreadable));
+    if (totals.unreadable > 0)
+        report_failure(message::photos_unreadable(totals.unreadable, totals.unreadable_names));
     if (totals.left_out > 0) report_failure(message::albums_left_out(totals.left_out));
     return totals.unreadable > 0 || totals.left_out > 0 ? 1 : 0;
 }

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "base/messages.h"
 
@@ -31,10 +32,41 @@ inline failure new_lock_not_ours(const std::string &path)
     return failure_text("can't lock '%s': .lock.tmp is not a regular file of this user\n",
                         path.c_str());
 }
-// The end of a run that kept going (-k) past photographs it could not read.
-inline failure photos_unreadable(int32_t photos)
+// The end of a run that kept going (-k) past photographs it could not read:
+// the first few by name, relative to the gallery; each has its line above.
+inline failure photos_unreadable(int32_t photos, const std::vector<std::string> &names)
 {
-    return failure_text("%d photo%s could not be read\n", photos, photos == 1 ? "" : "s");
+    constexpr size_t named = 5;
+    std::string list;
+    for (size_t i = 0; i < names.size() && i < named; ++i) list += (i ? ", " : "") + names[i];
+    if (names.size() > named)
+        list += " and " + std::to_string(names.size() - named) +
+                " more, each on its line 'left out'";
+    return failure_text("%d photo%s could not be read and %s left out: %s\n", photos,
+                        photos == 1 ? "" : "s", photos == 1 ? "was" : "were", list.c_str());
+}
+
+// Part runs, or the pages run after them, given other options that shape
+// the derived images than the gallery's record holds: what differs, as
+// recorded and as given.
+inline failure derive_options_differ(const std::string &path, const std::string &recorded,
+                                     const std::string &given)
+{
+    return failure_text("'%s' was derived with %s; this run has %s: give it the options it was "
+                        "derived with, or -f to derive it all again\n",
+                        path.c_str(), recorded.c_str(), given.c_str());
+}
+inline failure cant_read_derive_record(const std::string &path)
+{
+    return errno_failure("can't read '%s': .derive-options", path.c_str());
+}
+inline failure cant_write_derive_record(const std::string &path)
+{
+    return errno_failure("can't write '%s': .derive-options", path.c_str());
+}
+inline failure derive_record_not_a_file(const std::string &path)
+{
+    return failure_text("can't read '%s': .derive-options is not a regular file\n", path.c_str());
 }
 
 // The end of a run that left out albums at fault themselves (a cache
@@ -73,6 +105,23 @@ inline void missing_argument(int option)
 {
     report_err("%s: option requires an argument -- '%c'\n", program_name().c_str(), option);
 }
+// glibc's getopt_long's wording, for a long option it does not know.
+inline void unrecognized_option(const char *word)
+{
+    report_err("%s: unrecognized option '%s'\n", program_name().c_str(), word);
+}
+inline void option_after_operand(const char *word)
+{
+    report_err("%s: '%s' after the gallery: options come before the gallery\n",
+               program_name().c_str(), word);
+}
+// After the failure of a photograph that could not be read, without -k.
+inline void keep_going_hint()
+{
+    report_err("use -k to leave unreadable photos out and make the rest\n");
+}
+// After the usage text: where every option is told.
+inline void try_help() { report_err("Try 'vistrel --help' for every option.\n"); }
 inline void not_a_directory(const std::string &path)
 {
     report_err("%s: '%s' is not a directory\n", program_name().c_str(), path.c_str());

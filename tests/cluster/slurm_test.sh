@@ -4,7 +4,9 @@
 # the footer's date): first with GNU parallel running the parts here, then,
 # as root, on a real Slurm started on this machine for the test (munged,
 # slurmctld and slurmd with a throwaway configuration), through the shipped
-# share/vistrel/vistrel-slurm.
+# share/vistrel/vistrel-slurm: in one array, throttled to one part at a
+# time, split into arrays past MaxArraySize, and with --keep-going past a
+# broken photograph.
 #
 #   tests/cluster/slurm_test.sh [BUILD_DIR]    # BUILD_DIR: build/ by default
 #
@@ -74,18 +76,38 @@ digest() {
     done)
 }
 
-# The same as one plain run of the same options.
+# The same as one plain run of the same options (in $work/one, or the
+# gallery given third).
 same_as_one_run() {
-    diff <(digest "$work/one") <(digest "$1") >"$work/diff" ||
+    diff <(digest "${3:-$work/one}") <(digest "$1") >"$work/diff" ||
         fail "$2: the gallery differs from one run's:$(echo; head -20 "$work/diff")"
     echo "$2: the gallery is the same as one run's ($(find "$1" -type f | wc -l) files)"
 }
 
 PATH=$vistrel_dir:$PATH
 make_gallery "$work/photos" || fail "cannot make the photographs"
-for copy in one parallel slurm bad; do cp -a "$work/photos" "$work/$copy"; done
-echo "not a JPEG file" >"$work/bad/hills/photo6.jpg"  # in part 2 of 4
+for copy in one parallel slurm bad bad-kept bad-one throttled split; do
+    cp -a "$work/photos" "$work/$copy"
+done
+for copy in bad bad-kept bad-one; do
+    echo "not a JPEG file" >"$work/$copy/hills/photo6.jpg"  # in part 2 of 4
+done
 vistrel "${options[@]}" "$work/one" >/dev/null || fail "the plain run failed"
+vistrel -k "${options[@]}" "$work/bad-one" >/dev/null 2>&1
+[ $? = 1 ] || fail "the plain run with -k did not end with status 1 past the broken photograph"
+
+# The script's own options, and what it refuses before it submits anything.
+for refused in --array=1-4%1 -a1-4 --dependency=afterok:1 "-d afterok:1"; do
+    # shellcheck disable=SC2086 # "-d afterok:1" is two words
+    if out=$("$slurm_script" $refused -- $parts "$work/slurm" 2>&1); then
+        fail "$refused was passed to sbatch"
+    fi
+    case $out in
+    *"is set by this script"*) ;;
+    *) fail "$refused was refused without the reason: $out" ;;
+    esac
+done
+echo "vistrel-slurm: --array and --dependency refused, with the reason"
 
 # GNU parallel, the parts on this machine, then the pages.
 if command -v parallel >/dev/null; then
@@ -156,6 +178,7 @@ JobAcctGatherType=jobacct_gather/none
 JobCompType=jobcomp/none
 MpiDefault=none
 ReturnToService=2
+MaxArraySize=5
 NodeName=$node NodeAddr=127.0.0.1 CPUs=$cpus State=UNKNOWN
 PartitionName=test Nodes=$node Default=YES MaxTime=INFINITE State=UP
 EOF
@@ -178,17 +201,22 @@ node_idle() { scontrol show node "$node" 2>/dev/null | grep -q 'State=IDLE'; }
 wait_for "the node to be idle" 60 node_idle ||
     fail "$(tail "$slurm/slurmctld.log" "$slurm/slurmd.log")"
 
-submitted=$("$slurm_script" --output="$work/job-%A-%a.out" -- $parts "${options[@]}" \
-    "$work/slurm") || fail "the submission failed: $submitted"
-echo "$submitted"
-array=$(echo "$submitted" | sed -n 's/^parts: job \([0-9]*\) .*/\1/p')
-pages=$(echo "$submitted" | sed -n 's/^pages: job \([0-9]*\)$/\1/p')
-{ [ -n "$array" ] && [ -n "$pages" ]; } || fail "no job ids in: $submitted"
+# Submits: the script's words; sets $arrays (the parts' job ids, one a
+# line), $array (the first) and $pages.
+submit() {
+    submitted=$("$slurm_script" "$@") || fail "the submission failed: $submitted"
+    echo "$submitted"
+    arrays=$(echo "$submitted" | sed -n 's/^parts: job \([0-9]*\) .*/\1/p')
+    array=$(echo "$arrays" | head -1)
+    pages=$(echo "$submitted" | sed -n 's/^pages: job \([0-9]*\)$/\1/p')
+    { [ -n "$array" ] && [ -n "$pages" ]; } || fail "no job ids in: $submitted"
+}
+submit --output="$work/job-%A-%a.out" -- $parts "${options[@]}" "$work/slurm"
 
 # The job records' states, one a line.
 states() { scontrol show job "$1" 2>/dev/null | grep -o 'JobState=[A-Z_]*' | cut -d= -f2; }
 finished() {
-    for job in "$array" "$pages"; do
+    for job in $arrays "$pages"; do
         [ -n "$(states "$job")" ] || return 1
         states "$job" | grep -qvE '^(COMPLETED|FAILED|CANCELLED|TIMEOUT|NODE_FAIL|OUT_OF_MEMORY)$' &&
             return 1
@@ -208,10 +236,7 @@ scontrol show job "$array" | grep -o 'ExitCode=[0-9:]*' | grep -qv 'ExitCode=0:0
 same_as_one_run "$work/slurm" "Slurm"
 
 # A part that fails: the pages job never runs, and is cancelled.
-submitted=$("$slurm_script" --output="$work/bad-%A-%a.out" -- $parts "${options[@]}" \
-    "$work/bad") || fail "the submission failed: $submitted"
-array=$(echo "$submitted" | sed -n 's/^parts: job \([0-9]*\) .*/\1/p')
-pages=$(echo "$submitted" | sed -n 's/^pages: job \([0-9]*\)$/\1/p')
+submit --output="$work/bad-%A-%a.out" -- $parts "${options[@]}" "$work/bad"
 wait_for "both jobs of the bad gallery to end" 120 finished
 task_states=$(states "$array" | sort | uniq -c | sed 's/^ *//' | tr '\n' ' ')
 pages_state=$(states "$pages")
@@ -223,3 +248,68 @@ grep -q "vistrel: $work/bad/hills/photo6.jpg: Not a JPEG file" "$work"/bad-*-2.o
     fail "the failed task did not say why: $(cat "$work"/bad-*-2.out)"
 [ -e "$work/bad/index.html" ] && fail "the pages were written after a part failed"
 echo "Slurm: a bad photograph fails its task, and the pages job is cancelled"
+
+# --keep-going: the part with the broken photograph leaves it out and fails;
+# the pages job runs all the same, with -k, makes the gallery of the rest,
+# and fails too, saying what it left out.
+submit --output="$work/kept-%A-%a.out" -- --keep-going $parts "${options[@]}" "$work/bad-kept"
+wait_for "both jobs of the kept-going gallery to end" 120 finished
+task_states=$(states "$array" | sort | uniq -c | sed 's/^ *//' | tr '\n' ' ')
+pages_state=$(states "$pages")
+echo "--keep-going: array tasks: $task_states; pages job: $pages_state"
+[ "$task_states" = "$((parts - 1)) COMPLETED 1 FAILED " ] ||
+    fail "not one failed task and the others completed: $task_states"
+[ "$pages_state" = FAILED ] || fail "the pages job did not run and end with status 1: $pages_state"
+scontrol show job "$pages" | grep -q 'ExitCode=1:0' ||
+    fail "the pages job did not exit with status 1: $(scontrol show job "$pages" | grep -o 'ExitCode=[0-9:]*')"
+grep -q "vistrel: left out $work/bad-kept/hills/photo6.jpg: Not a JPEG file" "$work"/kept-*-2.out ||
+    fail "the failed task did not name the photograph: $(cat "$work"/kept-*-2.out)"
+grep -q "could not be read and was left out: hills/photo6.jpg" "$work"/kept-"$pages"-*.out ||
+    fail "the pages job did not name the photograph: $(cat "$work"/kept-"$pages"-*.out)"
+same_as_one_run "$work/bad-kept" "--keep-going" "$work/bad-one"
+
+# --throttle 1: one part at a time, each task starting once the one before
+# has ended, and the pages job once.
+submit --output="$work/throttled-%A-%a.out" -- --throttle 1 $parts "${options[@]}" "$work/throttled"
+scontrol show job "$array" | grep -q 'ArrayTaskThrottle=1' ||
+    fail "the array is not throttled: $(scontrol show job "$array" | head -3)"
+wait_for "both jobs of the throttled gallery to end" 300 finished
+task_states=$(states "$array" | sort | uniq -c | sed 's/^ *//')
+[ "$task_states" = "$parts COMPLETED" ] || fail "not every throttled task completed: $task_states"
+[ "$(states "$pages")" = COMPLETED ] || fail "the throttled pages job did not complete"
+# Each task's start and end, by task index; no start before the end of the
+# task that ran before it.
+scontrol show job "$array" -o | sed -n 's/.*ArrayTaskId=\([0-9]*\) .*StartTime=\([^ ]*\) EndTime=\([^ ]*\) .*/\2 \3/p' |
+    sort >"$work/throttled-times"
+[ "$(wc -l <"$work/throttled-times")" = "$parts" ] ||
+    fail "not $parts task records: $(cat "$work/throttled-times")"
+previous_end=""
+while read -r start end; do
+    [ -z "$previous_end" ] || [[ ! "$start" < "$previous_end" ]] ||
+        fail "a throttled task started before the one before it ended: $(cat "$work/throttled-times")"
+    previous_end=$end
+done <"$work/throttled-times"
+[ "$(grep -c '^Directory ' "$work"/throttled-"$pages"-*.out)" = 4 ] ||
+    fail "the pages ran other than once: $(cat "$work"/throttled-"$pages"-*.out)"
+same_as_one_run "$work/throttled" "--throttle 1"
+
+# More parts than an array may hold (MaxArraySize=5: indices up to 4): two
+# arrays, parts 1 to 4 and 5 to 6, the pages job after both.
+submit --output="$work/split-%A-%a.out" -- 6 "${options[@]}" "$work/split"
+[ "$(echo "$arrays" | wc -l)" = 2 ] || fail "6 parts were not split into two arrays: $submitted"
+echo "$submitted" | grep -q "(4 tasks: parts 1 to 4)" || fail "not parts 1 to 4 first: $submitted"
+echo "$submitted" | grep -q "(2 tasks: parts 5 to 6)" || fail "not parts 5 to 6 then: $submitted"
+wait_for "the jobs of the split gallery to end" 120 finished
+for job in $arrays; do
+    states "$job" | grep -qv '^COMPLETED$' && fail "a task of array $job did not complete"
+done
+[ "$(states "$pages")" = COMPLETED ] || fail "the split gallery's pages job did not complete"
+# The pages job started once every task of both arrays had ended.
+pages_start=$(scontrol show job "$pages" | grep -o 'StartTime=[^ ]*' | cut -d= -f2)
+for job in $arrays; do
+    for end in $(scontrol show job "$job" | grep -o 'EndTime=[^ ]*' | cut -d= -f2); do
+        [[ ! "$pages_start" < "$end" ]] ||
+            fail "the pages job started at $pages_start, before a task of array $job ended at $end"
+    done
+done
+same_as_one_run "$work/split" "Slurm, 6 parts in two arrays"

@@ -32,3 +32,8 @@ std::string usage_text(const usage_values &v)
            "')\n"
            "   -v     ... show version info\n\n";
 }
+
+std::string usage_then_hint(const usage_values &values)
+{
+    return usage_text(values) + "Try 'vistrel --help' for every option.\n";
+}

@@ -16,3 +16,6 @@ struct usage_values {
 };
 
 std::string usage_text(const usage_values &values = {});
+
+// The usage text, then the line that follows it whenever it is written.
+std::string usage_then_hint(const usage_values &values = {});
