@@ -1,12 +1,10 @@
 #include "run/derive_record.h"
 
 #include <fcntl.h>
-#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string_view>
@@ -22,7 +20,7 @@ namespace {
 constexpr std::string_view from_parts = "from parts";
 constexpr std::string_view from_whole_run = "from a whole run";
 
-// Temporary names: "<record>.<16 hex digits>.tmp", unique to the run, so
+// Temporary names: "<record><run tag>.tmp", unique to the run, so
 // that parts on several machines never write one file.
 constexpr std::string_view temporary_suffix = ".tmp";
 
@@ -151,14 +149,7 @@ result<std::optional<derive_record>> read_record(const open_dir &gallery,
 
 std::string temporary_name()
 {
-    uint64_t random = 0;
-    if (getrandom(&random, sizeof random, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof random))
-        random = static_cast<uint64_t>(getpid()) * 0x9e3779b97f4a7c15ULL ^
-                 static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
-    std::string name = std::string(derive_record_name) + ".";
-    for (int shift = 60; shift >= 0; shift -= 4)
-        name += "0123456789abcdef"[(random >> shift) & 0xf];
-    return name + std::string(temporary_suffix);
+    return std::string(derive_record_name) + run_tag() + std::string(temporary_suffix);
 }
 
 enum class placing {
