@@ -2,18 +2,23 @@
 // and the next run, without -f, repairs the rest to exactly what a run that
 // was never interrupted writes.
 //
-// The kill lands wherever it lands: the delays only spread the rounds over
-// the run (scaled to how long an uninterrupted run takes here), and every
-// check holds at any moment, including before the first file and after the
-// last one.
+// Each round kills the run at a point of its own, chosen by what the run
+// has written (so many derived files under their final names, some of them
+// while a temporary file is there), never by the clock: the rounds spread
+// over the run however fast the machine is. Every check holds at any moment,
+// including before the first file and after the last one.
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstddef>
 #include <cstdio>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <regex>
 #include <set>
 #include <string>
@@ -24,9 +29,25 @@
 #include "support/run_vistrel.h"
 #include "support/temp_dir.h"
 
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define VISTREL_TEST_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define VISTREL_TEST_SANITIZED 1
+#endif
+#endif
+
 namespace {
 
 namespace fs = std::filesystem;
+
+#ifdef VISTREL_TEST_SANITIZED
+// Runs under a sanitizer take many times as long: half the rounds, those
+// marked for it, still kill every kind of run at every stage.
+constexpr bool sanitized = true;
+#else
+constexpr bool sanitized = false;
+#endif
 
 const std::regex footer_pattern("<div class=\"generated\">Web gallery generated [^\n]*\n with ");
 
@@ -35,8 +56,10 @@ std::string strip_footer(const std::string &page)
     return std::regex_replace(page, footer_pattern, "<div class=\"generated\">FOOTER with ");
 }
 
-// Two albums of 40 images in all, big enough that a run takes a while, and
-// with more than one index page each.
+// Two albums of 40 images in all, each a little larger than its scaled
+// image, with more than one index page each. Where the kills land does not
+// depend on how long a run takes, so the photographs need be no larger: the
+// runs stay short under the sanitizers too.
 const std::vector<std::string> albums = {"north", "south"};
 constexpr int images_per_album = 20;
 const std::vector<std::string> run_options = {"-r", "2", "-c", "3"};
@@ -51,11 +74,11 @@ void build_gallery(const std::string &gallery)
         make_dir(album);
         for (int i = 0; i < images_per_album; ++i) {
             const int step = static_cast<int>(a) * images_per_album + i;
-            jpeg_recipe recipe{.width = 900 + step * 30,
-                               .height = 640 + step * 20,
+            jpeg_recipe recipe{.width = 700 + step * 10,
+                               .height = 520 + step * 8,
                                .seed = static_cast<uint32_t>(step + 1)};
             if (i % 7 == 3)
-                recipe = {.width = 700, .height = 1000, .seed = static_cast<uint32_t>(step + 1)};
+                recipe = {.width = 560, .height = 800, .seed = static_cast<uint32_t>(step + 1)};
             write_jpeg(album + "/" + image_name(i), recipe);
         }
     }
@@ -159,11 +182,101 @@ void expect_only_known_temporaries(const std::string &gallery, const snapshot &r
     }
 }
 
+// Where a round kills its run: once `derived` scaled images and thumbnails
+// under their final names are the run's own (new, or replaced under -f),
+// and with `mid_write` at a moment a temporary file is there too. Each takes
+// a while to make, so the kill lands near its mark; past the last one, in
+// the pages, it lands at the first look after the mark, or the run has
+// ended first and is checked as one killed after its end.
 struct round_plan {
-    double fraction;  // of an uninterrupted run's duration
-    bool force;       // -f over a complete gallery, else a gallery without outputs
+    size_t derived;
+    bool mid_write;
+    bool force;  // -f over a complete gallery, else a gallery without outputs
     int jobs;
+    bool sanitized;  // one of the rounds run under a sanitizer
 };
+
+// Never reached: the run goes to its end.
+constexpr size_t the_end = SIZE_MAX;
+
+using inode_map = std::map<std::string, ino_t>;  // relative path -> inode
+
+// What a run has written so far, seen from outside while it runs, from the
+// listings alone (names and inode numbers, no stat): cheap enough to look
+// every millisecond without slowing the run.
+struct progress {
+    inode_map derived;     // scaled images and thumbnails under their final names
+    bool writing = false;  // a temporary file is there
+};
+
+void list_into(const std::string &gallery, const std::string &dir, progress &seen)
+{
+    const std::unique_ptr<DIR, int (*)(DIR *)> listing(opendir((gallery + "/" + dir).c_str()),
+                                                       closedir);
+    if (!listing) return;  // not made yet
+    const bool derived = dir.ends_with("/.scaled") || dir.ends_with("/.thumbs");
+    while (const dirent *entry = readdir(listing.get())) {
+        const std::string name = entry->d_name;
+        if (name.ends_with(".tmp"))
+            seen.writing = true;
+        else if (derived && name != "." && name != "..")
+            seen.derived[dir + "/" + name] = entry->d_ino;
+    }
+}
+
+progress look(const std::string &gallery)
+{
+    progress seen;
+    list_into(gallery, ".", seen);
+    for (const std::string &album : albums)
+        for (const std::string &dir : {album, album + "/.scaled", album + "/.thumbs"})
+            list_into(gallery, dir, seen);
+    return seen;
+}
+
+// The derived files that are new, or another file under the same name,
+// since `before`.
+size_t derived_since(const inode_map &before, const inode_map &now)
+{
+    size_t written = 0;
+    for (const auto &[relative, inode] : now) {
+        const auto found = before.find(relative);
+        if (found == before.end() || found->second != inode) ++written;
+    }
+    return written;
+}
+
+struct kill_outcome {
+    bool killed = false;     // before the run ended
+    bool mid_write = false;  // while a temporary file was there
+};
+
+// Starts the run and kills it where the plan says, polling what it has
+// written; then reaps it.
+kill_outcome run_and_kill(const std::vector<std::string> &args, const std::string &gallery,
+                          const round_plan &plan)
+{
+    const inode_map before = look(gallery).derived;
+    const pid_t pid = start_vistrel(args);
+    kill_outcome outcome;
+    int wstatus = 0;
+    for (;;) {
+        const pid_t ended = waitpid(pid, &wstatus, WNOHANG);
+        if (ended == pid) return outcome;
+        const progress now = look(gallery);
+        if (derived_since(before, now.derived) >= plan.derived &&
+            (!plan.mid_write || now.writing)) {
+            kill(pid, SIGKILL);
+            outcome.mid_write = now.writing;
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    while (waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {
+    }
+    outcome.killed = WIFSIGNALED(wstatus);
+    return outcome;
+}
 
 void remove_outputs(const std::string &gallery)
 {
@@ -192,10 +305,8 @@ TEST(interrupt, a_killed_run_leaves_only_complete_files_and_the_next_run_repairs
     const std::string gallery = root.path;
     build_gallery(gallery);
 
-    // The reference: an uninterrupted run, timed only to spread the kills.
-    const auto start = std::chrono::steady_clock::now();
+    // The reference: an uninterrupted run.
     const run_result clean = run_vistrel(with_gallery(run_options, gallery));
-    const auto run_time = std::chrono::steady_clock::now() - start;
     ASSERT_EQ(clean.status, 0) << clean.err;
     const snapshot reference = take_snapshot(gallery);
     ASSERT_EQ(reference.size(), 2u * 3u * images_per_album + 4u + 4u + 1u);
@@ -210,13 +321,28 @@ TEST(interrupt, a_killed_run_leaves_only_complete_files_and_the_next_run_repairs
         if (relative.find("/.thumbs/") != std::string::npos)
             thumbs_from_own_decode[relative] = bytes;
 
+    // From the first moment to past the end: in the derived files of each
+    // album, at the pages of the first (all its derived files made) and of
+    // the second and the gallery (all made).
+    const size_t per_album = 2u * images_per_album;
     const std::vector<round_plan> rounds = {
-        {0.0, false, 1}, {0.02, true, 1}, {0.1, false, 2}, {0.25, true, 1},  {0.4, false, 1},
-        {0.55, true, 2}, {0.7, false, 1}, {0.85, true, 1}, {0.97, false, 2}, {1.3, true, 1},
+        {0, false, false, 1, false},
+        {1, true, true, 1, false},
+        {per_album / 4, false, false, 2, true},
+        {per_album / 2, true, true, 1, true},
+        {per_album, false, true, 2, true},
+        {per_album + 4, true, false, 1, false},
+        {per_album * 3 / 2, false, true, 1, false},
+        {per_album * 2 - 4, true, false, 2, true},
+        {per_album * 2, false, false, 1, false},
+        {the_end, false, true, 2, true},
     };
-    int interrupted = 0;
+    int ran = 0, interrupted = 0, mid_write = 0;
     for (const round_plan &plan : rounds) {
-        SCOPED_TRACE("kill after " + std::to_string(plan.fraction) + " of a run, " +
+        if (sanitized && !plan.sanitized) continue;
+        SCOPED_TRACE("kill after " +
+                     (plan.derived == the_end ? "the end" : std::to_string(plan.derived)) +
+                     " derived files" + (plan.mid_write ? " while writing one, " : ", ") +
                      (plan.force ? "-f over a complete gallery" : "from no outputs") + ", -j " +
                      std::to_string(plan.jobs));
         if (!plan.force) remove_outputs(gallery);
@@ -224,14 +350,10 @@ TEST(interrupt, a_killed_run_leaves_only_complete_files_and_the_next_run_repairs
         std::vector<std::string> options = run_options;
         options.insert(options.end(), {"-j", std::to_string(plan.jobs)});
         if (plan.force) options.push_back("-f");
-        const pid_t pid = start_vistrel(with_gallery(options, gallery));
-        std::this_thread::sleep_for(
-            std::chrono::duration_cast<std::chrono::microseconds>(run_time * plan.fraction));
-        kill(pid, SIGKILL);
-        int wstatus = 0;
-        while (waitpid(pid, &wstatus, 0) < 0) {
-        }
-        if (WIFSIGNALED(wstatus)) ++interrupted;
+        const kill_outcome outcome = run_and_kill(with_gallery(options, gallery), gallery, plan);
+        ++ran;
+        interrupted += outcome.killed;
+        mid_write += outcome.killed && outcome.mid_write;
 
         // Whatever is under a final name now is whole, and is exactly what
         // an uninterrupted run writes there.
@@ -270,8 +392,8 @@ TEST(interrupt, a_killed_run_leaves_only_complete_files_and_the_next_run_repairs
         }
         if (HasFailure()) break;
     }
-    std::printf("%d of %zu runs were killed before they ended (an uninterrupted run: %.2f s)\n",
-                interrupted, rounds.size(), std::chrono::duration<double>(run_time).count());
+    std::printf("%d of %d runs were killed before they ended, %d while writing a file\n",
+                interrupted, ran, mid_write);
 }
 
 }  // namespace

@@ -1,12 +1,14 @@
 // The documents that list the options, held to the option table: the
-// README's table of options, the manual page's SYNOPSIS and OPTIONS, and the
-// Slurm script's list of the options that take an argument.
+// manual's table of options (and the README's short one of the options used
+// most), the manual page's SYNOPSIS and OPTIONS, and the Slurm script's list
+// of the options that take an argument.
 #include <gtest/gtest.h>
 
 #include <cstddef>
 #include <map>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "run/options.h"
@@ -80,15 +82,16 @@ std::vector<std::string> section(const std::vector<std::string> &lines, const st
     return part;
 }
 
-// The README's table: "| `-c <x>` | columns ... (default 5) |", one row an
-// option; the long options are left out.
-listing readme_options()
+// A table of options in a Markdown document, under the header line
+// `header`: "| `-c <x>` | columns ... (default 5) |", one row an option; the
+// long options are left out.
+listing table_options(const std::string &document, const std::string &header)
 {
     listing found;
-    const std::vector<std::string> lines = lines_of(source_file("README.md"));
+    const std::vector<std::string> lines = lines_of(source_file(document));
     size_t at = 0;
-    while (at < lines.size() && lines[at] != "| option | effect |") ++at;
-    EXPECT_LT(at, lines.size()) << "README.md: no table of options";
+    while (at < lines.size() && lines[at] != header) ++at;
+    EXPECT_LT(at, lines.size()) << document << ": no table of options";
     // Past the header's rule, to the first line that is no option's row.
     for (at += 2; at < lines.size() && lines[at].starts_with("| `-"); ++at) {
         const std::string &row = lines[at];
@@ -100,6 +103,12 @@ listing readme_options()
     }
     return found;
 }
+
+// The manual's table, of every option.
+listing manual_options() { return table_options("doc/manual.md", "| option | effect |"); }
+
+// The README's table, of the options used most.
+listing readme_options() { return table_options("README.md", "| option | what it does |"); }
 
 // The options after "\-" in the manual page's lines: ".OP \-2abC" lists
 // flags, ".OP \-c columns" or ".BI \-c " columns"" an option with its
@@ -177,9 +186,27 @@ TEST(options, rows_set_and_show_what_they_say)
     }
 }
 
-TEST(options, readme_table_lists_every_option)
+TEST(options, manual_table_lists_every_option)
 {
-    expect_lists_the_table("README.md", readme_options());
+    expect_lists_the_table("doc/manual.md", manual_options());
+}
+
+// The README lists a few options: each an option, shown with an argument
+// exactly when it takes one, and none twice.
+TEST(options, readme_table_lists_options_as_they_are)
+{
+    const listing found = readme_options();
+    EXPECT_FALSE(found.empty()) << "README.md: no option in its table";
+    for (const auto &[letter, option] : found) {
+        const option_row *row = find_option(letter);
+        EXPECT_NE(row, nullptr) << "README.md lists -" << letter << ", which is no option";
+        EXPECT_EQ(found.count(letter), 1u) << "README.md lists -" << letter << " twice";
+        if (row) {
+            EXPECT_EQ(option.argument, row->argument != nullptr)
+                << "README.md shows -" << letter
+                << (row->argument ? " without an argument" : " with an argument");
+        }
+    }
 }
 
 TEST(options, manual_page_lists_every_option)
@@ -195,20 +222,24 @@ TEST(options, slurm_script_knows_every_option_that_takes_an_argument)
 }
 
 // A default that --help and the usage text print from settings_record is
-// the one the README and the manual page state.
+// the one the manual, the README (for the options it lists) and the manual
+// page state.
 TEST(options, documents_state_the_defaults)
 {
     const settings_record defaults;
-    const listing readme = readme_options();
+    const std::pair<std::string, listing> tables[] = {{"doc/manual.md", manual_options()},
+                                                      {"README.md", readme_options()}};
     const listing man = man_options(lines_of(source_file("doc/vistrel.1")));
     for (const option_row &row : options) {
         if (!row.value) continue;
         const std::string value = row.value(defaults);
-        if (const auto found = readme.find(row.letter); found != readme.end()) {
-            std::string text = found->second.text;
-            std::erase(text, '`');
-            EXPECT_NE(text.find("(default " + value), std::string::npos)
-                << "README.md, -" << row.letter << ": no (default " << value << ")";
+        for (const auto &[document, table] : tables) {
+            if (const auto found = table.find(row.letter); found != table.end()) {
+                std::string text = found->second.text;
+                std::erase(text, '`');
+                EXPECT_NE(text.find("(default " + value), std::string::npos)
+                    << document << ", -" << row.letter << ": no (default " << value << ")";
+            }
         }
         if (const auto found = man.find(row.letter); found != man.end()) {
             // "Default: 5." or "Default:" and the value on the next line.

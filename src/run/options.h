@@ -1,8 +1,8 @@
 // The command line's options, one row each. The getopt string, the parser,
 // --help and the usage text are all made from this table, and
-// tests/options_test.cpp holds the README, the manual page and the Slurm
-// script to it: an option is added by adding its row (and the field of
-// settings_record it sets).
+// tests/options_test.cpp holds the manual, the README, the manual page and
+// the Slurm script to it: an option is added by adding its row (and the
+// field of settings_record it sets).
 #pragma once
 
 #include <array>
