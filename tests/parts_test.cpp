@@ -19,6 +19,7 @@
 #include "run/options.h"
 #include "support/gallery_snapshot.h"
 #include "support/heif_fixture.h"
+#include "support/video_fixture.h"
 #include "support/jpeg_fixture.h"
 #include "support/run_vistrel.h"
 #include "support/temp_dir.h"
@@ -341,8 +342,8 @@ TEST(parts, the_same_part_twice_at_once_leaves_whole_files)
 
 namespace {
 
-// A small gallery of two albums, a HEIF photograph among the JPEG ones (for
-// -i), a description and an orphan.
+// A small gallery of two albums, a HEIF photograph and a video among the
+// JPEG ones (for -i and -V), a description and an orphan.
 void fill_small_gallery(const std::string &root)
 {
     static const std::vector<uint8_t> heic = make_heif({.width = 128, .height = 96, .seed = 7});
@@ -354,6 +355,8 @@ void fill_small_gallery(const std::string &root)
                     .seed = static_cast<uint32_t>(i),
                     .exif = exif_recipe{.model = "Camera", .taken = "2024:05:06 07:08:09"}});
     write_file(root + "/a/h.heic", std::string(heic.begin(), heic.end()));
+    static const std::string clip = video_bytes({.width = 96, .height = 64, .seconds = 1});
+    write_file(root + "/a/v.mp4", clip);
     write_file(root + "/b/.description", ". Harbour\np2.jpg The boats\n");
     make_dir(root + "/b/.scaled");
     write_file(root + "/b/.scaled/gone.jpg", "orphan");
