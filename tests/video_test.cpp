@@ -239,6 +239,72 @@ TEST(video, taken_order_uses_the_creation_time)
     EXPECT_LT(middle, late);
 }
 
+// The video's page plays the original (its name in the link as a
+// photo's) with the poster before it, sized like a photo, the type attribute
+// naming its codecs; the facts stand where EXIF data would; the index
+// page's thumbnail carries the play mark and the duration.
+TEST(video, pages_play_the_original_with_its_facts)
+{
+    temp_dir g;
+    make_dir(g.file("a"));
+    write_video(g.file("a/at the beach.mp4"),
+                {.width = 128, .height = 96, .seconds = 12, .rate = 5, .audio = true});
+    write_video(g.file("a/b.webm"), {.format = codec::vp9_webm, .seconds = 2, .audio = true});
+    write_jpeg(g.file("a/c.jpg"), {.width = 64, .height = 48});
+    // ffmpeg's fastest H.264 is of Constrained Baseline profile (42c0..).
+    ASSERT_EQ(run_vistrel(with({"-V", "-a"}, g.path)).status, 0);
+
+    const std::string page = read_file(g.file("a/at the beach.mp4.html"));
+    EXPECT_NE(page.find("<video controls preload=\"metadata\" playsinline "
+                        "poster=\".scaled/at the beach.mp4.jpg\" width=\"640\" "
+                        "height=\"480\" style=\"--w: 640; --h: 480\">"
+                        "<source src=\"at the beach.mp4\" type=\"video/mp4; "
+                        "codecs=&quot;avc1.42c0"),
+              std::string::npos)
+        << page;
+    EXPECT_NE(page.find(", mp4a.40.2&quot;\"><a href=\"at the beach.mp4\">"), std::string::npos)
+        << page;
+    EXPECT_NE(page.find("<a href=\"at the beach.mp4\" download>"), std::string::npos);
+    for (const char *fact : {"<td><small>Duration:</small></td><td><small>0:12</small></td>",
+                             "<td><small>Size:</small></td><td><small>128 x 96 pixels</small></td>",
+                             "<small>5 frames a second</small>", "<small>H.264</small>"})
+        EXPECT_NE(page.find(fact), std::string::npos) << fact;
+    EXPECT_EQ(page.find("<img src=\".scaled"), std::string::npos);
+    // A key inside the playing video is the video's.
+    EXPECT_NE(page.find("e.target.closest('video')"), std::string::npos);
+
+    const std::string webm = read_file(g.file("a/b.webm.html"));
+    EXPECT_NE(webm.find(
+                  "<source src=\"b.webm\" type=\"video/webm; codecs=&quot;vp9, opus&quot;\">"),
+              std::string::npos)
+        << webm;
+
+    const std::string index = read_file(g.file("a/index.html"));
+    EXPECT_NE(index.find("<a href=\"at the beach.mp4.html\" class=\"video\" "
+                         "data-duration=\"0:12\"><img src=\".thumbs/at the beach.mp4.jpg\""),
+              std::string::npos)
+        << index;
+    EXPECT_NE(index.find("a.video::after{content:attr(data-duration)"), std::string::npos);
+    // The photo's page is a photo's.
+    const std::string photo = read_file(g.file("a/c.jpg.html"));
+    EXPECT_EQ(photo.find("<style>"), std::string::npos);
+    EXPECT_EQ(photo.find("closest('video')"), std::string::npos);
+}
+
+// -E leaves the facts out as it does EXIF data; -e puts them in a comment.
+TEST(video, facts_follow_the_exif_options)
+{
+    temp_dir g;
+    make_dir(g.file("a"));
+    write_video(g.file("a/v.mp4"), {});
+    ASSERT_EQ(run_vistrel(with({"-V", "-e"}, g.path)).status, 0);
+    std::string page = read_file(g.file("a/v.mp4.html"));
+    EXPECT_NE(page.find("<!-- Begin video data\nDuration: 0:02\n"), std::string::npos) << page;
+    ASSERT_EQ(run_vistrel(with({"-V", "-E"}, g.path)).status, 0);
+    page = read_file(g.file("a/v.mp4.html"));
+    EXPECT_EQ(page.find("Duration"), std::string::npos) << page;
+}
+
 struct codecs_case {
     const char *codec;
     std::vector<uint8_t> record;

@@ -240,9 +240,10 @@ std::string audio_parameter(const AVCodecParameters &audio)
     switch (audio.codec_id) {
     case AV_CODEC_ID_AAC:
         // The MPEG-4 audio object type is the profile plus one: LC is 2, HE 5.
-        if (audio.profile == FF_PROFILE_AAC_LOW) return "mp4a.40.2";
-        if (audio.profile == FF_PROFILE_AAC_HE) return "mp4a.40.5";
-        if (audio.profile == FF_PROFILE_AAC_HE_V2) return "mp4a.40.29";
+        // The object type heads the AudioSpecificConfig, in 5 bits (31:
+        // an escape to a longer one, not told here).
+        if (audio.extradata && audio.extradata_size >= 2 && (audio.extradata[0] >> 3) != 31)
+            return "mp4a.40." + std::to_string(audio.extradata[0] >> 3);
         return {};
     case AV_CODEC_ID_OPUS: return "opus";
     case AV_CODEC_ID_VORBIS: return "vorbis";
