@@ -34,14 +34,16 @@ void set_captions(std::vector<image_info> &images, const album_description &desc
 }
 
 // Opens the album inside the gallery into dirs (never through a link) and
-// lists its images.
+// lists its images, counting in videos_passed the videos a run without -V
+// passes over.
 result<std::vector<image_info>> open_album(const open_dir &gallery, const std::string &name,
-                                           const settings_record &config, album_dirs &dirs)
+                                           const settings_record &config, album_dirs &dirs,
+                                           int32_t *videos_passed = nullptr)
 {
     dirs.album.path = join_path(gallery.path, name);
     dirs.album.fd = unique_fd(open_dir_at(gallery.fd.fd, name));
     if (!dirs.album.fd) return message::cant_opendir(dirs.album.path);
-    return list_images(dirs.album, config.heif_photos, config.videos);
+    return list_images(dirs.album, config.heif_photos, config.videos, videos_passed);
 }
 
 // The photographs that could not be read (-k) or were gone since the
@@ -116,8 +118,12 @@ result<album_result> process_album(const open_dir &gallery, const std::string &n
                                    const settings_record &config, const std::string &footer)
 {
     album_dirs dirs;
-    result<std::vector<image_info>> listed = open_album(gallery, name, config, dirs);
+    int32_t videos_passed = 0;
+    result<std::vector<image_info>> listed =
+        open_album(gallery, name, config, dirs, &videos_passed);
     if (!listed.ok()) return listed.error();
+    // Once per album, and only here: the parts would say it once each.
+    note::videos_not_included(dirs.album.path, videos_passed);
     album_result summary;
     std::vector<image_info> &images = *listed;
     summary.images = static_cast<int32_t>(images.size());

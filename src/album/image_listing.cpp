@@ -10,7 +10,8 @@ std::string derived_name(const std::string &name, size_t name_limit)
     return is_heif_name(name) || is_video_name(name) ? fitted_name(name_limit, name, ".jpg") : name;
 }
 
-result<std::vector<image_info>> list_images(const open_dir &album, bool heif_photos, bool videos)
+result<std::vector<image_info>> list_images(const open_dir &album, bool heif_photos, bool videos,
+                                            int32_t *videos_passed)
 {
     result<std::vector<dir_entry>> entries = list_directory(album, message::error_on_closedir);
     if (!entries.ok()) return entries.error();
@@ -24,6 +25,7 @@ result<std::vector<image_info>> list_images(const open_dir &album, bool heif_pho
     for (const dir_entry &entry : *entries) {
         if (entry.type != DT_REG) continue;
         const bool jpeg = is_jpeg_name(entry.name);
+        if (!videos && videos_passed && is_video_name(entry.name)) ++*videos_passed;
         if (!jpeg && !(heif_photos && is_heif_name(entry.name)) &&
             !(videos && is_video_name(entry.name)))
             continue;

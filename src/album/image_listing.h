@@ -1,6 +1,7 @@
 // Which files of an album are its images.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,7 @@ std::string derived_name(const std::string &name, size_t name_limit);
 // set. Only what the listing itself reports as a regular file counts; with
 // heif_photos, HEIF and AVIF files too, and with videos, video files, but
 // for one whose derived name is a JPEG file's of the album, which keeps it
-// (with a note).
+// (with a note). Without videos, those passed over are counted in
+// videos_passed, when given.
 result<std::vector<image_info>> list_images(const open_dir &album, bool heif_photos = false,
-                                            bool videos = false);
+                                            bool videos = false, int32_t *videos_passed = nullptr);

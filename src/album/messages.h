@@ -23,6 +23,15 @@ inline void album_processed(int32_t images, const std::string &name)
 // A quiet run (-q): a line per photograph whose derived files were made,
 // and one summary line at the end.
 inline void made(const std::string &path) { report_out("made %s\n", path.c_str()); }
+// Videos an album holds that a run without -V passes over, in one line
+// per album; it is to join the other kinds passed over for want of an
+// option in one line.
+inline void videos_not_included(const std::string &path, int32_t videos)
+{
+    if (videos > 0)
+        report_err("   %s: not included: %d video%s (give -V)\n", path.c_str(), videos,
+                   videos == 1 ? "" : "s");
+}
 inline void derived_names_taken(const std::string &name, const std::string &owner)
 {
     report_err("   %s: its derived names belong to %s, skipped\n", name.c_str(), owner.c_str());
