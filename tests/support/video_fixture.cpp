@@ -152,6 +152,8 @@ void write_video(const std::string &path, const video_recipe &spec)
     default: break;
     }
     if (spec.audio) args.insert(args.end(), {"-c:a", webm ? "libopus" : "aac"});
+    if (spec.keyframe_every > 0)
+        args.insert(args.end(), {"-g", std::to_string(spec.keyframe_every)});
     if (!spec.created.empty())
         args.insert(args.end(), {"-metadata", "creation_time=" + spec.created});
     args.push_back(path);

@@ -20,7 +20,8 @@ struct video_recipe {
     // The picture: four flat quadrants (support/quadrants.h) that the turn
     // shows upright, instead of ffmpeg's moving test pattern.
     bool quadrants = false;
-    std::string created;  // the container's creation_time, "2024-05-06T07:08:09Z"
+    int keyframe_every = 0;  // frames between key frames; 0: the encoder's choice
+    std::string created;     // the container's creation_time, "2024-05-06T07:08:09Z"
 };
 
 // Writes the clip to path; a failure of ffmpeg is thrown as

@@ -538,7 +538,7 @@ result<picture> to_rgb(const AVFrame &frame, const std::string &path)
     if (!pixels.ok()) return pixels.error();
     unique_scaler scaler(sws_getContext(
         frame.width, frame.height, static_cast<AVPixelFormat>(frame.format), frame.width,
-        frame.height, AV_PIX_FMT_RGB24, SWS_BICUBIC | SWS_ACCURATE_RND, nullptr, nullptr, nullptr));
+        frame.height, AV_PIX_FMT_RGB24, SWS_BILINEAR, nullptr, nullptr, nullptr));
     if (!scaler) {
         failure error = message::codec_error(path, "its frames can't be converted to RGB");
         error.kind = failure_kind::bad_input;
@@ -560,15 +560,13 @@ result<picture> to_rgb(const AVFrame &frame, const std::string &path)
     return made;
 }
 
-// The first frame at or past target (in the stream's time base) after a
-// seek to the key frame before it; the last frame of the stream when none
-// is that late. Null when no frame could be decoded.
-result<unique_frame> frame_at(video_file::state &held, int64_t target, bool (*stopped)())
+// The first frame at or past target (in the stream's time base) decoded
+// from where the demuxer stands; the last frame of the stream when none is
+// that late. Null when no frame could be decoded.
+result<unique_frame> decode_to(video_file::state &held, int64_t target, bool (*stopped)())
 {
     AVFormatContext &format = *held.format;
     AVCodecContext &decoder = *held.decoder;
-    if (av_seek_frame(&format, held.stream, target, AVSEEK_FLAG_BACKWARD) < 0)
-        av_seek_frame(&format, held.stream, 0, AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_BYTE);
     avcodec_flush_buffers(&decoder);
     unique_packet packet(av_packet_alloc());
     unique_frame frame(av_frame_alloc()), last;
@@ -608,6 +606,24 @@ result<unique_frame> frame_at(video_file::state &held, int64_t target, bool (*st
     return last ? std::move(last) : unique_frame();
 }
 
+// A frame at about target: the first key frame after it when one comes
+// within `near` (phones write one every second or two: the decode of one
+// frame), else the frame at target, decoded from the key frame before it.
+result<unique_frame> frame_at(video_file::state &held, int64_t target, int64_t near,
+                              bool (*stopped)())
+{
+    AVFormatContext &format = *held.format;
+    if (av_seek_frame(&format, held.stream, target, 0) >= 0) {
+        result<unique_frame> found = decode_to(held, target, stopped);
+        if (!found.ok() || (*found && (*found)->best_effort_timestamp != AV_NOPTS_VALUE &&
+                            (*found)->best_effort_timestamp <= target + near))
+            return found;
+    }
+    if (av_seek_frame(&format, held.stream, target, AVSEEK_FLAG_BACKWARD) < 0)
+        av_seek_frame(&format, held.stream, 0, AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_BYTE);
+    return decode_to(held, target, stopped);
+}
+
 }  // namespace
 
 result<picture> decode_poster(video_file &file, bool (*stopped)(), const std::string &path)
@@ -615,11 +631,14 @@ result<picture> decode_poster(video_file &file, bool (*stopped)(), const std::st
     video_file::state &held = *file.held;
     const AVStream &video = *held.format->streams[held.stream];
     const int64_t duration = file.facts.duration_ms;
-    // At one second, a tenth of a clip shorter than ten; then further in,
-    // while the frame is near black or of one colour.
+    // At one second, a tenth of a clip shorter than ten (or the key frame
+    // that follows, as near again); then further in, while the frame is
+    // near black or of one colour.
     const int64_t first = std::min<int64_t>(1000, duration / 10);
     const int64_t tries_ms[] = {first, duration / 4, duration / 2, duration * 3 / 4};
     const int64_t start = video.start_time == AV_NOPTS_VALUE ? 0 : video.start_time;
+    const int64_t near = av_rescale_q(std::min<int64_t>(1000, std::max<int64_t>(duration / 10, 1)),
+                                      {1, 1000}, video.time_base);
     unique_frame best;
     frame_spread best_spread;
     int64_t previous = -1;
@@ -627,7 +646,7 @@ result<picture> decode_poster(video_file &file, bool (*stopped)(), const std::st
         if (at_ms <= previous) continue;
         previous = at_ms;
         const int64_t target = start + av_rescale_q(at_ms, {1, 1000}, video.time_base);
-        result<unique_frame> found = frame_at(held, target, stopped);
+        result<unique_frame> found = frame_at(held, target, near, stopped);
         if (!found.ok()) return found.error();
         if (!*found) continue;
         const frame_spread spread = spread_of(**found);
