@@ -169,6 +169,47 @@ TEST(video, a_clip_cut_in_its_frames_has_no_poster)
     EXPECT_FALSE(file_exists(g.file("a/cut.mp4.html")));
 }
 
+// The MP4 file with its avc1 sample entry stating another size: the
+// header is all the run trusts before it decodes.
+std::string with_stated_size(std::string clip, int width, int height)
+{
+    // The ftyp box names avc1 as a brand first.
+    const size_t entry = clip.find("avc1", clip.find("stsd"));
+    EXPECT_NE(entry, std::string::npos);
+    // After the type: 6 reserved bytes, the data reference index, 16 bytes
+    // of reserved and predefined fields, then width and height.
+    const size_t at = entry + 4 + 6 + 2 + 16;
+    clip[at] = static_cast<char>(width >> 8);
+    clip[at + 1] = static_cast<char>(width & 0xFF);
+    clip[at + 2] = static_cast<char>(height >> 8);
+    clip[at + 3] = static_cast<char>(height & 0xFF);
+    return clip;
+}
+
+// A header that claims a size beyond the limits is refused before
+// anything is decoded; one whose frames are of another size than it states
+// is refused once the frame shows it.
+TEST(video, a_stated_size_is_bounded_and_held_to)
+{
+    const std::string clip = video_bytes({.width = 160, .height = 120});
+    const broken_case cases[] = {
+        {"huge.mp4", with_stated_size(clip, 20000, 20000),
+         ": too large to decode: 20000x20000 pixels"},
+        {"liar.mp4", with_stated_size(clip, 400, 300),
+         ": decodes to 160x120 pixels, not the 400x300 its header states"},
+    };
+    for (const broken_case &c : cases) {
+        SCOPED_TRACE(c.name);
+        temp_dir g;
+        make_dir(g.file("a"));
+        write_file(g.file("a/") + c.name, c.bytes);
+        const run_result r = run_vistrel(with({"-V", "-k"}, g.path));
+        EXPECT_EQ(r.status, 1) << r.err;
+        EXPECT_NE(r.err.find(g.file("a/") + c.name + c.says), std::string::npos) << r.err;
+        EXPECT_FALSE(file_exists(g.file("a/.thumbs/") + c.name + ".jpg"));
+    }
+}
+
 // A video that leaves the album takes its derived files and page with it;
 // so do all videos when a run goes without -V.
 TEST(video, orphans_of_a_removed_video_and_of_a_run_without_V)
