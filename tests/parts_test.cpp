@@ -19,10 +19,10 @@
 #include "run/options.h"
 #include "support/gallery_snapshot.h"
 #include "support/heif_fixture.h"
-#include "support/video_fixture.h"
 #include "support/jpeg_fixture.h"
 #include "support/run_vistrel.h"
 #include "support/temp_dir.h"
+#include "support/video_fixture.h"
 
 namespace {
 

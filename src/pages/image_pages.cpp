@@ -67,24 +67,26 @@ std::vector<std::pair<const char *, std::string>> video_facts(const image_info &
     if (video.rate_num > 0 && video.rate_den > 0) {
         char rate[32];
         const double fps = double(video.rate_num) / double(video.rate_den);
-        std::snprintf(rate, sizeof rate, "%.*f frames a second",
-                      video.rate_num % video.rate_den == 0 ? 0 : 2, fps);
+        (void)std::snprintf(rate, sizeof rate, "%.*f frames a second",
+                            video.rate_num % video.rate_den == 0 ? 0 : 2, fps);
         facts.emplace_back("Frame rate", rate);
     }
     facts.emplace_back("Codec", video.codec);
     char size[32];
     if (image.file_size >= 1024 * 1024)
-        std::snprintf(size, sizeof size, "%.1f MB", double(image.file_size) / (1024.0 * 1024.0));
+        (void)std::snprintf(size, sizeof size, "%.1f MB",
+                            double(image.file_size) / (1024.0 * 1024.0));
     else
-        std::snprintf(size, sizeof size, "%" PRId64 " KB", image.file_size / 1024);
+        (void)std::snprintf(size, sizeof size, "%" PRId64 " KB", image.file_size / 1024);
     facts.emplace_back("File size", size);
     if (image.taken_time) {
         const int64_t t = *image.taken_time;
         char taken[32];
-        std::snprintf(taken, sizeof taken, "%04d-%02d-%02d %02d:%02d:%02d",
-                      static_cast<int>(t / 10000000000), static_cast<int>(t / 100000000 % 100),
-                      static_cast<int>(t / 1000000 % 100), static_cast<int>(t / 10000 % 100),
-                      static_cast<int>(t / 100 % 100), static_cast<int>(t % 100));
+        (void)std::snprintf(taken, sizeof taken, "%04d-%02d-%02d %02d:%02d:%02d",
+                            static_cast<int>(t / 10000000000),
+                            static_cast<int>(t / 100000000 % 100),
+                            static_cast<int>(t / 1000000 % 100), static_cast<int>(t / 10000 % 100),
+                            static_cast<int>(t / 100 % 100), static_cast<int>(t % 100));
         facts.emplace_back("Recorded", taken);
     }
     return facts;

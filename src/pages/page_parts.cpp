@@ -151,12 +151,12 @@ std::string duration_text(int64_t milliseconds)
     const int64_t seconds = (milliseconds + 500) / 1000;
     char text[32];
     if (seconds >= 3600)
-        std::snprintf(text, sizeof text, "%lld:%02lld:%02lld",
-                      static_cast<long long>(seconds / 3600),
-                      static_cast<long long>(seconds / 60 % 60),
-                      static_cast<long long>(seconds % 60));
+        (void)std::snprintf(text, sizeof text, "%lld:%02lld:%02lld",
+                            static_cast<long long>(seconds / 3600),
+                            static_cast<long long>(seconds / 60 % 60),
+                            static_cast<long long>(seconds % 60));
     else
-        std::snprintf(text, sizeof text, "%lld:%02lld", static_cast<long long>(seconds / 60),
-                      static_cast<long long>(seconds % 60));
+        (void)std::snprintf(text, sizeof text, "%lld:%02lld", static_cast<long long>(seconds / 60),
+                            static_cast<long long>(seconds % 60));
     return text;
 }

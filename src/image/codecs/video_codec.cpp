@@ -230,7 +230,7 @@ void append_bytes(std::string &to, const char *format, std::span<const uint8_t> 
 {
     for (const uint8_t byte : bytes) {
         char text[8];
-        std::snprintf(text, sizeof text, format, unsigned{byte});
+        (void)std::snprintf(text, sizeof text, format, unsigned{byte});
         to += text;
     }
 }
@@ -302,13 +302,13 @@ std::string codecs_parameter(const std::string &codec, uint32_t tag, const uint8
         uint32_t reversed = 0;
         for (int i = 0; i < 32; ++i) reversed |= ((compatible >> i) & 1u) << (31 - i);
         char text[64];
-        std::snprintf(text, sizeof text, "%s.%s%u.%x.%c%u",
-                      tag == MKTAG('h', 'e', 'v', '1') ? "hev1" : "hvc1",
-                      space == 0   ? ""
-                      : space == 1 ? "A"
-                      : space == 2 ? "B"
-                                   : "C",
-                      profile, reversed, tier ? 'H' : 'L', record[12]);
+        (void)std::snprintf(text, sizeof text, "%s.%s%u.%x.%c%u",
+                            tag == MKTAG('h', 'e', 'v', '1') ? "hev1" : "hvc1",
+                            space == 0   ? ""
+                            : space == 1 ? "A"
+                            : space == 2 ? "B"
+                                         : "C",
+                            profile, reversed, tier ? 'H' : 'L', record[12]);
         std::string parameter = text;
         // The constraint bytes, trailing zero bytes left out.
         int last = 5;
@@ -323,11 +323,11 @@ std::string codecs_parameter(const std::string &codec, uint32_t tag, const uint8
         const bool high_tier = record[2] & 0x80, high_depth = record[2] & 0x40,
                    twelve = record[2] & 0x20;
         char text[32];
-        std::snprintf(text, sizeof text, "av01.%u.%02u%c.%02u", profile, level,
-                      high_tier ? 'H' : 'M',
-                      twelve       ? 12u
-                      : high_depth ? 10u
-                                   : 8u);
+        (void)std::snprintf(text, sizeof text, "av01.%u.%02u%c.%02u", profile, level,
+                            high_tier ? 'H' : 'M',
+                            twelve       ? 12u
+                            : high_depth ? 10u
+                                         : 8u);
         return text;
     }
     if (codec == "vp9" || codec == "vp8") {
