@@ -241,6 +241,28 @@ TEST(video, orphans_of_a_removed_video_and_of_a_run_without_V)
     EXPECT_TRUE(file_exists(g.file("a/photo.jpg.html")));
 }
 
+// A video's name too long for ".jpg" and ".html" to be added: its
+// derived files and page get shortened names, and go with it.
+TEST(video, shortened_names_of_a_removed_video_go_with_it)
+{
+    temp_dir g;
+    make_dir(g.file("a"));
+    const std::string name = std::string(250, 'v') + ".mp4";
+    write_video(g.file("a/") + name, {});
+    ASSERT_EQ(run_vistrel(with({"-V"}, g.path)).status, 0);
+    const std::vector<std::string> made = list_names(g.file("a"), {.recursive = true});
+    size_t shortened = 0;
+    for (const std::string &entry : made)
+        if (entry.find('~') != std::string::npos) ++shortened;
+    EXPECT_EQ(shortened, 3u);  // the page, the thumbnail and the scaled image
+
+    ASSERT_EQ(unlink((g.file("a/") + name).c_str()), 0);
+    const run_result r = run_vistrel(with({"-V"}, g.path));
+    ASSERT_EQ(r.status, 0) << r.err;
+    for (const std::string &entry : list_names(g.file("a"), {.recursive = true}))
+        EXPECT_EQ(entry.find('~'), std::string::npos) << entry;
+}
+
 // Without -V a gallery with videos is the gallery without them, byte for
 // byte, but for the videos themselves; a line tells the album has some.
 TEST(video, without_V_videos_change_nothing)
