@@ -22,6 +22,7 @@
 #include "support/jpeg_fixture.h"
 #include "support/run_vistrel.h"
 #include "support/temp_dir.h"
+#include "support/video_fixture.h"
 
 namespace {
 
@@ -342,8 +343,8 @@ TEST(parts, the_same_part_twice_at_once_leaves_whole_files)
 
 namespace {
 
-// A small gallery of two albums, a HEIF photograph among the JPEG ones (for
-// -i), a description and an orphan.
+// A small gallery of two albums, a HEIF photograph and a video among the
+// JPEG ones (for -i and -V), a description and an orphan.
 void fill_small_gallery(const std::string &root)
 {
     static const std::vector<uint8_t> heic = make_heif({.width = 128, .height = 96, .seed = 7});
@@ -355,6 +356,8 @@ void fill_small_gallery(const std::string &root)
                     .seed = static_cast<uint32_t>(i),
                     .exif = exif_recipe{.model = "Camera", .taken = "2024:05:06 07:08:09"}});
     write_file(root + "/a/h.heic", std::string(heic.begin(), heic.end()));
+    static const std::string clip = video_bytes({.width = 96, .height = 64, .seconds = 1});
+    write_file(root + "/a/v.mp4", clip);
     write_file(root + "/b/.description", ". Harbour\np2.jpg The boats\n");
     make_dir(root + "/b/.scaled");
     write_file(root + "/b/.scaled/gone.jpg", "orphan");
@@ -506,8 +509,8 @@ TEST(parts, the_record_of_shaping_options_refuses_mismatched_runs)
            "-h 96 -H 360\nfrom parts\n"},
           {{"-m", "-h", "50", "-H", "360"},
            1,
-           "vistrel: 'G' was derived with -h 96, no -2, no -b, no -i; this run has -h 50, -2, "
-           "-b, -i" +
+           "vistrel: 'G' was derived with -h 96, no -2, no -b, no -i, no -V; this run has -h 50, "
+           "-2, -b, -i, -V" +
                advice,
            "-h 96 -H 360\nfrom parts\n"},
           {{"-H", "360", "-c", "2", "-a"}, 0, "", "-h 96 -H 360\nfrom a whole run\n"}}},

@@ -42,7 +42,7 @@ result<std::vector<image_info>> open_album(const open_dir &gallery, const std::s
     dirs.album.path = join_path(gallery.path, name);
     dirs.album.fd = unique_fd(open_dir_at(gallery.fd.fd, name));
     if (!dirs.album.fd) return message::cant_opendir(dirs.album.path);
-    return list_images(dirs.album, config.heif_photos, passed);
+    return list_images(dirs.album, config.heif_photos, config.videos, passed);
 }
 
 // The photographs that could not be read (-k) or were gone since the

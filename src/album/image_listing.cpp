@@ -7,10 +7,10 @@
 
 std::string derived_name(const std::string &name, size_t name_limit)
 {
-    return is_heif_name(name) ? fitted_name(name_limit, name, ".jpg") : name;
+    return is_heif_name(name) || is_video_name(name) ? fitted_name(name_limit, name, ".jpg") : name;
 }
 
-result<std::vector<image_info>> list_images(const open_dir &album, bool heif_photos,
+result<std::vector<image_info>> list_images(const open_dir &album, bool heif_photos, bool videos,
                                             passed_over *passed)
 {
     result<std::vector<dir_entry>> entries = list_directory(album, message::error_on_closedir);
@@ -26,7 +26,10 @@ result<std::vector<image_info>> list_images(const open_dir &album, bool heif_pho
         if (entry.type != DT_REG) continue;
         const bool jpeg = is_jpeg_name(entry.name);
         if (!jpeg && !heif_photos && passed && is_heif_name(entry.name)) ++passed->heif;
-        if (!jpeg && !(heif_photos && is_heif_name(entry.name))) continue;
+        if (!videos && passed && is_video_name(entry.name)) ++passed->video;
+        if (!jpeg && !(heif_photos && is_heif_name(entry.name)) &&
+            !(videos && is_video_name(entry.name)))
+            continue;
         image_info image;
         image.name = entry.name;
         image.derived = derived_name(entry.name, limit);

@@ -44,6 +44,7 @@ inline void not_included(const std::string &path, const passed_over &passed)
         const char *one, *many, *option;
     } kinds[] = {
         {passed.heif, "HEIF or AVIF photo", "HEIF or AVIF photos", "-i"},
+        {passed.video, "video", "videos", "-V"},
     };
     std::string list;
     for (const auto &kind : kinds)

@@ -86,11 +86,12 @@ int32_t remove_orphans(const open_dir &album, const derived_image &kind,
         }
 
         // The page usually went with the other cache directory's pass: silent then.
-        // A HEIF photograph's page is named after the photograph, not after
-        // its derived files.
+        // A HEIF photograph's or a video's page is named after it, not
+        // after its derived files.
         std::string photo = entry.name;
         if (photo.size() > 4 && photo.ends_with(".jpg") &&
-            is_heif_name(std::string_view(photo).substr(0, photo.size() - 4)))
+            (is_heif_name(std::string_view(photo).substr(0, photo.size() - 4)) ||
+             is_video_name(std::string_view(photo).substr(0, photo.size() - 4))))
             photo.resize(photo.size() - 4);
         std::vector<std::string> orphan_pages;
         for (const std::string &name :

@@ -23,6 +23,19 @@ struct derived_size {
     int32_t height = 0;
 };
 
+// What a video's page and thumbnail show of it (-V), read from its
+// container; the poster frame is its picture.
+struct video_record {
+    int64_t duration_ms = 0;  // 0: unknown
+    // Frames a second as a fraction; 0/0 when the container does not say.
+    int32_t rate_num = 0;
+    int32_t rate_den = 0;
+    std::string codec;  // as viewers know it: "H.264", "HEVC", "VP9", "AV1"
+    // The type attribute of the page's <source>: the container's MIME type
+    // and, where the stream tells them exactly, its codecs; empty for none.
+    std::string type;
+};
+
 struct image_info {
     std::string name;  // file name in the album directory
     std::string page;  // its page's file name: "<name>.html", shortened if too long
@@ -50,4 +63,6 @@ struct image_info {
     std::optional<std::string> exif_exposure;
     std::optional<std::string> exif_flash;
     std::optional<std::string> exif_aperture;
+    // Set for a video (-V): its page plays it instead of showing a photograph.
+    std::optional<video_record> video;
 };

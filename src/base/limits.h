@@ -69,6 +69,30 @@ inline constexpr size_t most_heif_children = 100000;
 // loop.
 inline constexpr int deepest_heif_reference = 8;
 
+// The largest poster frame decoded from a video (-V): 16384 pixels a side
+// and 8192 x 8192 in all, past 8K video (7680 x 4320) with room to spare;
+// a container's header of a few bytes may state any size, which the decoder
+// would allocate, a dozen frames of it.
+inline constexpr int32_t largest_video_side = 16384;
+inline constexpr int64_t largest_video_pixels = int64_t{8192} * 8192;
+
+// The most streams a video may have: a phone writes two to five (video,
+// audio, metadata, a still image); a file of thousands of empty tracks
+// costs their tables.
+inline constexpr int most_video_streams = 32;
+
+// The most of a video read before its demuxer knows its streams, and how
+// long one video may take to give its poster: the header of a real file
+// is read in milliseconds, and a frame of 8K decoded in well under a
+// second; a hostile one stops there with a message.
+inline constexpr int64_t largest_video_probe = int64_t{8} * 1024 * 1024;
+inline constexpr int video_seconds = 20;
+
+// How many frames a poster may take to reach its time after a seek: a
+// phone puts a key frame every second or two, 600 frames cover ten
+// seconds at 60 frames a second.
+inline constexpr int most_poster_frames = 600;
+
 // The most of a .description read: far beyond any real one (a caption line
 // per photograph of an album of a hundred thousand takes a few megabytes),
 // and read in well under a second. The rest is left unread, with a note.

@@ -28,3 +28,10 @@ bool is_heif_name(std::string_view name)
     const std::string extension = lower_extension(name);
     return extension == "heic" || extension == "heif" || extension == "avif";
 }
+
+bool is_video_name(std::string_view name)
+{
+    const std::string extension = lower_extension(name);
+    return extension == "mp4" || extension == "m4v" || extension == "mov" || extension == "webm" ||
+           extension == "mkv";
+}

@@ -48,6 +48,7 @@ struct settings_record {
     bool arrow_keys = false;      // -a: keys and swipes move between pages
     bool page_numbers = false;  // -n: page numbers on the index pages, positions on the image pages
     bool heif_photos = false;   // -i: HEIF and AVIF files are photographs too
+    bool videos = false;        // -V: videos are items too, shown by a poster frame
     bool album_covers = false;  // -C: a cover for every album on the gallery page
     bool quiet = false;         // -q: only what changed on standard output, then a summary
     bool keep_going = false;    // -k: a photo that cannot be read is left out, the run goes on

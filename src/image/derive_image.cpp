@@ -177,6 +177,7 @@ result<photo_reading> read_photo(const album_dirs &dirs, image_info &image, cons
     image.exif_model = image.exif_taken = image.exif_exposure = image.exif_aperture =
         image.exif_flash = std::nullopt;
     image.taken_time = std::nullopt;
+    image.video = std::nullopt;
     const struct stat &status = source.status;
 
     size_t first_made = 0;
@@ -192,7 +193,11 @@ result<photo_reading> read_photo(const album_dirs &dirs, image_info &image, cons
 
     image.file_size = status.st_size;
     image.mtime = status.st_mtime;
-    const int orientation = reader.orientation_to_apply(read_exif(reader.exif(), image));
+    // A video has no EXIF data: its container tells its facts instead.
+    image.video = reader.video();
+    if (image.video) image.taken_time = reader.recorded();
+    const int orientation =
+        reader.orientation_to_apply(image.video ? 1 : read_exif(reader.exif(), image));
     // From here on the picture is what the viewer sees: upright.
     const bool sideways = turns_sideways(orientation);
     image.width = sideways ? reader.stored_height() : reader.stored_width();

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "base/derived_images.h"
 #include "base/files.h"
@@ -49,6 +51,64 @@ void write_exif(std::FILE *out, const image_info &image, exif_mode mode)
                 std::fprintf(out, "%s: %s\n", field.label, html_escape(*text).c_str());
         }
         std::fputs("End EXIF data -->\n", out);
+        break;
+    default: break;
+    }
+}
+
+// A video's facts, in the place and the form of a photograph's EXIF data.
+std::vector<std::pair<const char *, std::string>> video_facts(const image_info &image)
+{
+    const video_record &video = *image.video;
+    std::vector<std::pair<const char *, std::string>> facts;
+    if (video.duration_ms > 0) facts.emplace_back("Duration", duration_text(video.duration_ms));
+    facts.emplace_back("Size", std::to_string(image.width) + " x " + std::to_string(image.height) +
+                                   " pixels");
+    if (video.rate_num > 0 && video.rate_den > 0) {
+        char rate[32];
+        const double fps = double(video.rate_num) / double(video.rate_den);
+        (void)std::snprintf(rate, sizeof rate, "%.*f frames a second",
+                            video.rate_num % video.rate_den == 0 ? 0 : 2, fps);
+        facts.emplace_back("Frame rate", rate);
+    }
+    facts.emplace_back("Codec", video.codec);
+    char size[32];
+    if (image.file_size >= 1024 * 1024)
+        (void)std::snprintf(size, sizeof size, "%.1f MB",
+                            double(image.file_size) / (1024.0 * 1024.0));
+    else
+        (void)std::snprintf(size, sizeof size, "%" PRId64 " KB", image.file_size / 1024);
+    facts.emplace_back("File size", size);
+    if (image.taken_time) {
+        const int64_t t = *image.taken_time;
+        char taken[32];
+        (void)std::snprintf(taken, sizeof taken, "%04d-%02d-%02d %02d:%02d:%02d",
+                            static_cast<int>(t / 10000000000),
+                            static_cast<int>(t / 100000000 % 100),
+                            static_cast<int>(t / 1000000 % 100), static_cast<int>(t / 10000 % 100),
+                            static_cast<int>(t / 100 % 100), static_cast<int>(t % 100));
+        facts.emplace_back("Recorded", taken);
+    }
+    return facts;
+}
+
+void write_video_facts(std::FILE *out, const image_info &image, exif_mode mode)
+{
+    const auto facts = video_facts(image);
+    switch (mode) {
+    case exif_mode::table:
+        std::fputs("<table width=\"100%\" border=\"1\" class=\"video-facts\">\n", out);
+        for (const auto &[label, text] : facts)
+            std::fprintf(out,
+                         "<tr>\n<td><small>%s:</small></td><td><small>%s</small></td>\n</tr>\n",
+                         label, html_escape(text).c_str());
+        std::fputs("</table>\n<p>\n<small>\n", out);
+        break;
+    case exif_mode::comment:
+        std::fputs("<!-- Begin video data\n", out);
+        for (const auto &[label, text] : facts)
+            std::fprintf(out, "%s: %s\n", label, html_escape(text).c_str());
+        std::fputs("End video data -->\n", out);
         break;
     default: break;
     }
@@ -116,6 +176,27 @@ std::string photo_img(const image_info &image, const settings_record &config)
     return img;
 }
 
+// -V: the video in the photo's place, playing the original; its poster the
+// largest file made of its frame, its box the photo's.
+std::string video_element(const image_info &image, const settings_record &config)
+{
+    const derived_image &largest = largest_photo_file(image, config);
+    const int32_t width = image.size(largest.kind).width;
+    const int32_t height = image.size(largest.kind).height;
+    const std::string link = url_escape(image.name);
+    std::string video = "<video controls preload=\"metadata\" playsinline poster=\"";
+    video += largest.dir;
+    video += '/' + url_escape(image.derived) + "\" width=\"" +
+             std::to_string(image.size(scaled_image.kind).width) + "\" height=\"" +
+             std::to_string(image.size(scaled_image.kind).height) +
+             "\" style=\"--w: " + std::to_string(width) + "; --h: " + std::to_string(height) +
+             "\">";
+    video += "<source src=\"" + link + '"';
+    if (!image.video->type.empty()) video += " type=\"" + html_escape(image.video->type) + '"';
+    video += "><a href=\"" + link + "\">" + html_escape(image.name) + "</a></video>";
+    return video;
+}
+
 outcome write_page(const open_dir &album, std::span<const image_info> images, size_t i,
                    const std::string &title, const std::string &footer, int64_t back_page,
                    const settings_record &config)
@@ -133,19 +214,27 @@ outcome write_page(const open_dir &album, std::span<const image_info> images, si
                  "%s<title>%s: %s</title>\n"
                  "<link rel=\"stylesheet\" type=\"text/css\" href=\"../vistrel.css\" />\n",
                  page_head_start, title.c_str(), name.c_str());
+    const bool video = image.video.has_value();
+    if (video) std::fputs(video_style, out);
     if (config.arrow_keys)
         std::fputs(key_navigation(i > 0 ? url_escape(images[i - 1].page) : std::string(),
                                   i + 1 < images.size() ? url_escape(images[i + 1].page)
                                                         : std::string(),
-                                  index_page_name(back_page))
+                                  index_page_name(back_page), video)
                        .c_str(),
                    out);
+    std::fputs("</head>\n<body>\n<table width=\"100%\" cellpadding=\"5\">\n<tr>\n"
+               "<td width=\"100%\" align=\"center\" colspan=\"3\">",
+               out);
+    // A click on the video plays it; a photo links to its original.
+    if (video)
+        std::fputs(video_element(image, config).c_str(), out);
+    else
+        std::fprintf(out, "<a href=\"%s\">%s</a>", link.c_str(), photo_img(image, config).c_str());
     std::fprintf(out,
-                 "</head>\n<body>\n<table width=\"100%%\" cellpadding=\"5\">\n<tr>\n"
-                 "<td width=\"100%%\" align=\"center\" colspan=\"3\"><a href=\"%s\">%s</a><br />\n"
-                 "<b><em>%s</em></b>\n</td></tr>\n"
+                 "<br />\n<b><em>%s</em></b>\n</td></tr>\n"
                  "<tr><td width=\"33%%\" align=\"center\" valign=\"top\">\n",
-                 link.c_str(), photo_img(image, config).c_str(), caption.c_str());
+                 caption.c_str());
 
     if (i > 0) write_neighbour(out, images[i - 1], "previous image", config);
 
@@ -154,11 +243,19 @@ outcome write_page(const open_dir &album, std::span<const image_info> images, si
     if (config.page_numbers)
         std::fprintf(out, "<small class=\"position\">%zu of %zu</small><br />\n", i + 1,
                      images.size());
-    std::fprintf(out,
-                 "<small><a href=\"%s\">Original size (%d x %d, %" PRId64 " KB)</a></small>\n<p>\n",
-                 link.c_str(), image.width, image.height, image.file_size / 1024);
-
-    write_exif(out, image, config.exif_mode);
+    if (video) {
+        std::fprintf(out,
+                     "<small><a href=\"%s\" download>Download the video (%" PRId64
+                     " KB)</a></small>\n<p>\n",
+                     link.c_str(), image.file_size / 1024);
+        write_video_facts(out, image, config.exif_mode);
+    } else {
+        std::fprintf(out,
+                     "<small><a href=\"%s\">Original size (%d x %d, %" PRId64
+                     " KB)</a></small>\n<p>\n",
+                     link.c_str(), image.width, image.height, image.file_size / 1024);
+        write_exif(out, image, config.exif_mode);
+    }
 
     std::fprintf(out, "<a href=\"%s\">Back to thumbnails</a>\n",
                  index_page_name(back_page).c_str());

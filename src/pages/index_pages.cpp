@@ -32,10 +32,17 @@ page_layout compute_layout(int64_t count, const settings_record &config)
 void write_cell(std::FILE *out, const image_info &image, const settings_record &config)
 {
     const std::string link = url_escape(image.derived);
+    // -V: a video's thumbnail carries the play mark and its duration.
+    const std::string video_mark = image.video ? " class=\"video\" data-duration=\"" +
+                                                     (image.video->duration_ms > 0
+                                                          ? duration_text(image.video->duration_ms)
+                                                          : std::string("video")) +
+                                                     '"'
+                                               : std::string();
     std::fprintf(out,
-                 "<td align=\"center\">\n<a href=\"%s\"><img src=\"%s/%s\"%s border=\"0\" "
+                 "<td align=\"center\">\n<a href=\"%s\"%s><img src=\"%s/%s\"%s border=\"0\" "
                  "alt=\"%s\" width=\"%d\" height=\"%d\"></a><br>\n",
-                 url_escape(image.page).c_str(), thumbnail.dir, link.c_str(),
+                 url_escape(image.page).c_str(), video_mark.c_str(), thumbnail.dir, link.c_str(),
                  srcset(thumbnail_2x, config, image).c_str(), html_escape(image.name).c_str(),
                  image.size(thumbnail.kind).width, image.size(thumbnail.kind).height);
     if (config.show_caption) {
@@ -98,6 +105,9 @@ outcome write_page(const open_dir &album, std::span<const image_info> images,
                  "%s<title>%s / %" PRId64 "</title>\n"
                  "<link rel=\"stylesheet\" type=\"text/css\" href=\"../vistrel.css\" />\n",
                  page_head_start, title.c_str(), page);
+    if (std::any_of(images.begin() + first, images.begin() + end,
+                    [](const image_info &image) { return image.video.has_value(); }))
+        std::fputs(video_style, out);
     if (config.arrow_keys)
         std::fputs(key_navigation(page > 1 ? index_page_name(page - 1) : std::string(),
                                   page < layout.pages ? index_page_name(page + 1) : std::string())

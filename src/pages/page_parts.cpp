@@ -89,7 +89,8 @@ std::string caption_html(const image_info &image)
     return image.caption_from_description ? image.caption : html_escape(image.caption);
 }
 
-std::string key_navigation(const std::string &prev, const std::string &next, const std::string &up)
+std::string key_navigation(const std::string &prev, const std::string &next, const std::string &up,
+                           bool video_page)
 {
     std::string head;
     if (!prev.empty()) head += "<link rel=\"prev\" href=\"" + prev + "\">\n";
@@ -105,16 +106,57 @@ std::string key_navigation(const std::string &prev, const std::string &next, con
         head += ",PageUp:p,PageDown:n,Escape:'" + up + "'},x,y";
     else
         head += "}";
-    head += ";d.addEventListener('keydown',function(e){"
-            "e.altKey||e.ctrlKey||e.metaKey||e.shiftKey||go(k[e.key],e)});";
+    head += ";d.addEventListener('keydown',function(e){";
+    // A key or a touch inside the playing video is the video's: it seeks.
+    if (video_page) head += "e.target.closest&&e.target.closest('video')||";
+    head += "e.altKey||e.ctrlKey||e.metaKey||e.shiftKey||go(k[e.key],e)});";
     // A swipe: one finger, mostly sideways, and not while the page is
     // zoomed in, where it moves the picture about.
     if (image_page)
         head += "d.addEventListener('touchstart',function(e){var t=e.touches[0];"
-                "x=e.touches.length==1&&!((window.visualViewport||{}).scale>1)?t.clientX:null;"
+                "x=e.touches.length==1&&!((window.visualViewport||{}).scale>1)";
+    if (image_page && video_page) head += "&&!(e.target.closest&&e.target.closest('video'))";
+    if (image_page)
+        head += "?t.clientX:null;"
                 "y=t.clientY},{passive:true});"
                 "d.addEventListener('touchend',function(e){var t=e.changedTouches[0],"
                 "a=t.clientX-x,b=t.clientY-y;if(x!=null&&a*a>2500&&a*a>4*b*b)go(a<0?n:p)})";
     head += "})(document);\n</script>\n";
     return head;
+}
+
+// The video as large as the window allows, as the stylesheet sizes the
+// photo on an image page (style="--w; --h" of the largest poster file);
+// on the thumbnail a play mark in the middle and the duration in a corner.
+const char video_style[] =
+    "<style>\n"
+    "td[colspan] video{display:block;margin:0 auto;max-width:100%;height:auto;"
+    "width:min(calc(min(100vw,120rem) - 2*clamp(0.75rem,3vw,2.5rem) - 1rem),"
+    "calc(85vh*var(--w)/var(--h)),calc(var(--w)*1px));aspect-ratio:var(--w)/var(--h);"
+    "border-radius:6px;background:#000}\n"
+    "@media (max-width:40rem){td[colspan] video{"
+    "width:min(calc(100vw - 1.5rem),calc(85vh*var(--w)/var(--h)),calc(var(--w)*1px))}}\n"
+    "a.video{position:relative}\n"
+    "a.video::before{content:\"\";position:absolute;left:50%;top:50%;margin:-11px 0 0 -7px;"
+    "border-style:solid;border-width:11px 0 11px 18px;"
+    "border-color:transparent transparent transparent rgba(255,255,255,.92);"
+    "filter:drop-shadow(0 0 2px rgba(0,0,0,.8));pointer-events:none}\n"
+    "a.video::after{content:attr(data-duration);position:absolute;right:4px;bottom:4px;"
+    "padding:0 4px;border-radius:3px;background:rgba(0,0,0,.72);color:#fff;"
+    "font:600 11px/16px system-ui,sans-serif;pointer-events:none}\n"
+    "</style>\n";
+
+std::string duration_text(int64_t milliseconds)
+{
+    const int64_t seconds = (milliseconds + 500) / 1000;
+    char text[32];
+    if (seconds >= 3600)
+        (void)std::snprintf(text, sizeof text, "%lld:%02lld:%02lld",
+                            static_cast<long long>(seconds / 3600),
+                            static_cast<long long>(seconds / 60 % 60),
+                            static_cast<long long>(seconds % 60));
+    else
+        (void)std::snprintf(text, sizeof text, "%lld:%02lld", static_cast<long long>(seconds / 60),
+                            static_cast<long long>(seconds % 60));
+    return text;
 }

@@ -56,4 +56,13 @@ std::string caption_html(const image_info &image);
 // too, and Escape goes up. Nothing needs the script: the pages work the
 // same without it. An index page with no other gets nothing.
 std::string key_navigation(const std::string &prev, const std::string &next,
-                           const std::string &up = {});
+                           const std::string &up = {}, bool video_page = false);
+
+// -V: the rules of a video's page and of the play mark on its thumbnail,
+// in a <style> of the pages that show one, so that a gallery's own
+// stylesheet (written once, never replaced) need not know them and pages
+// without videos stay as they were.
+extern const char video_style[];
+
+// A video's duration as players show it: "0:12", "12:05", "1:02:03".
+std::string duration_text(int64_t milliseconds);

@@ -226,7 +226,7 @@ outcome refused(const std::string &operand, const derive_options &recorded,
 derive_options shaping_options(const settings_record &config)
 {
     // One entry for every row of the option table that `derives`, but -m,
-    // which sets -2, -b and -i (parts_test gives each to one side alone).
+    // which sets -2, -b, -i and -V (parts_test gives each to one side alone).
     derive_options shaping = {
         {'h', std::to_string(config.thumb_height)},
         {'H', std::to_string(config.scaled_height)},
@@ -235,6 +235,7 @@ derive_options shaping_options(const settings_record &config)
     if (config.double_density) shaping.emplace_back('2', "");
     if (config.big_screens) shaping.emplace_back('b', "");
     if (config.heif_photos) shaping.emplace_back('i', "");
+    if (config.videos) shaping.emplace_back('V', "");
     return shaping;
 }
 

@@ -72,6 +72,7 @@ bool modern(settings_record &settings, const char *)
     settings.page_numbers = true;
     settings.album_covers = true;
     settings.heif_photos = true;
+    settings.videos = true;
     settings.arrow_keys = true;
     return true;
 }

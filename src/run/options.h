@@ -69,7 +69,7 @@ bool exif(settings_record &settings, const char *)
 bool title(settings_record &settings, const char *argument);
 bool order(settings_record &settings, const char *argument);  // name, size, mtime or taken
 bool part(settings_record &settings, const char *argument);   // "K/N", 1 <= K <= N
-bool modern(settings_record &settings, const char *);         // -2 -b -n -C -i -a
+bool modern(settings_record &settings, const char *);         // -2 -b -n -C -i -V -a
 [[noreturn]] bool version(settings_record &settings, const char *);
 
 }  // namespace option_set
@@ -167,6 +167,11 @@ inline constexpr option_row options[] = {
      .set = option_set::flag<&settings_record::heif_photos>,
      .help = "HEIF and AVIF photographs too (.heic, .heif, .avif)",
      .derives = true},
+    {.letter = 'V',
+     .set = option_set::flag<&settings_record::videos>,
+     .help = "videos too (.mp4, .m4v, .mov, .webm, .mkv): a poster frame,\n"
+             "and the original playing on its page",
+     .derives = true},
     {.letter = 'a',
      .set = option_set::flag<&settings_record::arrow_keys>,
      .help = "arrow keys and swipe on the pages"},
@@ -174,7 +179,7 @@ inline constexpr option_row options[] = {
     // joins -m too.
     {.letter = 'm',
      .set = option_set::modern,
-     .help = "the modern gallery: -2 -b -n -C -i -a in one letter",
+     .help = "the modern gallery: -2 -b -n -C -i -V -a in one letter",
      .derives = true},
     {.letter = 'j', .argument = "n",
      .set = option_set::number<&settings_record::jobs>,

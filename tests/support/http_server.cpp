@@ -26,6 +26,8 @@ const char *content_type(const std::string &path)
     if (ends(".html")) return "text/html";  // no charset, on purpose
     if (ends(".css")) return "text/css";
     if (ends(".jpg") || ends(".jpeg")) return "image/jpeg";
+    if (ends(".mp4")) return "video/mp4";
+    if (ends(".webm")) return "video/webm";
     return "application/octet-stream";
 }
 

@@ -9,10 +9,12 @@
 #include <cstdint>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "base/failure.h"
+#include "base/image_info.h"
 #include "base/photo_names.h"
 #include "image/codecs/exif.h"
 #include "image/picture.h"
@@ -56,6 +58,13 @@ public:
     // The picture at 1/reduction of its stored size, with its ICC profile.
     // The memory it takes is its caller's to claim (measure).
     virtual result<picture> decode(unsigned reduction, stop_check stop) = 0;
+
+    // A video's facts for its page (-V): a video's picture is its poster
+    // frame. None for a photograph.
+    virtual std::optional<video_record> video() const { return std::nullopt; }
+    // When a video was recorded, as YYYYMMDDhhmmss, from its container; a
+    // photograph tells it in its EXIF data.
+    virtual std::optional<int64_t> recorded() const { return std::nullopt; }
 };
 
 using unique_reader = std::unique_ptr<photo_reader>;
@@ -69,6 +78,10 @@ result<unique_reader> open_jpeg_reader(int fd, const std::string &path);
 // codec plugins may start threads of their own.
 result<unique_reader> open_heif_reader(int fd, const std::string &path, int decoding_threads);
 
+// A video (-V), as above: its poster frame is the picture. FFmpeg decodes
+// on the calling thread alone.
+result<unique_reader> open_video_reader(int fd, const std::string &path, int decoding_threads);
+
 // A format of photograph: the file names that are of it, and its reader.
 struct photo_format {
     bool (*has_name)(std::string_view name);
@@ -80,6 +93,7 @@ struct photo_format {
 // last reads every other name (the listing lets through only photographs).
 inline constexpr photo_format photo_formats[] = {
     {is_heif_name, open_heif_reader},
+    {is_video_name, open_video_reader},
     {is_jpeg_name, [](int fd, const std::string &path, int) { return open_jpeg_reader(fd, path); }},
 };
 
