@@ -323,6 +323,9 @@ void fill_small_gallery(const std::string &root)
     write_file(root + "/b/.description", ". Harbour\np2.jpg The boats\n");
     make_dir(root + "/b/.scaled");
     write_file(root + "/b/.scaled/gone.jpg", "orphan");
+    // An album inside an album: one only -R makes.
+    make_dir(root + "/b/deeper");
+    write_jpeg(root + "/b/deeper/p3.jpg", {.width = 140, .height = 120, .seed = 3});
 }
 
 // The "N made" of a quiet run's summary line.

@@ -36,6 +36,22 @@ std::string shortened_heif_page(size_t limit, std::string_view derived)
     return page;
 }
 
+// The number of the index page called `name` (index.html 1, index2.html
+// 2, ...), as index_page_name writes it; 0 for any other name.
+int64_t index_page_number(std::string_view name)
+{
+    if (!name.starts_with("index") || !name.ends_with(".html")) return 0;
+    const std::string_view digits = name.substr(5, name.size() - 10);
+    if (digits.empty()) return 1;
+    if (digits.size() > 18 || digits[0] == '0') return 0;
+    int64_t number = 0;
+    for (const char c : digits) {
+        if (c < '0' || c > '9') return 0;
+        number = number * 10 + (c - '0');
+    }
+    return number >= 2 ? number : 0;
+}
+
 }  // namespace
 
 // Orphan removal only reports: a cache directory it cannot read or a file
@@ -104,6 +120,27 @@ int32_t remove_orphans(const open_dir &album, const derived_image &kind,
                 note::deleted_orphan(join_path(album.path, page));
                 ++deleted;
             }
+        }
+    }
+    return deleted;
+}
+
+int32_t remove_index_pages(const open_dir &album, int32_t kept)
+{
+    int32_t deleted = 0;
+    const result<std::vector<dir_entry>> listed = list_directory(album, message::cant_closedir);
+    if (!listed.ok()) {
+        note::orphans_unreadable(album.path);
+        return deleted;
+    }
+    for (const dir_entry &entry : *listed) {
+        if (entry.type != DT_REG || index_page_number(entry.name) <= kept) continue;
+        const std::string page = join_path(album.path, entry.name);
+        if (unlinkat(album.fd.fd, entry.name.c_str(), 0) == 0) {
+            note::deleted_orphan(page);
+            ++deleted;
+        } else {
+            note::orphan_kept(page);
         }
     }
     return deleted;

@@ -118,7 +118,7 @@ std::string photo_img(const image_info &image, const settings_record &config)
 
 outcome write_page(const open_dir &album, std::span<const image_info> images, size_t i,
                    const std::string &title, const std::string &footer, int64_t back_page,
-                   const settings_record &config)
+                   const album_place &place, const settings_record &config)
 {
     const image_info &image = images[i];
     result<output_file> file = open_output(album, image.page, message::fopen_failed);
@@ -131,8 +131,8 @@ outcome write_page(const open_dir &album, std::span<const image_info> images, si
 
     std::fprintf(out,
                  "%s<title>%s: %s</title>\n"
-                 "<link rel=\"stylesheet\" type=\"text/css\" href=\"../vistrel.css\" />\n",
-                 page_head_start, title.c_str(), name.c_str());
+                 "<link rel=\"stylesheet\" type=\"text/css\" href=\"%svistrel.css\" />\n",
+                 page_head_start, title.c_str(), name.c_str(), up_path(place.depth).c_str());
     if (config.arrow_keys)
         std::fputs(key_navigation(i > 0 ? url_escape(images[i - 1].page) : std::string(),
                                   i + 1 < images.size() ? url_escape(images[i + 1].page)
@@ -141,11 +141,12 @@ outcome write_page(const open_dir &album, std::span<const image_info> images, si
                        .c_str(),
                    out);
     std::fprintf(out,
-                 "</head>\n<body>\n<table width=\"100%%\" cellpadding=\"5\">\n<tr>\n"
+                 "</head>\n<body>\n%s<table width=\"100%%\" cellpadding=\"5\">\n<tr>\n"
                  "<td width=\"100%%\" align=\"center\" colspan=\"3\"><a href=\"%s\">%s</a><br />\n"
                  "<b><em>%s</em></b>\n</td></tr>\n"
                  "<tr><td width=\"33%%\" align=\"center\" valign=\"top\">\n",
-                 link.c_str(), photo_img(image, config).c_str(), caption.c_str());
+                 breadcrumbs(place, config, true).c_str(), link.c_str(),
+                 photo_img(image, config).c_str(), caption.c_str());
 
     if (i > 0) write_neighbour(out, images[i - 1], "previous image", config);
 
@@ -176,13 +177,13 @@ outcome write_page(const open_dir &album, std::span<const image_info> images, si
 
 outcome write_image_pages(const open_dir &album, std::span<const image_info> images,
                           const std::string &title, const std::string &footer,
-                          const settings_record &config)
+                          const settings_record &config, const album_place &place)
 {
     // The back link goes to the thumbnail index page that shows the image.
     const int64_t capacity = index_page_capacity(config);
     for (size_t i = 0; i < images.size(); ++i) {
         outcome written = write_page(album, images, i, title, footer,
-                                     static_cast<int64_t>(i) / capacity + 1, config);
+                                     static_cast<int64_t>(i) / capacity + 1, place, config);
         if (!written.ok()) return written;
     }
     return {};

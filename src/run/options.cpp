@@ -73,6 +73,8 @@ bool modern(settings_record &settings, const char *)
     settings.album_covers = true;
     settings.heif_photos = true;
     settings.arrow_keys = true;
+    settings.album_tree = true;
+    settings.folder_titles = true;
     return true;
 }
 
