@@ -201,8 +201,8 @@ TEST(album_tree, pages_of_a_removed_folder_go_with_it)
 }
 
 // Everything but the breadcrumb line is as without -R on a gallery of one
-// level, derived files and all; and without -R and -N the albums below the
-// top level are not looked at.
+// level, derived files and all (covers, -C, are better with -R: below); and
+// without -R and -N the albums below the top level are not looked at.
 TEST(album_tree, a_flat_gallery_is_made_alike_with_or_without_it)
 {
     std::map<std::string, std::string> plain, tree;
@@ -216,7 +216,7 @@ TEST(album_tree, a_flat_gallery_is_made_alike_with_or_without_it)
         }
         make_dir(g.file("empty"));
         write_file(g.file("two/.description"), ". Second\np1.jpg A caption\n");
-        std::vector<std::string> args = {"-C", "-n", "-2"};
+        std::vector<std::string> args = {"-n", "-2", "-D"};
         if (recursive) args.push_back("-R");
         args.push_back(g.path);
         const run_result r = run_vistrel(args);
@@ -235,6 +235,48 @@ TEST(album_tree, a_flat_gallery_is_made_alike_with_or_without_it)
     EXPECT_FALSE(file_exists(g.file("2024/Lisbon trip/index.html")));
     EXPECT_FALSE(file_exists(g.file("2024/Lisbon trip/Day 1/.scaled")));
     EXPECT_EQ(read_file(g.file("2024/index.html")).find("breadcrumbs"), std::string::npos);
+}
+
+// With -R the covers offer the .big file too (-b), and the first row of
+// them is not lazy; on album pages as on the gallery page.
+TEST(album_tree, covers_offer_every_size_and_the_first_row_comes_at_once)
+{
+    temp_dir g;
+    make_dir(g.file("top"));
+    for (int i = 0; i < 5; ++i) {
+        const std::string album = "top/a" + std::to_string(i);
+        make_dir(g.file(album));
+        write_jpeg(g.file(album + "/p.jpg"), {.width = 600, .height = 900});
+    }
+    for (const char *flags : {"-R", ""}) {
+        std::vector<std::string> args = {"-C", "-b"};
+        if (*flags) args.push_back(flags);
+        args.push_back(g.path);
+        ASSERT_EQ(run_vistrel(args).status, 0);
+        const std::string page = read_file(g.file("index.html"));
+        if (!*flags) {
+            EXPECT_EQ(page.find("/.big/"), std::string::npos);
+            continue;
+        }
+        // The top album has no photo: its cover is its first album's.
+        EXPECT_NE(page.find(
+                      "<img class=\"albumcover\" src=\"top/a0/.scaled/p.jpg\" srcset=\"top/a0/"
+                      ".thumbs/p.jpg 64w, top/a0/.scaled/p.jpg 320w, top/a0/.big/p.jpg 600w\""),
+                  std::string::npos)
+            << page;
+        EXPECT_EQ(page.find("loading=\"lazy\""), std::string::npos);
+        const std::string cards = read_file(g.file("top/index.html"));
+        size_t lazy = 0;
+        for (size_t at = cards.find("loading=\"lazy\""); at != std::string::npos;
+             at = cards.find("loading=\"lazy\"", at + 1))
+            ++lazy;
+        EXPECT_EQ(lazy, 1u) << cards;
+        EXPECT_NE(cards.find("a4/.scaled/p.jpg\" srcset=\"a4/.thumbs/p.jpg 64w, a4/.scaled/p.jpg "
+                             "320w, a4/.big/p.jpg 600w\" sizes=\"(max-width: 40em) calc(100vw - "
+                             "1.5em), 16em\" width=\"320\" height=\"480\" loading=\"lazy\""),
+                  std::string::npos);
+        expect_every_link_resolves(g.path);
+    }
 }
 
 // -N alone: titles from folder names, breadcrumbs, no albums below the top.

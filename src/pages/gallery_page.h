@@ -3,6 +3,7 @@
 // to its final name only after the last.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -29,9 +30,11 @@ struct album_card {
     std::string cover_dir;
 };
 
-// One album's list item. With -C, the cover, every size made of it, leads
-// to the album. An album with no image anywhere has no page to lead to.
-void write_album_item(output_file &page, const album_card &card, const settings_record &config);
+// One album's list item, the list's `position`th (from 0). With -C, the
+// cover, every size made of it, leads to the album. An album with no image
+// anywhere has no page to lead to.
+void write_album_item(output_file &page, const album_card &card, size_t position,
+                      const settings_record &config);
 
 // -R: an album's sub-albums, as the gallery page lists its albums.
 void write_album_cards(std::FILE *out, std::span<const album_card> cards,

@@ -365,10 +365,11 @@ outcome write_gallery(const open_dir &gallery, const std::string &operand,
     if (config.quiet && is_terminal(stderr)) start_progress(count_albums(*albums));
     full_run run{config, footer, totals};
     const album_place top{0, {}};
+    size_t listed = 0;
     for (const album_node &node : *albums) {
         result<std::optional<album_card>> card = make_album(gallery, node, top, run);
         if (!card.ok()) return card.error();
-        if (*card) write_album_item(*page, **card, config);
+        if (*card) write_album_item(*page, **card, listed++, config);
     }
     if (outcome finished = finish_gallery_page(*page, footer); !finished.ok()) return finished;
 
