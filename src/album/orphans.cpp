@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,6 +13,7 @@
 
 #include "album/messages.h"
 #include "base/photo_names.h"
+#include "pages/page_parts.h"
 
 namespace {
 
@@ -34,22 +36,6 @@ std::string shortened_heif_page(size_t limit, std::string_view derived)
     page += tag;
     page += ".html";
     return page;
-}
-
-// The number of the index page called `name` (index.html 1, index2.html
-// 2, ...), as index_page_name writes it; 0 for any other name.
-int64_t index_page_number(std::string_view name)
-{
-    if (!name.starts_with("index") || !name.ends_with(".html")) return 0;
-    const std::string_view digits = name.substr(5, name.size() - 10);
-    if (digits.empty()) return 1;
-    if (digits.size() > 18 || digits[0] == '0') return 0;
-    int64_t number = 0;
-    for (const char c : digits) {
-        if (c < '0' || c > '9') return 0;
-        number = number * 10 + (c - '0');
-    }
-    return number >= 2 ? number : 0;
 }
 
 }  // namespace
@@ -128,20 +114,20 @@ int32_t remove_orphans(const open_dir &album, const derived_image &kind,
 int32_t remove_index_pages(const open_dir &album, int32_t kept)
 {
     int32_t deleted = 0;
-    const result<std::vector<dir_entry>> listed = list_directory(album, message::cant_closedir);
-    if (!listed.ok()) {
-        note::orphans_unreadable(album.path);
-        return deleted;
-    }
-    for (const dir_entry &entry : *listed) {
-        if (entry.type != DT_REG || index_page_number(entry.name) <= kept) continue;
-        const std::string page = join_path(album.path, entry.name);
-        if (unlinkat(album.fd.fd, entry.name.c_str(), 0) == 0) {
-            note::deleted_orphan(page);
-            ++deleted;
-        } else {
-            note::orphan_kept(page);
+    // The pages were written one after another from the first: the first
+    // missing one past those kept is the end of them.
+    for (int64_t page = int64_t{kept} + 1;; ++page) {
+        const std::string name = page == 1 ? "index.html"
+                                           : "index" + std::to_string(page) + ".html";
+        struct stat status;
+        if (!stat_entry(album.fd.fd, name, status) || !S_ISREG(status.st_mode)) break;
+        const std::string path = join_path(album.path, name);
+        if (unlinkat(album.fd.fd, name.c_str(), 0) != 0) {
+            note::orphan_kept(path);
+            break;
         }
+        note::deleted_orphan(path);
+        ++deleted;
     }
     return deleted;
 }
