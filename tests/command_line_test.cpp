@@ -377,7 +377,7 @@ TEST(command_line, modern_gallery_is_its_options_and_others_still_apply)
 {
     const std::vector<std::vector<std::string>> same = {
         {"-m", "-H", "200", "-c", "2"},
-        {"-2", "-b", "-n", "-C", "-i", "-V", "-a", "-H", "200", "-c", "2"},
+        {"-2", "-b", "-n", "-C", "-i", "-V", "-a", "-R", "-N", "-H", "200", "-c", "2"},
         {"-H", "200", "-mc2"},
     };
     std::map<std::string, std::string> first;

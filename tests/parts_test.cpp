@@ -361,6 +361,9 @@ void fill_small_gallery(const std::string &root)
     write_file(root + "/b/.description", ". Harbour\np2.jpg The boats\n");
     make_dir(root + "/b/.scaled");
     write_file(root + "/b/.scaled/gone.jpg", "orphan");
+    // An album inside an album: one only -R makes.
+    make_dir(root + "/b/deeper");
+    write_jpeg(root + "/b/deeper/p3.jpg", {.width = 140, .height = 120, .seed = 3});
 }
 
 // The "N made" of a quiet run's summary line.
@@ -509,8 +512,8 @@ TEST(parts, the_record_of_shaping_options_refuses_mismatched_runs)
            "-h 96 -H 360\nfrom parts\n"},
           {{"-m", "-h", "50", "-H", "360"},
            1,
-           "vistrel: 'G' was derived with -h 96, no -2, no -b, no -i, no -V; this run has -h 50, "
-           "-2, -b, -i, -V" +
+           "vistrel: 'G' was derived with -h 96, no -2, no -b, no -i, no -V, no -R; this run has "
+           "-h 50, -2, -b, -i, -V, -R" +
                advice,
            "-h 96 -H 360\nfrom parts\n"},
           {{"-H", "360", "-c", "2", "-a"}, 0, "", "-h 96 -H 360\nfrom a whole run\n"}}},

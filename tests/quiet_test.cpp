@@ -262,6 +262,25 @@ TEST(quiet, progress_line_is_drawn_on_a_terminal_and_erased)
     EXPECT_TRUE(blank_seconds(r.out).starts_with("made " + g.root + "/a/p1.jpg\n")) << r.out;
 }
 
+// -R: the albums counted are those of the whole tree, the deepest too.
+TEST(quiet, progress_line_counts_the_albums_of_the_whole_tree)
+{
+    small_gallery g;
+    make_dir(g.root + "/a/inner");
+    make_dir(g.root + "/a/inner/deepest");
+    add_photo(g.root + "/a/inner/deepest/r.jpg", 4);
+    const terminal_run r = run_on_terminal({"-q", "-R", g.root});
+    EXPECT_EQ(r.status, 0) << r.terminal;
+    const std::string erase = "\r\033[K";
+    EXPECT_NE(r.terminal.find(erase + "album 1 of 4: 2 of 2 photos"), std::string::npos)
+        << r.terminal;
+    EXPECT_NE(r.terminal.find(erase + "album 3 of 4: 1 of 1 photo"), std::string::npos)
+        << r.terminal;
+    EXPECT_NE(r.terminal.find(erase + "album 4 of 4: 1 of 1 photo"), std::string::npos)
+        << r.terminal;
+    EXPECT_NE(r.out.find("4 albums, 4 photos: 4 made"), std::string::npos) << r.out;
+}
+
 TEST(quiet, progress_line_is_erased_before_a_warning)
 {
     small_gallery g;

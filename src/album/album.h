@@ -3,13 +3,17 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
+#include "base/derived_images.h"
 #include "base/failure.h"
 #include "base/files.h"
 #include "base/image_info.h"
 #include "base/settings.h"
+#include "pages/gallery_page.h"
+#include "pages/page_parts.h"
 
 struct album_result {
     int32_t images = 0;                         // on its pages
@@ -21,6 +25,30 @@ struct album_result {
     std::optional<image_info> cover;            // the first image in page order
     bool left_out = false;                      // at fault itself, reported: not made
 };
+
+// An album between its two steps: derived, not yet paged. Its directory
+// stays open, for the albums below it to be reached through it.
+struct album_work {
+    std::string name;  // its directory's name
+    album_dirs dirs;
+    std::vector<image_info> images;  // sorted for the pages
+    album_result summary;
+};
+
+// The first step of process_album: opens the album `name` inside `parent`
+// (never through a link), lists, derives and sorts its images and reads its
+// .description (with -R, also that of an album without images, for its
+// title). An album at fault itself is reported and comes back left_out.
+result<album_work> begin_album(const open_dir &parent, const std::string &name,
+                               const settings_record &config);
+
+// The second step: writes the album's pages, with -R its sub-albums' cards
+// on the first, removes its orphans and says it is done. place says where
+// the album stands. An album with sub-albums and no images of its own gets
+// an index page when an image is to be found below it.
+result<album_result> finish_album(album_work &work, const album_place &place,
+                                  std::span<const album_card> sub_albums,
+                                  const settings_record &config, const std::string &footer);
 
 // Derives, pages and cleans the album `name` of the gallery held open. The
 // album is opened once, never through a link, and everything in it is

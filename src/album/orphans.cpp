@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,6 +13,7 @@
 
 #include "album/messages.h"
 #include "base/photo_names.h"
+#include "pages/page_parts.h"
 
 namespace {
 
@@ -106,6 +108,27 @@ int32_t remove_orphans(const open_dir &album, const derived_image &kind,
                 ++deleted;
             }
         }
+    }
+    return deleted;
+}
+
+int32_t remove_index_pages(const open_dir &album, int32_t kept)
+{
+    int32_t deleted = 0;
+    // The pages were written one after another from the first: the first
+    // missing one past those kept is the end of them.
+    for (int64_t page = int64_t{kept} + 1;; ++page) {
+        const std::string name = page == 1 ? "index.html"
+                                           : "index" + std::to_string(page) + ".html";
+        struct stat status;
+        if (!stat_entry(album.fd.fd, name, status) || !S_ISREG(status.st_mode)) break;
+        const std::string path = join_path(album.path, name);
+        if (unlinkat(album.fd.fd, name.c_str(), 0) != 0) {
+            note::orphan_kept(path);
+            break;
+        }
+        note::deleted_orphan(path);
+        ++deleted;
     }
     return deleted;
 }

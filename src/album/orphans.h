@@ -14,3 +14,10 @@
 // the run. Returns how many files it deleted.
 int32_t remove_orphans(const open_dir &album, const derived_image &kind,
                        std::span<const image_info> images);
+
+// -R: deletes the album's index pages past the `kept` it has now (all of
+// them for none), as an album left with fewer images, or with no image
+// anywhere below it, had them: index<kept + 1>.html and on, up to the
+// first that is missing. Reports like remove_orphans. Returns how many
+// files it deleted.
+int32_t remove_index_pages(const open_dir &album, int32_t kept);

@@ -97,3 +97,10 @@ inline constexpr int most_poster_frames = 600;
 // per photograph of an album of a hundred thousand takes a few megabytes),
 // and read in well under a second. The rest is left unread, with a note.
 inline constexpr uint64_t largest_description = uint64_t{16} * 1024 * 1024;
+
+// -R: how many folders deep below the gallery albums are made. Real photo
+// libraries go four or five deep; the walk holds a directory open at every
+// level (and the pages of an album hold a breadcrumb and a "../" for each),
+// so a tree nested by accident or on purpose thousands deep stops here, with
+// a note, far inside the descriptors a process may hold.
+inline constexpr size_t deepest_album = 64;

@@ -52,6 +52,8 @@ struct settings_record {
     bool album_covers = false;  // -C: a cover for every album on the gallery page
     bool quiet = false;         // -q: only what changed on standard output, then a summary
     bool keep_going = false;    // -k: a photo that cannot be read is left out, the run goes on
+    bool album_tree = false;    // -R: albums at any depth below the gallery
+    bool folder_titles = false;  // -N: an album without a title is titled by its folder's name
     ::image_order image_order = ::image_order::name;
     int32_t jobs = 0;  // threads for the image work of an album; 0: one per usable CPU
     part_choice part;  // -p: derived images of one part only, no pages

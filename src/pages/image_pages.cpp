@@ -199,7 +199,7 @@ std::string video_element(const image_info &image, const settings_record &config
 
 outcome write_page(const open_dir &album, std::span<const image_info> images, size_t i,
                    const std::string &title, const std::string &footer, int64_t back_page,
-                   const settings_record &config)
+                   const album_place &place, const settings_record &config)
 {
     const image_info &image = images[i];
     result<output_file> file = open_output(album, image.page, message::fopen_failed);
@@ -212,20 +212,21 @@ outcome write_page(const open_dir &album, std::span<const image_info> images, si
 
     std::fprintf(out,
                  "%s<title>%s: %s</title>\n"
-                 "<link rel=\"stylesheet\" type=\"text/css\" href=\"../vistrel.css\" />\n",
-                 page_head_start, title.c_str(), name.c_str());
+                 "<link rel=\"stylesheet\" type=\"text/css\" href=\"%svistrel.css\" />\n",
+                 page_head_start, title.c_str(), name.c_str(), up_path(place.depth).c_str());
     const bool video = image.video.has_value();
     if (video) std::fputs(video_style, out);
     if (config.arrow_keys)
         std::fputs(key_navigation(i > 0 ? url_escape(images[i - 1].page) : std::string(),
                                   i + 1 < images.size() ? url_escape(images[i + 1].page)
                                                         : std::string(),
-                                  index_page_name(back_page), video)
+                                  index_page_name(back_page), {}, video)
                        .c_str(),
                    out);
-    std::fputs("</head>\n<body>\n<table width=\"100%\" cellpadding=\"5\">\n<tr>\n"
-               "<td width=\"100%\" align=\"center\" colspan=\"3\">",
-               out);
+    std::fprintf(out,
+                 "</head>\n<body>\n%s<table width=\"100%%\" cellpadding=\"5\">\n<tr>\n"
+                 "<td width=\"100%%\" align=\"center\" colspan=\"3\">",
+                 breadcrumbs(place, config, true).c_str());
     // A click on the video plays it; a photo links to its original.
     if (video)
         std::fputs(video_element(image, config).c_str(), out);
@@ -273,13 +274,13 @@ outcome write_page(const open_dir &album, std::span<const image_info> images, si
 
 outcome write_image_pages(const open_dir &album, std::span<const image_info> images,
                           const std::string &title, const std::string &footer,
-                          const settings_record &config)
+                          const settings_record &config, const album_place &place)
 {
     // The back link goes to the thumbnail index page that shows the image.
     const int64_t capacity = index_page_capacity(config);
     for (size_t i = 0; i < images.size(); ++i) {
         outcome written = write_page(album, images, i, title, footer,
-                                     static_cast<int64_t>(i) / capacity + 1, config);
+                                     static_cast<int64_t>(i) / capacity + 1, place, config);
         if (!written.ok()) return written;
     }
     return {};

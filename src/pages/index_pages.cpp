@@ -88,10 +88,33 @@ void write_page_list(std::FILE *out, const page_layout &layout, int64_t page,
     std::fputs("</p>\n", out);
 }
 
-outcome write_page(const open_dir &album, std::span<const image_info> images,
-                   const page_layout &layout, int64_t page, const std::string &title,
-                   const std::string &footer, const settings_record &config)
+// What every index page of one album shares.
+struct album_index {
+    const std::string &title;
+    const std::string &footer;
+    const album_place &place;
+    std::span<const album_card> sub_albums;
+};
+
+// The way back up and the footer, and the page into place.
+outcome finish_page(std::FILE *out, output_file &file, const album_place &place,
+                    const std::string &footer)
 {
+    // Below the top level, up is the album that lists this one.
+    const char *back = place.depth > 1 ? "Back to the album above" : "Back to gallery index";
+    std::fprintf(out,
+                 "<p align=\"center\">\n<a href=\"../index.html\"><small>%s</small></a>\n</p>\n"
+                 "%s</body>\n</html>\n",
+                 back, footer.c_str());
+    return finish_output(file);
+}
+
+outcome write_page(const open_dir &album, std::span<const image_info> images,
+                   const page_layout &layout, int64_t page, const album_index &index,
+                   const settings_record &config)
+{
+    const std::string &title = index.title;
+    const std::string &footer = index.footer;
     const int64_t capacity = layout.capacity;
     const int64_t count = layout.count;
     const int64_t first = (page - 1) * capacity;
@@ -103,20 +126,27 @@ outcome write_page(const open_dir &album, std::span<const image_info> images,
 
     std::fprintf(out,
                  "%s<title>%s / %" PRId64 "</title>\n"
-                 "<link rel=\"stylesheet\" type=\"text/css\" href=\"../vistrel.css\" />\n",
-                 page_head_start, title.c_str(), page);
+                 "<link rel=\"stylesheet\" type=\"text/css\" href=\"%svistrel.css\" />\n",
+                 page_head_start, title.c_str(), page, up_path(index.place.depth).c_str());
     if (std::any_of(images.begin() + first, images.begin() + end,
                     [](const image_info &image) { return image.video.has_value(); }))
         std::fputs(video_style, out);
+    // -R: Escape goes up to the page that lists the album.
+    const std::string parent = config.album_tree ? "../index.html" : std::string();
     if (config.arrow_keys)
         std::fputs(key_navigation(page > 1 ? index_page_name(page - 1) : std::string(),
-                                  page < layout.pages ? index_page_name(page + 1) : std::string())
+                                  page < layout.pages ? index_page_name(page + 1) : std::string(),
+                                  {}, parent)
                        .c_str(),
                    out);
     std::fprintf(out,
-                 "</head>\n<body bgcolor=\"#ffffff\">\n<h1 align=\"center\">%s / %" PRId64 "</h1>\n"
-                 "<table width=\"100%%\" border=\"0\">\n<tr>\n<th width=\"33%%\"><small>\n",
-                 title.c_str(), page);
+                 "</head>\n<body bgcolor=\"#ffffff\">\n%s<h1 align=\"center\">%s / %" PRId64
+                 "</h1>\n",
+                 breadcrumbs(index.place, config, false).c_str(), title.c_str(), page);
+    // Sub-albums first, on the first page.
+    if (page == 1) write_album_cards(out, index.sub_albums, config);
+    if (count == 0) return finish_page(out, *file, index.place, footer);
+    std::fputs("<table width=\"100%\" border=\"0\">\n<tr>\n<th width=\"33%\"><small>\n", out);
 
     // Every page before the last is full, so the previous page always holds
     // capacity pictures.
@@ -154,23 +184,23 @@ outcome write_page(const open_dir &album, std::span<const image_info> images,
 
     std::fputs("</table>\n", out);
     write_page_list(out, layout, page, config);
-    std::fprintf(out,
-                 "<p align=\"center\">\n<a href=\"../index.html\"><small>Back to gallery "
-                 "index</small></a>\n</p>\n%s</body>\n</html>\n",
-                 footer.c_str());
-    return finish_output(*file);
+    return finish_page(out, *file, index.place, footer);
 }
 
 }  // namespace
 
 result<int32_t> write_index_pages(const open_dir &album, std::span<const image_info> images,
                                   const std::string &title, const std::string &footer,
-                                  const settings_record &config)
+                                  const settings_record &config, const album_place &place,
+                                  std::span<const album_card> sub_albums)
 {
-    const page_layout layout = compute_layout(static_cast<int64_t>(images.size()), config);
+    page_layout layout = compute_layout(static_cast<int64_t>(images.size()), config);
+    // Sub-albums and no images: one page, of the sub-albums.
+    if (layout.pages <= 0 && !sub_albums.empty()) layout.pages = 1;
     if (layout.pages <= 0) return 0;
+    const album_index index{title, footer, place, sub_albums};
     for (int64_t page = 1; page <= layout.pages; ++page) {
-        outcome written = write_page(album, images, layout, page, title, footer, config);
+        outcome written = write_page(album, images, layout, page, index, config);
         if (!written.ok()) return written.error();
     }
     return static_cast<int32_t>(layout.pages);

@@ -6,6 +6,32 @@
 
 #include "pages/escape.h"
 
+std::string up_path(size_t depth)
+{
+    std::string path;
+    for (size_t level = 0; level < depth; ++level) path += "../";
+    return path;
+}
+
+std::string breadcrumbs(const album_place &place, const settings_record &config, bool link_last)
+{
+    if (place.trail.empty()) return {};
+    // The gallery's title and the albums' are the owner's markup, as on
+    // the gallery page and the cards.
+    std::string line = "<p class=\"breadcrumbs\"><a href=\"" + up_path(place.trail.size()) +
+                       "index.html\">" + config.default_title + "</a>";
+    for (size_t i = 0; i < place.trail.size(); ++i) {
+        line += " &rsaquo; ";
+        const size_t up = place.trail.size() - 1 - i;
+        if (up == 0 && !link_last)
+            line += "<span>" + place.trail[i] + "</span>";
+        else
+            line += "<a href=\"" + up_path(up) + "index.html\">" + place.trail[i] + "</a>";
+    }
+    line += "</p>\n";
+    return line;
+}
+
 int64_t index_page_capacity(const settings_record &config)
 {
     return int64_t{config.rows} * int64_t{config.columns};
@@ -90,13 +116,14 @@ std::string caption_html(const image_info &image)
 }
 
 std::string key_navigation(const std::string &prev, const std::string &next, const std::string &up,
-                           bool video_page)
+                           const std::string &parent, bool video_page)
 {
     std::string head;
     if (!prev.empty()) head += "<link rel=\"prev\" href=\"" + prev + "\">\n";
     if (!next.empty()) head += "<link rel=\"next\" href=\"" + next + "\">\n";
     const bool image_page = !up.empty();
-    if (!image_page && head.empty()) return head;  // an album's only index page: nothing to do
+    // An album's only index page, with nowhere up to go: nothing to do.
+    if (!image_page && head.empty() && parent.empty()) return head;
     head += "<script>\n(function(d){function l(r){r=d.querySelector('link[rel='+r+']');"
             "return r&&r.href}"
             "function go(h,e){if(h){if(e)e.preventDefault();location.href=h}}"
@@ -104,6 +131,8 @@ std::string key_navigation(const std::string &prev, const std::string &next, con
     // The name of an index page needs no quoting inside a string.
     if (image_page)
         head += ",PageUp:p,PageDown:n,Escape:'" + up + "'},x,y";
+    else if (!parent.empty())
+        head += ",Escape:'" + parent + "'}";
     else
         head += "}";
     head += ";d.addEventListener('keydown',function(e){";

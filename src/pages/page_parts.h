@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <string>
+#include <vector>
 
 #include "base/derived_images.h"
 #include "base/image_info.h"
@@ -15,6 +16,26 @@
 inline constexpr const char page_head_start[] =
     "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
     "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n";
+
+// Where an album stands below the gallery, for the links its pages make:
+// its depth (1 for an album of the gallery itself) sets how far up the
+// stylesheet and the gallery page are; with -R or -N, trail holds the title
+// of every album from the top level down to this one, as its card shows it
+// (markup), and the pages show it as breadcrumbs. Empty: no breadcrumbs.
+struct album_place {
+    size_t depth = 1;
+    std::vector<std::string> trail;
+};
+
+// "../" once for every level up: how a page of an album at `depth` reaches
+// the gallery.
+std::string up_path(size_t depth);
+
+// The breadcrumbs of a page of the album at `place`: the gallery's title
+// (-d) and every album's down to this one, each a link to its first index
+// page, but the last on the album's own index pages (link_last false),
+// where it is the page itself. Empty without a trail.
+std::string breadcrumbs(const album_place &place, const settings_record &config, bool link_last);
 
 // Thumbnails on a full index page: rows x columns, each a positive int32,
 // so counted in 64 bits where the product always fits.
@@ -54,9 +75,12 @@ std::string caption_html(const image_info &image);
 // opens them with the left and right arrow keys. On an image page, up is
 // its index page: PageUp and PageDown do as the arrows, a horizontal swipe
 // too, and Escape goes up. Nothing needs the script: the pages work the
-// same without it. An index page with no other gets nothing.
+// same without it. An index page with no other gets nothing, unless
+// `parent` (with -R, the page an album's index pages go up to) is given:
+// Escape opens it.
 std::string key_navigation(const std::string &prev, const std::string &next,
-                           const std::string &up = {}, bool video_page = false);
+                           const std::string &up = {}, const std::string &parent = {},
+                           bool video_page = false);
 
 // -V: the rules of a video's page and of the play mark on its thumbnail,
 // in a <style> of the pages that show one, so that a gallery's own

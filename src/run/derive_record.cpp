@@ -226,7 +226,8 @@ outcome refused(const std::string &operand, const derive_options &recorded,
 derive_options shaping_options(const settings_record &config)
 {
     // One entry for every row of the option table that `derives`, but -m,
-    // which sets -2, -b, -i and -V (parts_test gives each to one side alone).
+    // which sets -2, -b, -i, -V and -R (parts_test gives each to one side
+    // alone).
     derive_options shaping = {
         {'h', std::to_string(config.thumb_height)},
         {'H', std::to_string(config.scaled_height)},
@@ -236,6 +237,7 @@ derive_options shaping_options(const settings_record &config)
     if (config.big_screens) shaping.emplace_back('b', "");
     if (config.heif_photos) shaping.emplace_back('i', "");
     if (config.videos) shaping.emplace_back('V', "");
+    if (config.album_tree) shaping.emplace_back('R', "");
     return shaping;
 }
 

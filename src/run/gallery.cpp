@@ -10,14 +10,17 @@
 #include <chrono>
 #include <cstring>
 #include <ctime>
+#include <optional>
 #include <thread>
 #include <vector>
 
 #include "album/album.h"
 #include "base/files.h"
+#include "base/limits.h"
 #include "base/progress.h"
 #include "base/report.h"
 #include "base/terminal.h"
+#include "pages/escape.h"
 #include "pages/gallery_page.h"
 #include "pages/stylesheet.h"
 #include "run/command_line.h"
@@ -202,35 +205,167 @@ struct run_totals {
     int32_t left_out = 0;  // albums at fault themselves
 };
 
+// An album and, with -R, the albums in its folder, by name: the tree is
+// listed once before anything is made, so that -q can count its albums and
+// every part run (-p) deals its images alike.
+struct album_node {
+    std::string name;
+    std::vector<album_node> below;
+};
+
+// The albums in the folder held open, `depth` folders below the gallery (0
+// for the gallery itself): its folders not hidden nor links, and with -R
+// theirs, in byte order at every level. Every folder is listed through the
+// one above it, held open meanwhile.
+result<std::vector<album_node>> list_albums(const open_dir &dir, size_t depth,
+                                            const settings_record &config)
+{
+    result<std::vector<dir_entry>> entries = list_gallery(dir);
+    if (!entries.ok()) return entries.error();
+    std::vector<album_node> albums;
+    for (const dir_entry &entry : *entries) {
+        if (!is_album(entry)) continue;
+        album_node album{entry.name, {}};
+        if (config.album_tree) {
+            const open_dir inside{unique_fd(open_dir_at(dir.fd.fd, entry.name)),
+                                  join_path(dir.path, entry.name)};
+            if (!inside.fd) return message::cant_opendir(inside.path);
+            if (depth + 1 < deepest_album) {
+                result<std::vector<album_node>> below = list_albums(inside, depth + 1, config);
+                if (!below.ok()) return below.error();
+                album.below = std::move(*below);
+            } else {
+                result<std::vector<dir_entry>> inner = list_gallery(inside);
+                if (!inner.ok()) return inner.error();
+                if (std::ranges::any_of(*inner, is_album)) note::too_deep(inside.path, depth + 1);
+            }
+        }
+        albums.push_back(std::move(album));
+    }
+    return albums;
+}
+
+int32_t count_albums(const std::vector<album_node> &albums)
+{
+    int32_t count = 0;
+    for (const album_node &album : albums) count += 1 + count_albums(album.below);
+    return count;
+}
+
 // -p: the derived images of one part of every album, and nothing else.
+// `first` is the gallery's number of the next album's first image.
+outcome derive_albums(const open_dir &parent, const std::string &above,
+                      const std::vector<album_node> &albums, const settings_record &config,
+                      int64_t &first, run_totals &totals)
+{
+    for (const album_node &node : albums) {
+        result<album_part_result> album = derive_album_part(parent, node.name, config, first);
+        if (!album.ok()) return album.error();
+        first += album->images;
+        const std::string named = above.empty() ? node.name : above + "/" + node.name;
+        if (album->left_out) {
+            ++totals.left_out;
+        } else {
+            ++totals.albums;
+            totals.photos += album->derived - album->unreadable;  // as the pages would count
+            totals.made += album->made;
+            totals.unreadable += album->unreadable;
+            for (const std::string &photo : album->unreadable_names)
+                totals.unreadable_names.push_back(named + "/" + photo);
+        }
+        if (outcome said = standard_output_written(); !said.ok()) return said;
+        if (node.below.empty()) continue;
+        const open_dir inside{unique_fd(open_dir_at(parent.fd.fd, node.name)),
+                              join_path(parent.path, node.name)};
+        if (!inside.fd) return message::cant_opendir(inside.path);
+        if (outcome done = derive_albums(inside, named, node.below, config, first, totals);
+            !done.ok())
+            return done;
+    }
+    return {};
+}
+
 outcome derive_part(const open_dir &gallery, const std::string &operand,
                     const settings_record &config, run_totals &totals)
 {
     unique_fd lock;
     if (outcome locked = lock_gallery(gallery, operand, LOCK_SH, lock); !locked.ok()) return locked;
     if (outcome same = check_derive_record(gallery, operand, config); !same.ok()) return same;
-    result<std::vector<dir_entry>> entries = list_gallery(gallery);
-    if (!entries.ok()) return entries.error();
-    int64_t first = 0;  // the gallery's number of the album's first image
-    for (const dir_entry &entry : *entries) {
-        if (!is_album(entry)) continue;
-        result<album_part_result> album = derive_album_part(gallery, entry.name, config, first);
-        if (!album.ok()) return album.error();
-        first += album->images;
-        if (album->left_out) {
-            ++totals.left_out;
-            if (outcome said = standard_output_written(); !said.ok()) return said;
-            continue;
-        }
-        ++totals.albums;
-        totals.photos += album->derived - album->unreadable;  // as the pages would count
-        totals.made += album->made;
-        totals.unreadable += album->unreadable;
-        for (const std::string &photo : album->unreadable_names)
-            totals.unreadable_names.push_back(entry.name + "/" + photo);
-        if (outcome said = standard_output_written(); !said.ok()) return said;
+    result<std::vector<album_node>> albums = list_albums(gallery, 0, config);
+    if (!albums.ok()) return albums.error();
+    int64_t first = 0;
+    return derive_albums(gallery, "", *albums, config, first, totals);
+}
+
+// What every album of a full run shares.
+struct full_run {
+    const settings_record &config;
+    const std::string &footer;
+    run_totals &totals;
+    const std::string &gallery_path;  // what album paths are named from, for -k's list
+    int32_t begun = 0;                // albums begun, for the progress line
+};
+
+// The album's path inside the gallery, as -k names its left-out photos.
+std::string inside_gallery(const std::string &album_path, const std::string &gallery_path)
+{
+    return album_path.substr(std::min(album_path.size(), gallery_path.size() + 1));
+}
+
+// Makes the album `node` inside `parent`, which stands at `above`, and
+// first (-R) every album below it, whose cards its pages list. Gives the
+// album's card for the page that lists it; none for an album left out.
+result<std::optional<album_card>> make_album(const open_dir &parent, const album_node &node,
+                                             const album_place &above, full_run &run)
+{
+    const settings_record &config = run.config;
+    if (!config.quiet) note::directory(join_path(parent.path, node.name));
+    progress_album(++run.begun);
+    result<album_work> work = begin_album(parent, node.name, config);
+    if (!work.ok()) return work.error();
+    album_place place{above.depth + 1, above.trail};
+    // With -R or -N, the pages say where they are: every album's title down
+    // to this one, as the cards show it.
+    if (config.album_tree || config.folder_titles)
+        place.trail.push_back(work->summary.title ? *work->summary.title : html_escape(node.name));
+
+    std::vector<album_card> cards;
+    for (const album_node &below : node.below) {
+        result<std::optional<album_card>> card = make_album(work->dirs.album, below, place, run);
+        if (!card.ok()) return card.error();
+        if (*card) cards.push_back(std::move(**card));
     }
-    return {};
+
+    result<album_result> album = finish_album(*work, place, cards, config, run.footer);
+    if (!album.ok()) return album.error();
+    std::optional<album_card> card;
+    // Left out of the page that lists it: its pages, if any, are from an
+    // earlier run, and its cache directories not what they should be.
+    if (album->left_out) {
+        ++run.totals.left_out;
+    } else {
+        ++run.totals.albums;
+        run.totals.photos += album->images;
+        run.totals.made += album->made;
+        run.totals.unreadable += album->unreadable;
+        for (const std::string &photo : album->unreadable_names)
+            run.totals.unreadable_names.push_back(
+                inside_gallery(work->dirs.album.path, run.gallery_path) + "/" + photo);
+        run.totals.deleted += album->deleted;
+        card = album_card{node.name, album->title, album->images, 0, album->cover, {}};
+        for (const album_card &below : cards) {
+            card->images += below.images;
+            card->albums += 1 + below.albums;
+            // -C: an album without images of its own shows the first cover below it.
+            if (!card->cover && below.cover) {
+                card->cover = below.cover;
+                card->cover_dir = below.cover_dir.empty() ? below.dir_name
+                                                          : below.dir_name + '/' + below.cover_dir;
+            }
+        }
+    }
+    if (outcome said = standard_output_written(); !said.ok()) return said.error();
+    return card;
 }
 
 outcome write_gallery(const open_dir &gallery, const std::string &operand,
@@ -247,37 +382,21 @@ outcome write_gallery(const open_dir &gallery, const std::string &operand,
     result<std::vector<dir_entry>> entries = list_gallery(gallery);
     if (!entries.ok()) return entries.error();
     remove_derive_record_leftovers(gallery, *entries);
-    if (config.quiet && is_terminal(stderr))
-        start_progress(static_cast<int32_t>(std::ranges::count_if(*entries, is_album)));
-    int32_t &albums = totals.albums;
-    int32_t begun = 0;
-    for (const dir_entry &entry : *entries) {
-        if (!is_album(entry)) continue;
-        if (!config.quiet) note::directory(join_path(gallery.path, entry.name));
-        progress_album(++begun);
-        result<album_result> album = process_album(gallery, entry.name, config, footer);
-        if (!album.ok()) return album.error();
-        // Left out of the gallery page too: its pages, if any, are from an
-        // earlier run, and its cache directories not what they should be.
-        if (album->left_out) {
-            ++totals.left_out;
-            if (outcome said = standard_output_written(); !said.ok()) return said;
-            continue;
-        }
-        write_album_item(*page, entry.name, album->title, album->images, album->cover, config);
-        ++albums;
-        totals.photos += album->images;
-        totals.made += album->made;
-        totals.unreadable += album->unreadable;
-        for (const std::string &photo : album->unreadable_names)
-            totals.unreadable_names.push_back(entry.name + "/" + photo);
-        totals.deleted += album->deleted;
-        if (outcome said = standard_output_written(); !said.ok()) return said;
+    result<std::vector<album_node>> albums = list_albums(gallery, 0, config);
+    if (!albums.ok()) return albums.error();
+    if (config.quiet && is_terminal(stderr)) start_progress(count_albums(*albums));
+    full_run run{config, footer, totals, gallery.path};
+    const album_place top{0, {}};
+    size_t listed = 0;
+    for (const album_node &node : *albums) {
+        result<std::optional<album_card>> card = make_album(gallery, node, top, run);
+        if (!card.ok()) return card.error();
+        if (*card) write_album_item(*page, **card, listed++, config);
     }
     if (outcome finished = finish_gallery_page(*page, footer); !finished.ok()) return finished;
 
     end_progress();
-    if (!config.quiet) note::albums_processed(albums);
+    if (!config.quiet) note::albums_processed(totals.albums);
     return {};
 }
 

@@ -3,6 +3,7 @@
 // command line's complaints before the usage text.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -81,6 +82,12 @@ inline failure albums_left_out(int32_t albums)
 namespace note {
 
 inline void directory(const std::string &path) { report_out("Directory %s\n", path.c_str()); }
+// -R: an album at the deepest level made, whose folders are left alone.
+inline void too_deep(const std::string &path, size_t levels)
+{
+    report_err("%s: '%s' is %zu folders deep: the folders in it are not made into albums\n",
+               program_name().c_str(), path.c_str(), levels);
+}
 inline void albums_processed(int32_t albums)
 {
     report_out("%d album%s processed.\n", albums, albums == 1 ? "" : "s");

@@ -74,6 +74,8 @@ bool modern(settings_record &settings, const char *)
     settings.heif_photos = true;
     settings.videos = true;
     settings.arrow_keys = true;
+    settings.album_tree = true;
+    settings.folder_titles = true;
     return true;
 }
 

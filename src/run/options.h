@@ -69,7 +69,7 @@ bool exif(settings_record &settings, const char *)
 bool title(settings_record &settings, const char *argument);
 bool order(settings_record &settings, const char *argument);  // name, size, mtime or taken
 bool part(settings_record &settings, const char *argument);   // "K/N", 1 <= K <= N
-bool modern(settings_record &settings, const char *);         // -2 -b -n -C -i -V -a
+bool modern(settings_record &settings, const char *);         // -2 -b -n -C -i -V -a -R -N
 [[noreturn]] bool version(settings_record &settings, const char *);
 
 }  // namespace option_set
@@ -175,11 +175,20 @@ inline constexpr option_row options[] = {
     {.letter = 'a',
      .set = option_set::flag<&settings_record::arrow_keys>,
      .help = "arrow keys and swipe on the pages"},
+    {.letter = 'R',
+     .set = option_set::flag<&settings_record::album_tree>,
+     .help = "albums at any depth: every folder below the gallery, with\n"
+             "breadcrumbs on the pages and its sub-albums listed first",
+     .derives = true},
+    {.letter = 'N',
+     .set = option_set::flag<&settings_record::folder_titles>,
+     .help = "an album whose .description gives no title is titled by its\n"
+             "folder's name, with breadcrumbs on the pages"},
     // An opt-in that improves what a viewer sees at no cost in correctness
     // joins -m too.
     {.letter = 'm',
      .set = option_set::modern,
-     .help = "the modern gallery: -2 -b -n -C -i -V -a in one letter",
+     .help = "the modern gallery: -2 -b -n -C -i -V -a -R -N in one letter",
      .derives = true},
     {.letter = 'j', .argument = "n",
      .set = option_set::number<&settings_record::jobs>,
