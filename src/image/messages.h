@@ -38,9 +38,9 @@ inline failure heif_layout_unreadable(const std::string &path, const std::string
 // A HEIF file whose boxes claim more than libheif may read into memory.
 inline failure heif_boxes_too_large(const std::string &path, uint64_t bytes, uint64_t largest)
 {
-    return failure_text("%s: boxes of %llu bytes beside the coded data, more than the %llu allowed\n",
-                        path.c_str(), static_cast<unsigned long long>(bytes),
-                        static_cast<unsigned long long>(largest));
+    return failure_text(
+        "%s: boxes of %llu bytes beside the coded data, more than the %llu allowed\n", path.c_str(),
+        static_cast<unsigned long long>(bytes), static_cast<unsigned long long>(largest));
 }
 // A picture whose decode would hold more than is ever granted.
 inline failure too_large_to_decode(const std::string &path, int32_t width, int32_t height)
