@@ -271,7 +271,7 @@ outcome derive_albums(const open_dir &parent, const std::string &above,
             totals.made += album->made;
             totals.unreadable += album->unreadable;
             for (const std::string &photo : album->unreadable_names)
-                totals.unreadable_names.push_back(named + "/" + photo);
+                totals.unreadable_names.push_back(join_path(named, photo));
         }
         if (outcome said = standard_output_written(); !said.ok()) return said;
         if (node.below.empty()) continue;
@@ -350,7 +350,7 @@ result<std::optional<album_card>> make_album(const open_dir &parent, const album
         run.totals.unreadable += album->unreadable;
         for (const std::string &photo : album->unreadable_names)
             run.totals.unreadable_names.push_back(
-                inside_gallery(work->dirs.album.path, run.gallery_path) + "/" + photo);
+                join_path(inside_gallery(work->dirs.album.path, run.gallery_path), photo));
         run.totals.deleted += album->deleted;
         card = album_card{node.name, album->title, album->images, 0, album->cover, {}};
         for (const album_card &below : cards) {
