@@ -524,17 +524,28 @@ void set_mtime_ns(const std::string &path, time_t seconds, long nanoseconds)
     if (utimensat(AT_FDCWD, path.c_str(), times, 0) != 0) ADD_FAILURE() << "utimensat " << path;
 }
 
+// A red photograph v1.jpg in the album, and beside the gallery a blue one
+// whose time differs from it only within the same second: what replaces it.
+struct same_second_pair {
+    std::string photo, blue;
+};
+
+same_second_pair write_same_second_pair(const scene &s)
+{
+    same_second_pair pair{s.album + "/v1.jpg", s.root.file("blue.jpg")};
+    write_jpeg(pair.photo, solid(320, 240, 220, 20, 20));
+    set_mtime_ns(pair.photo, 1700000000, 200000000);
+    write_jpeg(pair.blue, solid(320, 240, 20, 20, 220));
+    set_mtime_ns(pair.blue, 1700000000, 700000000);
+    return pair;
+}
+
 // Derived and checked, then replaced, then placed: the road of one thread,
 // taken step by step.
 TEST(races, a_photo_replaced_before_its_files_are_placed_is_never_kept)
 {
     const scene s;
-    const std::string photo = s.album + "/v1.jpg";
-    write_jpeg(photo, solid(320, 240, 220, 20, 20));
-    set_mtime_ns(photo, 1700000000, 200000000);
-    const std::string blue = s.root.file("blue.jpg");
-    write_jpeg(blue, solid(320, 240, 20, 20, 220));
-    set_mtime_ns(blue, 1700000000, 700000000);
+    const auto [photo, blue] = write_same_second_pair(s);
 
     held_album held = hold_album(s.album);
     ASSERT_EQ(held.images.size(), 1u);
@@ -569,12 +580,7 @@ TEST(races, a_photo_replaced_while_its_files_wait_is_never_kept)
         const scene s;
         const std::string first = s.album + "/a.jpg";
         write_jpeg(first, solid(2400, 1800, 20, 220, 20));
-        const std::string photo = s.album + "/v1.jpg";
-        write_jpeg(photo, solid(320, 240, 220, 20, 20));
-        set_mtime_ns(photo, 1700000000, 200000000);
-        const std::string blue = s.root.file("blue.jpg");
-        write_jpeg(blue, solid(320, 240, 20, 20, 220));
-        set_mtime_ns(blue, 1700000000, 700000000);
+        const auto [photo, blue] = write_same_second_pair(s);
 
         // The larger photograph's reading held until the smaller one's files
         // are written and, a moment later, checked; then the replacement.
